@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs, from Debian's packages, whatever Quillmart's build, tests and benchmarks
+# need and the machine lacks. Idempotent: does nothing when everything is present.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev libgtest-dev libgmock-dev
+  # test peers: independent DBF/NDX readers, a real FTP server, FTP client, SQLite
+  python3-dbf python3-dbfread libdbd-xbase-perl python3-pyftpdlib curl sqlite3
+  # windows under Xvfb, screenshots, peak-memory figures
+  xvfb xauth imagemagick fonts-dejavu-core time netbase
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

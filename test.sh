@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Builds Quillmart and runs every test: once in a normal build, then the engines,
+# the network layer and the command-line companion again under ASan and UBSan.
+set -euo pipefail
+cd "$(dirname "$0")"
+./scripts/install-deps.sh
+
+jobs=$(nproc)
+export QT_QPA_PLATFORM=offscreen
+
+echo "== Build and test (RelWithDebInfo) =="
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$jobs"
+ctest --test-dir build --output-on-failure -j "$jobs" --timeout 600
+
+echo "== Build and test under AddressSanitizer and UndefinedBehaviorSanitizer =="
+cmake -S . -B build-san -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON \
+      -DQM_WITH_GUI=OFF -DQM_BUILD_BENCH=OFF >/dev/null
+cmake --build build-san -j "$jobs"
+ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-san --output-on-failure -j "$jobs" --timeout 900 -LE nosan

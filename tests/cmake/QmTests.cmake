@@ -1,0 +1,24 @@
+# qm_add_gtests(LIB <libs...>): every *_test.cpp of the calling folder becomes its own
+# GoogleTest executable linked against the given libraries, registered with ctest.
+# Helpers shared by those tests live in *_util.cpp / *_util.h files of the same folder.
+function(qm_add_gtests)
+  cmake_parse_arguments(ARG "" "" "LIBS;LABELS" ${ARGN})
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  file(GLOB utils CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_util.cpp)
+  get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  foreach(src ${tests})
+    get_filename_component(name ${src} NAME_WE)
+    set(target ${folder}_${name})
+    add_executable(${target} ${src} ${utils})
+    target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+    target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR})
+    target_compile_definitions(${target} PRIVATE
+      QM_TEST_DATA="${QM_TEST_DATA_DIR}"
+      QM_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+      QM_CLI="${CMAKE_BINARY_DIR}/bin/quillmart-cli")
+    if(TARGET quillmart-cli)
+      add_dependencies(${target} quillmart-cli)  # tests may drive the companion as a process
+    endif()
+    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS "${folder};${ARG_LABELS}")
+  endforeach()
+endfunction()
