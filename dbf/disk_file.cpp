@@ -1,0 +1,407 @@
+#include "dbf/disk_file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+namespace qm::dbf {
+namespace {
+
+constexpr int kRetryPeriodSeconds = 2;
+
+struct ProtocolValues {
+  uint32_t recordLockBase;
+  uint32_t topOffset;
+  uint32_t fileLockLength;
+};
+
+ProtocolValues ValuesOf(TbrLokProtocol protocol) {
+  switch (protocol) {
+    case TbrLokProtocol::DB4Lock: return {0x40000000u, 0xEFFFFFFFu, 0xB0000000u};
+    case TbrLokProtocol::ClipLock: return {1000000000u, 1000000000u, 1000000000u};
+    default: return {0x40000000u, 0x7FFFFFFEu, 0x3FFFFFFFu};
+  }
+}
+
+// Every object with an open handle, guarded by EngineMutex().
+std::vector<TbrDiskFile*>& OpenFiles() {
+  static std::vector<TbrDiskFile*> files;
+  return files;
+}
+
+std::mutex& PumpMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+MessagePump& InstalledPump() {
+  static MessagePump pump;
+  return pump;
+}
+
+void PumpMessages() {
+  MessagePump pump;
+  {
+    std::lock_guard<std::mutex> lock(PumpMutex());
+    pump = InstalledPump();
+  }
+  if (pump) pump();
+}
+
+int64_t SteadySeconds() {
+  using namespace std::chrono;
+  return duration_cast<seconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// The retry rule: attempts while they fail with a retryable code and the
+// whole seconds elapsed do not pass the period, pumping messages in between.
+template <typename Attempt, typename Retryable>
+int32_t WithRetry(Attempt attempt, Retryable retryable) {
+  int32_t result = attempt();
+  if (result == 0 || !retryable(result)) return result;
+  const int64_t deadline = SteadySeconds() + kRetryPeriodSeconds;
+  while (result != 0 && retryable(result) && SteadySeconds() <= deadline) {
+    PumpMessages();
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+    result = attempt();
+  }
+  return result;
+}
+
+bool TransientIo(int32_t code) { return code == OsErrorCode(EINTR) || code == OsErrorCode(EAGAIN); }
+bool LockConflict(int32_t code) { return code == code::kLockViolation; }
+
+bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+           auto up = [](unsigned char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; };
+           return up(x) == up(y);
+         });
+}
+
+std::string UpperAscii(std::string text) {
+  for (char& c : text)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return text;
+}
+
+// The name of the one entry of dir matching name ignoring case (the smallest
+// when several do); empty when none does.
+std::string FindIgnoringCase(const std::string& dir, const std::string& name) {
+  std::string found;
+  DIR* handle = opendir(dir.c_str());
+  if (handle == nullptr) return found;
+  while (dirent* entry = readdir(handle)) {
+    std::string candidate = entry->d_name;
+    if (EqualsIgnoringCase(candidate, name) && (found.empty() || candidate < found))
+      found = candidate;
+  }
+  closedir(handle);
+  return found;
+}
+
+}  // namespace
+
+TbrLockRegion RecordLockRegion(TbrLokProtocol protocol, uint32_t headerLength,
+                               uint32_t recordLength, int32_t recordNo, bool indexAttached) {
+  const auto r = static_cast<uint32_t>(recordNo);
+  switch (protocol) {
+    case TbrLokProtocol::DB4Lock: return {0xEFFFFFFEu - r, 1};
+    case TbrLokProtocol::ClipLock: return {1000000000u + r, 1};
+    default:
+      if (indexAttached) return {0x7FFFFFFEu - r, 1};
+      return {0x40000000u + headerLength + (r - 1) * recordLength, 1};
+  }
+}
+
+TbrLockRegion AppendLockRegion(TbrLokProtocol protocol) {
+  return {ValuesOf(protocol).topOffset, 1};
+}
+
+TbrLockRegion FileLockRegion(TbrLokProtocol protocol) {
+  const ProtocolValues values = ValuesOf(protocol);
+  return {values.recordLockBase, values.fileLockLength};
+}
+
+TbrLockRegion MemoLockRegion(TbrLokProtocol protocol) {
+  switch (protocol) {
+    case TbrLokProtocol::DB4Lock: return {0xEFFFFFFEu, 2};
+    case TbrLokProtocol::ClipLock: return {1000000000u, 1};
+    default: return {0x7FFFFFFDu, 1};
+  }
+}
+
+std::recursive_mutex& EngineMutex() {
+  static std::recursive_mutex mutex;
+  return mutex;
+}
+
+MessagePump SetMessagePump(MessagePump pump) {
+  std::lock_guard<std::mutex> lock(PumpMutex());
+  MessagePump previous = InstalledPump();
+  InstalledPump() = std::move(pump);
+  return previous;
+}
+
+int32_t OsErrorCode(int err) {
+  switch (err) {
+    case 0: return 0;
+    case ENOENT: return 2;
+    case ENOTDIR: return 3;
+    case EMFILE:
+    case ENFILE: return 4;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR: return 5;
+    case EBADF: return 6;
+    case ENOMEM: return 8;
+    case ETXTBSY:
+    case EBUSY: return 32;
+    case EEXIST: return 80;
+    case EINVAL: return 87;
+    case ENOSPC:
+    case EFBIG: return 112;
+    case ENAMETOOLONG: return 206;
+    case EAGAIN: return 10035;
+    case EINTR: return 10004;
+    case EIO: return 1117;
+    default: return err;
+  }
+}
+
+std::string NormalizePath(const std::string& path) {
+  namespace fs = std::filesystem;
+  fs::path full(path);
+  if (full.is_relative()) {
+    std::error_code ignored;
+    full = fs::current_path(ignored) / full;
+  }
+  full = full.lexically_normal();
+  const std::string name = full.filename().string();
+  if (name.empty()) return full.string();
+  struct stat info {};
+  if (stat(full.c_str(), &info) == 0) return full.string();
+  const std::string dir = full.parent_path().string();
+  std::string match = FindIgnoringCase(dir, name);
+  return (full.parent_path() / (match.empty() ? UpperAscii(name) : match)).string();
+}
+
+TbrDiskFile::TbrDiskFile(const std::string& path, uint8_t openMode)
+    : m_path(NormalizePath(path)), m_openMode(openMode) {
+  struct stat info {};
+  m_exists = stat(m_path.c_str(), &info) == 0;
+  if (m_exists && (info.st_mode & 0222) == 0) m_openMode &= static_cast<uint8_t>(~0x07);
+  m_lockingActive = m_openMode > 8;
+  m_readOnly = (m_openMode & 0x07) == 0;
+}
+
+TbrDiskFile::~TbrDiskFile() { Close(); }
+
+int32_t TbrDiskFile::OpenHandle() {
+  for (TbrDiskFile* other : OpenFiles()) {
+    const bool writable = (other->m_openMode & 0x07) != 0 || m_readOnly;
+    if (other != this && other->m_path == m_path && other->m_handle >= 0 && writable) {
+      m_handle = other->m_handle;
+      m_lockingActive = other->m_lockingActive;
+      return 0;
+    }
+  }
+  const int access = m_openMode & 0x07;
+  const int flags = (access == 0 ? O_RDONLY : access == 1 ? O_WRONLY : O_RDWR) | O_CLOEXEC;
+  m_handle = ::open(m_path.c_str(), flags);
+  if (m_handle < 0) return OsErrorCode(errno);
+  if (m_lockingActive && !m_readOnly) {
+    // Probe: a refusal by another open still proves that the file system locks.
+    const int32_t probe = OsLockOnce(kProbeLockRegion, true);
+    if (probe == 0)
+      OsLockOnce(kProbeLockRegion, false);
+    else if (probe != code::kLockViolation)
+      m_lockingActive = false;
+  }
+  return 0;
+}
+
+bool TbrDiskFile::Open() {
+  std::lock_guard<std::recursive_mutex> guard(EngineMutex());
+  int32_t result = 0;
+  if (m_handle < 0) result = OpenHandle();
+  if (result == 0) {
+    m_position = 0;
+    auto& files = OpenFiles();
+    if (std::find(files.begin(), files.end(), this) == files.end()) files.push_back(this);
+    m_closed = false;
+  }
+  return Check(result, subcode::kOpen);
+}
+
+bool TbrDiskFile::CreateFile() {
+  std::unique_lock<std::recursive_mutex> guard(EngineMutex());
+  for (TbrDiskFile* other : OpenFiles())
+    if (other->m_path == m_path) return Check(code::kFileAlreadyOpen, subcode::kCreate);
+  const int fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return Check(OsErrorCode(errno), subcode::kCreate);
+  ::close(fd);
+  m_exists = true;
+  guard.unlock();
+  if (!Open()) return false;
+  return true;
+}
+
+void TbrDiskFile::Close() {
+  std::lock_guard<std::recursive_mutex> guard(EngineMutex());
+  auto& files = OpenFiles();
+  files.erase(std::remove(files.begin(), files.end(), this), files.end());
+  if (m_handle < 0) return;
+  const bool shared = std::any_of(files.begin(), files.end(),
+                                  [this](TbrDiskFile* f) { return f->m_handle == m_handle; });
+  const bool sameRegionHeld = std::any_of(files.begin(), files.end(), [this](TbrDiskFile* f) {
+    return f->m_handle == m_handle && f->m_locked && f->LockedRegion() == LockedRegion();
+  });
+  if (m_locked && !sameRegionHeld) OsLockOnce(LockedRegion(), false);
+  m_locked = m_wholeFileLocked = false;
+  if (shared) {
+    if (m_dirty) ::fsync(m_handle);
+  } else {
+    ::close(m_handle);
+  }
+  m_dirty = false;
+  m_handle = -1;
+  m_closed = true;
+  m_position = 0;
+}
+
+int32_t TbrDiskFile::TransferOnce(int64_t offset, void* buffer, uint32_t length, bool write) {
+  if (m_handle < 0) return OsErrorCode(EBADF);
+  auto* bytes = static_cast<char*>(buffer);
+  uint32_t done = 0;
+  while (done < length) {
+    const ssize_t n = write ? ::pwrite(m_handle, bytes + done, length - done, offset + done)
+                            : ::pread(m_handle, bytes + done, length - done, offset + done);
+    if (n < 0) {
+      m_transferred = done;
+      return OsErrorCode(errno);
+    }
+    if (n == 0) break;  // end of file
+    done += static_cast<uint32_t>(n);
+  }
+  m_transferred = done;
+  return 0;
+}
+
+bool TbrDiskFile::Read(int64_t offset, void* buffer, uint32_t length) {
+  std::lock_guard<std::recursive_mutex> guard(EngineMutex());
+  if (offset < 0) offset = m_position;
+  const int32_t result =
+      WithRetry([&] { return TransferOnce(offset, buffer, length, false); }, TransientIo);
+  if (!Check(result, subcode::kRead)) return false;
+  m_position = offset + m_transferred;
+  if (m_transferred < length) {
+    m_lastCode = code::kShortRead;
+    return false;
+  }
+  return true;
+}
+
+bool TbrDiskFile::Write(int64_t offset, const void* buffer, uint32_t length) {
+  std::lock_guard<std::recursive_mutex> guard(EngineMutex());
+  if (offset < 0) offset = m_position;
+  if (m_readOnly) return Check(code::kAccessDenied, subcode::kWrite);
+  auto* data = const_cast<void*>(buffer);  // TransferOnce only writes from it
+  const int32_t result =
+      WithRetry([&] { return TransferOnce(offset, data, length, true); }, TransientIo);
+  if (!Check(result, subcode::kWrite)) return false;
+  m_dirty = true;
+  m_position = offset + length;
+  if (m_flushMode == 1) return Flush();
+  return true;
+}
+
+int64_t TbrDiskFile::FileSize() {
+  std::lock_guard<std::recursive_mutex> guard(EngineMutex());
+  struct stat info {};
+  int32_t result = m_handle < 0 ? OsErrorCode(EBADF) : 0;
+  if (result == 0 && ::fstat(m_handle, &info) != 0) result = OsErrorCode(errno);
+  if (!Check(result, subcode::kSize)) return -1;
+  return info.st_size;
+}
+
+bool TbrDiskFile::Truncate(int64_t offset) {
+  std::lock_guard<std::recursive_mutex> guard(EngineMutex());
+  if (offset < 0) offset = m_position;
+  if (m_readOnly || (m_lockingActive && !m_wholeFileLocked))
+    return Check(code::kAccessDenied, subcode::kTruncate);
+  int32_t result = m_handle < 0 ? OsErrorCode(EBADF) : 0;
+  if (result == 0 && ::ftruncate(m_handle, offset) != 0) result = OsErrorCode(errno);
+  if (result == 0) m_dirty = true;
+  return Check(result, subcode::kTruncate);
+}
+
+bool TbrDiskFile::Flush() {
+  std::lock_guard<std::recursive_mutex> guard(EngineMutex());
+  if (m_closed || m_handle < 0) return Check(OsErrorCode(EBADF), subcode::kFlush);
+  int32_t result = 0;
+  if (m_dirty && ::fsync(m_handle) != 0) result = OsErrorCode(errno);
+  if (result == 0) m_dirty = false;
+  return Check(result, subcode::kFlush);
+}
+
+int32_t TbrDiskFile::OsLockOnce(TbrLockRegion region, bool lock) {
+  if (m_handle < 0) return OsErrorCode(EBADF);
+  struct flock request {};
+  request.l_type = static_cast<short>(!lock ? F_UNLCK : m_readOnly ? F_RDLCK : F_WRLCK);
+  request.l_whence = SEEK_SET;
+  request.l_start = static_cast<off_t>(region.offset);
+  request.l_len = static_cast<off_t>(region.length);
+  if (::fcntl(m_handle, F_OFD_SETLK, &request) == 0) return 0;
+  const int err = errno;
+  return (err == EAGAIN || err == EACCES) ? code::kLockViolation : OsErrorCode(err);
+}
+
+int32_t TbrDiskFile::OsLockRegion(TbrLockRegion region, bool lock) {
+  std::lock_guard<std::recursive_mutex> guard(EngineMutex());
+  return WithRetry([&] { return OsLockOnce(region, lock); }, LockConflict);
+}
+
+bool TbrDiskFile::Lock(uint32_t offset, uint32_t length) {
+  std::lock_guard<std::recursive_mutex> guard(EngineMutex());
+  if (!m_lockingActive) {
+    m_lastCode = code::kNoLocking;
+    return false;
+  }
+  if (m_locked) {
+    m_lastCode = (offset == m_lockOffset && length == m_lockLength) ? 0 : code::kLockViolation;
+    return m_lastCode == 0;
+  }
+  m_lockOffset = offset;
+  m_lockLength = length;
+  m_lastCode = OsLockRegion({offset, length}, true);
+  m_locked = m_lastCode == 0;
+  m_wholeFileLocked = m_locked && offset == 0 && length == kWholeFileLength;
+  return m_locked;
+}
+
+bool TbrDiskFile::Unlock() {
+  std::lock_guard<std::recursive_mutex> guard(EngineMutex());
+  int32_t result = 0;
+  m_wholeFileLocked = false;
+  const bool held = m_locked;
+  if (held) result = OsLockRegion(LockedRegion(), false);
+  m_locked = false;
+  if (held && m_flushMode == 3 && !m_readOnly) Flush();
+  return Check(result, subcode::kUnlock);
+}
+
+void TbrDiskFile::SetLockingProtocol(int protocol) {
+  if (protocol >= 0 && protocol <= 3) m_protocol = static_cast<TbrLokProtocol>(protocol);
+}
+
+}  // namespace qm::dbf
