@@ -1,0 +1,168 @@
+// The key sorter's work file: writing sorted runs and merging them back.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <queue>
+
+#include "index/cpl_format.h"
+#include "index/key_sorter.h"
+
+namespace qm::index {
+
+namespace {
+
+std::atomic<uint32_t> g_sorterSerial{0};
+
+std::string SystemText(const std::string& what, const std::string& name) {
+  return what + " " + name + ": " + std::strerror(errno);
+}
+
+uint32_t ReadU32(const uint8_t* p) {
+  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+void WriteU32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+}  // namespace
+
+// Decodes the prefix-compressed entries of one run, block by block.
+struct TbrKeySorter::RunReader {
+  int fd;
+  const std::string* name;
+  uint64_t block;  // offset of the block in `buffer`
+  uint64_t end;    // offset behind the run's last block
+  int pos = cpl::kLinkSize;
+  uint8_t buffer[cpl::kBlockSize];
+  std::string current;
+  bool done = false;
+
+  void Load() {
+    ssize_t got = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(block));
+    if (got < 0) throw TbrSortError(SystemText("Cannot read sort work file", *name));
+    if (got < static_cast<ssize_t>(sizeof buffer))
+      throw TbrSortError("Sort work file " + *name + " is shorter than its runs");
+    pos = cpl::kLinkSize;
+  }
+
+  // Moves to the next sort string; false when the run is exhausted.
+  bool Next() {
+    while (pos + 2 > cpl::kBlockLimit || (buffer[pos] == 0 && buffer[pos + 1] == 0)) {
+      block += cpl::kBlockSize;
+      if (block >= end) return !(done = true);
+      Load();
+    }
+    int shared = buffer[pos];
+    int rest = buffer[pos + 1];
+    if (shared > static_cast<int>(current.size()) || pos + 2 + rest > cpl::kBlockLimit)
+      throw TbrSortError("Sort work file " + *name + " is damaged");
+    current.resize(shared);
+    current.append(reinterpret_cast<const char*>(buffer + pos + 2), rest);
+    pos += 2 + rest;
+    return true;
+  }
+};
+
+void TbrKeySorter::OpenWorkFile() {
+  for (int attempt = 0; attempt < 1000 && m_fd < 0; ++attempt) {
+    uint32_t serial = g_sorterSerial.fetch_add(1);
+    uint32_t value = static_cast<uint32_t>(::getpid()) << 12 ^ serial * 2654435761u;
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08X", value);
+    m_workName = m_workDir + hex + ".CPL";
+    // Exclusive create: another sorter's work file of the same name is never replaced.
+    m_fd = ::open(m_workName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (m_fd < 0 && errno != EEXIST)
+      throw TbrSortError(SystemText("Cannot create sort work file", m_workName));
+  }
+  if (m_fd < 0) throw TbrSortError("Cannot create a sort work file in " + m_workDir);
+}
+
+void TbrKeySorter::WriteAt(const void* data, size_t size, uint64_t offset) {
+  ssize_t done = ::pwrite(m_fd, data, size, static_cast<off_t>(offset));
+  if (done != static_cast<ssize_t>(size))
+    throw TbrSortError(SystemText("Cannot write sort work file", m_workName));
+}
+
+// Writes the trie as one run at the end of the work file and empties the trie.
+void TbrKeySorter::Spill() {
+  if (m_fd < 0) OpenWorkFile();
+  uint64_t runStart = m_fileEnd;
+  uint8_t block[cpl::kBlockSize] = {};
+  int pos = cpl::kLinkSize;
+  std::string previous;
+  auto flush = [&] {
+    WriteAt(block, sizeof block, m_fileEnd);
+    m_fileEnd += cpl::kBlockSize;
+    std::memset(block, 0, sizeof block);
+    pos = cpl::kLinkSize;
+  };
+  auto write = [&](std::string_view s) {
+    size_t shared = 0;
+    while (shared < previous.size() && shared < s.size() && previous[shared] == s[shared])
+      ++shared;
+    size_t rest = s.size() - shared;
+    if (pos + rest + 2 >= cpl::kBlockLimit) flush();
+    block[pos] = static_cast<uint8_t>(shared);
+    block[pos + 1] = static_cast<uint8_t>(rest);
+    std::memcpy(block + pos + 2, s.data() + shared, rest);
+    pos += static_cast<int>(rest + 2);
+    previous.assign(s);
+  };
+  std::string prefix;
+  Walk(0, prefix, write);
+  if (pos > cpl::kLinkSize) flush();
+  uint8_t link[cpl::kLinkSize];
+  WriteU32(link, static_cast<uint32_t>(m_fileEnd));
+  WriteAt(link, sizeof link, runStart);
+  m_runStarts.push_back(runStart);
+  ClearTrie();
+}
+
+// Delivers the smallest current string of all runs until every run is exhausted;
+// among equal strings the earlier run goes first.
+void TbrKeySorter::Merge() {
+  std::vector<std::unique_ptr<RunReader>> readers;
+  for (size_t r = 0; r < m_runStarts.size(); ++r) {
+    auto reader = std::make_unique<RunReader>();
+    reader->fd = m_fd;
+    reader->name = &m_workName;
+    reader->block = m_runStarts[r];
+    reader->end = r + 1 < m_runStarts.size() ? m_runStarts[r + 1] : m_fileEnd;
+    reader->current.reserve(m_longest + 32);
+    reader->Load();
+    if (r + 1 < m_runStarts.size() && ReadU32(reader->buffer) != m_runStarts[r + 1])
+      throw TbrSortError("Sort work file " + m_workName + " is damaged");
+    if (reader->Next()) readers.push_back(std::move(reader));
+  }
+  // A unique key may sit in several runs with different record numbers: runs are
+  // compared on the key alone, and only the earliest run's pair is delivered.
+  auto order = [this](std::string_view s) { return m_unique ? KeyPart(s) : s; };
+  auto later = [&](size_t a, size_t b) {
+    int c = order(readers[a]->current).compare(order(readers[b]->current));
+    if (!m_ascending) c = -c;
+    return c != 0 ? c > 0 : a > b;
+  };
+  std::priority_queue<size_t, std::vector<size_t>, decltype(later)> heap(later);
+  for (size_t r = 0; r < readers.size(); ++r) heap.push(r);
+  std::string lastKey;
+  bool any = false;
+  while (!heap.empty()) {
+    size_t r = heap.top();
+    heap.pop();
+    std::string_view s = readers[r]->current;
+    if (!m_unique || !any || KeyPart(s) != lastKey) {
+      Deliver(s);
+      if (m_unique) lastKey.assign(KeyPart(s));
+      any = true;
+    }
+    if (readers[r]->Next()) heap.push(r);
+  }
+}
+
+}  // namespace qm::index

@@ -1,0 +1,66 @@
+#include "index_test_util.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+
+namespace qm::index::test {
+
+TempDir::TempDir() {
+  char buffer[] = "/tmp/qm-index-XXXXXX";
+  m_path = ::mkdtemp(buffer);
+  m_previous = std::filesystem::current_path();
+  std::filesystem::current_path(m_path);
+}
+
+TempDir::~TempDir() {
+  std::filesystem::current_path(m_previous);
+  std::error_code ignored;
+  std::filesystem::remove_all(m_path, ignored);
+}
+
+std::string RandomKey(std::mt19937& rng, int length) {
+  std::string key;
+  for (int i = 0; i < length; ++i) key += static_cast<char>('A' + rng() % 26);
+  return key;
+}
+
+std::vector<std::pair<std::string, int32_t>> ReferenceSort(
+    std::vector<std::pair<std::string, int32_t>> pairs, bool ascending, bool unique) {
+  for (auto& pair : pairs) {
+    while (!pair.first.empty() && pair.first.back() == ' ') pair.first.pop_back();
+  }
+  if (unique) {
+    std::set<std::string> seen;
+    std::vector<std::pair<std::string, int32_t>> first;
+    for (const auto& pair : pairs) {
+      if (seen.insert(pair.first).second) first.push_back(pair);
+    }
+    pairs = first;
+  }
+  std::sort(pairs.begin(), pairs.end());
+  if (!ascending) std::reverse(pairs.begin(), pairs.end());
+  return pairs;
+}
+
+std::string RunCommand(const std::string& command) {
+  std::string output;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) {
+    ADD_FAILURE() << "cannot run " << command;
+    return output;
+  }
+  char buffer[4096];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, got);
+  int status = ::pclose(pipe);
+  EXPECT_EQ(status, 0) << command << "\n" << output;
+  return output;
+}
+
+}  // namespace qm::index::test

@@ -1,0 +1,35 @@
+#pragma once
+// Helpers shared by the index engine tests.
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qm::index::test {
+
+// A fresh directory that is the current directory for the helper's lifetime.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  const std::string& Path() const { return m_path; }
+  std::string File(const std::string& name) const { return m_path + "/" + name; }
+
+ private:
+  std::string m_path;
+  std::string m_previous;
+};
+
+std::string RandomKey(std::mt19937& rng, int length);
+
+// The order the sorter must deliver: keys without trailing blanks, byte order, equal
+// keys by record number; descending reverses it; unique keeps a key's first pair.
+std::vector<std::pair<std::string, int32_t>> ReferenceSort(
+    std::vector<std::pair<std::string, int32_t>> pairs, bool ascending, bool unique);
+
+// Runs a shell command, returns its standard output; fails the test on a non-zero exit.
+std::string RunCommand(const std::string& command);
+
+}  // namespace qm::index::test

@@ -1,0 +1,98 @@
+#include "index/key_sorter.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+
+#include "index_test_util.h"
+
+namespace qm::index {
+namespace {
+
+struct Collect : TbrKeySink {
+  std::vector<std::pair<std::string, int32_t>> pairs;
+  void Output(int32_t recNo, std::string_view key) override { pairs.emplace_back(key, recNo); }
+};
+
+using Pairs = std::vector<std::pair<std::string, int32_t>>;
+
+Pairs Sort(const Pairs& in, bool ascending, bool unique) {
+  Collect out;
+  TbrKeySorter sorter(out, "", ascending, unique);
+  for (const auto& [key, recNo] : in) sorter.Add(recNo, key);
+  sorter.Finish();
+  return out.pairs;
+}
+
+TEST(KeySorter, EqualKeysComeOutByRecordNumberDigitCountFirst) {
+  test::TempDir dir;
+  Pairs in = {{"K", 100}, {"K", 9}, {"K", 10}};
+  EXPECT_EQ(Sort(in, true, false), (Pairs{{"K", 9}, {"K", 10}, {"K", 100}}));
+  EXPECT_EQ(Sort(in, false, false), (Pairs{{"K", 100}, {"K", 10}, {"K", 9}}));
+}
+
+TEST(KeySorter, TrailingBlanksDoNotCountAndUniqueKeepsFirst) {
+  test::TempDir dir;
+  Pairs in = {{"AB  ", 1}, {"AB", 2}, {"ABC", 3}, {"A", 4}, {"", 5}, {"   ", 6}};
+  EXPECT_EQ(Sort(in, true, true), (Pairs{{"", 5}, {"A", 4}, {"AB", 1}, {"ABC", 3}}));
+  EXPECT_EQ(Sort(in, false, true), (Pairs{{"ABC", 3}, {"AB", 1}, {"A", 4}, {"", 5}}));
+  EXPECT_EQ(Sort(in, true, false),
+            (Pairs{{"", 5}, {"", 6}, {"A", 4}, {"AB", 1}, {"AB", 2}, {"ABC", 3}}));
+}
+
+TEST(KeySorter, PackedTailsSplitWhereKeysBranch) {
+  test::TempDir dir;
+  // Long shared tails that later keys cut at every position.
+  Pairs in = {{"ABCDEFGH", 1}, {"ABCD", 2}, {"ABCDEFGZ", 3}, {"ABX", 4}, {"ABCDEF", 5},
+              {"B", 6},        {"ABCDEFGH", 7}, {"AA", 8}};
+  Pairs expected = in;
+  std::stable_sort(expected.begin(), expected.end());
+  EXPECT_EQ(Sort(in, true, false), expected);
+}
+
+TEST(KeySorter, SpillingBuildMatchesInMemorySortAndRemovesWorkFile) {
+  test::TempDir dir;
+  std::mt19937 rng(7);
+  Pairs in;
+  for (int32_t r = 1; r <= 60000; ++r) {
+    std::string key = test::RandomKey(rng, 8);
+    if (r % 7 == 0) key = in[rng() % in.size()].first;  // duplicates
+    in.emplace_back(key, r);
+  }
+  for (bool unique : {false, true}) {
+    for (bool ascending : {true, false}) {
+      Collect out;
+      std::string workName;
+      {
+        TbrKeySorter sorter(out, dir.Path(), ascending, unique);
+        for (const auto& [key, recNo] : in) sorter.Add(recNo, key);
+        sorter.Finish();
+        EXPECT_GE(sorter.RunCount(), 3);
+        EXPECT_LE(sorter.PeakNodeBytes(), 512u * 1024u);
+        workName = sorter.WorkFileName();
+        EXPECT_TRUE(std::filesystem::exists(workName));
+      }
+      EXPECT_FALSE(std::filesystem::exists(workName));
+      EXPECT_EQ(out.pairs, test::ReferenceSort(in, ascending, unique));
+    }
+  }
+}
+
+TEST(KeySorter, WorkFileRemovedWhenBuildAbandoned) {
+  test::TempDir dir;
+  std::mt19937 rng(3);
+  Collect out;
+  std::string workName;
+  {
+    TbrKeySorter sorter(out, dir.Path(), true, false);
+    for (int32_t r = 1; sorter.RunCount() == 0; ++r) sorter.Add(r, test::RandomKey(rng, 12));
+    workName = sorter.WorkFileName();
+    EXPECT_THROW(sorter.Add(1, std::string(300, 'x')), TbrSortError);
+  }
+  EXPECT_FALSE(std::filesystem::exists(workName));
+}
+
+}  // namespace
+}  // namespace qm::index
