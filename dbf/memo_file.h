@@ -31,6 +31,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "dbf/disk_file.h"
 #include "dbf/memo_format.h"
@@ -105,6 +106,11 @@ class TbrMemoFile : public TbrDiskFile {
   void Error(int32_t code, int32_t subCode, const char* text) override;
 
  private:
+  struct FreeRun {  // dBASE IV: a run of abandoned blocks
+    uint32_t start;
+    uint32_t count;
+  };
+
   bool ReadHeaderBlockSize();
   bool EnsureOpen();
   bool LoadMemo(uint32_t block);
@@ -114,9 +120,12 @@ class TbrMemoFile : public TbrDiskFile {
   uint32_t BlocksFor(uint32_t length) const;
   uint32_t OldBlockCount(uint32_t block);
   std::optional<uint32_t> Place(uint32_t oldBlock, uint32_t needed);
+  std::optional<uint64_t> NextFreeBlock(const uint8_t* header);
   std::optional<uint32_t> AllocateAtEnd(uint8_t* header, uint32_t needed);
   std::optional<uint32_t> PlaceDb4(uint8_t* header, uint32_t oldBlock, uint32_t needed);
-  bool FreeRun(uint8_t* header, uint32_t start, uint32_t count);
+  std::vector<FreeRun> ReadFreeChain(const uint8_t* header, uint64_t nextFree);
+  bool WriteFreeChain(uint8_t* header, const std::vector<FreeRun>& chain);
+  uint32_t Db4BlockCount(uint32_t block);
   bool WriteBlocks(uint32_t block, uint32_t needed, const char* text, uint32_t length);
   bool ReadHeader(uint8_t* header);
   bool WriteHeader(const uint8_t* header);

@@ -63,6 +63,12 @@ constexpr std::uint32_t kFoxTypePicture = 0;         // accepted as text
 
 // Every memo block of dBASE IV and FoxPro starts with an 8-byte block header.
 constexpr std::uint32_t kBlockHeaderSize = 8;
+// Longest text written into a dBASE IV or FoxPro memo (the length field is 32 bits).
+constexpr std::uint32_t kMaxBlockHeaderLength = 0x7FFF0000u;
+
+// dBASE IV free-block chain: a run's first block holds the next run and its
+// block count; chains longer than this are cut (the rest stays abandoned).
+constexpr std::uint32_t kDb4MaxFreeRuns = 1024;
 
 // Block sizes outside this range mark a damaged header (the file could not be
 // walked or would need absurd buffers).

@@ -1,0 +1,101 @@
+// dBASE IV memo placement: abandoned blocks are kept in a chain of free runs
+// and taken again first fit. The chain starts at header bytes 24..27; each
+// run's first block holds the next run and its own block count. Every run is
+// checked against the blocks in use before it is trusted, so a damaged chain
+// is cut rather than followed into live memos or round in a circle.
+#include <algorithm>
+
+#include "dbf/dbf_format.h"
+#include "dbf/memo_bytes.h"
+#include "dbf/memo_file.h"
+
+namespace qm::dbf {
+
+std::vector<TbrMemoFile::FreeRun> TbrMemoFile::ReadFreeChain(const uint8_t* header,
+                                                             uint64_t nextFree) {
+  std::vector<FreeRun> chain;
+  uint32_t start = layout::GetU32(header + memo::kDb4FreeChainOffset);
+  TbrSuppressErrors quiet(*this);
+  while (start != 0 && chain.size() < memo::kDb4MaxFreeRuns) {
+    uint8_t link[8];
+    if (!Read(static_cast<int64_t>(start) * m_blockSize, link, sizeof link)) break;
+    const FreeRun run{start, layout::GetU32(link + 4)};
+    const bool inside = run.count > 0 && uint64_t{run.start} + run.count <= nextFree;
+    const bool overlaps = std::any_of(chain.begin(), chain.end(), [&](const FreeRun& r) {
+      return run.start < r.start + r.count && r.start < run.start + run.count;
+    });
+    if (!inside || overlaps) break;
+    chain.push_back(run);
+    start = layout::GetU32(link);
+  }
+  std::sort(chain.begin(), chain.end(),
+            [](const FreeRun& a, const FreeRun& b) { return a.start < b.start; });
+  return chain;
+}
+
+bool TbrMemoFile::WriteFreeChain(uint8_t* header, const std::vector<FreeRun>& chain) {
+  for (std::size_t i = 0; i < chain.size(); ++i) {
+    uint8_t link[8];
+    layout::PutU32(link, i + 1 < chain.size() ? chain[i + 1].start : 0);
+    layout::PutU32(link + 4, chain[i].count);
+    if (!Write(static_cast<int64_t>(chain[i].start) * m_blockSize, link, sizeof link))
+      return false;
+  }
+  layout::PutU32(header + memo::kDb4FreeChainOffset, chain.empty() ? 0 : chain.front().start);
+  return true;
+}
+
+// Blocks taken by the memo at block, from its block header; 0 when the block
+// holds no memo (nothing is freed then).
+uint32_t TbrMemoFile::Db4BlockCount(uint32_t block) {
+  uint8_t head[memo::kBlockHeaderSize];
+  TbrSuppressErrors quiet(*this);
+  if (!Read(static_cast<int64_t>(block) * m_blockSize, head, sizeof head)) return 0;
+  uint32_t length = 0;
+  if (!bytes::ParseBlockHeader(m_layout, head, length)) return 0;
+  return BlocksFor(length);
+}
+
+std::optional<uint32_t> TbrMemoFile::PlaceDb4(uint8_t* header, uint32_t oldBlock,
+                                              uint32_t needed) {
+  const std::optional<uint64_t> next = NextFreeBlock(header);
+  if (!next) return std::nullopt;
+  std::vector<FreeRun> chain = ReadFreeChain(header, *next);
+  if (oldBlock != 0 && oldBlock < *next) {
+    const uint32_t count = static_cast<uint32_t>(
+        std::min<uint64_t>(Db4BlockCount(oldBlock), *next - oldBlock));
+    const bool alreadyFree = std::any_of(chain.begin(), chain.end(), [&](const FreeRun& r) {
+      return oldBlock < r.start + r.count && r.start < oldBlock + count;
+    });
+    if (count > 0 && !alreadyFree) {
+      chain.push_back({oldBlock, count});
+      std::sort(chain.begin(), chain.end(),
+                [](const FreeRun& a, const FreeRun& b) { return a.start < b.start; });
+    }
+  }
+  // Neighbouring runs become one, so freed space can hold larger memos.
+  std::vector<FreeRun> merged;
+  for (const FreeRun& run : chain) {
+    if (!merged.empty() && merged.back().start + merged.back().count == run.start)
+      merged.back().count += run.count;
+    else
+      merged.push_back(run);
+  }
+  std::optional<uint32_t> block;
+  auto fit = std::find_if(merged.begin(), merged.end(),
+                          [&](const FreeRun& r) { return r.count >= needed; });
+  if (fit != merged.end()) {
+    block = fit->start;
+    fit->start += needed;
+    fit->count -= needed;
+    if (fit->count == 0) merged.erase(fit);
+  } else {
+    block = AllocateAtEnd(header, needed);
+    if (!block) return std::nullopt;
+  }
+  if (merged.size() > memo::kDb4MaxFreeRuns) merged.resize(memo::kDb4MaxFreeRuns);
+  if (!WriteFreeChain(header, merged)) return std::nullopt;
+  return block;
+}
+
+}  // namespace qm::dbf
