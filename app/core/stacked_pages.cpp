@@ -1,0 +1,59 @@
+#include "app/core/stacked_pages.h"
+
+#include "app/core/catalog_page.h"
+
+namespace qm::catalog {
+
+namespace {
+
+void WritePage(TextFileWriter& out, const CatalogSettings& s, const RecordSource& source,
+               const QString& date) {
+  WriteHeaderBlock(out, s, date);
+  out.WriteLine(u"<P>");
+  out.WriteLine(u" ");
+  out.WriteLine(u"<CENTER><TABLE WIDTH=\"70%\" CELLPADDING=\"10\"><TD>");
+  for (int k = 1; k <= s.ColumnCount(); ++k)
+    out.WriteText(QStringLiteral("<P><B>") + s.fieldHeadings[k - 1] + QStringLiteral(": </B>") +
+                  source.FieldText(k));
+  out.WriteText(QStringLiteral("<P>") + source.MemoText());
+  out.WriteLine(u"</TD></TABLE>");
+  out.WriteLine(u"<P>");
+  out.WriteLine(u"<A HREF=\"catalog.htm\"><B>Return to Listing</B></A><P></CENTER>");
+  WriteFooterBlock(out);
+}
+
+}  // namespace
+
+void CheckPageKey(const QString& key) {
+  const bool escapes = key.contains(u'/') || key.contains(u'\\') || key.contains(QChar(0)) ||
+                       key == QStringLiteral(".") || key == QStringLiteral("..");
+  if (!escapes) return;
+  throw PageNameError(QStringLiteral("The product key \"%1\" cannot name a stacked page: pages are written "
+                                     "only into the working directory, so a key may not hold / or \\ "
+                                     "or be . or ..")
+                          .arg(QString(key).replace(QChar(0), QStringLiteral("\\0")))
+                          .toStdString());
+}
+
+int WriteStackedPages(const CatalogSettings& settings, RecordSource& source, const QDir& workDir,
+                      const DateText& dateText, const PageProgress& progress) {
+  const QString listName = QLatin1String(kUploadListName);
+  TextFileWriter list(workDir.filePath(listName), listName);
+  list.WriteLine(QString::fromLatin1(kCatalogPageName));
+  int pages = 0;
+  for (source.First(); !source.Eof(); source.Next()) {
+    const QString key = source.FieldText(1);
+    CheckPageKey(key);
+    const QString pageName = key + QStringLiteral(".htm");
+    list.WriteLine(pageName);
+    TextFileWriter page(workDir.filePath(pageName), pageName);
+    WritePage(page, settings, source, dateText());
+    page.Close();
+    if (progress) progress(++pages);
+    else ++pages;
+  }
+  list.Close();
+  return pages;
+}
+
+}  // namespace qm::catalog

@@ -1,0 +1,47 @@
+#pragma once
+// A buffered writer of the generated text files (catalog.htm, the stacked
+// pages, upload.txt): UTF-8, every line ended by CR LF, every create, write
+// and close checked.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringView>
+
+#include <stdexcept>
+
+namespace qm::catalog {
+
+// A failed file operation. The text starts with the platform's input/output
+// message ("File access denied", "Disk full", "I/O error <n>") and names the file.
+class FileIoError : public std::runtime_error {
+ public:
+  FileIoError(int errnoValue, const QString& fileName);
+  static QString Message(int errnoValue);
+};
+
+class TextFileWriter {
+ public:
+  // Creates or truncates `path`; throws FileIoError. `displayName` names the
+  // file in error texts (the bare name the user knows).
+  TextFileWriter(const QString& path, const QString& displayName);
+  ~TextFileWriter();  // closes without reporting; call Close() to check
+  TextFileWriter(const TextFileWriter&) = delete;
+  TextFileWriter& operator=(const TextFileWriter&) = delete;
+
+  // Writes `text` followed by CR LF.
+  void WriteLine(QStringView text);
+  // Writes a multi-line text: each of its lines (split at CR LF, LF or CR)
+  // ends with CR LF, so the file keeps one line-end convention.
+  void WriteText(QStringView text);
+  // Flushes and closes; throws FileIoError.
+  void Close();
+
+ private:
+  void Flush();
+
+  int m_fd = -1;
+  QString m_name;
+  QByteArray m_buffer;
+};
+
+}  // namespace qm::catalog

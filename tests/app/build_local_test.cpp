@@ -1,0 +1,216 @@
+// Build Local over an in-memory record source: golden pages and the edge cases
+// of the listing page, the stacked pages and the upload list.
+#include "app/core/build_local.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "app/core/stacked_pages.h"
+#include "app/core/text_file_writer.h"
+#include "record_source_util.h"
+
+namespace qm::catalog {
+namespace {
+
+using test::MaskDate;
+using test::MemoryRecordSource;
+using test::ReadFile;
+using test::RecordingObserver;
+
+CatalogSettings Harbour() {
+  CatalogSettings s;
+  s.name = "Harbour & Sons";
+  s.address = "12 Quay St";
+  s.city = "Port Elm";
+  s.prov = "NS";
+  s.pcode = "B0J 1A0";
+  s.tel = "902-555-0100";
+  s.email = "sales@harbour.example";
+  s.pageTitle = "Harbour Catalog";
+  s.pageColor = "White";
+  s.pageFontColor = "Navy";
+  s.pageHeading = "Our <I>Products</I>";
+  s.pageParagraph = "Fresh stock weekly.\nCall for prices.";
+  s.tableHeadingFontColor = "White";
+  s.tableHeadingBkColor = "Teal";
+  s.tableCellFontColor = "Black";
+  s.tableCellBkColor = "Silver";
+  s.fieldHeadings = {"Code", "Item", "Price", "", ""};
+  s.columns = 3;
+  s.useStackedPages = true;
+  return s;
+}
+
+MemoryRecordSource HarbourRecords() {
+  return MemoryRecordSource({{"A100", "Rope", "12.50", "Strong rope.\r\nTwo lines"},
+                             {"B200", "Net", "40.00", ""},
+                             {"Café", "Crème", "1.00", "<P>html"}},
+                            4, 3);
+}
+
+class BuildLocalTest : public ::testing::Test {
+ protected:
+  BuildResult Build(const CatalogSettings& s, RecordSource& source) {
+    return BuildLocal(s, source, observer, {QDir(dir.path()), [] { return QStringLiteral("08/12/2026"); }});
+  }
+  QByteArray Page(const QString& name) const { return ReadFile(dir.filePath(name)); }
+  QByteArray Golden(const QString& name) const { return ReadFile(QM_TEST_DATA "/catalog/golden/" + name); }
+  // The lines of a page between its header block and its footer block.
+  QList<QByteArray> Body(const QString& name) const {
+    QList<QByteArray> lines = Page(name).split('\n');
+    lines.removeLast();  // after the final CR LF
+    return lines.mid(13, lines.size() - 17);
+  }
+
+  QTemporaryDir dir;
+  RecordingObserver observer;
+};
+
+TEST_F(BuildLocalTest, GoldenCatalogStackedPageAndUploadList) {
+  MemoryRecordSource source = HarbourRecords();
+  const BuildResult r = Build(Harbour(), source);
+  EXPECT_EQ(r.recordCount, 3);
+  EXPECT_EQ(MaskDate(Page("catalog.htm")), Golden("catalog.htm"));
+  EXPECT_EQ(MaskDate(Page("A100.htm")), Golden("A100.htm"));
+  EXPECT_EQ(Page("upload.txt"), Golden("upload.txt"));
+  EXPECT_TRUE(QFile::exists(dir.filePath("Café.htm")));
+  EXPECT_EQ(observer.events, QStringList({"catalog", "start 3", "step 1", "step 2", "step 3", "stacked"}));
+  EXPECT_TRUE(Page("B200.htm").contains("Last Update ... 08/12/2026  -->\r\n"));
+}
+
+TEST_F(BuildLocalTest, StackedPagesOffWritesOnlyCatalogAndKeepsUploadList) {
+  QFile old(dir.filePath("upload.txt"));
+  ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+  old.write("catalog.htm\r\nold.htm\r\n");
+  old.close();
+  CatalogSettings s = Harbour();
+  s.useStackedPages = false;
+  MemoryRecordSource source = HarbourRecords();
+  Build(s, source);
+  EXPECT_EQ(Page("upload.txt"), "catalog.htm\r\nold.htm\r\n");
+  EXPECT_FALSE(QFile::exists(dir.filePath("A100.htm")));
+  EXPECT_TRUE(Page("catalog.htm").contains("<TR>\r\n<TD bgcolor=\"Silver\"><font color=\"Black\">A100</font></TD>\r\n"));
+  EXPECT_EQ(observer.events, QStringList({"catalog"}));
+}
+
+TEST_F(BuildLocalTest, ColumnCountZeroGivesEmptyRowsAndMemoOnlyPages) {
+  CatalogSettings s = Harbour();
+  s.columns = 0;
+  MemoryRecordSource source = HarbourRecords();
+  EXPECT_EQ(Build(s, source).recordCount, 3);
+  EXPECT_TRUE(Page("catalog.htm").contains("<TR>\r\n</TR>\r\n<TR>\r\n</TR>\r\n<TR>\r\n</TR>\r\n<TR>\r\n</TR>\r\n</TABLE>"));
+  const QList<QByteArray> body = Body("A100.htm");
+  EXPECT_EQ(body.mid(3, 2), QList<QByteArray>({"<P>Strong rope.\r", "Two lines\r"}));
+}
+
+TEST_F(BuildLocalTest, ColumnCountAboveFieldsStopsWithFieldError) {
+  CatalogSettings s = Harbour();
+  s.columns = 5;
+  MemoryRecordSource source = HarbourRecords();
+  EXPECT_THROW(Build(s, source), RecordSourceError);
+  EXPECT_EQ(observer.events, QStringList());
+  EXPECT_FALSE(QFile::exists(dir.filePath("upload.txt")));
+}
+
+TEST_F(BuildLocalTest, MemoColumnCountsAsLastFieldPosition) {
+  CatalogSettings s = Harbour();
+  s.columns = 4;
+  s.useStackedPages = false;
+  MemoryRecordSource source = HarbourRecords();
+  Build(s, source);
+  EXPECT_TRUE(Page("catalog.htm").contains("<font color=\"Black\">Strong rope.\r\nTwo lines</font>"));
+}
+
+TEST_F(BuildLocalTest, EmptyTableStillCompletesBothSteps) {
+  MemoryRecordSource source({}, 4, 3);
+  EXPECT_EQ(Build(Harbour(), source).recordCount, 0);
+  EXPECT_EQ(Page("upload.txt"), "catalog.htm\r\n");
+  EXPECT_TRUE(Page("catalog.htm").contains("</TR>\r\n</TABLE>"));
+  EXPECT_EQ(observer.events, QStringList({"catalog", "start 0", "stacked"}));
+}
+
+TEST_F(BuildLocalTest, DuplicateAndEmptyKeys) {
+  MemoryRecordSource source({{"A1", "first", "", "one"}, {"", "blank", "", ""}, {"A1", "second", "", "two"}}, 4, 3);
+  Build(Harbour(), source);
+  EXPECT_EQ(Page("upload.txt"), "catalog.htm\r\nA1.htm\r\n.htm\r\nA1.htm\r\n");
+  EXPECT_TRUE(Page("A1.htm").contains("<P>two\r\n"));
+  EXPECT_TRUE(QFile::exists(dir.filePath(".htm")));
+}
+
+TEST_F(BuildLocalTest, MissingTableLeavesPageHeadAndStops) {
+  MemoryRecordSource source = HarbourRecords();
+  source.failOpen = true;
+  EXPECT_THROW(Build(Harbour(), source), RecordSourceError);
+  // Lines 1-21: the header block, the paragraph, the heading row, nothing more.
+  EXPECT_TRUE(Page("catalog.htm").endsWith("<B>Price</B></font></TD>\r\n</TR>\r\n"));
+}
+
+TEST_F(BuildLocalTest, MissingMemoFieldStopsAtFirstPage) {
+  MemoryRecordSource source({{"A1", "x"}, {"B2", "y"}}, 2, -1);
+  CatalogSettings s = Harbour();
+  s.columns = 2;
+  try {
+    Build(s, source);
+    FAIL();
+  } catch (const RecordSourceError& e) {
+    EXPECT_STREQ(e.what(), "CATALOG: Field 'SNOTES' not found");
+  }
+  EXPECT_EQ(observer.events, QStringList({"catalog", "start 2", "aborted"}));
+  EXPECT_FALSE(QFile::exists(dir.filePath("B2.htm")));
+}
+
+TEST_F(BuildLocalTest, KeyNamingAFileOutsideIsRefusedByName) {
+  for (const QString key : {"../evil", "sub/x", "a\\b", "..", "."}) {
+    MemoryRecordSource source({{"ok", "", "", ""}, {key, "", "", ""}}, 4, 3);
+    try {
+      Build(Harbour(), source);
+      ADD_FAILURE() << "accepted " << key.toStdString();
+    } catch (const PageNameError& e) {
+      EXPECT_TRUE(QString::fromUtf8(e.what()).contains("\"" + key + "\"")) << e.what();
+    }
+    EXPECT_EQ(Page("upload.txt"), "catalog.htm\r\nok.htm\r\n");
+  }
+  QDir parent(dir.path());
+  parent.cdUp();
+  EXPECT_FALSE(QFile::exists(parent.filePath("evil.htm")));
+}
+
+TEST_F(BuildLocalTest, UnwritablePageNamesTheFile) {
+  QDir(dir.path()).mkdir("B200.htm");  // a folder where the page should go
+  MemoryRecordSource source = HarbourRecords();
+  try {
+    Build(Harbour(), source);
+    FAIL();
+  } catch (const FileIoError& e) {
+    EXPECT_STREQ(e.what(), "File access denied: B200.htm");
+  }
+  EXPECT_EQ(observer.events.last(), "aborted");
+}
+
+TEST_F(BuildLocalTest, SameDayRebuildIsIdentical) {
+  MemoryRecordSource source = HarbourRecords();
+  Build(Harbour(), source);
+  const QByteArray first = Page("catalog.htm") + Page("A100.htm");
+  Build(Harbour(), source);
+  EXPECT_EQ(Page("catalog.htm") + Page("A100.htm"), first);
+}
+
+TEST_F(BuildLocalTest, EmptySettingsKeepCompanyBlockShape) {
+  CatalogSettings s;
+  s.columns = 1;
+  MemoryRecordSource source({{"K"}}, 1, -1);
+  Build(s, source);
+  const QByteArray page = Page("catalog.htm");
+  EXPECT_TRUE(page.contains("\r\n<B></B><BR>\r\n<BR>\r\n, ,   <BR>\r\nTelephone: <BR>\r\n<A HREF=\"mailto:\"></A>\r\n"));
+  EXPECT_TRUE(page.contains("<BODY BGCOLOR=\"\" TEXT=\"\" >\r\n"));
+  EXPECT_TRUE(page.contains("\r\n \r\n\r\n \r\n<P><CENTER>\r\n"));  // empty paragraph line
+}
+
+TEST(PageBlocks, DefaultDateIsLocaleShortDate) {
+  EXPECT_EQ(ShortDateToday(), QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat));
+}
+
+}  // namespace
+}  // namespace qm::catalog
