@@ -4,14 +4,14 @@
 // number, appends and rewrites records, and converts field bytes to values.
 //
 // Life cycle:
-//   TbrTable table(path, mode);      // reads the header, closes the file again
-//   if (!table.Usable()) ...         // an error was reported (code in LastCode())
-//   table.OpenTable();               // opens the handle, record 0, BOF set
+//   TbrTable table(path, mode);      // normalises the path; reads nothing yet
+//   if (!table.OpenTable()) ...      // Load() (header, descriptors), then the handle:
+//                                    // record 0, BOF set; failures were reported
 //   while (table.GoTo(kGoNext)) ...  // or kGoTop first: see GoTo
 //   table.CloseTable();              // writes a pending header update
 //
 // Reading a table in record order (what the catalog and dump do):
-//   TbrTable t(path, kOpenSharedReadOnly); t.OpenTable(); t.SetReadAhead(true);
+//   TbrTable t(path, kOpenSharedReadOnly); if (!t.OpenTable()) ...; t.SetReadAhead(true);
 //   for (bool ok = t.GoTo(kGoTop); ok; ok = t.GoTo(kGoNext))
 //     if (!t.Deleted()) { t.Text("NAME"); t.MemoText("SNOTES"); }
 //
@@ -68,17 +68,22 @@ struct TbrField {
 class TbrTable : public TbrDiskFile {
  public:
   // Normalises the name (blanks and quotes trimmed, file name upper-cased,
-  // ".DBF" added), reads and checks header and descriptors. Failures are
-  // reported with subcode 1204 (2 missing, 1001 not a table or damaged,
-  // 203 no memory) and leave the object unusable. Sends event 2 on success.
+  // ".DBF" added) and hands it to the disk file object; reads nothing, so
+  // that a derived object's Error() and TableEvent() see the loading.
   TbrTable(const std::string& path, uint8_t openMode);
-  ~TbrTable() override;  // closes, frees the memo file object
+  ~TbrTable() override;  // closes (reports suppressed), frees the memo file object
 
+  // Reads and checks header and descriptors, then closes the file again.
+  // Failures are reported with subcode 1204 and the path (2 missing, 1001 not
+  // a table, or damaged: the text then names the damage after the path) and
+  // leave the object unusable. Sends event 2 on success. Once only.
+  bool Load();
   bool Usable() const { return m_usable; }
   TbrTableState State() const { return m_state; }
 
-  // Header known -> open: handle opened, record 0, BOF on, images blanked,
-  // lock count 0, header refreshed. Does nothing in another state.
+  // Loads when not yet loaded; header known -> open: handle opened, record
+  // 0, BOF on, images blanked, lock count 0, header refreshed. Returns true
+  // without effect when already open.
   bool OpenTable();
   // Writes a pending header update, closes the handle: header known.
   void CloseTable();
@@ -240,7 +245,7 @@ class TbrTable : public TbrDiskFile {
   void SetState(TbrTableState state) { m_state = state; }
   void SetRecNo(int32_t recNo) { m_recNo = recNo; }
   // Reports code/subcode with a built text through Error() (unless suppressed).
-  void ReportText(int32_t code, int32_t subCode, const std::string& text);
+  void ReportText(int32_t code, int32_t subCode, const char* text);
 
  private:
   bool ReadHeaderAndFields(int32_t& code, std::string& detail);

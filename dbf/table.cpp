@@ -1,0 +1,248 @@
+// The table object's life cycle: loading and checking the header and the
+// field descriptors, opening, closing and the header refresh and update.
+#include "dbf/table.h"
+
+#include <sys/time.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <ctime>
+#include <new>
+
+#include "dbf/dbf_format.h"
+#include "dbf/memo_file.h"
+
+namespace qm::dbf {
+namespace {
+
+std::string TrimBlanksAndQuotes(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \"");
+  if (first == std::string::npos) return {};
+  const size_t last = text.find_last_not_of(" \"");
+  return text.substr(first, last - first + 1);
+}
+
+// Upper-cases the file name (the directory stays as given) and adds ".DBF".
+std::string NormalizeTableName(const std::string& path) {
+  std::string name = TrimBlanksAndQuotes(path);
+  const size_t slash = name.rfind('/');
+  const size_t start = slash == std::string::npos ? 0 : slash + 1;
+  for (size_t i = start; i < name.size(); ++i)
+    if (name[i] >= 'a' && name[i] <= 'z') name[i] = static_cast<char>(name[i] - 32);
+  if (name.find('.', start) == std::string::npos) name += ".DBF";
+  return name;
+}
+
+int32_t CountFromSize(int64_t size, uint32_t headerLength, uint32_t recordLength) {
+  if (size <= headerLength || recordLength == 0) return 0;
+  return static_cast<int32_t>(std::min<int64_t>((size - headerLength) / recordLength, INT32_MAX));
+}
+
+}  // namespace
+
+TbrTable::TbrTable(const std::string& path, uint8_t openMode)
+    : TbrDiskFile(NormalizeTableName(path), openMode) {}
+
+TbrTable::~TbrTable() {
+  SuppressErrors();  // a destructor must not raise
+  CloseTable();
+  m_memo.reset();
+}
+
+bool TbrTable::Load() {
+  if (m_usable) return true;
+  int32_t failure = 0;
+  std::string detail;
+  {
+    TbrSuppressErrors quiet(*this);
+    if (!Exists())
+      failure = code::kFileNotFound;
+    else if (!ReadHeaderAndFields(failure, detail) && failure == 0)
+      failure = LastCode() != 0 ? LastCode() : code::kNotATable;
+    TbrDiskFile::Close();
+  }
+  if (failure == 0) {
+    try {
+      m_ownImage.assign(m_recordLength + 1, ' ');
+      m_ownImage[m_recordLength] = static_cast<char>(layout::kEndOfFile);
+      m_original.assign(m_recordLength + 1, ' ');
+      m_fieldChanged.assign(m_fields.size() + 1, 0);
+    } catch (const std::bad_alloc&) {
+      failure = code::kNoMemory;
+    }
+  }
+  if (failure != 0) {
+    m_fields.clear();
+    m_ownImage = {};
+    m_original = {};
+    const std::string text = Path() + detail;
+    m_lastCode = failure;
+    ReportText(failure, subcode::kTableOpen, text.c_str());
+    return false;
+  }
+  m_image = m_ownImage.data();
+  m_usable = true;
+  TableEvent(kEventCreated, 0);
+  m_memoExpected = m_version == layout::kVersionDb3Memo || m_version == layout::kVersionDb4Memo ||
+                   m_version == layout::kVersionFoxMemo ||
+                   (m_version == layout::kVersionVisualFox && (m_keptFlags & layout::kFlagMemo));
+  m_productionIndex = (m_keptFlags & layout::kFlagProductionIndex) != 0;
+  return true;
+}
+
+// Reads the header and descriptors; failure is set for damage found here
+// (0 when a file operation failed: its code is then LastCode()).
+bool TbrTable::ReadHeaderAndFields(int32_t& failure, std::string& detail) {
+  if (!Open()) return false;
+  const int64_t size = FileSize();
+  if (size < 0) return false;
+  failure = code::kNotATable;
+  if (size < layout::kHeaderSize) {
+    detail = " (file shorter than a table header)";
+    return false;
+  }
+  if (!Read(0, m_header, layout::kHeaderSize)) return false;
+  m_version = m_header[layout::kVersionOffset];
+  if (!layout::IsKnownVersion(m_version)) return false;
+  m_headerLength = layout::GetU16(m_header + layout::kHeaderLengthOffset);
+  m_recordLength = layout::GetU16(m_header + layout::kRecordLengthOffset);
+  const uint32_t backlink = m_version == layout::kVersionVisualFox ? layout::kVisualFoxBacklinkSize : 0;
+  if (m_headerLength < layout::kHeaderSize + 1 + backlink) {
+    detail = " (header length " + std::to_string(m_headerLength) + " too small)";
+    return false;
+  }
+  if (m_headerLength > size) {
+    detail = " (header length " + std::to_string(m_headerLength) + " beyond the end of the file)";
+    return false;
+  }
+  if (m_recordLength == 0) {
+    detail = " (record length 0)";
+    return false;
+  }
+  std::vector<uint8_t> area(m_headerLength - layout::kHeaderSize - 1 - backlink);
+  if (!area.empty() && !Read(layout::kHeaderSize, area.data(), static_cast<uint32_t>(area.size())))
+    return false;
+  if (!ParseDescriptors(area, detail)) return false;
+  m_keptFlags = m_header[layout::kFlagsOffset] & layout::kKeptFlagBits;
+  m_changeStamp = layout::GetU32(m_header + layout::kChangeStampOffset);
+  m_recordCount = CountFromSize(size, m_headerLength, m_recordLength);
+  failure = 0;
+  return true;
+}
+
+// The descriptors up to the area's end or an early 0x0D terminator; every
+// field must lie inside the record.
+bool TbrTable::ParseDescriptors(const std::vector<uint8_t>& area, std::string& detail) {
+  m_fields.clear();
+  uint32_t offset = 1;
+  for (size_t at = 0; at + layout::kDescriptorSize <= area.size(); at += layout::kDescriptorSize) {
+    const uint8_t* d = area.data() + at;
+    if (d[0] == layout::kFieldTerminator) break;
+    TbrField field;
+    const auto* name = reinterpret_cast<const char*>(d + layout::kNameOffset);
+    field.name.assign(name, strnlen(name, layout::kNameSize));
+    field.type = static_cast<char>(d[layout::kTypeOffset]);
+    field.length = d[layout::kLengthOffset];
+    field.decimals = d[layout::kDecimalsOffset];
+    field.offset = offset;
+    offset += field.length;
+    if (offset > m_recordLength) {
+      detail = " (field " + field.name + " reaches past the record length " +
+               std::to_string(m_recordLength) + ")";
+      return false;
+    }
+    m_fields.push_back(std::move(field));
+  }
+  return true;
+}
+
+bool TbrTable::OpenTable() {
+  if (!m_usable && !Load()) return false;
+  if (m_state != TbrTableState::HeaderKnown) return true;
+  if (!Open()) return false;
+  m_recNo = 0;
+  m_bof = true;
+  m_eof = false;
+  std::fill(m_image, m_image + m_recordLength, ' ');
+  std::fill(m_original.begin(), m_original.begin() + m_recordLength, ' ');
+  m_lockCount = 0;
+  m_state = TbrTableState::Open;
+  RefreshHeader();
+  InvalidateReadAhead();
+  return true;
+}
+
+void TbrTable::CloseTable() {
+  if (!m_usable || !IsOpen()) return;
+  if (m_state == TbrTableState::RecordWritten) {
+    RefreshHeader();
+    HeaderUpdate(false);
+  }
+  if (Locked()) {
+    m_lockCount = 1;
+    UnlockTable();
+  }
+  TbrDiskFile::Close();
+  m_state = TbrTableState::HeaderKnown;
+}
+
+bool TbrTable::RefreshHeader() {
+  if (!LockingActive() || m_fileLocked || WholeFileLocked() || !IsOpen()) return true;
+  if (!Read(0, m_header, layout::kHeaderSize)) return false;
+  const int64_t size = FileSize();
+  if (size < 0) return false;
+  m_recordCount = CountFromSize(size, m_headerLength, m_recordLength);
+  m_changeStamp = layout::GetU32(m_header + layout::kChangeStampOffset);
+  return true;
+}
+
+bool TbrTable::HeaderUpdate(bool mayDefer) {
+  if (ReadOnly() || m_state != TbrTableState::RecordWritten) return true;
+  if (mayDefer && m_fileLocked) return true;  // written when the file lock is released
+  if (!HeaderLock()) return false;
+  timeval now{};
+  gettimeofday(&now, nullptr);
+  std::tm local{};
+  localtime_r(&now.tv_sec, &local);
+  m_changeStamp = ((static_cast<uint32_t>(local.tm_hour) * 64 + local.tm_min) * 64 +
+                   local.tm_sec) * 1024 + static_cast<uint32_t>(now.tv_usec / 1000);
+  m_header[layout::kDateOffset] = static_cast<uint8_t>((local.tm_year + 1900) % 100);
+  m_header[layout::kDateOffset + 1] = static_cast<uint8_t>(local.tm_mon + 1);
+  m_header[layout::kDateOffset + 2] = static_cast<uint8_t>(local.tm_mday);
+  layout::PutU32(m_header + layout::kRecordCountOffset, static_cast<uint32_t>(m_recordCount));
+  m_header[layout::kFlagsOffset] = m_keptFlags;
+  layout::PutU32(m_header + layout::kChangeStampOffset, m_changeStamp);
+  layout::PutU32(m_header + layout::kUserNumberOffset, static_cast<uint32_t>(m_userNumber));
+  const bool written = Write(0, m_header, layout::kHeaderSize);
+  if (written) m_state = TbrTableState::Open;
+  const bool unlocked = HeaderUnlock();
+  return written && unlocked;
+}
+
+bool TbrTable::FlushTable() {
+  if (m_state != TbrTableState::RecordWritten) return true;
+  if (!HeaderUpdate(false)) return false;
+  bool ok = Flush();
+  if (m_memo && m_memo->IsOpen()) ok = m_memo->Flush() && ok;
+  TableEvent(kEventFlushed, m_recNo);
+  return ok;
+}
+
+std::string TbrTable::TableName() const {
+  std::string name = Path();
+  const size_t slash = name.rfind('/');
+  if (slash != std::string::npos) name.erase(0, slash + 1);
+  const size_t dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) name.erase(dot);
+  for (char& c : name)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return name;
+}
+
+void TbrTable::ReportText(int32_t code, int32_t subCode, const char* text) {
+  m_lastCode = code;
+  if (code != 0 && SuppressionCount() <= 0) Error(code, subCode, text);
+}
+
+}  // namespace qm::dbf

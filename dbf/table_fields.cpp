@@ -1,0 +1,259 @@
+// The table object's fields: lookup, raw bytes, display text and the typed
+// accessors (numbers, dates, logicals) with their conversion reports.
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "dbf/calendar.h"
+#include "dbf/char_tables.h"
+#include "dbf/dbf_format.h"
+#include "dbf/table.h"
+
+namespace qm::dbf {
+namespace {
+
+constexpr size_t kNumberTextLimit = 31;
+constexpr std::string_view kTrueLetters = "TtYyJj";
+
+std::string_view TrimRight(std::string_view text) {
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  return text;
+}
+
+std::string_view TrimLeft(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  return text;
+}
+
+// Leading blanks, a sign, digits with a point and an exponent; nothing after.
+bool ParseNumber(std::string_view text, double& value) {
+  text = TrimLeft(text);
+  bool negative = false;
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
+  }
+  if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text.front())) || text.front() == '.'))
+    return false;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value, std::chars_format::general);
+  if (ec != std::errc() || ptr != end) return false;
+  if (negative) value = -value;
+  return true;
+}
+
+// The value with the field's decimals, right-aligned to width (longer when it
+// does not fit). Non-finite values give an empty text.
+std::string FormatNumber(double value, uint32_t width, uint32_t decimals) {
+  if (!std::isfinite(value)) return {};
+  char buffer[400];
+  int n = std::snprintf(buffer, sizeof buffer, "%.*f", static_cast<int>(decimals), value);
+  if (n <= 0 || n >= static_cast<int>(sizeof buffer)) return {};
+  std::string text(buffer, static_cast<size_t>(n));
+  if (text.front() == '-' && text.find_first_not_of("-0.") == std::string::npos) text.erase(0, 1);
+  if (text.size() < width) text.insert(0, width - text.size(), ' ');
+  return text;
+}
+
+bool IsTrueText(std::string_view text) {
+  return !text.empty() && kTrueLetters.find(text) != std::string_view::npos;
+}
+
+const TbrField kNoField{};
+
+}  // namespace
+
+const TbrField& TbrTable::Field(int32_t n) const {
+  if (n < 1 || n > FieldCount()) return kNoField;
+  return m_fields[static_cast<size_t>(n - 1)];
+}
+
+int32_t TbrTable::FindField(std::string_view name) const {
+  const std::string wanted = UpperCase437(TrimRight(name));
+  for (size_t i = 0; i < m_fields.size(); ++i)
+    if (UpperCase437(m_fields[i].name) == wanted) return static_cast<int32_t>(i + 1);
+  return 0;
+}
+
+int32_t TbrTable::FieldNumber(std::string_view name) {
+  const int32_t n = FindField(name);
+  if (n == 0) ReportText(code::kFieldNotFound, subcode::kFieldLookup, std::string(name).c_str());
+  return n;
+}
+
+std::string_view TbrTable::RawView(int32_t n) const {
+  const TbrField& field = Field(n);
+  if (field.length == 0 || m_image == nullptr) return {};
+  return {m_image + field.offset, field.length};
+}
+
+void TbrTable::FieldPut(int32_t n, std::string_view value) {
+  if (n < 1 || n > FieldCount()) return;
+  const TbrField& field = m_fields[static_cast<size_t>(n - 1)];
+  char* bytes = m_image + field.offset;
+  std::memset(bytes, ' ', field.length);
+  if (value.size() > field.length) value = value.substr(0, field.length);
+  const bool leftAligned = field.type == 'C' || field.type == 'D' || field.type == 'L';
+  std::memcpy(leftAligned ? bytes : bytes + field.length - value.size(), value.data(), value.size());
+  m_fieldChanged[static_cast<size_t>(n)] = 1;
+  TableEvent(kEventFieldPut, n);
+}
+
+std::string TbrTable::Text(int32_t n) const {
+  const TbrField& field = Field(n);
+  const std::string_view text = TrimRight(RawView(n));
+  switch (field.type) {
+    case 'N':
+    case 'F': {
+      const std::string_view number = TrimLeft(text);
+      if (!number.empty()) return std::string(number);
+      return std::string(TrimLeft(FormatNumber(0.0, field.length, field.decimals)));
+    }
+    case 'D': return FormatDisplayDate(ParseStoredDate(RawView(n)));
+    case 'L': return IsTrueText(text) ? "T" : "F";
+    case 'M':
+    case 'G':
+    case 'B': {
+      const bool set = MemoBlock(n) > 0;
+      if (field.type == 'M') return set ? "---MEMO---" : "---memo---";
+      if (field.type == 'G') return set ? "-GENERAL--" : "-general--";
+      return set ? "--BINARY--" : "--binary--";
+    }
+    default: return std::string(text);
+  }
+}
+
+std::string TbrTable::Text(std::string_view name) const { return Text(FindField(name)); }
+
+void TbrTable::ReportInvalid(const char* what, int32_t n, std::string_view shown) {
+  const std::string text = std::string("Invalid ") + what + " in field " + TableName() + "->" +
+                           Field(n).name + " (" + std::string(shown) + ")";
+  ReportText(code::kFieldType, subcode::kValueConversion, text.c_str());
+}
+
+double TbrTable::Number(int32_t n) {
+  const TbrField& field = Field(n);
+  if (field.length == 0) return 0.0;
+  const std::string_view raw = RawView(n);
+  if (m_version == layout::kVersionVisualFox) {
+    const auto* p = reinterpret_cast<const uint8_t*>(raw.data());
+    if (field.type == 'I' && raw.size() == 4) return static_cast<int32_t>(layout::GetU32(p));
+    if ((field.type == 'M' || field.type == 'G') && raw.size() == 4) return layout::GetU32(p);
+    if ((field.type == 'B' || field.type == 'Y' || field.type == 'T') && raw.size() == 8) {
+      const uint64_t bits = layout::GetU32(p) | (static_cast<uint64_t>(layout::GetU32(p + 4)) << 32);
+      if (field.type == 'Y') return static_cast<double>(static_cast<int64_t>(bits)) / 10000.0;
+      if (field.type == 'T')
+        return static_cast<int32_t>(layout::GetU32(p)) + layout::GetU32(p + 4) / 86400000.0;
+      double value;
+      std::memcpy(&value, &bits, sizeof value);
+      return value;
+    }
+  }
+  const std::string_view text = TrimRight(raw).substr(0, kNumberTextLimit);
+  if (text.empty()) return 0.0;
+  double value = 0.0;
+  if (ParseNumber(text, value)) return value;
+  ReportInvalid("number", n, text);
+  return 0.0;
+}
+
+bool TbrTable::PutNumber(int32_t n, double value) {
+  const TbrField& field = Field(n);
+  if (field.length == 0) return false;
+  if (std::string_view("NFMGB").find(field.type) == std::string_view::npos) {
+    ReportText(code::kFieldType, subcode::kFieldType, field.name.c_str());
+    return false;
+  }
+  const std::string text = FormatNumber(value, field.length, field.decimals);
+  if (text.empty() || text.size() > field.length) {
+    const std::string message = field.name + " - " + (text.empty() ? std::string("NaN") : std::string(TrimLeft(text)));
+    ReportText(code::kNumberTooLong, subcode::kNumberPut, message.c_str());
+    return false;
+  }
+  FieldPut(n, text);
+  return true;
+}
+
+int32_t TbrTable::Date(int32_t n) {
+  const std::string_view raw = RawView(n);
+  if (TrimRight(raw).empty()) return kNoDate;
+  const int32_t day = ParseDateText(raw);
+  if (day > 0) return day;
+  if (day == kInvalidDate) ReportInvalid("date", n, raw);
+  return kNoDate;
+}
+
+bool TbrTable::PutDate(int32_t n, int32_t dayNumber) {
+  const TbrField& field = Field(n);
+  if (field.length == 0) return false;
+  if (dayNumber == kInvalidDate) return Check(code::kFieldType, subcode::kDatePut);
+  if (field.type != 'D') return false;
+  FieldPut(n, StoredDate(dayNumber));
+  return true;
+}
+
+bool TbrTable::Logical(int32_t n) const { return IsTrueText(RawView(n)); }
+
+bool TbrTable::PutLogical(int32_t n, bool value) {
+  const TbrField& field = Field(n);
+  if (field.length == 0) return false;
+  if (field.type != 'L') {
+    ReportText(code::kFieldType, subcode::kFieldType, field.name.c_str());
+    return false;
+  }
+  FieldPut(n, value ? "T" : "F");
+  return true;
+}
+
+bool TbrTable::PutText(int32_t n, std::string_view text) {
+  const TbrField& field = Field(n);
+  if (field.length == 0) return false;
+  if (field.type == 'D') return PutDate(n, ParseDateText(text));
+  if (field.type == 'N' || field.type == 'F') {
+    const std::string_view number = TrimRight(text).substr(0, kNumberTextLimit);
+    double value = 0.0;
+    if (!number.empty() && !ParseNumber(number, value)) {
+      ReportText(code::kFieldType, subcode::kNumberPut, nullptr);
+      return false;
+    }
+    return PutNumber(n, value);
+  }
+  FieldPut(n, text);
+  return true;
+}
+
+// The field number for a typed accessor by name: 0 after a report when the
+// name is unknown (1003) or the field's type is not accepted (1004/1299).
+int32_t TbrTable::NumberFieldFor(std::string_view name, const char* acceptedTypes) {
+  const int32_t n = FieldNumber(name);
+  if (n == 0) return 0;
+  if (std::strchr(acceptedTypes, Field(n).type) == nullptr || Field(n).type == 0) {
+    ReportText(code::kFieldType, subcode::kFieldType, Field(n).name.c_str());
+    return 0;
+  }
+  return n;
+}
+
+double TbrTable::Number(std::string_view name) { return Number(NumberFieldFor(name, "NBFGIM")); }
+bool TbrTable::PutNumber(std::string_view name, double value) {
+  const int32_t n = NumberFieldFor(name, "NBFGIM");
+  return n != 0 && PutNumber(n, value);
+}
+int32_t TbrTable::Date(std::string_view name) { return Date(NumberFieldFor(name, "D")); }
+bool TbrTable::PutDate(std::string_view name, int32_t dayNumber) {
+  const int32_t n = NumberFieldFor(name, "D");
+  return n != 0 && PutDate(n, dayNumber);
+}
+bool TbrTable::Logical(std::string_view name) { return Logical(NumberFieldFor(name, "L")); }
+bool TbrTable::PutLogical(std::string_view name, bool value) {
+  const int32_t n = NumberFieldFor(name, "L");
+  return n != 0 && PutLogical(n, value);
+}
+bool TbrTable::PutText(std::string_view name, std::string_view text) {
+  const int32_t n = FieldNumber(name);
+  return n != 0 && PutText(n, text);
+}
+
+}  // namespace qm::dbf

@@ -1,0 +1,97 @@
+// The table object's memo accessors: the memo file object is made on the
+// first use of a memo field and kept until the table is destroyed.
+#include <memory>
+
+#include "dbf/dbf_format.h"
+#include "dbf/memo_file.h"
+#include "dbf/table.h"
+
+namespace qm::dbf {
+namespace {
+
+bool IsMemoType(char type) { return type == 'M' || type == 'G' || type == 'B'; }
+
+}  // namespace
+
+TbrMemoFile* TbrTable::MemoFile() {
+  if (m_memo) return m_memo.get();
+  if (!m_memoExpected || m_memoFailed || !m_usable) return nullptr;
+  auto memo = std::make_unique<TbrMemoFile>(this, Path(), OpenMode(), m_version,
+                                            m_header[layout::kFlagsOffset], LockingProtocol());
+  if (!memo->Usable()) {
+    // Reported by the memo file; later memo accesses return nothing.
+    m_memoFailed = true;
+    m_memoExpected = false;
+    return nullptr;
+  }
+  m_memo = std::move(memo);
+  return m_memo.get();
+}
+
+int32_t TbrTable::MemoBlock(int32_t n) const {
+  const TbrField& field = Field(n);
+  if (!IsMemoType(field.type)) return 0;
+  const std::string_view raw = RawView(n);
+  if (m_version == layout::kVersionVisualFox && raw.size() == 4)
+    return static_cast<int32_t>(layout::GetU32(reinterpret_cast<const uint8_t*>(raw.data())));
+  const uint32_t block = TbrMemoFile::BlockFromField(raw);
+  return block > INT32_MAX ? INT32_MAX : static_cast<int32_t>(block);
+}
+
+uint32_t TbrTable::MemoLength(int32_t n) {
+  const int32_t block = MemoBlock(n);
+  TbrMemoFile* memo = block > 0 ? MemoFile() : nullptr;
+  return memo != nullptr ? memo->MemoLength(static_cast<uint32_t>(block)) : 0;
+}
+
+uint32_t TbrTable::ReadMemo(int32_t n, char* buffer, uint32_t capacity) {
+  const int32_t block = MemoBlock(n);
+  TbrMemoFile* memo = block > 0 ? MemoFile() : nullptr;
+  if (memo == nullptr) {
+    if (capacity > 0) buffer[0] = 0;
+    return 0;
+  }
+  return memo->ReadMemo(static_cast<uint32_t>(block), buffer, capacity);
+}
+
+std::string TbrTable::MemoText(int32_t n) {
+  const int32_t block = MemoBlock(n);
+  TbrMemoFile* memo = block > 0 ? MemoFile() : nullptr;
+  return memo != nullptr ? memo->ReadMemoText(static_cast<uint32_t>(block)) : std::string();
+}
+
+bool TbrTable::WriteMemo(int32_t n, std::string_view text) {
+  if (!IsMemoType(Field(n).type)) return false;
+  const int32_t oldBlock = MemoBlock(n);
+  if (text.empty() && oldBlock == 0) return true;
+  TbrMemoFile* memo = MemoFile();
+  if (memo == nullptr) return false;
+  const std::optional<uint32_t> block = memo->WriteMemo(static_cast<uint32_t>(oldBlock), text);
+  if (!block) return false;
+  if (*block == 0) {
+    FieldPut(n, "");
+    return true;
+  }
+  if (m_version == layout::kVersionVisualFox && Field(n).length == 4) {
+    uint8_t bytes[4];
+    layout::PutU32(bytes, *block);
+    FieldPut(n, std::string_view(reinterpret_cast<const char*>(bytes), 4));
+    return true;
+  }
+  return PutNumber(n, static_cast<double>(*block));
+}
+
+uint32_t TbrTable::MemoLength(std::string_view name) {
+  return MemoLength(NumberFieldFor(name, "GBM"));
+}
+
+std::string TbrTable::MemoText(std::string_view name) {
+  return MemoText(NumberFieldFor(name, "GBM"));
+}
+
+bool TbrTable::WriteMemo(std::string_view name, std::string_view text) {
+  const int32_t n = NumberFieldFor(name, "GBM");
+  return n != 0 && WriteMemo(n, text);
+}
+
+}  // namespace qm::dbf
