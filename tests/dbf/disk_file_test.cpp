@@ -1,0 +1,180 @@
+// The disk file object: path resolution, shared handles, access modes,
+// transfers and the single-region lock bookkeeping.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "dbf/disk_file.h"
+#include "dbf_test_util.h"
+
+namespace qm::dbf {
+namespace {
+
+using test::ScratchDir;
+using test::WriteFileBytes;
+
+TEST(PathNormalization, ExistingFileMatchesIgnoringCaseAndDirectoryStays) {
+  ScratchDir dir;
+  WriteFileBytes(dir.File("catalog.dbt"), "x");
+  EXPECT_EQ(NormalizePath(dir.File("CATALOG.DBT")), dir.File("catalog.dbt"));
+  EXPECT_EQ(NormalizePath(dir.Path() + "/./sub/../Catalog.Dbt"), dir.File("catalog.dbt"));
+}
+
+TEST(PathNormalization, NewFileNameIsUpperCasedAndExactNameWins) {
+  ScratchDir dir;
+  WriteFileBytes(dir.File("Exact.dbf"), "x");
+  WriteFileBytes(dir.File("EXACT.DBF"), "y");
+  EXPECT_EQ(NormalizePath(dir.File("Exact.dbf")), dir.File("Exact.dbf"));
+  EXPECT_EQ(NormalizePath(dir.File("new.ndx")), dir.File("NEW.NDX"));
+}
+
+TEST(DiskFile, TwoObjectsOnOnePathShareOneHandle) {
+  ScratchDir dir;
+  WriteFileBytes(dir.File("t.dbf"), "0123456789");
+  TbrDiskFile first(dir.File("t.dbf"), kOpenSharedReadWrite);
+  TbrDiskFile second(dir.File("T.DBF"), kOpenSharedReadWrite);
+  ASSERT_TRUE(first.Open());
+  ASSERT_TRUE(second.Open());
+  EXPECT_EQ(first.Handle(), second.Handle());
+  first.Close();
+  char buffer[4] = {};
+  EXPECT_TRUE(second.Read(2, buffer, 3));
+  EXPECT_STREQ(buffer, "234");
+}
+
+TEST(DiskFile, ReadOnlyAttributeMakesObjectReadOnlyAndWritesFail) {
+  test::ReportRecorder recorder;
+  ScratchDir dir;
+  WriteFileBytes(dir.File("ro.dbf"), "abc");
+  chmod(dir.File("ro.dbf").c_str(), 0444);
+  TbrDiskFile file(dir.File("ro.dbf"), kOpenSharedReadWrite);
+  EXPECT_TRUE(file.ReadOnly());
+  EXPECT_EQ(file.OpenMode(), 64);
+  ASSERT_TRUE(file.Open());
+  EXPECT_FALSE(file.Write(0, "z", 1));
+  EXPECT_EQ(file.LastCode(), 5);
+  EXPECT_EQ(recorder.Reports().back().subCode, 1102);
+}
+
+TEST(DiskFile, ShortReadStoresCode221WithoutReport) {
+  test::ReportRecorder recorder;
+  ScratchDir dir;
+  WriteFileBytes(dir.File("s.dbf"), "abc");
+  TbrDiskFile file(dir.File("s.dbf"), kOpenCreate);
+  ASSERT_TRUE(file.Open());
+  char buffer[8];
+  EXPECT_FALSE(file.Read(1, buffer, 8));
+  EXPECT_EQ(file.LastCode(), 221);
+  EXPECT_EQ(file.BytesTransferred(), 2u);
+  EXPECT_TRUE(recorder.Reports().empty());
+}
+
+TEST(DiskFile, PositionFollowsTransfersForOffsetMinusOne) {
+  ScratchDir dir;
+  TbrDiskFile file(dir.File("p.dat"), kOpenCreate);
+  ASSERT_TRUE(file.CreateFile());
+  ASSERT_TRUE(file.Write(-1, "abc", 3));
+  ASSERT_TRUE(file.Write(-1, "def", 3));
+  EXPECT_EQ(file.FileSize(), 6);
+  EXPECT_EQ(test::ReadFileBytes(dir.File("P.DAT")), "abcdef");
+}
+
+TEST(DiskFile, CreateOfAFileOpenInThisProcessIsRefusedWith12) {
+  test::ReportRecorder recorder;
+  ScratchDir dir;
+  WriteFileBytes(dir.File("T.DBF"), "keep");
+  TbrDiskFile open(dir.File("T.DBF"), kOpenSharedReadWrite);
+  ASSERT_TRUE(open.Open());
+  TbrDiskFile creator(dir.File("t.dbf"), kOpenCreate);
+  EXPECT_FALSE(creator.CreateFile());
+  EXPECT_EQ(creator.LastCode(), 12);
+  EXPECT_EQ(recorder.Reports().back().subCode, 1108);
+  EXPECT_EQ(test::ReadFileBytes(dir.File("T.DBF")), "keep");
+}
+
+TEST(DiskFile, TruncateNeedsTheWholeFileLockWhenShared) {
+  test::ReportRecorder recorder;
+  ScratchDir dir;
+  WriteFileBytes(dir.File("t.dat"), "0123456789");
+  TbrDiskFile file(dir.File("t.dat"), kOpenSharedReadWrite);
+  ASSERT_TRUE(file.Open());
+  EXPECT_FALSE(file.Truncate(4));
+  EXPECT_EQ(file.LastCode(), 5);
+  ASSERT_TRUE(file.Lock(0, kWholeFileLength));
+  EXPECT_TRUE(file.WholeFileLocked());
+  EXPECT_TRUE(file.Truncate(4));
+  EXPECT_EQ(file.FileSize(), 4);
+}
+
+TEST(DiskFile, OneRegionPerObject) {
+  ScratchDir dir;
+  WriteFileBytes(dir.File("t.dat"), "x");
+  TbrDiskFile file(dir.File("t.dat"), kOpenSharedReadWrite);
+  ASSERT_TRUE(file.Open());
+  ASSERT_TRUE(file.Lock(0x40000129u, 1));
+  EXPECT_TRUE(file.Lock(0x40000129u, 1));
+  EXPECT_FALSE(file.Lock(0x4000012Au, 1));
+  EXPECT_EQ(file.LastCode(), 33);
+  EXPECT_TRUE(file.Unlock());
+  EXPECT_TRUE(file.Lock(0x4000012Au, 1));
+}
+
+TEST(DiskFile, LockWithoutLockingIsCode1) {
+  ScratchDir dir;
+  WriteFileBytes(dir.File("t.dat"), "x");
+  TbrDiskFile file(dir.File("t.dat"), kOpenCreate);
+  ASSERT_TRUE(file.Open());
+  EXPECT_FALSE(file.LockingActive());
+  EXPECT_FALSE(file.Lock(0, 1));
+  EXPECT_EQ(file.LastCode(), 1);
+}
+
+TEST(DiskFile, ObjectsSharingAHandleShareTheirLocks) {
+  // Objects on one path use one open file, so one's lock never blocks the other.
+  ScratchDir dir;
+  WriteFileBytes(dir.File("t.dat"), "x");
+  TbrDiskFile holder(dir.File("t.dat"), kOpenSharedReadWrite);
+  ASSERT_TRUE(holder.Open());
+  ASSERT_TRUE(holder.Lock(0x7FFFFFFEu, 1));
+  TbrDiskFile other(dir.File("t.dat"), kOpenSharedReadWrite);
+  ASSERT_TRUE(other.Open());
+  ASSERT_EQ(other.Handle(), holder.Handle());
+  EXPECT_EQ(other.OsLockRegion({0x7FFFFFFEu, 1}, true), 0);
+}
+
+TEST(LockRegions, RecordLockOffsetsOfEachProtocol) {
+  EXPECT_EQ(RecordLockRegion(TbrLokProtocol::Default, 97, 50, 5, false),
+            (TbrLockRegion{0x40000129u, 1}));
+  EXPECT_EQ(RecordLockRegion(TbrLokProtocol::Default, 97, 50, 5, true),
+            (TbrLockRegion{0x7FFFFFF9u, 1}));
+  EXPECT_EQ(RecordLockRegion(TbrLokProtocol::FoxLock, 97, 50, 5, true),
+            (TbrLockRegion{0x7FFFFFF9u, 1}));
+  EXPECT_EQ(RecordLockRegion(TbrLokProtocol::DB4Lock, 97, 50, 5, false),
+            (TbrLockRegion{0xEFFFFFF9u, 1}));
+  EXPECT_EQ(RecordLockRegion(TbrLokProtocol::ClipLock, 97, 50, 5, true),
+            (TbrLockRegion{1000000005u, 1}));
+}
+
+TEST(LockRegions, FileLockCoversRecordAndAppendLocks) {
+  for (auto protocol : {TbrLokProtocol::Default, TbrLokProtocol::DB4Lock, TbrLokProtocol::ClipLock}) {
+    const TbrLockRegion file = FileLockRegion(protocol);
+    const uint64_t end = uint64_t{file.offset} + file.length;
+    const TbrLockRegion append = AppendLockRegion(protocol);
+    const TbrLockRegion record = RecordLockRegion(protocol, 97, 50, 1000, true);
+    EXPECT_GE(append.offset, file.offset);
+    EXPECT_LE(uint64_t{append.offset} + 1, end);
+    EXPECT_GE(record.offset, file.offset);
+    EXPECT_LE(uint64_t{record.offset} + 1, end);
+  }
+  EXPECT_EQ(MemoLockRegion(TbrLokProtocol::DB4Lock), (TbrLockRegion{0xEFFFFFFEu, 2}));
+}
+
+TEST(DiskFile, ProtocolValueOfFourOrMoreKeepsTheOldOne) {
+  ScratchDir dir;
+  TbrDiskFile file(dir.File("t.dat"), kOpenSharedReadWrite);
+  file.SetLockingProtocol(2);
+  file.SetLockingProtocol(4);
+  EXPECT_EQ(file.LockingProtocol(), TbrLokProtocol::ClipLock);
+}
+
+}  // namespace
+}  // namespace qm::dbf

@@ -1,0 +1,226 @@
+// Locks as another process sees them: each protocol's regions at their exact
+// offsets, the retry period, and two processes appending to one shared table.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <set>
+#include <string>
+
+#include "dbf/dbf_format.h"
+#include "dbf/memo_file.h"
+#include "dbf/table.h"
+#include "dbf_test_util.h"
+
+namespace qm::dbf {
+namespace {
+
+using test::FieldSpec;
+
+const std::vector<FieldSpec> kFields = {{"NAME", 'C', 20}, {"SNOTES", 'M', 10}};
+
+// Runs probe in a child process with its own open of path and returns what
+// the child wrote to the pipe.
+template <typename Probe>
+std::string FromOtherProcess(const std::string& path, Probe probe) {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) return "pipe failed";
+  const pid_t child = fork();
+  if (child == 0) {
+    close(pipeFds[0]);
+    const int fd = open(path.c_str(), O_RDWR);
+    const std::string answer = probe(fd);
+    (void)!write(pipeFds[1], answer.data(), answer.size());
+    _exit(0);
+  }
+  close(pipeFds[1]);
+  std::string answer;
+  char buffer[256];
+  ssize_t n;
+  while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) answer.append(buffer, static_cast<size_t>(n));
+  close(pipeFds[0]);
+  waitpid(child, nullptr, 0);
+  return answer;
+}
+
+// "held" when region is locked by exactly that region and the bytes just
+// before and after it are free; else what was found.
+std::string ProbeRegion(int fd, TbrLockRegion region) {
+  auto query = [fd](int64_t offset, int64_t length) {
+    struct flock request {};
+    request.l_type = F_WRLCK;
+    request.l_whence = SEEK_SET;
+    request.l_start = offset;
+    request.l_len = length;
+    if (fcntl(fd, F_OFD_GETLK, &request) != 0) return std::string("error");
+    if (request.l_type == F_UNLCK) return std::string("free");
+    return std::to_string(request.l_start) + "+" + std::to_string(request.l_len);
+  };
+  const std::string exact = query(region.offset, region.length);
+  if (exact != std::to_string(region.offset) + "+" + std::to_string(region.length)) return exact;
+  if (region.offset > 0 && query(region.offset - 1, 1) != "free") return "wider before";
+  if (query(int64_t{region.offset} + region.length, 1) != "free") return "wider after";
+  return "held";
+}
+
+class LockingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::vector<std::string> records;
+    for (int i = 0; i < 6; ++i) records.push_back(test::RecordBytes(kFields, {"item"}));
+    test::WriteFileBytes(m_dir.File("LOCKS.DBF"), test::TableBytes(0x83, kFields, records));
+    test::WriteFileBytes(m_dir.File("LOCKS.DBT"), test::EmptyDb3Memo());
+  }
+  std::string Probe(TbrLockRegion region) {
+    return FromOtherProcess(m_dir.File("LOCKS.DBF"), [region](int fd) { return ProbeRegion(fd, region); });
+  }
+  test::ScratchDir m_dir;
+};
+
+TEST_F(LockingTest, EveryProtocolsRegionsAreSeenByAnotherProcess) {
+  for (int protocol = 0; protocol <= 3; ++protocol) {
+    SCOPED_TRACE(protocol);
+    TbrTable table(m_dir.File("locks"), kOpenSharedReadWrite);
+    ASSERT_TRUE(table.OpenTable());
+    table.SetTableLockingProtocol(protocol);
+    const auto p = static_cast<TbrLokProtocol>(protocol);
+    ASSERT_TRUE(table.GoTo(5));
+    ASSERT_TRUE(table.LockRecord());
+    EXPECT_EQ(Probe(RecordLockRegion(p, 97, 31, 5, false)), "held");
+    ASSERT_TRUE(table.UnlockTable());
+    ASSERT_TRUE(table.LockAppend());
+    EXPECT_EQ(Probe(AppendLockRegion(p)), "held");
+    ASSERT_TRUE(table.UnlockTable());
+    ASSERT_TRUE(table.LockFile());
+    EXPECT_EQ(Probe(FileLockRegion(p)), "held");
+    ASSERT_TRUE(table.UnlockTable());
+    EXPECT_EQ(Probe(FileLockRegion(p)), "free");
+  }
+}
+
+TEST_F(LockingTest, ExactRegionsOfTheDefaultProtocol) {
+  TbrTable table(m_dir.File("LOCKS.DBF"), kOpenSharedReadWrite);
+  ASSERT_TRUE(table.OpenTable());
+  ASSERT_EQ(table.HeaderLength(), 97u);
+  ASSERT_TRUE(table.GoTo(5));
+  ASSERT_TRUE(table.LockRecord());
+  EXPECT_EQ(Probe({0x40000000u + 97 + 4 * 31, 1}), "held");
+  ASSERT_TRUE(table.UnlockTable());
+  ASSERT_TRUE(table.HeaderLock());
+  EXPECT_EQ(Probe({0, 32}), "held");
+  ASSERT_TRUE(table.HeaderUnlock());
+  EXPECT_EQ(Probe({0, 32}), "free");
+  ASSERT_TRUE(table.LockWholeFile());
+  EXPECT_EQ(Probe({0, 0xFFFFFFFFu}), "held");
+}
+
+TEST_F(LockingTest, MemoLockOfEachProtocolInTheMemoFile) {
+  for (int protocol = 0; protocol <= 3; ++protocol) {
+    const auto p = static_cast<TbrLokProtocol>(protocol);
+    TbrDiskFile memo(m_dir.File("LOCKS.DBT"), kOpenSharedReadWrite);
+    ASSERT_TRUE(memo.Open());
+    const TbrLockRegion region = MemoLockRegion(p);
+    ASSERT_TRUE(memo.Lock(region.offset, region.length));
+    EXPECT_EQ(FromOtherProcess(m_dir.File("LOCKS.DBT"), [region](int fd) { return ProbeRegion(fd, region); }),
+              "held");
+  }
+}
+
+TEST_F(LockingTest, LockHeldElsewhereIsRetriedThenRefusedWith33) {
+  test::ReportRecorder recorder;
+  int ready[2];
+  int done[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(done), 0);
+  const TbrLockRegion region = AppendLockRegion(TbrLokProtocol::Default);
+  const pid_t child = fork();
+  if (child == 0) {
+    const int fd = open(m_dir.File("LOCKS.DBF").c_str(), O_RDWR);
+    struct flock request {};
+    request.l_type = F_WRLCK;
+    request.l_start = region.offset;
+    request.l_len = region.length;
+    fcntl(fd, F_OFD_SETLK, &request);
+    (void)!write(ready[1], "x", 1);
+    char c;
+    (void)!read(done[0], &c, 1);
+    _exit(0);
+  }
+  char c;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  int pumped = 0;
+  MessagePump previous = SetMessagePump([&pumped] { ++pumped; });
+  TbrTable table(m_dir.File("LOCKS.DBF"), kOpenSharedReadWrite);
+  ASSERT_TRUE(table.OpenTable());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(table.LockAppend());
+  const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  SetMessagePump(previous);
+  (void)!write(done[1], "x", 1);
+  waitpid(child, nullptr, 0);
+  EXPECT_GE(waited, 1.9);
+  EXPECT_LT(waited, 4.0);
+  EXPECT_GT(pumped, 0);
+  ASSERT_FALSE(recorder.Reports().empty());
+  EXPECT_EQ(recorder.Reports().back().code, 33);
+  EXPECT_EQ(recorder.Reports().back().subCode, 1112);
+  EXPECT_EQ(table.LockCount(), 0);
+}
+
+void AppendMany(const std::string& path, const std::string& prefix, int count) {
+  TbrTable table(path, kOpenSharedReadWrite);
+  if (!table.OpenTable()) _exit(2);
+  table.SetLockBeforeWrite(true);
+  for (int i = 0; i < count; ++i) {
+    table.BlankRecord();
+    const std::string name = prefix + std::to_string(i);
+    table.PutText(1, name);
+    if (!table.WriteMemo(2, "memo of " + name + std::string(static_cast<size_t>(i % 700), '.')))
+      _exit(3);
+    if (!table.AppendRecord()) _exit(4);
+  }
+  table.CloseTable();
+}
+
+TEST_F(LockingTest, TwoProcessesAppendingToOneSharedTable) {
+  constexpr int kEach = 5000;
+  const std::string path = m_dir.File("LOCKS.DBF");
+  pid_t children[2];
+  for (int k = 0; k < 2; ++k) {
+    children[k] = fork();
+    if (children[k] == 0) {
+      try {
+        AppendMany(path, k == 0 ? "A" : "B", kEach);
+      } catch (...) {
+        _exit(5);
+      }
+      _exit(0);
+    }
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
+  const std::string bytes = test::ReadFileBytes(path);
+  const uint32_t count = layout::GetU32(reinterpret_cast<const uint8_t*>(bytes.data()) + 4);
+  EXPECT_EQ(count, 6u + 2 * kEach);
+  EXPECT_EQ(bytes.size(), 97u + count * 31u + 1);
+  EXPECT_EQ(bytes.back(), '\x1A');
+  TbrTable table(path, kOpenSharedReadOnly);
+  ASSERT_TRUE(table.OpenTable());
+  std::set<std::string> names;
+  for (bool ok = table.GoTo(7); ok; ok = table.GoTo(kGoNext)) {
+    const std::string name = table.Text(1);
+    const int i = std::stoi(name.substr(1));
+    EXPECT_EQ(table.MemoText(2), "memo of " + name + std::string(static_cast<size_t>(i % 700), '.'));
+    names.insert(name);
+  }
+  EXPECT_EQ(names.size(), 2u * kEach);
+}
+
+}  // namespace
+}  // namespace qm::dbf
