@@ -74,6 +74,8 @@ void TAsyncSocket::OnReadReady() {
   if (m_paused || m_handle == -1) return;
   try {
     if (m_state == wsListening) return HandleNotification(kFdAccept, 0);
+    // A refused connect also wakes the reader; its error belongs to the connect.
+    if (m_state == wsConnecting) return OnWriteReady();
     if (Readable(m_handle) > 0) return HandleNotification(kFdRead, 0);
     // Readable with nothing to read: the peer has closed or reset the connection.
     char probe = 0;

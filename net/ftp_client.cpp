@@ -1,0 +1,315 @@
+// TCustomFtpClient: the control session (states, reply dispatch, sequencer,
+// completion, abort). Steps are in ftp_steps.cpp, transfers in ftp_transfer.cpp.
+#include "net/ftp_client.h"
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <QLoggingCategory>
+
+#include "net/ftp_events.h"
+#include "net/message_pump.h"
+#include "net/socket_errors.h"
+
+Q_LOGGING_CATEGORY(lcFtp, "qm.net.ftp", QtWarningMsg)
+
+namespace qm::net {
+
+TCustomFtpClient::TCustomFtpClient(QObject* parent)
+    : QObject(parent), m_control(new TAsyncSocket(this)), m_data(new TAsyncSocket(this)) {
+  m_control->OnDnsLookupDone = [this](TAsyncSocket&, int error) { ControlLookupDone(error); };
+  m_control->OnSessionConnected = [this](TAsyncSocket&, int error) { ControlSessionConnected(error); };
+  m_control->OnDataAvailable = [this](TAsyncSocket&, int) { ControlDataAvailable(); };
+  m_control->OnSessionClosed = [this](TAsyncSocket&, int error) { ControlSessionClosed(error); };
+}
+
+TCustomFtpClient::~TCustomFtpClient() {
+  // No event may reach a half-destroyed client.
+  m_control->OnSessionClosed = nullptr;
+  m_data->OnSessionClosed = nullptr;
+}
+
+TFtpShareMode TCustomFtpClient::ShareMode() const {
+  switch (m_shareFlag) {
+    case TLocalFile::kShareCompat: return ftpShareCompat;
+    case TLocalFile::kShareDenyWrite: return ftpShareDenyWrite;
+    case TLocalFile::kShareDenyRead: return ftpShareDenyRead;
+    case TLocalFile::kShareDenyNone: return ftpShareDenyNone;
+    default: return ftpShareExclusive;
+  }
+}
+
+void TCustomFtpClient::SetShareMode(TFtpShareMode mode) {
+  static const int kFlags[] = {TLocalFile::kShareCompat, TLocalFile::kShareExclusive,
+                               TLocalFile::kShareDenyWrite, TLocalFile::kShareDenyRead,
+                               TLocalFile::kShareDenyNone};
+  m_shareFlag = mode >= ftpShareCompat && mode <= ftpShareDenyNone ? kFlags[mode]
+                                                                   : TLocalFile::kShareExclusive;
+}
+
+void TCustomFtpClient::SetState(TFtpClientState state) {
+  if (state == m_state) return;
+  qCDebug(lcFtp, "state %s -> %s (step %s)", FtpStateName(m_state), FtpStateName(state),
+          FtpStepName(m_currentStep));
+  m_state = state;
+  if (OnStateChange) OnStateChange(*this);
+}
+
+void TCustomFtpClient::Display(const std::string& text) {
+  qCDebug(lcFtp, "%s", text.c_str());
+  if (!OnDisplay) return;
+  std::string msg = text;
+  OnDisplay(*this, msg);
+}
+
+void TCustomFtpClient::SendCommand(const std::string& line) {
+  std::string command = line;
+  if (OnCommand) OnCommand(*this, command);
+  // The password must not reach logs or the user's screen.
+  Display(command.compare(0, 5, "PASS ") == 0 ? "> PASS ****" : "> " + command);
+  if (m_control->State() == wsConnected) m_control->SendStr(command + "\r\n");
+}
+
+void TCustomFtpClient::CheckReady() const {
+  if (m_state != fcsReady && m_state != fcsBetweenSteps) throw FtpException("FTP component not ready");
+}
+
+void TCustomFtpClient::NoteFailure(int code) {
+  FailureCode = code;
+  if (code != 0 && m_errorMessage.empty()) m_errorMessage = LastReply;  // keep the first failure
+}
+
+std::string TCustomFtpClient::SocketFailureLine(int error) const {
+  return "500 " + WSocketErrorDesc(error) + " (Winsock error #" + std::to_string(error) + ")";
+}
+
+void TCustomFtpClient::ControlLookupDone(int error) {
+  if (error != 0) {
+    LastReply = SocketFailureLine(error);
+    ReplyCode = 500;
+    NoteFailure(error);
+    CompleteRequest(error);
+    return;
+  }
+  m_control->SetAddr(m_control->DnsResult());
+  m_control->SetProto("tcp");
+  m_control->SetPort(Port);
+  SetState(fcsAwaitingWelcome);
+  m_control->Connect();
+}
+
+void TCustomFtpClient::ControlSessionConnected(int error) {
+  if (error != 0) {
+    LastReply = SocketFailureLine(error);
+    ReplyCode = 500;
+    NoteFailure(error);
+    m_sequencer = false;  // no further step may run
+    CompleteRequest(error);
+    m_control->Close();
+    SetState(fcsReady);
+    return;
+  }
+  m_connected = true;
+  m_serverAddr = m_control->GetPeerAddr();
+}
+
+void TCustomFtpClient::ControlDataAvailable() {
+  // A full buffer asks for nothing, and "nothing received" is the server
+  // closing: a 4096-byte line without CR LF ends the session.
+  const int n = m_replyBuffer.FreeSize() > 0
+      ? m_control->Receive(m_replyBuffer.FreeSpace(), m_replyBuffer.FreeSize()) : 0;
+  if (n == 0) {
+    m_control->Close();
+    return;
+  }
+  if (n < 0) return;
+  m_replyBuffer.Commit(n);
+  while (m_replyBuffer.Count() > 0 && m_replyBuffer.NextLine(LastReply)) {
+    if (OnResponse) OnResponse(*this);
+    Dispatch();
+    if (m_control->State() != wsConnected) break;
+  }
+}
+
+void TCustomFtpClient::Dispatch() {
+  switch (m_state) {
+    case fcsAwaitingWelcome:
+      HandleWelcome();
+      break;
+    case fcsAwaitingReply:
+      if (!m_next) throw FtpException("Program error: FNext is nil");
+      (this->*m_next)();
+      break;
+    default:
+      Display("< " + LastReply);
+  }
+}
+
+bool TCustomFtpClient::DisplayAndParse() {
+  Display("< " + LastReply);
+  const TFtpReplyLine reply = ParseReplyLine(LastReply);
+  ReplyCode = reply.Code;
+  return !reply.Continuation;
+}
+
+void TCustomFtpClient::HandleWelcome() {
+  if (!DisplayAndParse()) return;
+  if (ReplyCode != 220) {
+    NoteFailure(ReplyCode);
+    m_control->Close();  // the session-closed handler completes the request
+    return;
+  }
+  SetState(fcsConnected);
+  if (OnSessionConnected) OnSessionConnected(*this, m_control->LastError());
+  CompleteRequest(0);
+}
+
+void TCustomFtpClient::HandleStepReply() {
+  if (!DisplayAndParse()) return;
+  int failure = 0;
+  if (m_okCodes.empty()) {
+    failure = ReplyCode < 500 ? 0 : ReplyCode;
+  } else if (std::find(m_okCodes.begin(), m_okCodes.end(), ReplyCode) == m_okCodes.end()) {
+    failure = ReplyCode;
+  }
+  NoteFailure(failure);
+  if (failure == 0) ExtractStepResult();
+  if (m_afterReply) {
+    (this->*m_afterReply)();
+    return;
+  }
+  CompleteRequest(FailureCode);
+}
+
+void TCustomFtpClient::ControlSessionClosed(int error) {
+  // A session lost while a step still waits for its reply must not end as a
+  // success: the step failed (421, the code of a server closing the session).
+  const bool lostMidRequest = !m_completed && FailureCode == 0 && m_currentStep != ftpQuit &&
+      (m_state == fcsAwaitingReply || m_state == fcsAwaitingWelcome);
+  if (m_connected) {
+    m_connected = false;
+    if (m_state != fcsAborting) SetState(fcsNotConnected);
+    if (OnSessionClosed) OnSessionClosed(*this, error);
+  }
+  if (m_state == fcsAborting) return;
+  if (lostMidRequest) {
+    LastReply = "421 Connection closed by server";
+    ReplyCode = 421;
+    NoteFailure(421);
+  }
+  SetState(fcsBetweenSteps);
+  CompleteRequest(FailureCode);
+}
+
+void TCustomFtpClient::StartRequest(TFtpRequest kind) { StartRequest(kind, RequestSteps(kind)); }
+
+void TCustomFtpClient::StartRequest(TFtpRequest kind, TFtpStepSet steps) {
+  if (m_connected && (steps & StepBit(ftpOpen))) throw FtpException("FTP component already connected");
+  CheckReady();
+  m_savedReply = LastReply;
+  m_savedCode = -1;
+  m_requestType = kind;
+  FailureCode = 0;
+  m_steps = steps;
+  m_currentStep = ftpNoStep;
+  m_finalCode = 0;
+  m_multiStep = true;
+  LastReply.clear();
+  m_errorMessage.clear();
+  RunNextStep();
+}
+
+void TCustomFtpClient::RunNextStep() {
+  static const TFtpStep kOrder[] = {
+      ftpOpen, ftpUser, ftpPass, ftpCwd,  ftpCdup, ftpType, ftpPort, ftpRest,
+      ftpRetr, ftpStor, ftpAppe, ftpList, ftpNlst, ftpSyst, ftpMkd,  ftpRmd,
+      ftpRnfr, ftpRnto, ftpSize, ftpDele, ftpPwd,  ftpQuote, ftpQuit};
+  if (m_state == fcsAborting) {
+    m_steps = 0;
+    m_finalCode = 426;
+    m_errorMessage = "426 Operation aborted.";
+  }
+  m_sequencer = true;
+  if (FailureCode != 0) {
+    m_finalCode = FailureCode;
+    // A failed step drops the rest of the request, but a session still says goodbye.
+    const bool quitPending = m_currentStep != ftpQuit && (m_steps & StepBit(ftpQuit));
+    m_steps = quitPending ? StepBit(ftpQuit) : 0;
+  }
+  for (const TFtpStep step : kOrder) {
+    if (!(m_steps & StepBit(step))) continue;
+    m_steps &= ~StepBit(step);
+    if (step == ftpPass && m_currentStep == ftpUser && ReplyCode != 331) continue;
+    if (step == ftpCwd && HostDirName.empty()) continue;
+    if (step == ftpRetr && !(m_currentStep == ftpRest && ReplyCode == 350 && ResumeAt >= 0)) ResumeAt = 0;
+    if (step == ftpQuit) {
+      m_savedReply = LastReply;
+      m_savedCode = ReplyCode;
+    }
+    StartStep(step);
+    return;
+  }
+  m_steps = 0;
+  m_sequencer = false;
+  m_completed = false;
+  CompleteRequest(m_finalCode);
+}
+
+void TCustomFtpClient::CompleteRequest(int code) {
+  if (m_completed) return;
+  m_completed = true;
+  if (m_sequencer) {
+    if (m_state != fcsAborting) SetState(fcsBetweenSteps);
+    RunNextStep();
+    return;
+  }
+  SetState(fcsReady);
+  if (m_data->State() != wsClosed) m_data->Close();
+  if (m_multiStep && m_savedCode >= 0) {
+    LastReply = m_savedReply;
+    ReplyCode = m_savedCode;
+  }
+  m_multiStep = false;
+  QCoreApplication::postEvent(this, new TFtpPostedEvent(TFtpPostedEvent::kRequestDone, m_requestType, code));
+}
+
+void TCustomFtpClient::Abort() {
+  const TFtpClientState previous = m_state;
+  SetState(fcsAborting);
+  if (previous == fcsLookingUp) m_control->CancelDnsLookup();
+  if (m_control->State() != wsClosed) m_control->Close();
+  if (m_data->State() != wsClosed) m_data->Close();
+  m_localFile.Close();
+  m_connected = false;
+  // A request still waiting for its reply ends here with 426.
+  if (!m_completed && m_currentStep != ftpNoStep) {
+    if (FailureCode == 0) FailureCode = 426;
+    m_errorMessage = "426 Operation aborted.";
+    CompleteRequest(FailureCode);
+  }
+  m_sequencer = false;
+  m_multiStep = false;
+  m_steps = 0;
+  SetState(fcsReady);
+}
+
+void TCustomFtpClient::TriggerProgress(int count, bool& abort) {
+  if (OnProgress) OnProgress(*this, count, abort);
+}
+
+bool TCustomFtpClient::event(QEvent* e) {
+  if (e->type() != TFtpPostedEvent::EventType()) return QObject::event(e);
+  const auto* posted = static_cast<TFtpPostedEvent*>(e);
+  try {
+    if (posted->Kind == TFtpPostedEvent::kRequestDone) {
+      if (OnRequestDone) OnRequestDone(*this, static_cast<TFtpRequest>(posted->A), posted->B);
+    } else if (posted->A == m_transferId) {
+      if (posted->B < 7) PostDeferredClose(posted->B + 1);
+      else if (m_data->State() != wsClosed) m_data->Close();
+    }
+  } catch (...) {
+    StashHandlerException(std::current_exception());
+  }
+  return true;
+}
+
+}  // namespace qm::net

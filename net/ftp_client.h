@@ -1,0 +1,165 @@
+#pragma once
+// TCustomFtpClient: the client side of an FTP session over two TAsyncSockets,
+// the control connection and an active-mode data connection.
+//
+// Every operation is asynchronous: it sends one command (a step) or a chain of
+// steps (a request) and reports the end through OnRequestDone, posted to the
+// event loop. Layers, from the wire up:
+//   TFtpReplyBuffer / ParseReplyLine   lines and reply codes (ftp_reply.h)
+//   ControlDataAvailable -> Dispatch   one complete line to the handler of the state
+//   HandleStepReply / transfer handlers   the step's outcome -> CompleteRequest
+//   RunNextStep                        the sequencer of multi-step requests
+// The password is never shown: the PASS line is displayed as "PASS ****".
+
+#include <QObject>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "net/async_socket.h"
+#include "net/ftp_reply.h"
+#include "net/ftp_types.h"
+#include "net/local_file.h"
+
+namespace qm::net {
+
+class TCustomFtpClient : public QObject {
+ public:
+  explicit TCustomFtpClient(QObject* parent = nullptr);
+  ~TCustomFtpClient() override;
+
+  // Operands and options.
+  std::string HostName;
+  std::string Port = "ftp";
+  std::string UserName;
+  std::string PassWord;
+  std::string HostDirName;
+  std::string HostFileName;
+  std::string LocalFileName;
+  bool DisplayFlag = false;
+  bool Binary() const { return m_typeLetter == 'I'; }
+  void SetBinary(bool binary) { m_typeLetter = binary ? 'I' : 'A'; }
+  TFtpShareMode ShareMode() const;
+  void SetShareMode(TFtpShareMode mode);
+
+  // Run-time state.
+  const std::string& ErrorMessage() const { return m_errorMessage; }
+  std::string LastReply;
+  int ReplyCode = 0;
+  int FailureCode = 0;
+  bool Connected() const { return m_connected; }
+  TFtpClientState State() const { return m_state; }
+  TFtpRequest RequestType() const { return m_requestType; }
+  long long RemoteFileSize = 0;
+  std::string ReplyDirectory;
+  int ResumeAt = 0;
+  int TransferCount = 0;
+  TAsyncSocket& ControlSocket() { return *m_control; }
+  TAsyncSocket& DataSocket() { return *m_data; }
+
+  std::function<void(TCustomFtpClient& sender, std::string& msg)> OnDisplay;
+  std::function<void(TCustomFtpClient& sender, std::string& cmd)> OnCommand;
+  std::function<void(TCustomFtpClient& sender)> OnResponse;
+  std::function<void(TCustomFtpClient& sender, int count, bool& abort)> OnProgress;
+  std::function<void(TCustomFtpClient& sender, int error)> OnSessionConnected;
+  std::function<void(TCustomFtpClient& sender, int error)> OnSessionClosed;
+  std::function<void(TCustomFtpClient& sender, TFtpRequest rqType, int error)> OnRequestDone;
+  std::function<void(TCustomFtpClient& sender)> OnStateChange;
+  std::function<void(TCustomFtpClient& sender, bool& cancel)> OnReadyToTransmit;
+
+  // Starts one step of its own; raises FtpException when its precondition fails.
+  void StartStep(TFtpStep step);
+  // Starts a multi-step request: the kind's own steps, or the given set.
+  void StartRequest(TFtpRequest kind);
+  void StartRequest(TFtpRequest kind, TFtpStepSet steps);
+  void ConnectAsync() { StartRequest(frqConnect); }
+  void PutAsync() { StartRequest(frqStor); }
+  void QuitAsync() { StartStep(ftpQuit); }
+  void Abort();
+
+ protected:
+  virtual void TriggerProgress(int count, bool& abort);
+  void SetErrorMessage(const std::string& text) { m_errorMessage = text; }
+  bool event(QEvent* e) override;
+
+ private:
+  using THandler = void (TCustomFtpClient::*)();
+
+  // Session and reply dispatch (ftp_client.cpp).
+  void SetState(TFtpClientState state);
+  void Display(const std::string& text);
+  void SendCommand(const std::string& line);
+  void CheckReady() const;
+  void NoteFailure(int code);
+  void ControlLookupDone(int error);
+  void ControlSessionConnected(int error);
+  void ControlDataAvailable();
+  void ControlSessionClosed(int error);
+  void Dispatch();
+  bool DisplayAndParse();
+  void HandleWelcome();
+  void HandleStepReply();
+  void RunNextStep();
+  void CompleteRequest(int code);
+  std::string SocketFailureLine(int error) const;
+
+  // Steps (ftp_steps.cpp).
+  void SendStep(TFtpStep step, const std::string& line, std::vector<int> codes,
+                THandler afterReply = nullptr);
+  void DoOpen();
+  void DoRest();
+  void QuitAfterReply();
+  void ExtractStepResult();
+
+  // Data transfer (ftp_transfer.cpp).
+  void DoPort();
+  void DoSend(TFtpStep step);
+  void DoReceive(TFtpStep step);
+  int AcceptFromServer();  // accepted handle, or -1
+  void SendAccept();
+  void ReceiveAccept();
+  void SendNextBlock();
+  void ReceiveBlock();
+  void DataClosed(bool sending, int error);
+  void HandleTransferFirstReply();
+  void HandleTransferSecondReply();
+  void TransferCompletionCheck();
+  void PostDeferredClose(int count);
+  std::string StatisticsLine();
+
+  TAsyncSocket* m_control;
+  TAsyncSocket* m_data;
+  TFtpReplyBuffer m_replyBuffer;
+  TFtpClientState m_state = fcsReady;
+  TFtpRequest m_requestType = frqNone;
+  char m_typeLetter = 'I';
+  int m_shareFlag = TLocalFile::kShareExclusive;
+  bool m_connected = false;
+  std::string m_errorMessage;
+  std::string m_serverAddr;  // data connections are accepted from this address only
+
+  TFtpStepSet m_steps = 0;
+  TFtpStep m_currentStep = ftpNoStep;
+  int m_finalCode = 0;
+  bool m_multiStep = false;
+  bool m_sequencer = false;
+  bool m_completed = false;
+  std::string m_savedReply;
+  int m_savedCode = -1;
+  std::vector<int> m_okCodes;  // empty: any code below 500 succeeds
+  THandler m_next = nullptr;
+  THandler m_afterReply = nullptr;
+
+  TLocalFile m_localFile;
+  bool m_sending = false;
+  bool m_transferReply = false;
+  bool m_sendingClosed = false;
+  bool m_receivingClosed = false;
+  int m_dataCloseError = 0;
+  std::string m_dataCommand;
+  qint64 m_startTime = 0;
+  int m_transferId = 0;  // a deferred close belongs to one transfer only
+};
+
+}  // namespace qm::net

@@ -1,0 +1,48 @@
+#include "net/ftp_sync_client.h"
+
+#include <thread>
+
+#include "net/message_pump.h"
+
+namespace qm::net {
+
+template <typename Start>
+bool TFtpClient::RunAndWait(Start start) {
+  try {
+    start();
+    return WaitUntilReady();
+  } catch (...) {
+    return false;  // the caller learns of failures through the false result only
+  }
+}
+
+bool TFtpClient::RunStep(TFtpStep step) {
+  return RunAndWait([this, step] { StartStep(step); });
+}
+
+bool TFtpClient::RunRequest(TFtpRequest kind) {
+  return RunAndWait([this, kind] { StartRequest(kind); });
+}
+
+bool TFtpClient::WaitUntilReady() {
+  m_deadline = TickCountMs() + qint64(Timeout) * 1000;
+  for (;;) {
+    if (State() == fcsReady) return FailureCode == 0;
+    if (Timeout > 0 && TickCountMs() > m_deadline) {
+      Abort();
+      SetErrorMessage("426 Timeout");
+      ReplyCode = 426;
+      return false;
+    }
+    // Blocks until an event or the deadline instead of spinning: same outcome,
+    // no processor burnt while the server thinks.
+    PumpMessagesOnce(Timeout > 0 ? m_deadline + 1 : -1);
+  }
+}
+
+void TFtpClient::TriggerProgress(int count, bool& abort) {
+  TCustomFtpClient::TriggerProgress(count, abort);
+  if (Timeout > 0) m_deadline = TickCountMs() + qint64(Timeout) * 1000;
+}
+
+}  // namespace qm::net

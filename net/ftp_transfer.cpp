@@ -1,0 +1,258 @@
+// TCustomFtpClient: the active-mode data connection. PORT opens a listening
+// socket and announces it; STOR/APPE send the local file in 1024-byte blocks,
+// RETR/LIST/NLST receive into it. A transfer is complete when both the server's
+// 226/250 reply has arrived and the data connection has closed.
+#include <unistd.h>
+
+#include <QCoreApplication>
+
+#include "net/ftp_client.h"
+#include "net/ftp_events.h"
+#include "net/message_pump.h"
+
+namespace qm::net {
+
+namespace {
+constexpr int kSendBlockSize = 1024;
+constexpr int kReceiveBlockSize = 2048;
+}  // namespace
+
+void TCustomFtpClient::DoPort() {
+  CheckReady();
+  if (!m_connected) throw FtpException("FTP component not connected");
+  m_data->SetProto("tcp");
+  m_data->SetAddr("0.0.0.0");
+  m_data->SetPort("0");
+  m_data->OnSessionAvailable = nullptr;
+  m_data->OnSessionClosed = nullptr;
+  m_data->OnDataAvailable = nullptr;
+  m_data->Listen();
+  const int port = std::atoi(m_data->GetXPort().c_str());
+  sockaddr_in local{};
+  m_control->GetSockName(local);
+  const auto* b = reinterpret_cast<const unsigned char*>(&local.sin_addr.s_addr);
+  char command[64];
+  if (m_control->GetPeerAddr() == "127.0.0.1")
+    std::snprintf(command, sizeof command, "PORT 127,0,0,1,%d,%d", port / 256, port % 256);
+  else
+    std::snprintf(command, sizeof command, "PORT %d,%d,%d,%d,%d,%d", b[0], b[1], b[2], b[3],
+                  port / 256, port % 256);
+  SendStep(ftpPort, command, {200, 227});
+}
+
+void TCustomFtpClient::DoSend(TFtpStep step) {
+  if (!m_connected) throw FtpException("STOR/APPE: not connected");
+  if (LocalFileName.empty()) throw FtpException("LocalFileName empty");
+  m_requestType = step == ftpAppe ? frqAppe : frqStor;  // also inside a multi-step request
+  m_sending = true;
+  m_transferReply = m_sendingClosed = m_completed = false;
+  TransferCount = 0;
+  m_dataCloseError = 0;
+  ++m_transferId;
+  bool cancel = false;
+  if (OnReadyToTransmit) OnReadyToTransmit(*this, cancel);
+  if (cancel) {
+    m_errorMessage = "426 Transmit cancelled by application";
+    ReplyCode = 426;
+    Display("! " + m_errorMessage);
+    FailureCode = 426;
+    return CompleteRequest(426);
+  }
+  m_data->OnSessionAvailable = [this](TAsyncSocket&, int) { SendAccept(); };
+  if (!m_localFile.OpenForRead(LocalFileName, m_shareFlag, ResumeAt)) {
+    m_errorMessage = "426 Unable to open local file " + LocalFileName;
+    ReplyCode = 426;
+    Display("! " + m_errorMessage);
+    m_data->Close();
+    FailureCode = 426;
+    return CompleteRequest(426);
+  }
+  m_okCodes.clear();
+  m_afterReply = nullptr;
+  SetState(fcsAwaitingReply);
+  m_next = &TCustomFtpClient::HandleTransferFirstReply;
+  SendCommand((step == ftpAppe ? "APPE " : "STOR ") + HostFileName);
+}
+
+void TCustomFtpClient::DoReceive(TFtpStep step) {
+  const std::string name = step == ftpRetr ? "RETR" : step == ftpList ? "LIST" : "NLST";
+  if (!m_connected) throw FtpException(name + ": not connected");
+  if (LocalFileName.empty()) throw FtpException("LocalFileName empty");
+  if (!m_multiStep) m_requestType = step == ftpRetr ? frqRetr : step == ftpList ? frqList : frqNlst;
+  m_dataCommand = name;
+  m_sending = false;
+  m_transferReply = m_receivingClosed = m_completed = false;
+  TransferCount = 0;
+  m_dataCloseError = 0;
+  ++m_transferId;
+  m_data->OnSessionAvailable = [this](TAsyncSocket&, int) { ReceiveAccept(); };
+  if (!m_localFile.OpenForWrite(LocalFileName, m_shareFlag, ResumeAt <= 0, ResumeAt)) {
+    LastReply = "Unable to open local file " + LocalFileName;
+    ReplyCode = 550;
+    NoteFailure(550);
+    m_data->Close();
+    return CompleteRequest(550);
+  }
+  m_okCodes.clear();
+  m_afterReply = nullptr;
+  SetState(fcsAwaitingReply);
+  m_next = &TCustomFtpClient::HandleTransferFirstReply;
+  SendCommand(HostFileName.empty() ? name : name + " " + HostFileName);
+}
+
+int TCustomFtpClient::AcceptFromServer() {
+  std::string peer;
+  const int handle = m_data->Accept(&peer);
+  if (handle < 0) return -1;
+  // Port stealing (RFC 2577): the user's files go only to the server of this
+  // session; anyone else is hung up on and the real server is still awaited.
+  if (peer != m_serverAddr) {
+    ::close(handle);
+    Display("! Data connection from " + peer + " refused");
+    return -1;
+  }
+  m_data->Close();  // the listening socket, before the transfer's handlers are wired
+  m_startTime = TickCountMs();
+  return handle;
+}
+
+void TCustomFtpClient::SendAccept() {
+  const int handle = AcceptFromServer();
+  if (handle < 0) return;
+  m_data->OnSessionClosed = [this](TAsyncSocket&, int error) { DataClosed(true, error); };
+  m_data->OnDataAvailable = [](TAsyncSocket& socket, int) {
+    char discard[2048];
+    socket.Receive(discard, sizeof discard);
+  };
+  m_data->OnDataSent = [this](TAsyncSocket&, int) { SendNextBlock(); };
+  m_data->Dup(handle);
+  SendNextBlock();
+}
+
+void TCustomFtpClient::ReceiveAccept() {
+  const int handle = AcceptFromServer();
+  if (handle < 0) return;
+  m_data->OnSessionClosed = [this](TAsyncSocket&, int error) { DataClosed(false, error); };
+  m_data->OnDataAvailable = [this](TAsyncSocket&, int) { ReceiveBlock(); };
+  m_data->OnDataSent = nullptr;
+  m_data->Dup(handle);
+}
+
+void TCustomFtpClient::SendNextBlock() {
+  if (!m_localFile.IsOpen()) return;
+  bool abort = false;
+  TriggerProgress(TransferCount + ResumeAt, abort);
+  if (abort) {
+    Display("! Abort requested");
+    m_data->Close();
+    return;
+  }
+  char block[kSendBlockSize];
+  const int n = m_localFile.Read(block, kSendBlockSize);
+  if (n < 0) {
+    Display("! Error reading file");
+    m_data->Close();
+    return;
+  }
+  if (n == 0) {
+    // End of file: let the shut-down finish over a few loop passes, then close.
+    m_data->ShutDown(2);
+    PostDeferredClose(0);
+    return;
+  }
+  TransferCount += n;
+  m_data->Send(block, n);
+}
+
+void TCustomFtpClient::ReceiveBlock() {
+  bool abort = false;
+  TriggerProgress(TransferCount + ResumeAt, abort);
+  if (abort) {
+    Display("! Abort requested");
+    m_data->Close();
+    return;
+  }
+  char block[kReceiveBlockSize];
+  const int n = m_data->Receive(block, kReceiveBlockSize);
+  if (n > 0) {
+    TransferCount += n;
+    if (!m_localFile.Write(block, n)) {
+      Display("! Error writing local file");
+      m_data->ShutDown(2);
+      return;
+    }
+    if (!DisplayFlag) return;
+    const std::string text(block, n);
+    for (size_t i = 0; i < text.size();) {
+      const size_t end = std::min(text.find_first_of("\r\n", i), text.size());
+      if (end > i) Display("! Data: " + text.substr(i, end - i));
+      i = text.find_first_not_of("\r\n", end);
+      if (i == std::string::npos) break;
+    }
+  } else if (n < 0 && m_data->State() == wsConnected && m_data->LastError() != 10035) {
+    Display("! Data: Receive error " + std::to_string(m_data->LastError()));
+    m_data->ShutDown(2);
+  }
+}
+
+void TCustomFtpClient::PostDeferredClose(int count) {
+  QCoreApplication::postEvent(this, new TFtpPostedEvent(TFtpPostedEvent::kDeferredClose, m_transferId, count));
+}
+
+void TCustomFtpClient::DataClosed(bool sending, int error) {
+  m_localFile.Close();
+  (sending ? m_sendingClosed : m_receivingClosed) = true;
+  m_dataCloseError = error;
+  TransferCompletionCheck();
+}
+
+void TCustomFtpClient::HandleTransferFirstReply() {
+  if (!DisplayAndParse()) return;
+  if (ReplyCode == 125 || ReplyCode == 150) {
+    m_next = &TCustomFtpClient::HandleTransferSecondReply;
+    return;
+  }
+  NoteFailure(ReplyCode);
+  m_next = nullptr;
+  m_data->Close();
+  m_localFile.Close();
+  ResumeAt = 0;
+  CompleteRequest(ReplyCode);
+}
+
+void TCustomFtpClient::HandleTransferSecondReply() {
+  if (!DisplayAndParse()) return;
+  if (ReplyCode == 226 || ReplyCode == 250) {
+    m_transferReply = true;
+    TransferCompletionCheck();
+    return;
+  }
+  NoteFailure(ReplyCode);
+  m_localFile.Close();
+  m_data->Close();
+  Display(m_sending ? "! STOR Failed" : "! RETR/LIST/NLST Failed");
+  CompleteRequest(ReplyCode);
+}
+
+void TCustomFtpClient::TransferCompletionCheck() {
+  if (!m_transferReply || !(m_sending ? m_sendingClosed : m_receivingClosed)) return;
+  Display("! " + StatisticsLine());
+  ResumeAt = 0;
+  FailureCode = m_dataCloseError;
+  CompleteRequest(m_dataCloseError);
+}
+
+std::string TCustomFtpClient::StatisticsLine() {
+  const qint64 elapsed = TickCountMs() - m_startTime;
+  std::string text = std::to_string(TransferCount) + " bytes received/sent in " +
+                     std::to_string(elapsed / 1000) + " seconds";
+  if (elapsed != 0) {
+    // 32-bit arithmetic: multiply first only while that cannot overflow.
+    const qint64 rate = TransferCount <= 32767 ? TransferCount * 1000LL / elapsed
+                                               : (TransferCount / elapsed) * 1000LL;
+    text += " (" + std::to_string(rate) + " Bytes/sec)";
+  }
+  return text;
+}
+
+}  // namespace qm::net

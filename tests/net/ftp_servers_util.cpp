@@ -1,0 +1,167 @@
+#include "ftp_servers_util.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+
+namespace qm::net::test {
+
+PyFtpServer::PyFtpServer() {
+  m_process.setProgram("/usr/bin/python3");
+  m_process.setArguments({QM_FTP_SERVER_SCRIPT, m_root.path(), "0"});
+  m_process.setProcessChannelMode(QProcess::SeparateChannels);
+  m_process.start();
+  if (!m_process.waitForStarted(5000)) return;
+  for (int i = 0; i < 100 && !m_process.canReadLine(); ++i) m_process.waitForReadyRead(100);
+  const QByteArray line = m_process.readLine().trimmed();
+  if (line.startsWith("PORT ")) m_port = line.mid(5).toInt();
+}
+
+PyFtpServer::~PyFtpServer() {
+  m_process.terminate();
+  if (!m_process.waitForFinished(3000)) m_process.kill();
+  m_process.waitForFinished(1000);
+}
+
+namespace {
+
+bool WaitReadable(int fd, int ms) {
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, ms) > 0;
+}
+
+// Address of "PORT h1,h2,h3,h4,p1,p2".
+sockaddr_in PortAddress(const std::string& command) {
+  int h[4] = {}, p[2] = {};
+  std::sscanf(command.c_str(), "PORT %d,%d,%d,%d,%d,%d", &h[0], &h[1], &h[2], &h[3], &p[0], &p[1]);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(uint32_t(h[0]) << 24 | uint32_t(h[1]) << 16 | uint32_t(h[2]) << 8 | uint32_t(h[3]));
+  addr.sin_port = htons(static_cast<uint16_t>(p[0] * 256 + p[1]));
+  return addr;
+}
+
+int ConnectFrom(const char* source, const sockaddr_in& target) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  inet_pton(AF_INET, source, &local.sin_addr);
+  bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+}  // namespace
+
+FakeFtpServer::FakeFtpServer(std::vector<Step> script) {
+  m_listen = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  listen(m_listen, 1);
+  socklen_t len = sizeof addr;
+  getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &len);
+  m_port = ntohs(addr.sin_port);
+  m_thread = std::thread([this, script = std::move(script)] { Run(script); });
+}
+
+FakeFtpServer::~FakeFtpServer() {
+  if (m_thread.joinable()) m_thread.join();
+  close(m_listen);
+}
+
+void FakeFtpServer::Record(const std::string& entry) {
+  std::lock_guard lock(m_mutex);
+  m_transcript.push_back(entry);
+}
+
+std::vector<std::string> FakeFtpServer::Transcript() {
+  if (m_thread.joinable()) m_thread.join();
+  std::lock_guard lock(m_mutex);
+  return m_transcript;
+}
+
+std::string FakeFtpServer::ReceivedData() {
+  if (m_thread.joinable()) m_thread.join();
+  return m_data;
+}
+
+void FakeFtpServer::Run(std::vector<Step> script) {
+  if (!WaitReadable(m_listen, 10000)) return;
+  int control = accept(m_listen, nullptr, nullptr);
+  std::string pending, lastPort;
+  for (const Step& step : script) {
+    switch (step.kind) {
+      case Step::kSend:
+        send(control, step.text.data(), step.text.size(), MSG_NOSIGNAL);
+        break;
+      case Step::kPause:
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(step.text)));
+        break;
+      case Step::kClose:
+        close(control);
+        control = -1;
+        break;
+      case Step::kExpect: {
+        size_t end;
+        while ((end = pending.find("\r\n")) == std::string::npos) {
+          char buffer[512];
+          const ssize_t n = WaitReadable(control, 10000) ? recv(control, buffer, sizeof buffer, 0) : 0;
+          if (n <= 0) {
+            Record("<closed>");
+            close(control);
+            return;
+          }
+          pending.append(buffer, n);
+        }
+        const std::string line = pending.substr(0, end);
+        pending.erase(0, end + 2);
+        if (line.rfind("PORT ", 0) == 0) lastPort = line;
+        Record(line);
+        break;
+      }
+      case Step::kReceiveData: {
+        const int data = ConnectFrom("127.0.0.1", PortAddress(lastPort));
+        std::string bytes;
+        char buffer[4096];
+        ssize_t n;
+        while (data >= 0 && WaitReadable(data, 10000) && (n = recv(data, buffer, sizeof buffer, 0)) > 0)
+          bytes.append(buffer, n);
+        if (data >= 0) close(data);
+        {
+          std::lock_guard lock(m_mutex);
+          m_data += bytes;
+        }
+        Record("<data " + std::to_string(bytes.size()) + " bytes>");
+        break;
+      }
+      case Step::kForeignData: {
+        const int data = ConnectFrom("127.0.0.2", PortAddress(lastPort));
+        char byte;
+        const bool hungUp = data >= 0 && WaitReadable(data, 3000) && recv(data, &byte, 1, 0) <= 0;
+        if (data >= 0) close(data);
+        Record(hungUp ? "<foreign refused>" : "<foreign kept>");
+        break;
+      }
+      case Step::kHold:
+        break;
+    }
+    if (control < 0) break;
+  }
+  // Stay until the client hangs up, so that the script's end is not a close.
+  char buffer[512];
+  while (control >= 0 && WaitReadable(control, 5000) && recv(control, buffer, sizeof buffer, 0) > 0) {
+  }
+  if (control >= 0) close(control);
+}
+
+}  // namespace qm::net::test

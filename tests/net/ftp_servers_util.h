@@ -1,0 +1,72 @@
+#pragma once
+// FTP servers for the network tests.
+//
+// PyFtpServer: pyftpdlib on 127.0.0.1 with a temporary root, accounts
+// "user"/"secret" and "nopass" (logged in by USER alone).
+// FakeFtpServer: a scripted server on its own thread. It plays its script
+// against one control connection and records every command line it received,
+// so a test can compare the client's exact transcript.
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qm::net::test {
+
+class PyFtpServer {
+ public:
+  PyFtpServer();
+  ~PyFtpServer();
+  bool Started() const { return m_port > 0; }
+  int Port() const { return m_port; }
+  std::string Root() const { return m_root.path().toStdString(); }
+
+ private:
+  QTemporaryDir m_root;
+  QProcess m_process;
+  int m_port = 0;
+};
+
+class FakeFtpServer {
+ public:
+  struct Step {
+    enum Kind { kSend, kExpect, kPause, kClose, kReceiveData, kForeignData, kHold } kind;
+    std::string text;  // kSend: bytes; kPause: milliseconds
+  };
+  static Step Send(std::string bytes) { return {Step::kSend, std::move(bytes)}; }
+  static Step Expect() { return {Step::kExpect, {}}; }  // one command line
+  static Step Pause(int ms) { return {Step::kPause, std::to_string(ms)}; }
+  static Step CloseControl() { return {Step::kClose, {}}; }
+  // Connects to the address of the last PORT command and reads to the end.
+  static Step ReceiveData() { return {Step::kReceiveData, {}}; }
+  // Connects from 127.0.0.2 and records whether the client hung up at once.
+  static Step ForeignData() { return {Step::kForeignData, {}}; }
+  // Keeps the connection open, silent, until the client closes it.
+  static Step Hold() { return {Step::kHold, {}}; }
+
+  explicit FakeFtpServer(std::vector<Step> script);
+  ~FakeFtpServer();
+  int Port() const { return m_port; }
+  // Waits for the script to end (at most a few seconds) and returns what the
+  // client sent: one entry per command line, plus "<data N bytes>" entries
+  // and "<foreign refused>" when a foreign data connection was dropped.
+  std::vector<std::string> Transcript();
+  std::string ReceivedData();
+
+ private:
+  void Run(std::vector<Step> script);
+  void Record(const std::string& entry);
+
+  int m_listen = -1;
+  int m_port = 0;
+  std::thread m_thread;
+  std::mutex m_mutex;
+  std::vector<std::string> m_transcript;
+  std::string m_data;
+};
+
+}  // namespace qm::net::test
