@@ -19,14 +19,25 @@ QString FromCp437(const std::string& bytes) {
 }  // namespace
 
 // The engine table whose reports end here as RecordSourceError instead of the
-// process-wide handler, so a bad table stops only this build.
+// process-wide handler, so a bad table stops only this build. A table that
+// cannot be loaded is reported as the product window reports it.
 class EngineRecordSource::Table : public dbf::TbrTable {
  public:
-  using dbf::TbrTable::TbrTable;
+  Table(const QString& path, const QString& fullPath)
+      : dbf::TbrTable(QFile::encodeName(path).toStdString(), dbf::kOpenSharedReadOnly), m_fullPath(fullPath) {}
+
   void Error(int32_t code, int32_t subCode, const char* text) override {
     if (code == 0) return;
-    throw RecordSourceError(dbf::BrambleErrorMessage(code, subCode, text));
+    if (subCode == dbf::subcode::kTableOpen && code == dbf::code::kFileNotFound)
+      throw RecordSourceError(("Cannot find file " + m_fullPath).toStdString());
+    const std::string engineText = dbf::BrambleErrorMessage(code, subCode, text);
+    if (subCode == dbf::subcode::kTableOpen)
+      throw RecordSourceError(("Error getting " + m_fullPath).toStdString() + " (" + engineText + ")");
+    throw RecordSourceError(engineText);
   }
+
+ private:
+  QString m_fullPath;
 };
 
 EngineRecordSource::EngineRecordSource(const QString& tablePath) : m_path(tablePath) {}
@@ -36,18 +47,8 @@ EngineRecordSource::~EngineRecordSource() = default;
 void EngineRecordSource::Open() {
   if (m_table) return;
   const QString fullPath = QFileInfo(m_path).absoluteFilePath();
-  std::unique_ptr<Table> table;
-  try {
-    // Reports made while the header is read go to the process-wide path: the
-    // object's own Error() is not in place before its construction ends.
-    table = std::make_unique<Table>(QFile::encodeName(m_path).toStdString(), dbf::kOpenSharedReadOnly);
-  } catch (const dbf::EInOutError& e) {
-    if (e.Code() == dbf::code::kFileNotFound)
-      throw RecordSourceError(("Cannot find file " + fullPath).toStdString());
-    throw RecordSourceError(("Error getting " + fullPath + " (" + QString::fromStdString(e.what()) + ")").toStdString());
-  }
-  if (!table->Usable() || !table->OpenTable())
-    throw RecordSourceError(("Error getting " + fullPath).toStdString());
+  auto table = std::make_unique<Table>(m_path, fullPath);
+  if (!table->OpenTable()) throw RecordSourceError(("Error getting " + fullPath).toStdString());
   table->SetReadAhead(true);
   m_memoField = table->FindField("SNOTES");
   m_table = std::move(table);

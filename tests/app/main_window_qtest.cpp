@@ -2,6 +2,7 @@
 // Preview and Contents, and the items that stay disabled for now.
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDesktopServices>
 #include <QFile>
 #include <QMenuBar>
@@ -48,15 +49,30 @@ QAction* MenuItem(TCatMainForm& form, const QString& menu, const QString& item) 
   return nullptr;
 }
 
+// Takes the place of the desktop's file opener.
+class UrlRecorder : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit UrlRecorder(QList<QUrl>* out) : m_out(out) {}
+  Q_INVOKABLE void Open(const QUrl& url) { m_out->append(url); }
+
+ private:
+  QList<QUrl>* m_out;
+};
+
 }  // namespace
 
 class MainWindowTest : public QObject {
   Q_OBJECT
  private slots:
+  // Every scenario starts in an empty working folder with an empty store.
   void init() {
-    QVERIFY(m_work.isValid() && m_config.isValid());
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config.path()));
-    QDir::setCurrent(m_work.path());
+    m_workDir = std::make_unique<QTemporaryDir>();
+    m_configDir = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_workDir->isValid() && m_configDir->isValid());
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_configDir->path()));
+    QDir::setCurrent(m_workDir->path());
   }
 
   void MenuCaptionsAndDisabledItems() {
@@ -79,8 +95,7 @@ class MainWindowTest : public QObject {
   }
 
   void BuildLocalWritesPagesAndShowsBothNotices() {
-    for (const char* name : {"catalog.dbf", "catalog.dbt"})
-      QVERIFY(QFile::copy(QStringLiteral(QM_TEST_DATA "/catalog/") + name, m_work.filePath(name)));
+    CopyFixtureTable();
     qm::catalog::SettingsStore store;
     store.WriteBool("Stacked Pages", "usestackedpages", true);
     store.WriteInteger("Database", "Columns", 2);
@@ -91,7 +106,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(answers.texts, QStringList({"catalog.htm created", "Stacked Pages Created"}));
     QVERIFY(!form.ProgressBar()->isVisible());
     QCOMPARE(form.ProgressBar()->maximum(), 3);
-    QFile list(m_work.filePath("upload.txt"));
+    QFile list(WorkFile("upload.txt"));
     QVERIFY(list.open(QIODevice::ReadOnly));
     QCOMPARE(list.readAll(), QByteArray("catalog.htm\r\nA100.htm\r\nC300.htm\r\nD400.htm\r\n"));
   }
@@ -105,8 +120,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(answers.icons.value(0), QMessageBox::Critical);
     QVERIFY(answers.texts[0].startsWith("Cannot find file ") && answers.texts[0].endsWith("catalog.dbf"));
     // The next command starts afresh and succeeds once the table is there.
-    for (const char* name : {"catalog.dbf", "catalog.dbt"})
-      QVERIFY(QFile::copy(QStringLiteral(QM_TEST_DATA "/catalog/") + name, m_work.filePath(name)));
+    CopyFixtureTable();
     MenuItem(form, "&Build", "&Build Local")->trigger();
     QCOMPARE(answers.texts.last(), QStringLiteral("catalog.htm created"));
     QVERIFY(form.isVisible());
@@ -119,29 +133,27 @@ class MainWindowTest : public QObject {
     TCatMainForm form;
     MenuItem(form, "&Build", "&Preview")->trigger();
     MenuItem(form, "&Help", "&Contents")->trigger();  // no help.htm here: the installed copy
-    QFile local(m_work.filePath("help.htm"));
+    QFile local(WorkFile("help.htm"));
     QVERIFY(local.open(QIODevice::WriteOnly));
     local.close();
     MenuItem(form, "&Help", "&Contents")->trigger();
     QDesktopServices::unsetUrlHandler("file");
     QCOMPARE(opened.size(), 3);
-    QCOMPARE(opened[0].toLocalFile(), m_work.filePath("catalog.htm"));
+    QCOMPARE(opened[0].toLocalFile(), WorkFile("catalog.htm"));
     QCOMPARE(opened[1].toLocalFile(), QCoreApplication::applicationDirPath() + "/help.htm");
-    QCOMPARE(opened[2].toLocalFile(), m_work.filePath("help.htm"));
+    QCOMPARE(opened[2].toLocalFile(), WorkFile("help.htm"));
   }
 
  private:
-  class UrlRecorder : public QObject {
-   public:
-    explicit UrlRecorder(QList<QUrl>* out) : m_out(out) {}
-    Q_INVOKABLE void Open(const QUrl& url) { m_out->append(url); }
+  void CopyFixtureTable() {
+    for (const QString name : {"catalog.dbf", "catalog.dbt"})
+      QVERIFY(QFile::copy(QM_TEST_DATA "/catalog/" + name, WorkFile(name)));
+  }
 
-   private:
-    QList<QUrl>* m_out;
-  };
+  QString WorkFile(const QString& name) const { return m_workDir->filePath(name); }
 
-  QTemporaryDir m_work;
-  QTemporaryDir m_config;
+  std::unique_ptr<QTemporaryDir> m_workDir;
+  std::unique_ptr<QTemporaryDir> m_configDir;
 };
 
 int main(int argc, char** argv) {

@@ -1,0 +1,15 @@
+// quillmart: the windows program. Works on the files of the current directory.
+#include <QApplication>
+
+#include "app/gui/artwork.h"
+#include "app/gui/main_window.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Quillmart"));
+  QApplication::setApplicationDisplayName(QStringLiteral("Quillmart"));
+  QApplication::setWindowIcon(qm::gui::AppIcon());
+  qm::gui::TCatMainForm mainForm;
+  mainForm.show();
+  return app.exec();
+}

@@ -1,0 +1,203 @@
+#include "app/gui/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDesktopServices>
+#include <QDir>
+#include <QEvent>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "app/core/build_local.h"
+#include "app/core/catalog_page.h"
+#include "app/core/engine_record_source.h"
+#include "app/gui/artwork.h"
+#include "app/gui/error_box.h"
+#include "app/gui/wallpaper.h"
+
+namespace qm::gui {
+
+namespace {
+
+constexpr int kClientWidth = 559;
+constexpr int kClientHeight = 295;
+constexpr int kStripHeight = 17;
+
+const char* const kChecklist[] = {
+    "Build a product database locally", "Design your Online Catalog",
+    "Create a Catalog Table and Stacked Pages", "Preview your Catalog", "Publish it on your Web site"};
+
+// Shows Build Local's notices and steps the window's progress bar.
+class WindowBuildObserver : public catalog::BuildObserver {
+ public:
+  WindowBuildObserver(QWidget* owner, QProgressBar* bar) : m_owner(owner), m_bar(bar) {}
+  void CatalogCreated() override { ShowNotice(m_owner, QString::fromLatin1(catalog::kCatalogCreatedMessage)); }
+  void PagesStarted(int recordCount) override {
+    m_bar->setRange(0, recordCount);
+    m_bar->setValue(0);
+    m_bar->show();
+    m_bar->raise();
+  }
+  // QProgressBar repaints at once whenever the drawn bar changes, so no events
+  // are processed (and no second command can start) while pages are written.
+  void PageWritten(int pagesDone) override { m_bar->setValue(pagesDone); }
+  void PagesCreated() override {
+    ShowNotice(m_owner, QString::fromLatin1(catalog::kStackedPagesCreatedMessage));
+    m_bar->hide();
+  }
+  void PagesAborted() override { m_bar->hide(); }
+
+ private:
+  QWidget* m_owner;
+  QProgressBar* m_bar;
+};
+
+// Keeps the progress bar over the left end of the status bar.
+class ProgressPlacer : public QObject {
+ public:
+  ProgressPlacer(QStatusBar* bar, QProgressBar* progress) : QObject(bar), m_progress(progress) {
+    bar->installEventFilter(this);
+  }
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Resize) {
+      auto* bar = static_cast<QWidget*>(watched);
+      m_progress->move(3, (bar->height() - m_progress->height()) / 2);
+    }
+    return false;
+  }
+
+ private:
+  QProgressBar* m_progress;
+};
+
+}  // namespace
+
+QString HelpPagePath() {
+  const QString local = QDir::current().absoluteFilePath(QStringLiteral("help.htm"));
+  if (QFile::exists(local)) return local;
+  const QDir appDir(QCoreApplication::applicationDirPath());
+  const QString shared = appDir.absoluteFilePath(QStringLiteral("../share/quillmart/help.htm"));
+  const QString beside = appDir.absoluteFilePath(QStringLiteral("help.htm"));
+  return QFile::exists(beside) || !QFile::exists(shared) ? beside : QDir::cleanPath(shared);
+}
+
+TCatMainForm::TCatMainForm(QWidget* parent) : QMainWindow(parent) {
+  setWindowTitle(QStringLiteral("Quillmart"));
+  setWindowIcon(AppIcon());
+  m_sourceFactory = [] { return std::make_unique<catalog::EngineRecordSource>(); };
+  CreateMenus();
+
+  auto* central = new QWidget(this);
+  auto* layout = new QVBoxLayout(central);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(CreateChecklist(), 1);
+  layout->addWidget(CreateBottomStrip());
+  setCentralWidget(central);
+  CreateStatusBar();
+
+  resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
+}
+
+TCatMainForm::~TCatMainForm() = default;
+
+void TCatMainForm::SetRecordSourceFactory(RecordSourceFactory factory) { m_sourceFactory = std::move(factory); }
+
+void TCatMainForm::CreateMenus() {
+  QMenu* file = menuBar()->addMenu(tr("&File"));
+  connect(file->addAction(tr("E&xit")), &QAction::triggered, qApp, &QCoreApplication::quit);
+
+  QMenu* product = menuBar()->addMenu(tr("&Product"));
+  m_catalogAction = product->addAction(tr("&Catalog"));
+  m_catalogAction->setEnabled(false);  // enabled by the product database window
+
+  m_setupAction = menuBar()->addAction(tr("&Setup"));
+  m_setupAction->setEnabled(false);  // enabled by the setup dialog
+
+  QMenu* build = menuBar()->addMenu(tr("&Build"));
+  connect(build->addAction(tr("&Build Local")), &QAction::triggered, this, &TCatMainForm::BuildLocal);
+  connect(build->addAction(tr("&Preview")), &QAction::triggered, this, &TCatMainForm::Preview);
+  m_uploadAction = build->addAction(tr("&Upload Catalog"));
+  m_uploadAction->setEnabled(false);  // enabled and connected by the upload command
+
+  QMenu* help = menuBar()->addMenu(tr("&Help"));
+  connect(help->addAction(tr("&Contents")), &QAction::triggered, this, &TCatMainForm::Contents);
+  help->addSeparator();
+  m_aboutAction = help->addAction(tr("&About"));
+  m_aboutAction->setEnabled(false);  // enabled by the about box
+}
+
+QWidget* TCatMainForm::CreateChecklist() {
+  auto* wallpaper = new TWallpaper(this);
+  wallpaper->SetWallpaper(BackgroundTile());
+  auto* layout = new QVBoxLayout(wallpaper);
+  layout->setContentsMargins(29, 8, 29, 10);
+  layout->setSpacing(7);
+  auto* banner = new QLabel(wallpaper);
+  banner->setPixmap(BannerImage());
+  layout->addWidget(banner, 0, Qt::AlignHCenter);
+  layout->addSpacing(8);
+  for (const char* caption : kChecklist) {
+    auto* box = new QCheckBox(tr(caption), wallpaper);
+    box->setChecked(true);
+    // White boxes stand out from the ruled background as a paper checklist.
+    box->setStyleSheet(QStringLiteral("QCheckBox { background: white; color: black; padding: 3px 8px; }"));
+    layout->addWidget(box, 0, Qt::AlignLeft);
+  }
+  layout->addStretch(1);
+  return wallpaper;
+}
+
+QWidget* TCatMainForm::CreateBottomStrip() {
+  auto* strip = new QWidget(this);
+  strip->setFixedHeight(kStripHeight);
+  auto* layout = new QHBoxLayout(strip);
+  layout->setContentsMargins(4, 0, 6, 0);
+  auto* label = new QLabel(tr("Quillmart 1.1 \u2014 keep, build, preview and publish your catalog"), strip);
+  QFont font(QStringLiteral("Arial"));
+  font.setPointSize(7);
+  label->setFont(font);
+  layout->addWidget(label, 1, Qt::AlignRight | Qt::AlignVCenter);
+  return strip;
+}
+
+void TCatMainForm::CreateStatusBar() {
+  QStatusBar* bar = statusBar();
+  bar->setSizeGripEnabled(false);
+  m_progress = new QProgressBar(bar);
+  m_progress->setRange(0, 100);
+  m_progress->setFixedSize(150, 10);
+  m_progress->setTextVisible(false);
+  m_progress->hide();
+  new ProgressPlacer(bar, m_progress);
+}
+
+void TCatMainForm::BuildLocal() {
+  try {
+    std::unique_ptr<catalog::RecordSource> source = m_sourceFactory();
+    WindowBuildObserver observer(this, m_progress);
+    catalog::BuildLocal(*source, observer);
+  } catch (const std::exception& e) {
+    ShowApplicationError(this, QString::fromUtf8(e.what()));
+  }
+}
+
+void TCatMainForm::Preview() {
+  // Nothing is reported when there is no page yet or no browser.
+  QDesktopServices::openUrl(
+      QUrl::fromLocalFile(QDir::current().absoluteFilePath(QString::fromLatin1(catalog::kCatalogPageName))));
+}
+
+void TCatMainForm::Contents() { QDesktopServices::openUrl(QUrl::fromLocalFile(HelpPagePath())); }
+
+}  // namespace qm::gui
