@@ -51,7 +51,8 @@ TbrTable::~TbrTable() {
 }
 
 bool TbrTable::Load() {
-  if (m_usable) return true;
+  if (m_loadTried) return m_usable;
+  m_loadTried = true;
   int32_t failure = 0;
   std::string detail;
   {
@@ -158,7 +159,7 @@ bool TbrTable::ParseDescriptors(const std::vector<uint8_t>& area, std::string& d
 }
 
 bool TbrTable::OpenTable() {
-  if (!m_usable && !Load()) return false;
+  if (!Usable()) return false;
   if (m_state != TbrTableState::HeaderKnown) return true;
   if (!Open()) return false;
   m_recNo = 0;

@@ -76,9 +76,10 @@ class TbrTable : public TbrDiskFile {
   // Reads and checks header and descriptors, then closes the file again.
   // Failures are reported with subcode 1204 and the path (2 missing, 1001 not
   // a table, or damaged: the text then names the damage after the path) and
-  // leave the object unusable. Sends event 2 on success. Once only.
+  // leave the object unusable. Sends event 2 on success. Tried once only;
+  // Usable() and OpenTable() call it when it has not run yet.
   bool Load();
-  bool Usable() const { return m_usable; }
+  bool Usable() { return m_loadTried ? m_usable : Load(); }
   TbrTableState State() const { return m_state; }
 
   // Loads when not yet loaded; header known -> open: handle opened, record
@@ -260,6 +261,7 @@ class TbrTable : public TbrDiskFile {
   }
 
   bool m_usable = false;
+  bool m_loadTried = false;
   TbrTableState m_state = TbrTableState::HeaderKnown;
   uint8_t m_header[32] = {};
   uint8_t m_version = 0;
