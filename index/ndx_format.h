@@ -41,6 +41,7 @@ inline constexpr int kKeyTypeCharacter = 0;
 inline constexpr int kKeyTypeNumeric = 1;  // numeric and date keys: an 8-byte double
 inline constexpr int kNumericKeyLength = 8;
 inline constexpr int kMaxKeyLength = 100;  // the longest key dBASE III readers accept
+inline constexpr int kEntrySizeSlack = 8;   // child and record number in front of a key
 inline constexpr int kMaxLevels = 31;      // no real tree is deeper; deeper means damage
 inline constexpr double kBlankDateKey = 1e100;  // blank dates sort after every real date
 

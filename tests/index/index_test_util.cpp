@@ -64,3 +64,53 @@ std::string RunCommand(const std::string& command) {
 }
 
 }  // namespace qm::index::test
+
+#include <fstream>
+#include <sstream>
+
+#include "dbf/table.h"
+#include "index/ndx_tag.h"
+
+namespace qm::index::test {
+
+void WriteEmptyTable(const std::string& path, const std::vector<FieldSpec>& fields) {
+  std::string header(32, '\0');
+  int recordLength = 1;
+  for (const FieldSpec& f : fields) recordLength += f.length;
+  int headerLength = 32 + 32 * static_cast<int>(fields.size()) + 1;
+  header[0] = 0x03;
+  header[1] = 126;
+  header[2] = 1;
+  header[3] = 1;
+  header[8] = static_cast<char>(headerLength & 0xFF);
+  header[9] = static_cast<char>(headerLength >> 8);
+  header[10] = static_cast<char>(recordLength & 0xFF);
+  header[11] = static_cast<char>(recordLength >> 8);
+  for (const FieldSpec& f : fields) {
+    std::string d(32, '\0');
+    d.replace(0, f.name.size(), f.name);
+    d[11] = f.type;
+    d[16] = static_cast<char>(f.length);
+    d[17] = static_cast<char>(f.decimals);
+    header += d;
+  }
+  header += '\r';
+  header += '\x1A';
+  std::ofstream(path, std::ios::binary) << header;
+}
+
+std::vector<std::pair<std::string, int32_t>> WalkTag(TbrNdxTag& tag) {
+  std::vector<std::pair<std::string, int32_t>> pairs;
+  for (int32_t r = tag.Move(dbf::kGoTop); r != 0; r = tag.Move(dbf::kGoNext))
+    pairs.emplace_back(tag.Key(), r);
+  return pairs;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream buffer;
+  buffer << in.rdbuf();
+  return buffer.str();
+}
+
+}  // namespace qm::index::test

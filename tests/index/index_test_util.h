@@ -33,3 +33,27 @@ std::vector<std::pair<std::string, int32_t>> ReferenceSort(
 std::string RunCommand(const std::string& command);
 
 }  // namespace qm::index::test
+
+namespace qm::index {
+class TbrNdxTag;
+}
+
+namespace qm::index::test {
+
+struct FieldSpec {
+  std::string name;
+  char type;
+  int length;
+  int decimals = 0;
+};
+
+// Writes a dBASE III table without records.
+void WriteEmptyTable(const std::string& path, const std::vector<FieldSpec>& fields);
+
+// Every (key, record) pair of a tag from top to bottom, keys as the tree holds them.
+std::vector<std::pair<std::string, int32_t>> WalkTag(TbrNdxTag& tag);
+
+// The bytes of a file.
+std::string ReadFile(const std::string& path);
+
+}  // namespace qm::index::test

@@ -1,0 +1,116 @@
+#pragma once
+// The ordered table: the engine table object with up to 63 attached index files and
+// a current tag. Record movement follows the current tag (physical order without
+// one) and skips deleted records (unless use-deleted is on) and records the
+// acceptance callback rejects; every append and replace keeps all attached indexes
+// in step, with the index files locked around the write.
+//
+// The only index format is NDX; ".CDX", ".MDX" and ".NTX" names are recognised and
+// refused as files this engine cannot open. Errors travel through the table's error
+// operation (Error(), overridden by the dataset component).
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dbf/table.h"
+#include "index/key_expr.h"
+#include "index/ndx_file.h"
+#include "index/ndx_tag.h"
+
+namespace qm::index {
+
+class TbrIndexTable : public dbf::TbrTable {
+ public:
+  static constexpr int kMaxIndexFiles = 63;
+  enum class TbrTableMode { Normal, Indexing };
+
+  TbrIndexTable(const std::string& path, uint8_t openMode);
+  ~TbrIndexTable() override;
+
+  // ---- index files ----
+  // 0 on success, 1 when the file is already attached, else the reported error code
+  // (2 missing or unknown kind, 2112 exists but cannot be opened, 1001 damaged).
+  int32_t OpenIndexFile(const std::string& name);
+  // Closes all, opens the names of `list` (separated by blanks, tabs and line breaks
+  // outside double quotes) in order, stops at the first failure; then selects `tag`
+  // keeping the current record. Returns 0 or the first error.
+  int32_t OpenIndexList(const std::string& list, const std::string& tag);
+  void CloseIndexFiles();
+  int IndexFileCount() const { return static_cast<int>(m_files.size()); }
+  // Slot number (1-based) of the file holding the tag, 0 for an empty name
+  // (physical order), -1 when no attached file has it (physical order too).
+  int SelectTag(const std::string& name, bool keepPosition);
+  TbrNdxTag* CurrentTag() { return m_current; }
+  std::string CurrentTagName() const;
+  int TagCount() const { return IndexFileCount(); }
+  TbrNdxTag* TagByNumber(int n);
+
+  // ---- ordered movement ----
+  bool GoTo(int32_t recordNo) override;
+  // Seeks `text` in the current tag (see SetExactMatch/SetStayNear); true when found.
+  bool FindKey(const std::string& text);
+  void SetExactMatch(bool on) { m_exact = on; }
+  void SetStayNear(bool on) { m_stayNear = on; }
+  bool Found() const { return m_found; }
+
+  // ---- writes keep every index in step ----
+  bool AppendRecord() override;
+  bool ReplaceRecord(int32_t recordNo) override;
+
+  // ---- building ----
+  // Creates an NDX file over the table (existing contents replaced); unique when
+  // uniqueOption is 0, ascending when orderOption is 0 (7 and 8 also upper-case
+  // character keys). The new file is not attached.
+  bool BuildIndex(const std::string& fileName, const std::string& tagName,
+                  const std::string& keyExpression, const std::string& forCondition,
+                  int uniqueOption, int orderOption);
+  // Rebuilds every attached index from the table; Empties truncates them (zap).
+  bool Reindex();
+  bool EmptyIndexes();
+
+  // The stored key of a tag for a record image (the current one when null).
+  bool KeyFor(TbrNdxFile& file, const char* image, std::string& stored);
+
+  // ---- callbacks and settings ----
+  std::function<bool(TbrIndexTable&)> OnAcceptRecord;  // false rejects the current record
+  TbrFormulaHandler OnFormula;
+  std::function<void(int code, int phase, int32_t value)> OnStatus;  // progress only
+  TbrTableMode Mode() const { return m_mode; }
+  // Index file names as the engine forms them: upper-cased file name, the table's
+  // directory when none is given, ".NDX" when there is no extension.
+  std::string IndexPath(const std::string& name) const;
+
+ protected:
+  void TableEvent(int code, int32_t number) override;
+  bool IndexAttached() const override { return !m_files.empty(); }
+
+ private:
+  struct Slot {
+    std::unique_ptr<TbrNdxFile> file;
+    std::unique_ptr<TbrNdxTag> tag;
+  };
+
+  bool Accepted();
+  bool MoveOnce(int32_t code, int32_t& recNo);
+  void BlankImage();
+  bool SyncTag(TbrNdxTag& tag, bool report);
+  bool MaintainKeys(int32_t number);
+  bool LockIndexes();
+  void UnlockIndexes();
+  bool BuildTree(TbrNdxFile& file);
+  bool CreateNdx(TbrNdxFile& file, const std::string& expression, bool ascending, bool unique);
+  void Report(int32_t code, int32_t subCode, const std::string& text);
+
+  std::vector<Slot> m_files;
+  TbrNdxTag* m_current = nullptr;
+  bool m_exact = false;
+  bool m_stayNear = false;
+  bool m_found = false;
+  int m_lockDepth = 0;
+  TbrTableMode m_mode = TbrTableMode::Normal;
+};
+
+}  // namespace qm::index

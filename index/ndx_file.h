@@ -1,0 +1,86 @@
+#pragma once
+// The NDX index file object: header, block allocation and page transfer. The tree
+// logic (cursor, seek, insert, delete) is the tag's (ndx_tag.h); the bottom-up build
+// is in ndx_build.h.
+//
+// Damage is never trusted: a header whose sizes do not fit a 512-byte page, a root
+// or child block outside the file, or a key count above the page maximum is reported
+// as code 1001 (subcode 1101) naming the file and the block, and the operation fails.
+
+#include <cstdint>
+#include <string>
+
+#include "dbf/disk_file.h"
+#include "index/ndx_page.h"
+
+namespace qm::index {
+
+class TbrNdxFile : public dbf::TbrDiskFile {
+ public:
+  // `owner` receives this file's error reports (the table the index belongs to).
+  TbrNdxFile(const std::string& path, uint8_t openMode, dbf::TbrErrorReporter* owner);
+
+  void Error(int32_t code, int32_t subCode, const char* text) override;
+
+  // Opens an existing file and reads its header.
+  bool OpenIndex();
+  // Creates (or truncates) the file; the header is filled by the build.
+  bool CreateIndex();
+
+  bool ReadHeader();
+  bool WriteHeader();  // only when marked changed
+  void MarkHeaderChanged() { m_headerChanged = true; }
+
+  // Reads block `block` into `page`; damage is reported and gives false.
+  bool ReadPage(uint32_t block, TbrNdxPage& page);
+  // Writes a page that fits (no split) to its own block.
+  bool WritePage(const TbrNdxPage& page);
+  uint32_t AllocateBlock() { return m_nextFree++; }
+  // Forgets all blocks: the file was truncated for a rebuild.
+  void StartOver() { m_nextFree = 0; m_root = 0; }
+  uint32_t BlockCount() const { return m_nextFree; }
+
+  // Truncates to the header and one empty root page (zap), with the file locked.
+  bool EmptyIndex();
+
+  // The whole index file locked around a write (Part of the table's write path).
+  bool LockIndex();
+  bool UnlockIndex();
+
+  // Sets the key layout from the key type letter and key length, as for a new file.
+  void SetKeyLayout(char typeLetter, int keyLength);
+
+  const TbrNdxGeometry& Geometry() const { return m_geometry; }
+  uint32_t Root() const { return m_root; }
+  void SetRoot(uint32_t block) { m_root = block; m_headerChanged = true; }
+  const std::string& Expression() const { return m_expression; }
+  void SetExpression(const std::string& text) { m_expression = text; }
+  bool Unique() const { return m_unique; }
+  void SetUnique(bool on) { m_unique = on; }
+  bool Ascending() const { return m_ascending; }
+  void SetAscending(bool on) { m_ascending = on; }
+  char KeyType() const { return m_keyType; }  // 'C', 'N' or 'D'
+  void SetKeyType(char letter) { m_keyType = letter; }
+  bool GeneralTranslation() const { return m_translate; }
+  void SetGeneralTranslation(bool on) { m_translate = on; }
+  // The file name without directory and extension, upper-cased.
+  const std::string& TagName() const { return m_tagName; }
+
+  // Reports a damaged block (code 1001) with the reason; returns false.
+  bool Damaged(uint32_t block, const std::string& reason);
+
+ private:
+  dbf::TbrErrorReporter* m_owner;
+  TbrNdxGeometry m_geometry;
+  uint32_t m_root = 0;
+  uint32_t m_nextFree = 0;
+  bool m_headerChanged = false;
+  bool m_unique = false;
+  bool m_ascending = true;
+  bool m_translate = false;
+  char m_keyType = 'C';
+  std::string m_expression;
+  std::string m_tagName;
+};
+
+}  // namespace qm::index
