@@ -113,10 +113,7 @@ void TCustomFtpClient::ControlSessionConnected(int error) {
 }
 
 void TCustomFtpClient::ControlDataAvailable() {
-  // A full buffer asks for nothing, and "nothing received" is the server
-  // closing: a 4096-byte line without CR LF ends the session.
-  const int n = m_replyBuffer.FreeSize() > 0
-      ? m_control->Receive(m_replyBuffer.FreeSpace(), m_replyBuffer.FreeSize()) : 0;
+  const int n = m_control->Receive(m_replyBuffer.FreeSpace(), m_replyBuffer.FreeSize());
   if (n == 0) {
     m_control->Close();
     return;
@@ -126,8 +123,11 @@ void TCustomFtpClient::ControlDataAvailable() {
   while (m_replyBuffer.Count() > 0 && m_replyBuffer.NextLine(LastReply)) {
     if (OnResponse) OnResponse(*this);
     Dispatch();
-    if (m_control->State() != wsConnected) break;
+    if (m_control->State() != wsConnected) return;
   }
+  // A full buffer without a line end can never make a reply: end the session
+  // now rather than when (or if) the server sends more.
+  if (m_replyBuffer.FreeSize() == 0) m_control->Close();
 }
 
 void TCustomFtpClient::Dispatch() {

@@ -39,7 +39,7 @@ class TFtpClient : public TCustomFtpClient {
   bool Dele() { return RunStep(ftpDele); }
   bool Quote() { return RunStep(ftpQuote); }
   bool TypeSet() { return RunStep(ftpType); }
-  bool Port() { return RunStep(ftpPort); }
+  bool SendPort() { return RunStep(ftpPort); }  // PORT alone (Port is the control port)
   bool Quit() { return RunStep(ftpQuit); }
 
   bool RunStep(TFtpStep step);

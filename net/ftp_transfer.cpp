@@ -20,6 +20,7 @@ constexpr int kReceiveBlockSize = 2048;
 void TCustomFtpClient::DoPort() {
   CheckReady();
   if (!m_connected) throw FtpException("FTP component not connected");
+  ++m_transferId;  // a deferred close still pending must spare the new listener
   m_data->SetProto("tcp");
   m_data->SetAddr("0.0.0.0");
   m_data->SetPort("0");

@@ -1,0 +1,226 @@
+// The FTP client against a scripted fake server: what real servers rarely do,
+// checked against the exact command transcript the client sent.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <fstream>
+
+#include "ftp_servers_util.h"
+#include "net/ftp_sync_client.h"
+#include "net/message_pump.h"
+
+namespace qm::net {
+namespace {
+
+using test::FakeFtpServer;
+using F = FakeFtpServer;
+using Lines = std::vector<std::string>;
+
+const std::string kWelcome = "220 fake server ready\r\n";
+
+struct Session {
+  TFtpClient client;
+  Lines display;
+  int requestsDone = 0;
+
+  explicit Session(int port, int timeout = 5) {
+    client.HostName = "127.0.0.1";
+    client.Port = std::to_string(port);
+    client.UserName = "user";
+    client.PassWord = "secret";
+    client.Timeout = timeout;
+    client.OnDisplay = [this](TCustomFtpClient&, std::string& m) { display.push_back(m); };
+    client.OnRequestDone = [this](TCustomFtpClient&, TFtpRequest, int) { ++requestsDone; };
+  }
+  void PumpPending() { PumpMessagesOnce(TickCountMs() + 50); }
+};
+
+// The login exchange of a server that wants a password.
+std::vector<F::Step> Login() {
+  return {F::Send(kWelcome), F::Expect(), F::Send("331 password please\r\n"), F::Expect(),
+          F::Send("230 logged in\r\n")};
+}
+
+std::vector<F::Step> Concat(std::vector<F::Step> a, const std::vector<F::Step>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+std::string WriteFile(const QTemporaryDir& dir, const std::string& name, const std::string& bytes) {
+  const std::string path = dir.filePath(QString::fromStdString(name)).toStdString();
+  std::ofstream(path, std::ios::binary) << bytes;
+  return path;
+}
+
+TEST(FtpSession, MultiLineRepliesAreActedOnAtTheirFinalLine) {
+  FakeFtpServer server({F::Send("220-Welcome\r\n220-230 hyphenated lines are never final\r\n220 ready\r\n"),
+                        F::Expect(), F::Send("331-Password\r\n331-230 still the same reply\r\n331 needed\r\n"),
+                        F::Expect(), F::Send("230 in\r\n"), F::Expect(), F::Send("221 bye\r\n")});
+  Session s(server.Port());
+  EXPECT_TRUE(s.client.Connect());
+  EXPECT_EQ(s.client.LastReply, "230 in");
+  EXPECT_TRUE(s.client.Quit());
+  EXPECT_EQ(server.Transcript(), (Lines{"USER user", "PASS secret", "QUIT"}));
+  EXPECT_FALSE(s.client.Connected());
+  // The password never reaches the display lines.
+  EXPECT_NE(std::find(s.display.begin(), s.display.end(), "> PASS ****"), s.display.end());
+  for (const auto& line : s.display) EXPECT_EQ(line.find("secret"), std::string::npos) << line;
+}
+
+TEST(FtpSession, ReplySplitAcrossSegments) {
+  FakeFtpServer server({F::Send("22"), F::Pause(30), F::Send("0 rea"), F::Pause(30), F::Send("dy\r"),
+                        F::Pause(30), F::Send("\n"), F::Expect(), F::Send("3"), F::Pause(30),
+                        F::Send("31 need\r\n23"), F::Pause(30), F::Send("0 ok\r\n")});
+  Session s(server.Port());
+  EXPECT_TRUE(s.client.Connect());
+  EXPECT_EQ(s.client.ReplyCode, 230);
+  s.client.Abort();
+  EXPECT_EQ(server.Transcript(), (Lines{"USER user"}));  // 230 came before PASS was due
+}
+
+TEST(FtpSession, UserAnswered230SkipsPass) {
+  FakeFtpServer server({F::Send(kWelcome), F::Expect(), F::Send("230 no password needed\r\n"),
+                        F::Expect(), F::Send("221 bye\r\n")});
+  Session s(server.Port());
+  EXPECT_TRUE(s.client.Connect());
+  EXPECT_TRUE(s.client.Quit());
+  EXPECT_EQ(server.Transcript(), (Lines{"USER user", "QUIT"}));
+}
+
+TEST(FtpSession, ServerThatNeverAnswersTimesOut) {
+  FakeFtpServer server({F::Send(kWelcome), F::Expect(), F::Hold()});
+  Session s(server.Port(), 1);
+  const qint64 start = TickCountMs();
+  EXPECT_FALSE(s.client.Connect());
+  EXPECT_GE(TickCountMs() - start, 1000);
+  EXPECT_EQ(s.client.ErrorMessage(), "426 Timeout");
+  EXPECT_EQ(s.client.ReplyCode, 426);
+  EXPECT_EQ(s.client.State(), fcsReady);
+  EXPECT_FALSE(s.client.Connected());
+  EXPECT_FALSE(s.client.Put());  // the aborted session is gone
+  EXPECT_EQ(server.Transcript(), (Lines{"USER user"}));
+}
+
+TEST(FtpSession, EmptyUserNameStallsUntilTimeoutWithoutRequestDone) {
+  FakeFtpServer server({F::Send(kWelcome), F::Hold()});
+  Session s(server.Port(), 1);
+  s.client.UserName.clear();
+  EXPECT_FALSE(s.client.Connect());
+  EXPECT_EQ(s.client.ErrorMessage(), "426 Timeout");
+  s.PumpPending();
+  EXPECT_EQ(s.requestsDone, 0);
+  EXPECT_TRUE(server.Transcript().empty());
+}
+
+TEST(FtpSession, ServerClosingMidRequestFailsTheRequest) {
+  FakeFtpServer server(Concat(Login(), {F::Expect(), F::CloseControl()}));
+  Session s(server.Port());
+  ASSERT_TRUE(s.client.Connect());
+  s.client.LocalFileName = "unused";
+  EXPECT_FALSE(s.client.Put());  // the PORT reply never came
+  EXPECT_EQ(s.client.FailureCode, 421);
+  EXPECT_FALSE(s.client.Connected());
+  EXPECT_FALSE(s.client.Quit());  // "FTP component not connected"
+  const Lines transcript = server.Transcript();
+  ASSERT_EQ(transcript.size(), 3u);
+  EXPECT_EQ(transcript[2].rfind("PORT 127,0,0,1,", 0), 0u);
+}
+
+TEST(FtpSession, LineOf4096BytesWithoutCrLfEndsTheSession) {
+  FakeFtpServer server({F::Send(std::string(4096, 'x'))});
+  Session s(server.Port(), 10);
+  EXPECT_FALSE(s.client.Connect());
+  EXPECT_NE(s.client.ErrorMessage(), "426 Timeout");  // closed at once, not timed out
+  EXPECT_FALSE(s.client.Connected());
+}
+
+TEST(FtpSession, RefusedConnectionAndUnknownHostGiveSocketErrorLines) {
+  Session refused(1);
+  EXPECT_FALSE(refused.client.Connect());
+  EXPECT_EQ(refused.client.FailureCode, 10061);
+  EXPECT_EQ(refused.client.LastReply, "500 Connection refused (Winsock error #10061)");
+  EXPECT_EQ(refused.client.ReplyCode, 500);
+
+  Session unknown(21);
+  unknown.client.HostName = "no-such-host.invalid";
+  EXPECT_FALSE(unknown.client.Connect());
+  EXPECT_TRUE(unknown.client.FailureCode == 11001 || unknown.client.FailureCode == 11002)
+      << unknown.client.FailureCode;
+  EXPECT_EQ(unknown.client.LastReply.rfind("500 ", 0), 0u);
+
+  Session empty(21);
+  empty.client.HostName.clear();
+  EXPECT_FALSE(empty.client.Connect());
+  EXPECT_EQ(empty.client.State(), fcsLookingUp);
+}
+
+TEST(FtpSession, DataConnectionFromForeignAddressIsRefused) {
+  QTemporaryDir dir;
+  const std::string content = "<html>catalog</html>\r\n";
+  FakeFtpServer server(Concat(Login(), {F::Expect(), F::Send("200 PORT ok\r\n"), F::Expect(),
+                                        F::Send("150 opening\r\n"), F::ForeignData(), F::ReceiveData(),
+                                        F::Send("226 done\r\n"), F::Expect(), F::Send("221 bye\r\n")}));
+  Session s(server.Port());
+  ASSERT_TRUE(s.client.Connect());
+  s.client.LocalFileName = WriteFile(dir, "catalog.htm", content);
+  s.client.HostFileName = "site/catalog.htm";
+  EXPECT_TRUE(s.client.Put());
+  EXPECT_EQ(s.client.TransferCount, static_cast<int>(content.size()));
+  EXPECT_TRUE(s.client.Quit());
+  const Lines transcript = server.Transcript();
+  ASSERT_EQ(transcript.size(), 7u) << ::testing::PrintToString(transcript);
+  EXPECT_EQ(transcript[3], "STOR site/catalog.htm");
+  EXPECT_EQ(transcript[4], "<foreign refused>");
+  EXPECT_EQ(transcript[5], "<data " + std::to_string(content.size()) + " bytes>");
+  EXPECT_EQ(server.ReceivedData(), content);
+}
+
+TEST(FtpSession, TransferReplyBeforeOrAfterDataCloseCompletesOnce) {
+  QTemporaryDir dir;
+  const std::string content(5000, 'z');
+  FakeFtpServer server(Concat(Login(), {
+      F::Expect(), F::Send("200 ok\r\n"), F::Expect(),  // 226 before the data has even started
+      F::Send("150-opening\r\n150 now\r\n226-early\r\n226 done\r\n"), F::ReceiveData(),
+      F::Expect(), F::Send("200 ok\r\n"), F::Expect(),  // 226 after the data connection closed
+      F::Send("150 opening\r\n"), F::ReceiveData(), F::Pause(100), F::Send("226 done\r\n"),
+      F::Expect(), F::Send("221 bye\r\n")}));
+  Session s(server.Port());
+  s.client.LocalFileName = WriteFile(dir, "five.bin", content);
+  s.client.HostFileName = "five.bin";
+  ASSERT_TRUE(s.client.Connect());
+  s.PumpPending();
+  const int afterConnect = s.requestsDone;
+  EXPECT_TRUE(s.client.Put());
+  EXPECT_EQ(s.client.LastReply, "226 done");
+  EXPECT_TRUE(s.client.Put()) << ::testing::PrintToString(s.display);
+  EXPECT_TRUE(s.client.Quit());
+  s.PumpPending();
+  EXPECT_EQ(s.requestsDone - afterConnect, 3);  // one OnRequestDone per call
+  EXPECT_TRUE(server.ReceivedData() == content + content);
+  const auto stats = std::count_if(s.display.begin(), s.display.end(), [](const std::string& l) {
+    return l.rfind("! 5000 bytes received/sent in 0 seconds", 0) == 0;
+  });
+  EXPECT_EQ(stats, 2);
+}
+
+TEST(FtpSession, CwdAndPwdReportTheQuotedDirectory) {
+  FakeFtpServer server(Concat(Login(), {F::Expect(), F::Send("257 \"/a \"\"b\"\"\" is current\r\n"),
+                                        F::Expect(), F::Send("550 no such directory\r\n"),
+                                        F::Expect(), F::Send("213 1234\r\n")}));
+  Session s(server.Port());
+  ASSERT_TRUE(s.client.Connect());
+  EXPECT_TRUE(s.client.Pwd());
+  EXPECT_EQ(s.client.ReplyDirectory, "/a \"b\"");
+  s.client.HostDirName = "missing";
+  EXPECT_FALSE(s.client.Cwd());
+  EXPECT_EQ(s.client.FailureCode, 550);
+  EXPECT_EQ(s.client.ErrorMessage(), "550 no such directory");
+  s.client.HostFileName = "f";
+  EXPECT_TRUE(s.client.Size());
+  EXPECT_EQ(s.client.RemoteFileSize, 1234);
+  s.client.Abort();
+  EXPECT_EQ(server.Transcript(), (Lines{"USER user", "PASS secret", "PWD", "CWD missing", "SIZE f"}));
+}
+
+}  // namespace
+}  // namespace qm::net
