@@ -1,0 +1,152 @@
+// The companion's table commands as a user runs them: create, import, dump.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "dbf/table.h"
+#include "dbf_test_util.h"
+#include "process_run_util.h"
+
+namespace qm::dbf {
+namespace {
+
+using test::ReadFileBytes;
+using test::RunCli;
+using test::WriteFileBytes;
+
+const std::string kData = std::string(QM_TEST_DATA) + "/dbf-memo/";
+const std::string kDemoCsv = std::string(QM_SOURCE_DIR) + "/demo/products.csv";
+
+class CliTable : public ::testing::Test {
+ protected:
+  void CreateDemo() {
+    ASSERT_EQ(RunCli({"create", "CODE:8", "NAME:30", "PRICE:10", "COLOUR:12", "STOCK:6"}, Dir()).status, 0);
+    ASSERT_EQ(RunCli({"import", kDemoCsv}, Dir()).status, 0);
+  }
+  const std::string& Dir() const { return m_dir.Path(); }
+  std::string File(const std::string& name) const { return m_dir.File(name); }
+  // A failing command: exit status 1, one line on stderr holding the words.
+  void ExpectFailure(const test::ProcessResult& r, const std::string& words) {
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(words), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+  }
+  void WriteCsv(const std::string& text) { WriteFileBytes(File("in.csv"), text); }
+
+  test::ScratchDir m_dir;
+};
+
+TEST_F(CliTable, CreateMakesTheCatalogTableWithItsMemoFieldLast) {
+  const test::ProcessResult r = RunCli({"create", "keyname:8", "Title:30"}, Dir());
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "catalog.dbf has been created\n");
+  TbrTable table(File("CATALOG.DBF"), kOpenSharedReadOnly);
+  ASSERT_TRUE(table.Usable());
+  EXPECT_EQ(table.Version(), 0x83);
+  ASSERT_EQ(table.FieldCount(), 3);
+  EXPECT_EQ(table.FieldName(1), "KEYNAME");
+  EXPECT_EQ(table.FieldLength(2), 30u);
+  EXPECT_EQ(table.FieldName(3), "SNOTES");
+  EXPECT_EQ(table.FieldType(3), 'M');
+  EXPECT_EQ(ReadFileBytes(File("CATALOG.DBT")).size(), 513u);
+}
+
+TEST_F(CliTable, ExistingCatalogIsReplacedOnlyWithForce) {
+  CreateDemo();
+  WriteFileBytes(File("CATALOG.NDX"), "old index");
+  const std::string table = ReadFileBytes(File("CATALOG.DBF"));
+  const std::string memo = ReadFileBytes(File("CATALOG.DBT"));
+  ExpectFailure(RunCli({"create", "CODE:8"}, Dir()), "--force");
+  EXPECT_EQ(ReadFileBytes(File("CATALOG.DBF")), table);
+  EXPECT_EQ(ReadFileBytes(File("CATALOG.DBT")), memo);
+  EXPECT_TRUE(std::filesystem::exists(File("CATALOG.NDX")));
+  ASSERT_EQ(RunCli({"create", "CODE:8", "--force"}, Dir()).status, 0);
+  EXPECT_EQ(ReadFileBytes(File("CATALOG.DBT")).size(), 513u);
+  EXPECT_FALSE(std::filesystem::exists(File("CATALOG.NDX")));
+  EXPECT_EQ(RunCli({"dump"}, Dir()).out, "CODE,SNOTES\r\n");
+}
+
+TEST_F(CliTable, InvalidFieldListsChangeNothing) {
+  CreateDemo();
+  WriteFileBytes(File("CATALOG.NDX"), "old index");
+  const std::string table = ReadFileBytes(File("CATALOG.DBF"));
+  const std::vector<std::vector<std::string>> lists = {
+      {"CODE:8", "code:9"},    // names repeat in upper case
+      {"CODE:x"},              // width not a number
+      {"CODE"},                // no width
+      {"Snotes:10"},           // the memo field's name
+      {"CODE:0"},              // a field needs a width
+      {"CODE:256"},            // wider than a descriptor holds
+  };
+  for (std::vector<std::string> args : lists) {
+    args.insert(args.begin(), "create");
+    args.push_back("--force");
+    ExpectFailure(RunCli(args, Dir()), "Field list is invalid");
+  }
+  ExpectFailure(RunCli({"create", "A:1", "B:1", "C:1", "D:1", "E:1", "F:1", "--force"}, Dir()),
+                "five");
+  EXPECT_EQ(ReadFileBytes(File("CATALOG.DBF")), table);
+  EXPECT_TRUE(std::filesystem::exists(File("CATALOG.NDX")));
+}
+
+TEST_F(CliTable, DemoImportDumpsAsItsGoldenFiles) {
+  CreateDemo();
+  EXPECT_EQ(RunCli({"dump"}, Dir()).out, ReadFileBytes(kData + "products.dump.csv"));
+  EXPECT_EQ(RunCli({"dump", "catalog.dbf", "--json"}, Dir()).out,
+            ReadFileBytes(kData + "products.dump.jsonl"));
+}
+
+TEST_F(CliTable, ImportChecksEveryRowBeforeAppendingAny) {
+  CreateDemo();
+  const std::string table = ReadFileBytes(File("CATALOG.DBF"));
+  const std::string memo = ReadFileBytes(File("CATALOG.DBT"));
+  WriteCsv("code,Snotes\nN-1,fine\nN-2,fine too\nN-3-TOO-LONG,x\n");
+  ExpectFailure(RunCli({"import", "in.csv"}, Dir()), "Row 4, field CODE");
+  WriteCsv("CODE,WEIGHT\nN-1,3\n");
+  ExpectFailure(RunCli({"import", "in.csv"}, Dir()), "WEIGHT");
+  WriteCsv("CODE,NAME\nN-1,\"never closed\n");
+  ExpectFailure(RunCli({"import", "in.csv"}, Dir()), "quote");
+  WriteCsv("CODE,NAME\nN-1\n");
+  ExpectFailure(RunCli({"import", "in.csv"}, Dir()), "Row 2");
+  ExpectFailure(RunCli({"import", "missing.csv"}, Dir()), "missing.csv");
+  EXPECT_EQ(ReadFileBytes(File("CATALOG.DBF")), table);
+  EXPECT_EQ(ReadFileBytes(File("CATALOG.DBT")), memo);
+}
+
+TEST_F(CliTable, ImportTranslatesToCodePage437AndFillsTheMemo) {
+  ASSERT_EQ(RunCli({"create", "CODE:4", "NAME:5"}, Dir()).status, 0);
+  WriteCsv("\xEF\xBB\xBFname,CODE,snotes\r\n\xC3\xA9t\xC3\xA9,A1,\"na\xC3\xAFve\r\n\xE2\x82\xAC\"\r\n");
+  ASSERT_EQ(RunCli({"import", "in.csv"}, Dir()).status, 0);
+  TbrTable table(File("CATALOG.DBF"), kOpenSharedReadOnly);
+  ASSERT_TRUE(table.OpenTable() && table.GoTo(kGoTop));
+  EXPECT_EQ(table.RawText(2), "\x82t\x82  ");  // é in code page 437
+  EXPECT_EQ(table.MemoText(3), "na\x8Bve\r\n?");  // no euro sign in code page 437
+}
+
+TEST_F(CliTable, DumpSkipsDeletedRecordsUnlessAsked) {
+  CreateDemo();
+  {
+    TbrTable table(File("CATALOG.DBF"), kOpenSharedReadWrite);
+    ASSERT_TRUE(table.OpenTable() && table.GoTo(2));
+    ASSERT_TRUE(table.MarkDeleted());
+  }
+  const std::string csv = RunCli({"dump"}, Dir()).out;
+  EXPECT_EQ(csv.find("QM-1002"), std::string::npos);
+  EXPECT_NE(csv.find("QM-1003"), std::string::npos);
+  const std::string all = RunCli({"dump", "--deleted"}, Dir()).out;
+  EXPECT_EQ(all.substr(0, 44), "_deleted,CODE,NAME,PRICE,COLOUR,STOCK,SNOTES");
+  EXPECT_NE(all.find("\r\n*,QM-1002,"), std::string::npos);
+  EXPECT_NE(all.find("\r\n,QM-1003,"), std::string::npos);
+  const std::string json = RunCli({"dump", "--json", "--deleted"}, Dir()).out;
+  EXPECT_NE(json.find("{\"_deleted\":true,\"CODE\":\"QM-1002\""), std::string::npos);
+}
+
+TEST_F(CliTable, DumpRefusesWhatIsNotATable) {
+  ExpectFailure(RunCli({"dump"}, Dir()), "CATALOG.DBF");
+  WriteFileBytes(File("NOTES.DBF"), std::string(40, '\x04'));
+  ExpectFailure(RunCli({"dump", "notes.dbf"}, Dir()), "1001");
+  ExpectFailure(RunCli({"dump", "--xml"}, Dir()), "--xml");
+}
+
+}  // namespace
+}  // namespace qm::dbf
