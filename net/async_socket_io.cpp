@@ -119,6 +119,7 @@ void TAsyncSocket::HandleNotification(int events, int error) {
   if ((events & kFdAccept) && OnSessionAvailable) OnSessionAvailable(*this, error);
   if ((events & kFdClose) && m_state != wsConnecting && m_handle != -1) {
     ReadLoop(error);  // the peer's last bytes come before its close
+    if (m_state == wsClosed) return;  // a handler closed it, and was told so
     if (m_lineMode) {
       m_lineMode = false;
       if (!MultiThreaded && WaitCtrl) WaitCtrl->Stop();

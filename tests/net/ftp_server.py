@@ -32,6 +32,7 @@ def main():
     authorizer.add_user("nopass", "", root, perm="elradfmwMT")
     Handler.authorizer = authorizer
     Handler.banner = "Quillmart test server ready."
+    Handler.auth_failed_timeout = 0  # answer a wrong password at once
     server = FTPServer(("127.0.0.1", port), Handler)
     print("PORT %d" % server.address[1], flush=True)
     server.serve_forever(handle_exit=True)

@@ -117,7 +117,9 @@ TEST(FtpSession, ServerClosingMidRequestFailsTheRequest) {
   Session s(server.Port());
   ASSERT_TRUE(s.client.Connect());
   s.client.LocalFileName = "unused";
+  const qint64 start = TickCountMs();
   EXPECT_FALSE(s.client.Put());  // the PORT reply never came
+  EXPECT_LT(TickCountMs() - start, 4000) << ::testing::PrintToString(s.display);
   EXPECT_EQ(s.client.FailureCode, 421);
   EXPECT_FALSE(s.client.Connected());
   EXPECT_FALSE(s.client.Quit());  // "FTP component not connected"
