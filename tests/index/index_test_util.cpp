@@ -114,3 +114,20 @@ std::string ReadFile(const std::string& path) {
 }
 
 }  // namespace qm::index::test
+
+namespace qm::index::test {
+
+std::string FirstDifference(const std::vector<std::pair<std::string, int32_t>>& actual,
+                            const std::vector<std::pair<std::string, int32_t>>& expected) {
+  auto show = [](const auto& list, size_t i) {
+    return i < list.size() ? list[i].first + "/" + std::to_string(list[i].second) : "(end)";
+  };
+  for (size_t i = 0; i < std::max(actual.size(), expected.size()); ++i) {
+    if (i >= actual.size() || i >= expected.size() || actual[i] != expected[i])
+      return "at " + std::to_string(i) + ": " + show(actual, i) + " expected " + show(expected, i) +
+             " (sizes " + std::to_string(actual.size()) + ", " + std::to_string(expected.size()) + ")";
+  }
+  return {};
+}
+
+}  // namespace qm::index::test

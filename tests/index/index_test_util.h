@@ -57,3 +57,9 @@ std::vector<std::pair<std::string, int32_t>> WalkTag(TbrNdxTag& tag);
 std::string ReadFile(const std::string& path);
 
 }  // namespace qm::index::test
+
+namespace qm::index::test {
+// "" when equal, else the first position where two pair lists differ.
+std::string FirstDifference(const std::vector<std::pair<std::string, int32_t>>& actual,
+                            const std::vector<std::pair<std::string, int32_t>>& expected);
+}  // namespace qm::index::test
