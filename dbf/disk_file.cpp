@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 #include <vector>
@@ -297,11 +298,36 @@ int32_t TbrDiskFile::TransferOnce(int64_t offset, void* buffer, uint32_t length,
   return 0;
 }
 
+void TbrDiskFile::SetReadCache(uint32_t bytes) {
+  m_cache.assign(bytes, '\0');
+  m_cacheStart = m_cacheEnd = 0;
+}
+
+// Serves a read from the cache window, refilling it at offset when the range
+// is not inside; m_transferred as for a direct read.
+int32_t TbrDiskFile::CachedRead(int64_t offset, void* buffer, uint32_t length) {
+  if (offset < m_cacheStart || offset + length > m_cacheEnd) {
+    m_cacheStart = m_cacheEnd = 0;
+    const int32_t result = TransferOnce(offset, m_cache.data(), static_cast<uint32_t>(m_cache.size()), false);
+    if (result != 0) return result;
+    m_cacheStart = offset;
+    m_cacheEnd = offset + m_transferred;
+  }
+  const int64_t available = std::min<int64_t>(length, m_cacheEnd - offset);
+  std::memcpy(buffer, m_cache.data() + (offset - m_cacheStart), static_cast<size_t>(available));
+  m_transferred = static_cast<uint32_t>(available);
+  return 0;
+}
+
 bool TbrDiskFile::Read(int64_t offset, void* buffer, uint32_t length) {
   std::lock_guard<std::recursive_mutex> guard(EngineMutex());
   if (offset < 0) offset = m_position;
-  const int32_t result =
-      WithRetry([&] { return TransferOnce(offset, buffer, length, false); }, TransientIo);
+  const bool cached = length <= m_cache.size();
+  const int32_t result = WithRetry(
+      [&] {
+        return cached ? CachedRead(offset, buffer, length) : TransferOnce(offset, buffer, length, false);
+      },
+      TransientIo);
   if (!Check(result, subcode::kRead)) return false;
   m_position = offset + m_transferred;
   if (m_transferred < length) {
@@ -315,6 +341,7 @@ bool TbrDiskFile::Write(int64_t offset, const void* buffer, uint32_t length) {
   std::lock_guard<std::recursive_mutex> guard(EngineMutex());
   if (offset < 0) offset = m_position;
   if (m_readOnly) return Check(code::kAccessDenied, subcode::kWrite);
+  m_cacheStart = m_cacheEnd = 0;
   auto* data = const_cast<void*>(buffer);  // TransferOnce only writes from it
   const int32_t result =
       WithRetry([&] { return TransferOnce(offset, data, length, true); }, TransientIo);
@@ -340,6 +367,7 @@ bool TbrDiskFile::Truncate(int64_t offset) {
   if (m_readOnly || (m_lockingActive && !m_wholeFileLocked))
     return Check(code::kAccessDenied, subcode::kTruncate);
   int32_t result = m_handle < 0 ? OsErrorCode(EBADF) : 0;
+  m_cacheStart = m_cacheEnd = 0;
   if (result == 0 && ::ftruncate(m_handle, offset) != 0) result = OsErrorCode(errno);
   if (result == 0) m_dirty = true;
   return Check(result, subcode::kTruncate);

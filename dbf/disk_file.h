@@ -130,6 +130,12 @@ class TbrDiskFile : public TbrErrorReporter {
   int64_t Position() const { return m_position; }
   // 0 no automatic flush, 1 after every write, 3 after releasing a lock region.
   void SetFlushMode(int mode) { m_flushMode = mode; }
+  // Read cache for sequential walks (0 bytes: off, the default). Reads of at
+  // most that many bytes are served from one window of the file read in one
+  // transfer. This object's writes and truncations empty it; changes made
+  // through other objects or by other processes are not seen while a range
+  // is cached, so it is for read-only walks only.
+  void SetReadCache(uint32_t bytes);
   int Handle() const { return m_handle; }
 
  protected:
@@ -139,6 +145,7 @@ class TbrDiskFile : public TbrErrorReporter {
   int32_t OpenHandle();
   int32_t TransferOnce(int64_t offset, void* buffer, uint32_t length, bool write);
   int32_t OsLockOnce(TbrLockRegion region, bool lock);
+  int32_t CachedRead(int64_t offset, void* buffer, uint32_t length);
 
   std::string m_path;
   uint8_t m_openMode;
@@ -156,6 +163,9 @@ class TbrDiskFile : public TbrErrorReporter {
   TbrLokProtocol m_protocol = TbrLokProtocol::Default;
   bool m_dirty = false;
   int m_flushMode = 0;
+  std::string m_cache;  // the read cache's buffer (empty: off)
+  int64_t m_cacheStart = 0;
+  int64_t m_cacheEnd = 0;
 };
 
 }  // namespace qm::dbf

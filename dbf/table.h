@@ -36,6 +36,8 @@ namespace qm::dbf {
 
 class TbrMemoFile;  // dbf/memo_file.h; owned by the table, made on first memo use
 
+constexpr uint32_t kMemoReadCacheBytes = 65536;
+
 // Navigation codes of GoTo.
 constexpr int32_t kGoNext = -1;
 constexpr int32_t kGoPrior = -2;
@@ -223,7 +225,9 @@ class TbrTable : public TbrDiskFile {
   void SetUseDeleted(bool on) { m_useDeleted = on; }
   bool UseDeleted() const { return m_useDeleted; }
   // Physical-order read-ahead: record reads are served from a 32 KiB buffer
-  // (whole records). Writes by this object keep it consistent.
+  // (whole records) and memo reads from a 64 KiB window of the memo file.
+  // Writes by this object keep both consistent; writes by other objects or
+  // processes may not be seen while it is on.
   void SetReadAhead(bool on);
   bool ReadAhead() const { return !m_readAhead.empty(); }
 

@@ -24,6 +24,7 @@ TbrMemoFile* TbrTable::MemoFile() {
     m_memoExpected = false;
     return nullptr;
   }
+  if (ReadAhead()) memo->SetReadCache(kMemoReadCacheBytes);
   m_memo = std::move(memo);
   return m_memo.get();
 }

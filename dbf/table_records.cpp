@@ -85,6 +85,7 @@ bool TbrTable::ReadRecordBytes(int64_t offset, char* buffer, uint32_t length) {
 
 void TbrTable::SetReadAhead(bool on) {
   InvalidateReadAhead();
+  if (m_memo) m_memo->SetReadCache(on ? kMemoReadCacheBytes : 0);
   if (!on || !m_usable) {
     m_readAhead = {};
     return;
