@@ -1,0 +1,170 @@
+// Upload Catalog end to end against pyftpdlib: through the command's library
+// entry and through quillmart-cli upload.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <fstream>
+#include <sstream>
+
+#include "app/core/settings_store.h"
+#include "app/core/text_file_writer.h"
+#include "app/core/upload_command.h"
+#include "ftp_servers_util.h"
+
+namespace qm::catalog {
+namespace {
+
+std::string ReadAll(const QString& path) {
+  std::ifstream in(path.toStdString(), std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+struct Recorder : UploadObserver {
+  int started = -1;
+  std::vector<int> progress;
+  std::vector<QString> uploaded;
+  bool finishedCalled = false;
+  void FilesStarted(int count) override { started = count; }
+  void FileDone(int done, const UploadedFile& file) override {
+    progress.push_back(done);
+    if (file.uploaded) uploaded.push_back(file.remoteName);
+  }
+  void FilesFinished(const UploadResult&) override { finishedCalled = true; }
+};
+
+class UploadCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(m_server.Started());
+    site = {"127.0.0.1", "user", "onlinecatalog/", "secret"};
+    options.workDir = QDir(m_work.path());
+    options.port = QString::number(m_server.Port());
+    options.timeoutSeconds = 5;
+    QDir(Remote("")).mkdir("onlinecatalog");
+  }
+  void Write(const QString& name, const std::string& bytes) {
+    std::ofstream(m_work.filePath(name).toStdString(), std::ios::binary) << bytes;
+  }
+  void WriteCatalog() {
+    Write("catalog.htm", "<html>catalog</html>\r\n");
+    Write("A100.htm", "<html>a</html>\r\n");
+    Write("B200.htm", "<html>b</html>\r\n");
+    Write("upload.txt", "catalog.htm\r\nA100.htm\r\n\r\nB200.htm\r\n");
+  }
+  QString Remote(const QString& name) { return QString::fromStdString(m_server.Root()) + "/" + name; }
+
+  net::test::PyFtpServer m_server;
+  QTemporaryDir m_work;
+  SiteSettings site;
+  UploadOptions options;
+  Recorder recorder;
+};
+
+TEST_F(UploadCommand, CatalogGoesUnderTheRemoteDirectoryInListOrder) {
+  WriteCatalog();
+  const UploadResult result = UploadCatalog(site, recorder, options);
+  EXPECT_TRUE(result.AllUploaded()) << result.FailureText().toStdString();
+  EXPECT_EQ(result.FailureText(), "");
+  EXPECT_EQ(recorder.started, 3);  // the empty line names no file
+  EXPECT_EQ(recorder.progress, (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(recorder.uploaded, (std::vector<QString>{"onlinecatalog/catalog.htm", "onlinecatalog/A100.htm",
+                                                     "onlinecatalog/B200.htm"}));
+  EXPECT_TRUE(recorder.finishedCalled);
+  EXPECT_EQ(ReadAll(Remote("onlinecatalog/catalog.htm")), "<html>catalog</html>\r\n");  // CR LF kept
+  EXPECT_EQ(ReadAll(Remote("onlinecatalog/B200.htm")), "<html>b</html>\r\n");
+}
+
+TEST_F(UploadCommand, DirectoryWithoutFinalSlashIsGluedToTheName) {
+  WriteCatalog();
+  site.remoteDirectory = "onlinecatalog";
+  EXPECT_TRUE(UploadCatalog(site, recorder, options).AllUploaded());
+  EXPECT_EQ(ReadAll(Remote("onlinecatalogcatalog.htm")), "<html>catalog</html>\r\n");
+  site.remoteDirectory.clear();  // an empty directory: the login directory
+  EXPECT_TRUE(UploadCatalog(site, recorder, options).AllUploaded());
+  EXPECT_EQ(ReadAll(Remote("A100.htm")), "<html>a</html>\r\n");
+}
+
+TEST_F(UploadCommand, FailedFilesAreNamedWithTheServerReply) {
+  Write("catalog.htm", "c");
+  Write("upload.txt", "missing.htm\r\ncatalog.htm\r\nnested/catalog.htm\r\n");
+  QDir(m_work.path()).mkdir("nested");
+  Write("nested/catalog.htm", "n");
+  const UploadResult result = UploadCatalog(site, recorder, options);
+  EXPECT_FALSE(result.AllUploaded());
+  ASSERT_EQ(result.files.size(), 3u);
+  EXPECT_FALSE(result.files[0].uploaded);
+  EXPECT_TRUE(result.files[0].reply.startsWith("426 Unable to open local file ")) << result.files[0].reply.toStdString();
+  EXPECT_TRUE(result.files[1].uploaded);
+  EXPECT_FALSE(result.files[2].uploaded);  // onlinecatalog/nested/ does not exist there
+  EXPECT_TRUE(result.files[2].reply.startsWith("550 ")) << result.files[2].reply.toStdString();
+  const QString text = result.FailureText();
+  EXPECT_TRUE(text.startsWith("missing.htm: 426 Unable to open local file ")) << text.toStdString();
+  EXPECT_TRUE(text.contains("\nnested/catalog.htm: 550 "));
+}
+
+TEST_F(UploadCommand, RefusedLoginFailsEveryFileAndSaysWhy) {
+  WriteCatalog();
+  site.remotePassword = "wrong";
+  const UploadResult result = UploadCatalog(site, recorder, options);
+  EXPECT_FALSE(result.connected);
+  EXPECT_TRUE(result.connectReply.startsWith("530 ")) << result.connectReply.toStdString();
+  EXPECT_EQ(recorder.progress.size(), 3u);  // the bar still runs to its end
+  EXPECT_TRUE(recorder.uploaded.empty());
+  EXPECT_TRUE(result.FailureText().startsWith("Connect failed: 530 "));
+}
+
+TEST_F(UploadCommand, MissingListSendsNothingAndEmptyListSucceeds) {
+  try {
+    UploadCatalog(site, recorder, options);
+    FAIL() << "no upload.txt accepted";
+  } catch (const FileIoError& e) {
+    EXPECT_STREQ(e.what(), "File not found: upload.txt");
+  }
+  EXPECT_EQ(recorder.started, -1);
+  Write("upload.txt", "");
+  EXPECT_TRUE(UploadCatalog(site, recorder, options).AllUploaded());
+  EXPECT_EQ(recorder.started, 0);
+}
+
+// quillmart-cli upload in a working directory, with the store in a private
+// configuration directory.
+TEST_F(UploadCommand, CommandLineUploadsAndReportsEachFile) {
+  WriteCatalog();
+  QTemporaryDir config;
+  {
+    SettingsStore store(config.filePath("Quillmart.ini"));
+    site.Write(store);
+  }
+  QProcess cli;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_CONFIG_HOME", config.path());
+  cli.setProcessEnvironment(env);
+  cli.setWorkingDirectory(m_work.path());
+  cli.start(QM_CLI, {"upload", "--port", options.port});
+  ASSERT_TRUE(cli.waitForFinished(30000));
+  const QString out = QString::fromUtf8(cli.readAllStandardOutput());
+  EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+  EXPECT_EQ(out,
+            "uploaded catalog.htm -> onlinecatalog/catalog.htm\n"
+            "uploaded A100.htm -> onlinecatalog/A100.htm\n"
+            "uploaded B200.htm -> onlinecatalog/B200.htm\n"
+            " Catalog has been uploaded \n");
+  EXPECT_EQ(ReadAll(Remote("onlinecatalog/A100.htm")), "<html>a</html>\r\n");
+
+  Write("upload.txt", "catalog.htm\r\ngone.htm\r\n");
+  cli.start(QM_CLI, {"upload", "--port", options.port});
+  ASSERT_TRUE(cli.waitForFinished(30000));
+  EXPECT_EQ(cli.exitCode(), 1);
+  const QString failed = QString::fromUtf8(cli.readAllStandardOutput());
+  EXPECT_TRUE(failed.contains("FAILED gone.htm -> onlinecatalog/gone.htm: 426 Unable to open local file "))
+      << failed.toStdString();
+  EXPECT_FALSE(failed.contains("Catalog has been uploaded"));
+  EXPECT_FALSE(failed.contains("secret"));
+}
+
+}  // namespace
+}  // namespace qm::catalog
