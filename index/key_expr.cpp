@@ -1,6 +1,7 @@
 #include "index/key_expr.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -41,7 +42,7 @@ bool ParseInt(std::string_view s, int& out) {
   char* end = nullptr;
   errno = 0;
   long value = std::strtol(text.c_str(), &end, 10);
-  if (*end != '\0' || errno == ERANGE || value < -100000 || value > 100000) return false;
+  if (*end != '\0' || errno == ERANGE || value < INT32_MIN || value > INT32_MAX) return false;
   out = static_cast<int>(value);
   return true;
 }
@@ -333,7 +334,8 @@ bool Evaluator::Str(const std::vector<std::string_view>& args, const std::string
     ParseInt(args[2], decimals);
   }
   double number = 0;
-  if (!ParseNumber(arg, number) || width >= 32 || width < 1) return Fail(arg);
+  if (!ParseNumber(arg, number) || width >= 32 || width < 1 || decimals < 0 || decimals >= 32)
+    return Fail(arg);
   value = FormatNumber(number, width, decimals);
   if (zero) {
     for (char& c : value) {
