@@ -6,6 +6,7 @@
 // memo field gives its memo text; all text is translated from CP437 to UTF-8.
 // Deleted records are skipped; with --deleted they are printed too, marked in
 // an extra leading "_deleted" column (CSV: "*" or empty; JSON: true/false).
+// With --index FILE.NDX the records come in that index's order.
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -16,6 +17,7 @@
 #include "dbf/char_tables.h"
 #include "dbf/disk_file.h"
 #include "dbf/table.h"
+#include "index/catalog_index.h"
 
 namespace qm::cli {
 namespace {
@@ -89,6 +91,8 @@ int RunDump(const Args& input) {
   Args args = input;
   const bool json = TakeFlag(args, "--json");
   const bool withDeleted = TakeFlag(args, "--deleted");
+  std::string indexFile;
+  const bool indexed = TakeOption(args, "--index", indexFile);
   for (const std::string& arg : args)
     if (arg.rfind("--", 0) == 0) throw CliError("Unknown option for dump: " + arg);
   if (args.size() > 1) throw CliError("dump takes one table name, not " + std::to_string(args.size()));
@@ -99,14 +103,18 @@ int RunDump(const Args& input) {
   table.SetReadAhead(true);
   DumpPrinter printer(table, json, withDeleted);
   printer.Header();
-  WalkInRecordOrder(table, [&](dbf::TbrTable& t) { printer.Record(t); });
+  if (indexed) {
+    index::WalkInIndexOrder(path, indexFile, [&](dbf::TbrTable& t) { printer.Record(t); });
+  } else {
+    WalkInRecordOrder(table, [&](dbf::TbrTable& t) { printer.Record(t); });
+  }
   std::fflush(stdout);
   return 0;
 }
 
 }  // namespace
 
-QM_CLI_COMMAND("dump", "dump [TABLE] [--json] [--deleted]  print the records (CSV, or JSON lines)",
+QM_CLI_COMMAND("dump", "dump [TABLE] [--json] [--deleted] [--index FILE.NDX]  print the records (CSV, or JSON lines)",
                RunDump);
 
 }  // namespace qm::cli

@@ -1,0 +1,29 @@
+#pragma once
+// The program's own index: CATALOG.NDX over the first field of the product table,
+// unique and ascending, tag "CATALOG". The product window rebuilds it each time it
+// is shown; the command-line companion does the same for reindex, dump --index and
+// build --key-order.
+
+#include <functional>
+#include <string>
+
+#include "index/index_table.h"
+
+namespace qm::index {
+
+inline constexpr char kCatalogIndexFile[] = "CATALOG.NDX";
+inline constexpr char kCatalogTag[] = "CATALOG";
+
+// Rebuilds CATALOG.NDX beside the table over its first field (each key value once,
+// from the first record that carries it), makes it the table's only open index and
+// moves to the first record in key order. Failures were reported through the
+// table's error operation; the result tells whether the index is in use.
+bool RebuildCatalogIndex(TbrIndexTable& table);
+
+// Opens `tablePath` read-only with `indexName` as its order and calls `visit` for
+// every record in that order, deleted ones included (the caller filters). Engine
+// failures arrive as the engine's errors (dbf::EInOutError).
+void WalkInIndexOrder(const std::string& tablePath, const std::string& indexName,
+                      const std::function<void(dbf::TbrTable&)>& visit);
+
+}  // namespace qm::index
