@@ -7,6 +7,7 @@
 
 #include "app/core/build_local.h"
 #include "app/core/engine_record_source.h"
+#include "app/core/index_record_source.h"
 #include "cli_command.h"
 
 namespace qm::cli {
@@ -62,10 +63,17 @@ class TerminalObserver : public catalog::BuildObserver {
   int m_shownPercent = -1;
 };
 
-int Build(const Args& args) {
+int Build(const Args& input) {
   // The record source decides the page order: the table opened afresh lists
-  // the products in order of entry, deleted ones left out.
-  std::unique_ptr<catalog::RecordSource> source = std::make_unique<catalog::EngineRecordSource>();
+  // the products in order of entry, deleted ones left out; --key-order walks
+  // them through a freshly rebuilt CATALOG.NDX, as while the product window is open.
+  Args args = input;
+  std::unique_ptr<catalog::RecordSource> source;
+  if (TakeFlag(args, "--key-order")) {
+    source = std::make_unique<catalog::IndexRecordSource>();
+  } else {
+    source = std::make_unique<catalog::EngineRecordSource>();
+  }
   if (!args.empty()) throw CliError("build: unexpected argument " + args.front());
   TerminalObserver observer(stdout);
   catalog::BuildLocal(*source, observer);
@@ -74,7 +82,7 @@ int Build(const Args& args) {
 
 }  // namespace
 
-QM_CLI_COMMAND("build", "build                        write catalog.htm (and the stacked pages and upload.txt) here",
+QM_CLI_COMMAND("build", "build [--key-order]          write catalog.htm (and the stacked pages and upload.txt) here",
                Build);
 
 }  // namespace qm::cli

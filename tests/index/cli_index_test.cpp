@@ -1,0 +1,39 @@
+// The companion's index commands: reindex, dump --index and build --key-order.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "index_test_util.h"
+
+namespace qm::index {
+namespace {
+
+std::string Cli(const std::string& args) {
+  return test::RunCommand("XDG_CONFIG_HOME=$PWD/cfg " QM_CLI " " + args + " 2>&1");
+}
+
+TEST(CliIndex, ReindexDumpAndKeyOrderBuildShareOneUniqueKeyOrder) {
+  test::TempDir dir;
+  Cli("create keyname:10 price:8 --force");
+  std::ofstream("in.csv") << "keyname,price\nPEAR,1\nAPPLE,2\nFIG,3\nAPPLE,4\nBANANA,5\n";
+  Cli("import in.csv");
+  EXPECT_EQ(Cli("reindex"), "CATALOG.NDX: 4 keys on KEYNAME\n");
+  EXPECT_EQ(Cli("dump --index CATALOG.NDX"),
+            "KEYNAME,PRICE,SNOTES\r\nAPPLE,2,\r\nBANANA,5,\r\nFIG,3,\r\nPEAR,1,\r\n");
+  EXPECT_EQ(test::RunCommand("/usr/bin/perl " QM_TEST_DATA "/index/walk_ndx.pl CATALOG.NDX"),
+            "APPLE\t2\nBANANA\t5\nFIG\t3\nPEAR\t1\n");
+
+  Cli("build --key-order");
+  std::string page = test::ReadFile("catalog.htm");
+  size_t apple = page.find(">APPLE<");
+  size_t banana = page.find(">BANANA<");
+  size_t pear = page.find(">PEAR<");
+  EXPECT_LT(apple, banana);
+  EXPECT_LT(banana, pear);
+  EXPECT_EQ(page.find(">APPLE<", apple + 1), std::string::npos);  // the repeated key is left out
+  std::string failure = test::RunCommand(QM_CLI " dump --index NOSUCH.NDX 2>&1 || true");
+  EXPECT_NE(failure.find("Bramble Error 2, SubCode -7"), std::string::npos) << failure;
+}
+
+}  // namespace
+}  // namespace qm::index
