@@ -3,6 +3,7 @@
 
 #include "app/gui/artwork.h"
 #include "app/gui/main_window.h"
+#include "app/gui/upload_catalog_ui.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -10,6 +11,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationDisplayName(QStringLiteral("Quillmart"));
   QApplication::setWindowIcon(qm::gui::AppIcon());
   qm::gui::TCatMainForm mainForm;
+  qm::gui::InstallUploadCatalog(mainForm);
   mainForm.show();
   return app.exec();
 }

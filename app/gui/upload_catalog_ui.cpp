@@ -1,0 +1,58 @@
+#include "app/gui/upload_catalog_ui.h"
+
+#include <QAction>
+#include <QProgressBar>
+
+#include "app/gui/error_box.h"
+#include "app/gui/main_window.h"
+
+namespace qm::gui {
+
+namespace {
+
+class WindowUploadObserver : public catalog::UploadObserver {
+ public:
+  WindowUploadObserver(QWidget* owner, QProgressBar* bar) : m_owner(owner), m_bar(bar) {}
+  void BeforeConnect() override { ShowNotice(m_owner, QString::fromLatin1(catalog::kConnectPrompt)); }
+  void FilesStarted(int fileCount) override {
+    m_bar->setRange(0, fileCount);
+    m_bar->setValue(0);
+    m_bar->show();
+    m_bar->raise();
+  }
+  void FileDone(int filesDone, const catalog::UploadedFile&) override { m_bar->setValue(filesDone); }
+  void FilesFinished(const catalog::UploadResult& result) override {
+    if (result.AllUploaded())
+      ShowNotice(m_owner, QString::fromLatin1(catalog::kCatalogUploadedMessage));
+    else
+      ShowApplicationError(m_owner, QObject::tr("The catalog was not uploaded completely.\n") +
+                                        result.FailureText());
+    m_bar->hide();
+  }
+
+ private:
+  QWidget* m_owner;
+  QProgressBar* m_bar;
+};
+
+}  // namespace
+
+void UploadCatalogFromWindow(QWidget* owner, QProgressBar* bar, const catalog::UploadOptions& options) {
+  WindowUploadObserver observer(owner, bar);
+  try {
+    catalog::UploadCatalog(observer, options);
+  } catch (const std::exception& e) {
+    bar->hide();
+    ShowApplicationError(owner, QString::fromUtf8(e.what()));
+  }
+}
+
+void InstallUploadCatalog(TCatMainForm& window, const catalog::UploadOptions& options) {
+  QAction* action = window.UploadCatalogAction();
+  action->setEnabled(true);
+  QObject::connect(action, &QAction::triggered, &window, [&window, options] {
+    UploadCatalogFromWindow(&window, window.ProgressBar(), options);
+  });
+}
+
+}  // namespace qm::gui

@@ -1,0 +1,119 @@
+// Upload Catalog from the main window's menu, offscreen, against pyftpdlib:
+// the question before connecting, the progress bar, and the closing notice or
+// the error box naming what failed.
+#include <QAction>
+#include <QApplication>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include "app/core/settings_store.h"
+#include "app/gui/main_window.h"
+#include "app/gui/upload_catalog_ui.h"
+#include "ftp_servers_util.h"
+
+namespace {
+
+// Answers every modal box (after recording its text and icon).
+class BoxAnswerer : public QObject {
+ public:
+  BoxAnswerer() {
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      texts << box->text();
+      icons << box->icon();
+      box->accept();
+    });
+    m_timer.start(20);
+  }
+  QStringList texts;
+  QList<QMessageBox::Icon> icons;
+
+ private:
+  QTimer m_timer;
+};
+
+}  // namespace
+
+class UploadWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() {
+    m_server = std::make_unique<qm::net::test::PyFtpServer>();
+    QVERIFY(m_server->Started());
+    m_work = std::make_unique<QTemporaryDir>();
+    m_config = std::make_unique<QTemporaryDir>();
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config->path()));
+    QDir::setCurrent(m_work->path());
+    qm::catalog::SettingsStore store;
+    qm::catalog::SiteSettings{"127.0.0.1", "user", "onlinecatalog/", "secret"}.Write(store);
+    QDir(QString::fromStdString(m_server->Root())).mkdir("onlinecatalog");
+    m_options.port = QString::number(m_server->Port());
+    m_options.timeoutSeconds = 5;
+  }
+
+  void UploadStepsTheBarAndEndsWithTheNotice() {
+    Write("catalog.htm", "<html>catalog</html>\r\n");
+    Write("A100.htm", "a");
+    Write("B200.htm", "b");
+    Write("upload.txt", "catalog.htm\r\nA100.htm\r\nB200.htm\r\n");
+    qm::gui::TCatMainForm form;
+    qm::gui::InstallUploadCatalog(form, m_options);
+    form.show();
+    QVERIFY(form.UploadCatalogAction()->isEnabled());
+    BoxAnswerer answers;
+    form.UploadCatalogAction()->trigger();
+    QCOMPARE(answers.texts, QStringList({"Connect to the Net, then click OK", " Catalog has been uploaded "}));
+    QCOMPARE(form.ProgressBar()->maximum(), 3);
+    QCOMPARE(form.ProgressBar()->value(), 3);
+    QVERIFY(!form.ProgressBar()->isVisible());
+    QCOMPARE(Remote("onlinecatalog/catalog.htm"), QByteArray("<html>catalog</html>\r\n"));
+    QCOMPARE(Remote("onlinecatalog/B200.htm"), QByteArray("b"));
+  }
+
+  void FailedFileIsNamedInsteadOfTheNotice() {
+    Write("catalog.htm", "c");
+    Write("upload.txt", "catalog.htm\r\nmissing.htm\r\n");
+    qm::gui::TCatMainForm form;
+    qm::gui::InstallUploadCatalog(form, m_options);
+    form.show();
+    BoxAnswerer answers;
+    form.UploadCatalogAction()->trigger();
+    QCOMPARE(answers.texts.size(), 2);
+    QCOMPARE(answers.texts[1], QStringLiteral("The catalog was not uploaded completely.\n"
+                                              "missing.htm: 426 Unable to open local file missing.htm"));
+    QCOMPARE(answers.icons[1], QMessageBox::Critical);
+    QCOMPARE(Remote("onlinecatalog/catalog.htm"), QByteArray("c"));
+    QVERIFY(!form.ProgressBar()->isVisible());
+  }
+
+  void MissingListShowsTheErrorAndSendsNothing() {
+    qm::gui::TCatMainForm form;
+    qm::gui::InstallUploadCatalog(form, m_options);
+    BoxAnswerer answers;
+    form.UploadCatalogAction()->trigger();
+    QCOMPARE(answers.texts, QStringList({"File not found: upload.txt"}));
+  }
+
+ private:
+  void Write(const QString& name, const QByteArray& bytes) {
+    QFile file(m_work->filePath(name));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+  }
+  QByteArray Remote(const QString& name) {
+    QFile file(QString::fromStdString(m_server->Root()) + "/" + name);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+  }
+
+  std::unique_ptr<qm::net::test::PyFtpServer> m_server;
+  std::unique_ptr<QTemporaryDir> m_work, m_config;
+  qm::catalog::UploadOptions m_options;
+};
+
+QTEST_MAIN(UploadWindowTest)
+#include "upload_window_qtest.moc"
