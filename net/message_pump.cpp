@@ -1,5 +1,6 @@
 #include "net/message_pump.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDebug>
 #include <QTimer>
@@ -38,14 +39,20 @@ void StashHandlerException(std::exception_ptr failure) {
 }
 
 void PumpMessagesOnce(qint64 wakeAtMs) {
-  QTimer wake;
-  if (wakeAtMs >= 0) {
-    wake.setSingleShot(true);
-    wake.setTimerType(Qt::PreciseTimer);
-    wake.start(static_cast<int>(std::clamp<qint64>(wakeAtMs - TickCountMs(), 0, 1 << 30)));
-  }
   ++g_pumpDepth;
-  QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+  // A busy transfer finds work on every pass; only an idle pass needs the
+  // wake-up timer and the blocking wait.
+  QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+  QCoreApplication::sendPostedEvents();
+  if (!dispatcher || !dispatcher->processEvents(QEventLoop::AllEvents)) {
+    QTimer wake;
+    if (wakeAtMs >= 0) {
+      wake.setSingleShot(true);
+      wake.setTimerType(Qt::PreciseTimer);
+      wake.start(static_cast<int>(std::clamp<qint64>(wakeAtMs - TickCountMs(), 0, 1 << 30)));
+    }
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+  }
   --g_pumpDepth;
   if (g_stashed) {
     std::exception_ptr failure = std::exchange(g_stashed, nullptr);
