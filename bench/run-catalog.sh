@@ -2,16 +2,22 @@
 # Build Local with stacked pages over 100,000 products: pages per second.
 # Usage: bench/run-catalog.sh [BUILD_DIR] [PRODUCTS]
 # The product table is written by python3-dbf, an independent DBF writer, in
-# a scratch folder that is removed afterwards.
+# a scratch folder that is removed afterwards; set BENCH_TABLE_DIR to a folder
+# to keep the table there and reuse it on the next run.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 count=${2:-100000}
 cmake --build "$build" --target bench_build_local >/dev/null
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+if [ -n "${BENCH_TABLE_DIR:-}" ]; then
+  work=$BENCH_TABLE_DIR
+  mkdir -p "$work"
+else
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+fi
 
-/usr/bin/python3 - "$work" "$count" <<'PY'
+[ -f "$work/catalog.dbf" ] || /usr/bin/python3 - "$work" "$count" <<'PY'
 import os, sys, dbf
 work, count = sys.argv[1], int(sys.argv[2])
 t = dbf.Table(os.path.join(work, "catalog.dbf"),

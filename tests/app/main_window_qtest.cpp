@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -14,6 +15,7 @@
 
 #include "app/core/settings_store.h"
 #include "app/gui/main_window.h"
+#include "app/gui/wallpaper.h"
 
 using qm::gui::TCatMainForm;
 
@@ -142,6 +144,27 @@ class MainWindowTest : public QObject {
     QCOMPARE(opened[0].toLocalFile(), WorkFile("catalog.htm"));
     QCOMPARE(opened[1].toLocalFile(), QCoreApplication::applicationDirPath() + "/help.htm");
     QCOMPARE(opened[2].toLocalFile(), WorkFile("help.htm"));
+  }
+
+  // A 1-pixel frame and a 10 x 10 tile on a 35 x 22 panel: tiles start at
+  // x = 1, 11, 21, 31 and y = 1, 11, 21 and are cut at the frame's inner edge
+  // (x = 33, y = 20), so the row starting at y = 21 is cut away whole.
+  void WallpaperTilesInsideTheFrame() {
+    QPixmap tile(10, 10);
+    tile.fill(Qt::green);
+    QPainter(&tile).fillRect(0, 0, 1, 1, Qt::red);  // marks each tile's corner
+    qm::gui::TWallpaper panel;
+    panel.setFrameStyle(QFrame::Box | QFrame::Plain);
+    panel.setLineWidth(1);
+    panel.resize(35, 22);
+    panel.SetWallpaper(tile);
+    const QImage shot = panel.grab().toImage();
+    for (int x : {1, 11, 21, 31})
+      for (int y : {1, 11}) QCOMPARE(shot.pixelColor(x, y), QColor(Qt::red));
+    QCOMPARE(shot.pixelColor(33, 20), QColor(Qt::green));
+    QCOMPARE(shot.pixelColor(34, 11), QColor(Qt::black));  // the frame, not a tile
+    QCOMPARE(shot.pixelColor(31, 21), QColor(Qt::black));
+    QVERIFY(shot.pixelColor(0, 0) != QColor(Qt::red));
   }
 
  private:
