@@ -19,6 +19,32 @@ if [ ! -f catalog.dbf ]; then
   "$cli" import "$root/demo/products.csv"
 fi
 
+# A first run gets a demo setup (every column, one page per product); an
+# existing Quillmart.ini is left as it is.
+store="${XDG_CONFIG_HOME:-$HOME/.config}/Quillmart.ini"
+if [ ! -f "$store" ] && "$cli" help | grep -q '^  settings'; then
+  demo_set() { "$cli" settings set "$1" "$2" "$3"; }
+  demo_set "Company Info" Name "Lumenfold Demo Shop"
+  demo_set "Company Info" Address "12 Harbour Lane"
+  demo_set "Company Info" City "Port Elm"
+  demo_set "Company Info" Prov "NS"
+  demo_set "Company Info" Pcode "B0J 1A0"
+  demo_set "Company Info" Tel "902-555-0100"
+  demo_set "Company Info" Email "shop@example.com"
+  demo_set "Web Page Setup" pagetitle "Lumenfold Demo Shop - Catalog"
+  demo_set "Web Page Setup" pagecolor "Ivory"
+  demo_set "Web Page Setup" pagefontcolor "Black"
+  demo_set "Web Page Setup" pageheading "Our Products"
+  demo_set "Web Page Setup" pageparagraph $'Everything we keep in stock.\r\nClick a product code for its page.'
+  demo_set "Table Setup" tableheadingfontcolor "White"
+  demo_set "Table Setup" tableheadingbkcolor "Navy"
+  demo_set "Table Setup" tablecellfontcolor "Black"
+  demo_set "Table Setup" tablecellbkcolor "Silver"
+  for f in 1:Code 2:Product 3:Price 4:Colour 5:Stock; do demo_set Database "Field${f%%:*}" "${f#*:}"; done
+  demo_set Database Columns 5
+  demo_set "Stacked Pages" usestackedpages 1
+fi
+
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$root/build/bin/quillmart" ]; then
   echo "Starting Quillmart in $work"
   exec "$root/build/bin/quillmart"
