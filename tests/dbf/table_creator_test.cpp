@@ -6,7 +6,6 @@
 #include <filesystem>
 
 #include "dbf/dbf_format.h"
-#include "dbf/table.h"
 #include "dbf/table_creator.h"
 #include "dbf_test_util.h"
 
@@ -53,28 +52,6 @@ TEST(TableCreator, CatalogTableWithMemoIsWhatDbase3Expects) {
   EXPECT_EQ(layout::GetU32(U8(memo)), 1u);
   EXPECT_EQ(memo.substr(8, 8), std::string("CATALOG\0", 8));
   EXPECT_EQ(memo[512], '\x1A');
-}
-
-TEST(TableCreator, CreatedTableOpensEmptyInTheEngine) {
-  test::ScratchDir dir;
-  {
-    TbrTableCreator creator(dir.File("items"), TbrDBFTypes::DBaseIII);
-    creator.AddField("KEY", 'C', 8, 0);
-    creator.AddField("SNOTES", 'M', 10, 0);
-    ASSERT_TRUE(creator.Create());
-  }
-  TbrTable table(dir.File("ITEMS.DBF"), kOpenSharedReadWrite);
-  ASSERT_TRUE(table.Usable());
-  ASSERT_TRUE(table.OpenTable());
-  EXPECT_EQ(table.RecordCount(), 0);
-  EXPECT_EQ(table.FieldCount(), 2);
-  EXPECT_FALSE(table.GoTo(kGoTop));
-  EXPECT_TRUE(table.Bof() && table.Eof());
-  table.BlankRecord();
-  table.FieldPut(1, "A1");
-  ASSERT_TRUE(table.WriteMemo(2, "first memo"));
-  ASSERT_TRUE(table.AppendRecord());
-  EXPECT_EQ(table.MemoText(2), "first memo");
 }
 
 TEST(TableCreator, WithoutMemoFieldNoMemoFileIsTouched) {
