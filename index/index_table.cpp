@@ -147,7 +147,25 @@ int TbrIndexTable::SelectTag(const std::string& name, bool keepPosition) {
   return wanted.empty() ? 0 : -1;
 }
 
+// The character field a key expression names on its own (the usual key, and the
+// program's own), or 0: such keys are cut straight from the record image.
+int32_t TbrIndexTable::PlainKeyField(TbrNdxFile& file) {
+  if (file.KeyField() < 0) {
+    std::string name = file.Expression();
+    NormalizeExpression(name);
+    int32_t n = name.find_first_of("+-()'\"") == std::string::npos ? FindField(name) : 0;
+    file.SetKeyField(n > 0 && FieldType(n) == 'C' && FieldLength(n) < 255 ? n : 0);
+  }
+  return file.KeyField();
+}
+
 bool TbrIndexTable::KeyFor(TbrNdxFile& file, const char* image, std::string& stored) {
+  if (int32_t field = OnFormula ? 0 : PlainKeyField(file)) {
+    const char* record = image != nullptr ? image : RecordImage();
+    stored = StoredKey(std::string_view(record + FieldOffset(field), FieldLength(field)), true);
+    if (file.GeneralTranslation()) stored = UpperAscii(stored);
+    return true;
+  }
   std::string text;
   char type = 0;
   bool changed = false;

@@ -97,6 +97,7 @@ class TbrIndexTable : public dbf::TbrTable {
   bool MoveOnce(int32_t code, int32_t& recNo);
   void BlankImage();
   bool SyncTag(TbrNdxTag& tag, bool report);
+  int32_t PlainKeyField(TbrNdxFile& file);
   bool MaintainKeys(int32_t number);
   bool LockIndexes();
   void UnlockIndexes();

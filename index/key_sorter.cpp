@@ -59,7 +59,7 @@ TbrKeySorter::~TbrKeySorter() {
 }
 
 TbrKeySorter::Node& TbrKeySorter::At(uint16_t n) {
-  return m_blocks[n / cpl::kNodesPerBlock][n % cpl::kNodesPerBlock];
+  return m_blockBase[n / cpl::kNodesPerBlock][n % cpl::kNodesPerBlock];
 }
 
 int TbrKeySorter::Compare(uint8_t a, uint8_t b) const {
@@ -73,6 +73,7 @@ void TbrKeySorter::StartBlock() {
     m_blocks[m_curBlock].reset(new (std::nothrow) Node[cpl::kNodesPerBlock]);
     if (!m_blocks[m_curBlock]) throw std::bad_alloc();
   }
+  m_blockBase[m_curBlock] = m_blocks[m_curBlock].get();
   std::memset(m_blocks[m_curBlock].get(), 0, kNodeBlockBytes);
   m_nextIndex = 0;
   m_peakBlocks = std::max(m_peakBlocks, m_curBlock + 1);

@@ -82,6 +82,7 @@ class TbrKeySorter {
   bool m_ascending;
   bool m_unique;
   std::vector<std::unique_ptr<Node[]>> m_blocks;
+  Node* m_blockBase[32] = {};  // m_blocks[i].get(), kept beside for the hot lookups
   size_t m_curBlock = 0;   // block that new nodes come from
   size_t m_nextIndex = 0;  // next free node inside it
   size_t m_peakBlocks = 0;

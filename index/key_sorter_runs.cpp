@@ -40,6 +40,7 @@ struct TbrKeySorter::RunReader {
   int pos = cpl::kLinkSize;
   uint8_t buffer[cpl::kBlockSize];
   std::string current;
+  std::string_view key;  // the key part of `current`
   bool done = false;
 
   void Load() {
@@ -63,6 +64,7 @@ struct TbrKeySorter::RunReader {
       throw TbrSortError("Sort work file " + *name + " is damaged");
     current.resize(shared);
     current.append(reinterpret_cast<const char*>(buffer + pos + 2), rest);
+    key = KeyPart(current);
     pos += 2 + rest;
     return true;
   }
@@ -142,9 +144,11 @@ void TbrKeySorter::Merge() {
   }
   // A unique key may sit in several runs with different record numbers: runs are
   // compared on the key alone, and only the earliest run's pair is delivered.
-  auto order = [this](std::string_view s) { return m_unique ? KeyPart(s) : s; };
+  auto order = [this](const RunReader& r) {
+    return m_unique ? r.key : std::string_view(r.current);
+  };
   auto later = [&](size_t a, size_t b) {
-    int c = order(readers[a]->current).compare(order(readers[b]->current));
+    int c = order(*readers[a]).compare(order(*readers[b]));
     if (!m_ascending) c = -c;
     return c != 0 ? c > 0 : a > b;
   };
@@ -156,9 +160,9 @@ void TbrKeySorter::Merge() {
     size_t r = heap.top();
     heap.pop();
     std::string_view s = readers[r]->current;
-    if (!m_unique || !any || KeyPart(s) != lastKey) {
+    if (!m_unique || !any || readers[r]->key != lastKey) {
       Deliver(s);
-      if (m_unique) lastKey.assign(KeyPart(s));
+      if (m_unique) lastKey.assign(readers[r]->key);
       any = true;
     }
     if (readers[r]->Next()) heap.push(r);

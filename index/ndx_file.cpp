@@ -72,6 +72,7 @@ bool TbrNdxFile::ReadHeader() {
   m_geometry.character = GetU16(header + ndx::kKeyTypeOffset) == ndx::kKeyTypeCharacter;
   const char* expression = reinterpret_cast<const char*>(header + ndx::kExpressionOffset);
   m_expression.assign(expression, strnlen(expression, ndx::kExpressionMax));
+  m_keyField = -1;
   const TbrNdxGeometry& g = m_geometry;
   if (g.keyLength < 1 || g.keyLength > ndx::kPagePayload / 2 - ndx::kEntrySizeSlack ||
       (!g.character && g.keyLength != ndx::kNumericKeyLength) ||

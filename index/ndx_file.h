@@ -54,7 +54,14 @@ class TbrNdxFile : public dbf::TbrDiskFile {
   uint32_t Root() const { return m_root; }
   void SetRoot(uint32_t block) { m_root = block; m_headerChanged = true; }
   const std::string& Expression() const { return m_expression; }
-  void SetExpression(const std::string& text) { m_expression = text; }
+  void SetExpression(const std::string& text) {
+    m_expression = text;
+    m_keyField = -1;
+  }
+  // The table's field number when the expression is one character field, 0 when
+  // it is not, -1 before the table has looked (index_table.cpp).
+  int32_t KeyField() const { return m_keyField; }
+  void SetKeyField(int32_t n) { m_keyField = n; }
   bool Unique() const { return m_unique; }
   void SetUnique(bool on) { m_unique = on; }
   bool Ascending() const { return m_ascending; }
@@ -80,6 +87,7 @@ class TbrNdxFile : public dbf::TbrDiskFile {
   bool m_translate = false;
   char m_keyType = 'C';
   std::string m_expression;
+  int32_t m_keyField = -1;
   std::string m_tagName;
 };
 
