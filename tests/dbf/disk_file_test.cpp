@@ -78,6 +78,23 @@ TEST(DiskFile, PositionFollowsTransfersForOffsetMinusOne) {
   EXPECT_EQ(test::ReadFileBytes(dir.File("P.DAT")), "abcdef");
 }
 
+TEST(DiskFile, ReadCacheServesAWindowAndForgetsItOnWrite) {
+  ScratchDir dir;
+  WriteFileBytes(dir.File("c.dat"), "0123456789");
+  TbrDiskFile file(dir.File("c.dat"), kOpenSharedReadWrite);
+  ASSERT_TRUE(file.Open());
+  file.SetReadCache(8);
+  char buffer[4] = {};
+  ASSERT_TRUE(file.Read(1, buffer, 3));
+  EXPECT_STREQ(buffer, "123");
+  ASSERT_TRUE(file.Write(2, "x", 1));
+  ASSERT_TRUE(file.Read(1, buffer, 3));
+  EXPECT_STREQ(buffer, "1x3");
+  EXPECT_FALSE(file.Read(8, buffer, 3));  // past the end: short, as without the cache
+  EXPECT_EQ(file.LastCode(), 221);
+  EXPECT_EQ(file.BytesTransferred(), 2u);
+}
+
 TEST(DiskFile, CreateOfAFileOpenInThisProcessIsRefusedWith12) {
   test::ReportRecorder recorder;
   ScratchDir dir;
