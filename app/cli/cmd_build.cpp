@@ -7,6 +7,7 @@
 
 #include "app/core/build_local.h"
 #include "app/core/engine_record_source.h"
+#include "app/core/locale_dates.h"
 #include "app/core/index_record_source.h"
 #include "cli_command.h"
 

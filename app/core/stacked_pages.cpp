@@ -27,12 +27,17 @@ void WritePage(TextFileWriter& out, const CatalogSettings& s, const RecordSource
 void CheckPageKey(const QString& key) {
   const bool escapes = key.contains(u'/') || key.contains(u'\\') || key.contains(QChar(0)) ||
                        key == QStringLiteral(".") || key == QStringLiteral("..");
-  if (!escapes) return;
-  throw PageNameError(QStringLiteral("The product key \"%1\" cannot name a stacked page: pages are written "
-                                     "only into the working directory, so a key may not hold / or \\ "
-                                     "or be . or ..")
-                          .arg(QString(key).replace(QChar(0), QStringLiteral("\\0")))
-                          .toStdString());
+  if (escapes)
+    throw PageNameError(QStringLiteral("The product key \"%1\" cannot name a stacked page: pages are written "
+                                       "only into the working directory, so a key may not hold / or \\ "
+                                       "or be . or ..")
+                            .arg(QString(key).replace(QChar(0), QStringLiteral("\\0")))
+                            .toStdString());
+  // upload.txt lists one page per line: a line break would split the name.
+  if (key.contains(u'\r') || key.contains(u'\n'))
+    throw PageNameError(QStringLiteral("The product key \"%1\" cannot name a stacked page: it holds a line break")
+                            .arg(QString(key).replace(u'\r', QStringLiteral("\\r")).replace(u'\n', QStringLiteral("\\n")))
+                            .toStdString());
 }
 
 int WriteStackedPages(const CatalogSettings& settings, RecordSource& source, const QDir& workDir,

@@ -28,7 +28,8 @@ class PageNameError : public std::runtime_error {
 };
 
 // Throws PageNameError when `key` + ".htm" would not be a plain file of the
-// working directory: a key holding '/', '\' or NUL, or the key "." or "..".
+// working directory (a key holding '/', '\' or NUL, or the key "." or "..")
+// or would not fit on one line of upload.txt (a key holding CR or LF).
 void CheckPageKey(const QString& key);
 
 // Called once per page written (1 .. record count).

@@ -1,6 +1,7 @@
 // quillmart: the windows program. Works on the files of the current directory.
 #include <QApplication>
 
+#include "app/core/locale_dates.h"
 #include "app/gui/artwork.h"
 #include "app/gui/main_window.h"
 #include "app/gui/upload_catalog_ui.h"
@@ -10,6 +11,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("Quillmart"));
   QApplication::setApplicationDisplayName(QStringLiteral("Quillmart"));
   QApplication::setWindowIcon(qm::gui::AppIcon());
+  qm::catalog::ApplyLocaleDateFormat();
   qm::gui::TCatMainForm mainForm;
   qm::gui::InstallUploadCatalog(mainForm);
   mainForm.show();
