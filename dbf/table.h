@@ -258,6 +258,7 @@ class TbrTable : public TbrDiskFile {
   bool WriteImage(int64_t offset, uint32_t length);
   bool LockHelper(TbrLockRegion region);
   int32_t NumberFieldFor(std::string_view name, const char* acceptedTypes);
+  bool IsVisualFoxBinary(const TbrField& field) const;
   void ReportInvalid(const char* what, int32_t n, std::string_view shown);
   void InvalidateReadAhead() { m_aheadStart = m_aheadEnd = 0; }
   int64_t RecordOffset(int32_t recordNo) const {

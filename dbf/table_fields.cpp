@@ -1,7 +1,10 @@
 // The table object's fields: lookup, raw bytes, display text and the typed
 // accessors (numbers, dates, logicals) with their conversion reports.
+#include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <climits>
+#include <cstdint>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -63,7 +66,80 @@ bool IsTrueText(std::string_view text) {
 
 const TbrField kNoField{};
 
+uint64_t GetU64(const char* p) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(p);
+  return layout::GetU32(bytes) | (static_cast<uint64_t>(layout::GetU32(bytes + 4)) << 32);
+}
+
+std::string U64Bytes(uint64_t value, size_t size) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(value >> (8 * i));
+  return bytes;
+}
+
+// Visual FoxPro's binary fields: I int32, B double, Y currency (int64 in
+// ten-thousandths), T day number and milliseconds (two int32), and the
+// 4-byte block numbers of M and G.
+double DecodeVisualFox(char type, std::string_view raw) {
+  char padded[8] = {};
+  std::memcpy(padded, raw.data(), std::min<size_t>(raw.size(), sizeof padded));
+  const uint64_t bits = GetU64(padded);
+  switch (type) {
+    case 'I': return static_cast<int32_t>(static_cast<uint32_t>(bits));
+    case 'M':
+    case 'G': return static_cast<uint32_t>(bits);
+    case 'Y': return static_cast<double>(static_cast<int64_t>(bits)) / 10000.0;
+    case 'T': return static_cast<int32_t>(static_cast<uint32_t>(bits)) + (bits >> 32) / 86400000.0;
+    default: {
+      double value;
+      std::memcpy(&value, &bits, sizeof value);
+      return value;
+    }
+  }
+}
+
+bool EncodeVisualFox(char type, double value, std::string& bytes) {
+  if (!std::isfinite(value)) return false;
+  switch (type) {
+    case 'I':
+    case 'M':
+    case 'G': {
+      const double rounded = std::nearbyint(value);
+      const double low = type == 'I' ? INT32_MIN : 0.0;
+      const double high = type == 'I' ? INT32_MAX : UINT32_MAX;
+      if (rounded < low || rounded > high) return false;
+      bytes = U64Bytes(static_cast<uint32_t>(static_cast<int64_t>(rounded)), 4);
+      return true;
+    }
+    case 'Y': {
+      const double scaled = std::nearbyint(value * 10000.0);
+      if (std::fabs(scaled) >= 9.2e18) return false;
+      bytes = U64Bytes(static_cast<uint64_t>(static_cast<int64_t>(scaled)), 8);
+      return true;
+    }
+    case 'T': {
+      const double day = std::floor(value);
+      if (day < INT32_MIN || day > INT32_MAX) return false;
+      const auto ms = static_cast<uint32_t>(std::nearbyint((value - day) * 86400000.0));
+      bytes = U64Bytes(static_cast<uint32_t>(static_cast<int32_t>(day)) | (uint64_t{ms} << 32), 8);
+      return true;
+    }
+    default: {
+      uint64_t bits;
+      std::memcpy(&bits, &value, sizeof bits);
+      bytes = U64Bytes(bits, 8);
+      return true;
+    }
+  }
+}
+
 }  // namespace
+
+bool TbrTable::IsVisualFoxBinary(const TbrField& field) const {
+  if (m_version != layout::kVersionVisualFox) return false;
+  if (field.type == 'I' || field.type == 'M' || field.type == 'G') return field.length == 4;
+  return (field.type == 'B' || field.type == 'Y' || field.type == 'T') && field.length == 8;
+}
 
 const TbrField& TbrTable::Field(int32_t n) const {
   if (n < 1 || n > FieldCount()) return kNoField;
@@ -137,20 +213,7 @@ double TbrTable::Number(int32_t n) {
   const TbrField& field = Field(n);
   if (field.length == 0) return 0.0;
   const std::string_view raw = RawView(n);
-  if (m_version == layout::kVersionVisualFox) {
-    const auto* p = reinterpret_cast<const uint8_t*>(raw.data());
-    if (field.type == 'I' && raw.size() == 4) return static_cast<int32_t>(layout::GetU32(p));
-    if ((field.type == 'M' || field.type == 'G') && raw.size() == 4) return layout::GetU32(p);
-    if ((field.type == 'B' || field.type == 'Y' || field.type == 'T') && raw.size() == 8) {
-      const uint64_t bits = layout::GetU32(p) | (static_cast<uint64_t>(layout::GetU32(p + 4)) << 32);
-      if (field.type == 'Y') return static_cast<double>(static_cast<int64_t>(bits)) / 10000.0;
-      if (field.type == 'T')
-        return static_cast<int32_t>(layout::GetU32(p)) + layout::GetU32(p + 4) / 86400000.0;
-      double value;
-      std::memcpy(&value, &bits, sizeof value);
-      return value;
-    }
-  }
+  if (IsVisualFoxBinary(field)) return DecodeVisualFox(field.type, raw);
   const std::string_view text = TrimRight(raw).substr(0, kNumberTextLimit);
   if (text.empty()) return 0.0;
   double value = 0.0;
@@ -162,9 +225,20 @@ double TbrTable::Number(int32_t n) {
 bool TbrTable::PutNumber(int32_t n, double value) {
   const TbrField& field = Field(n);
   if (field.length == 0) return false;
-  if (std::string_view("NFMGB").find(field.type) == std::string_view::npos) {
+  const bool binary = IsVisualFoxBinary(field);
+  if (!binary && std::string_view("NFMGB").find(field.type) == std::string_view::npos) {
     ReportText(code::kFieldType, subcode::kFieldType, field.name.c_str());
     return false;
+  }
+  if (binary) {
+    std::string bytes;
+    if (!EncodeVisualFox(field.type, value, bytes)) {
+      const std::string message = field.name + " - " + FormatNumber(value, 0, field.decimals);
+      ReportText(code::kNumberTooLong, subcode::kNumberPut, message.c_str());
+      return false;
+    }
+    FieldPut(n, bytes);
+    return true;
   }
   const std::string text = FormatNumber(value, field.length, field.decimals);
   if (text.empty() || text.size() > field.length) {

@@ -113,7 +113,7 @@ void TbrTable::BlankRecord() {
   if (m_memo) m_memo->ClearLines();
   for (int32_t n = 1; n <= FieldCount(); ++n) {
     const char type = m_fields[n - 1].type;
-    if (type == 'N' || type == 'F') {
+    if (type == 'N' || type == 'F' || (IsVisualFoxBinary(m_fields[n - 1]) && type != 'M' && type != 'G')) {
       TbrSuppressErrors quiet(*this);  // a field too narrow for "0.00" stays blank
       PutNumber(n, 0.0);
     }

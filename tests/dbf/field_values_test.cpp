@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "dbf/calendar.h"
+#include "dbf/dbf_format.h"
 #include "dbf/table.h"
 #include "dbf_test_util.h"
 
@@ -170,6 +171,34 @@ TEST_F(FieldValuesTest, BlankRecordHoldsFormattedZeroInNumbers) {
   EXPECT_EQ(m_table->RawText(2), "    0.00");
   EXPECT_EQ(m_table->RawText(3), "  0.00");
   EXPECT_EQ(m_table->RecordImage()[0], ' ');
+}
+
+}  // namespace
+}  // namespace qm::dbf
+
+namespace qm::dbf {
+namespace {
+
+TEST(VisualFoxFields, BinaryNumbersRoundTrip) {
+  test::ScratchDir dir;
+  const std::vector<FieldSpec> fields = {{"N", 'I', 4}, {"D", 'B', 8, 2}, {"Y", 'Y', 8, 4}};
+  std::string bytes = test::TableBytes(0x30, fields, {std::string(21, ' ')});
+  // Visual FoxPro headers carry the 263-byte back-link area after the terminator.
+  layout::PutU16(reinterpret_cast<uint8_t*>(bytes.data()) + 8, 32 * 3 + 33 + 263);
+  bytes.insert(32 * 3 + 33, std::string(263, '\0'));
+  test::WriteFileBytes(dir.File("VFP.DBF"), bytes);
+  TbrTable table(dir.File("vfp"), kOpenSharedReadWrite);
+  ASSERT_TRUE(table.OpenTable());
+  ASSERT_TRUE(table.GoTo(1));
+  table.BlankRecord();
+  EXPECT_EQ(table.RawText(1), std::string(4, '\0'));
+  ASSERT_TRUE(table.PutNumber(1, -123456));
+  ASSERT_TRUE(table.PutNumber(2, 3.25));
+  ASSERT_TRUE(table.PutNumber(3, 19.9999));
+  EXPECT_EQ(table.Number(1), -123456);
+  EXPECT_EQ(table.Number(2), 3.25);
+  EXPECT_DOUBLE_EQ(table.Number(3), 19.9999);
+  EXPECT_EQ(table.RawText(1), std::string("\xC0\x1D\xFE\xFF", 4));
 }
 
 }  // namespace
