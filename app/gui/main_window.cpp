@@ -35,12 +35,16 @@ const char* const kChecklist[] = {
     "Build a product database locally", "Design your Online Catalog",
     "Create a Catalog Table and Stacked Pages", "Preview your Catalog", "Publish it on your Web site"};
 
-// Shows Build Local's notices and steps the window's progress bar.
+// Shows Build Local's notices and steps the window's progress bar; a wait
+// cursor shows while files are written, never over a notice.
 class WindowBuildObserver : public catalog::BuildObserver {
  public:
-  WindowBuildObserver(QWidget* owner, QProgressBar* bar) : m_owner(owner), m_bar(bar) {}
-  void CatalogCreated() override { ShowNotice(m_owner, QString::fromLatin1(catalog::kCatalogCreatedMessage)); }
+  WindowBuildObserver(QWidget* owner, QProgressBar* bar) : m_owner(owner), m_bar(bar) { Busy(true); }
+  ~WindowBuildObserver() override { Busy(false); }
+
+  void CatalogCreated() override { Notice(catalog::kCatalogCreatedMessage); }
   void PagesStarted(int recordCount) override {
+    Busy(true);
     m_bar->setRange(0, recordCount);
     m_bar->setValue(0);
     m_bar->show();
@@ -50,14 +54,26 @@ class WindowBuildObserver : public catalog::BuildObserver {
   // are processed (and no second command can start) while pages are written.
   void PageWritten(int pagesDone) override { m_bar->setValue(pagesDone); }
   void PagesCreated() override {
-    ShowNotice(m_owner, QString::fromLatin1(catalog::kStackedPagesCreatedMessage));
+    Notice(catalog::kStackedPagesCreatedMessage);
     m_bar->hide();
   }
   void PagesAborted() override { m_bar->hide(); }
 
  private:
+  void Notice(const char* text) {
+    Busy(false);
+    ShowNotice(m_owner, QString::fromLatin1(text));
+  }
+  void Busy(bool on) {
+    if (on == m_busy) return;
+    m_busy = on;
+    if (on) QApplication::setOverrideCursor(Qt::WaitCursor);
+    else QApplication::restoreOverrideCursor();
+  }
+
   QWidget* m_owner;
   QProgressBar* m_bar;
+  bool m_busy = false;
 };
 
 // Keeps the progress bar over the left end of the status bar.

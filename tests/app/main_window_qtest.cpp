@@ -30,12 +30,14 @@ class BoxAnswerer : public QObject {
       if (!box) return;
       texts << box->text();
       icons << box->icon();
+      busyCursorShown |= QApplication::overrideCursor() != nullptr;
       box->accept();
     });
     m_timer.start(20);
   }
   QStringList texts;
   QList<QMessageBox::Icon> icons;
+  bool busyCursorShown = false;  // a wait cursor over a notice
 
  private:
   QTimer m_timer;
@@ -108,6 +110,9 @@ class MainWindowTest : public QObject {
     QCOMPARE(answers.texts, QStringList({"catalog.htm created", "Stacked Pages Created"}));
     QVERIFY(!form.ProgressBar()->isVisible());
     QCOMPARE(form.ProgressBar()->maximum(), 3);
+    QCOMPARE(form.ProgressBar()->value(), 3);
+    QVERIFY(!answers.busyCursorShown);
+    QVERIFY(!QApplication::overrideCursor());
     QFile list(WorkFile("upload.txt"));
     QVERIFY(list.open(QIODevice::ReadOnly));
     QCOMPARE(list.readAll(), QByteArray("catalog.htm\r\nA100.htm\r\nC300.htm\r\nD400.htm\r\n"));
