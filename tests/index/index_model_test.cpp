@@ -1,5 +1,5 @@
-// 10,000 random appends, replaces, deletions and recalls on a table with a unique and
-// a non-unique index, each index checked after every step against a model.
+// 10,000 random appends, replaces, deletions and recalls (2,000 under sanitizers) on a
+// table with a unique and a non-unique index, both checked after every step against a model.
 #include <gtest/gtest.h>
 
 #include <list>
@@ -12,6 +12,19 @@ namespace qm::index {
 namespace {
 
 using Pairs = std::vector<std::pair<std::string, int32_t>>;
+
+// Both indexes are walked in full after every step; the sanitized build walks
+// about twenty times slower, so it runs a shorter sequence of the same mix.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QM_MODEL_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(QM_MODEL_SANITIZED)
+constexpr int kSteps = 2000;
+#else
+constexpr int kSteps = 10000;
+#endif
 
 struct Record {
   std::string name;
@@ -124,7 +137,7 @@ class IndexModel : public test::TableFixture {
   Model m_model;
 };
 
-TEST_F(IndexModel, TenThousandStepsKeepBothIndexesInStepAndReindexMatchesAFreshBuild) {
+TEST_F(IndexModel, RandomWritesKeepBothIndexesInStepAndReindexMatchesAFreshBuild) {
   for (int i = 0; i < 400; ++i) {
     m_table->BlankRecord();
     Record r = RandomRecord();
@@ -133,7 +146,7 @@ TEST_F(IndexModel, TenThousandStepsKeepBothIndexesInStepAndReindexMatchesAFreshB
     m_records.push_back(r);
     m_model.Add(r, static_cast<int32_t>(m_records.size()));
   }
-  for (int step = 1; step <= 10000; ++step) {
+  for (int step = 1; step <= kSteps; ++step) {
     ASSERT_NO_FATAL_FAILURE(Step()) << "step " << step;
     ASSERT_EQ(test::FirstDifference(test::WalkTag(*m_table->TagByNumber(1)), m_model.UniquePairs()), "")
         << "unique index, step " << step;
