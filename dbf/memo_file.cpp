@@ -16,9 +16,12 @@ using memo::MemoLayout;
 // block, and for dBASE IV the block size at 20..23 (FoxPro's is at 6..7).
 uint32_t MinimumHeaderBytes(MemoLayout layout) {
   switch (layout) {
-    case MemoLayout::DBase3: return 4;
-    case MemoLayout::DBase4: return memo::kDb4BlockSizeOffset + 4;
-    case MemoLayout::FoxPro: return memo::kFoxBlockSizeOffset + 2;
+    case MemoLayout::DBase3:
+      return 4;
+    case MemoLayout::DBase4:
+      return memo::kDb4BlockSizeOffset + 4;
+    case MemoLayout::FoxPro:
+      return memo::kFoxBlockSizeOffset + 2;
   }
   return 4;
 }
@@ -53,13 +56,20 @@ class MemoLockGuard {
 
 bool TbrMemoFile::LayoutForTable(uint8_t version, uint8_t tableFlags, MemoLayout& layout) {
   switch (version) {
-    case layout::kVersionDb3Memo: layout = MemoLayout::DBase3; return true;
-    case layout::kVersionDb4Memo: layout = MemoLayout::DBase4; return true;
-    case layout::kVersionFoxMemo: layout = MemoLayout::FoxPro; return true;
+    case layout::kVersionDb3Memo:
+      layout = MemoLayout::DBase3;
+      return true;
+    case layout::kVersionDb4Memo:
+      layout = MemoLayout::DBase4;
+      return true;
+    case layout::kVersionFoxMemo:
+      layout = MemoLayout::FoxPro;
+      return true;
     case layout::kVersionVisualFox:
       layout = MemoLayout::FoxPro;
       return (tableFlags & layout::kFlagMemo) != 0;
-    default: return false;
+    default:
+      return false;
   }
 }
 
@@ -85,11 +95,12 @@ uint32_t TbrMemoFile::BlockFromField(std::string_view fieldBytes) {
 
 TbrMemoFile::TbrMemoFile(TbrErrorReporter* owner, const std::string& tablePath, uint8_t openMode,
                          uint8_t version, uint8_t tableFlags, TbrLokProtocol protocol)
-    : TbrDiskFile(MemoPathFor(tablePath, [&] {
-                    MemoLayout l = MemoLayout::DBase3;
-                    LayoutForTable(version, tableFlags, l);
-                    return l;
-                  }()),
+    : TbrDiskFile(MemoPathFor(tablePath,
+                              [&] {
+                                MemoLayout l = MemoLayout::DBase3;
+                                LayoutForTable(version, tableFlags, l);
+                                return l;
+                              }()),
                   openMode),
       m_owner(owner) {
   LayoutForTable(version, tableFlags, m_layout);
@@ -113,9 +124,7 @@ void TbrMemoFile::Error(int32_t code, int32_t subCode, const char* text) {
     TbrErrorReporter::Error(code, subCode, text);
 }
 
-bool TbrMemoFile::Damaged(int32_t subCode) {
-  return Check(code::kNotTextMemo, subCode);
-}
+bool TbrMemoFile::Damaged(int32_t subCode) { return Check(code::kNotTextMemo, subCode); }
 
 bool TbrMemoFile::EnsureOpen() { return IsOpen() || Open(); }
 
@@ -278,8 +287,8 @@ std::optional<uint32_t> TbrMemoFile::WriteMemo(uint32_t oldBlock, const char* te
 }
 
 std::optional<uint32_t> TbrMemoFile::Place(uint32_t oldBlock, uint32_t needed) {
-  const bool fitsInPlace = m_layout != MemoLayout::DBase4 && oldBlock != 0 &&
-                           OldBlockCount(oldBlock) >= needed;
+  const bool fitsInPlace =
+      m_layout != MemoLayout::DBase4 && oldBlock != 0 && OldBlockCount(oldBlock) >= needed;
   if (fitsInPlace) return oldBlock;
   uint8_t header[memo::kHeaderWorkSize];
   if (!ReadHeader(header)) return std::nullopt;
@@ -317,8 +326,7 @@ std::optional<uint32_t> TbrMemoFile::AllocateAtEnd(uint8_t* header, uint32_t nee
   return static_cast<uint32_t>(*next);
 }
 
-bool TbrMemoFile::WriteBlocks(uint32_t block, uint32_t needed, const char* text,
-                              uint32_t length) {
+bool TbrMemoFile::WriteBlocks(uint32_t block, uint32_t needed, const char* text, uint32_t length) {
   std::vector<char> image(static_cast<std::size_t>(needed) * m_blockSize, 0);
   auto* head = reinterpret_cast<uint8_t*>(image.data());
   bytes::PutBlockHeader(m_layout, head, length);
@@ -329,7 +337,8 @@ bool TbrMemoFile::WriteBlocks(uint32_t block, uint32_t needed, const char* text,
   }
   const int64_t offset = static_cast<int64_t>(block) * m_blockSize;
   for (std::size_t done = 0; done < image.size();) {
-    const auto piece = static_cast<uint32_t>(std::min<std::size_t>(image.size() - done, memo::kMaxPiece));
+    const auto piece =
+        static_cast<uint32_t>(std::min<std::size_t>(image.size() - done, memo::kMaxPiece));
     if (!Write(offset + static_cast<int64_t>(done), image.data() + done, piece)) return false;
     done += piece;
   }

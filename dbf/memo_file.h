@@ -134,13 +134,13 @@ class TbrMemoFile : public TbrDiskFile {
   memo::MemoLayout m_layout = memo::MemoLayout::DBase3;
   bool m_usable = false;
   uint32_t m_blockSize = memo::kDb3BlockSize;
-  uint32_t m_headerSize = 0;     // block-header size: 0 dBASE III, else 8
+  uint32_t m_headerSize = 0;  // block-header size: 0 dBASE III, else 8
   uint32_t m_currentBlock = 0;
   uint32_t m_currentBlocks = 0;
-  std::string m_text;            // the memo last loaded
-  uint32_t m_textBlock = 0;      // its block; valid only while m_textFresh
-  bool m_textFresh = false;      // set by MemoLength, used once by ReadMemo
-  std::string m_lines;           // the line buffer
+  std::string m_text;        // the memo last loaded
+  uint32_t m_textBlock = 0;  // its block; valid only while m_textFresh
+  bool m_textFresh = false;  // set by MemoLength, used once by ReadMemo
+  std::string m_lines;       // the line buffer
 };
 
 }  // namespace qm::dbf

@@ -38,8 +38,7 @@ bool TbrMemoFile::WriteFreeChain(uint8_t* header, const std::vector<FreeRun>& ch
     uint8_t link[8];
     layout::PutU32(link, i + 1 < chain.size() ? chain[i + 1].start : 0);
     layout::PutU32(link + 4, chain[i].count);
-    if (!Write(static_cast<int64_t>(chain[i].start) * m_blockSize, link, sizeof link))
-      return false;
+    if (!Write(static_cast<int64_t>(chain[i].start) * m_blockSize, link, sizeof link)) return false;
   }
   layout::PutU32(header + memo::kDb4FreeChainOffset, chain.empty() ? 0 : chain.front().start);
   return true;
@@ -56,14 +55,13 @@ uint32_t TbrMemoFile::Db4BlockCount(uint32_t block) {
   return BlocksFor(length);
 }
 
-std::optional<uint32_t> TbrMemoFile::PlaceDb4(uint8_t* header, uint32_t oldBlock,
-                                              uint32_t needed) {
+std::optional<uint32_t> TbrMemoFile::PlaceDb4(uint8_t* header, uint32_t oldBlock, uint32_t needed) {
   const std::optional<uint64_t> next = NextFreeBlock(header);
   if (!next) return std::nullopt;
   std::vector<FreeRun> chain = ReadFreeChain(header, *next);
   if (oldBlock != 0 && oldBlock < *next) {
-    const uint32_t count = static_cast<uint32_t>(
-        std::min<uint64_t>(Db4BlockCount(oldBlock), *next - oldBlock));
+    const uint32_t count =
+        static_cast<uint32_t>(std::min<uint64_t>(Db4BlockCount(oldBlock), *next - oldBlock));
     const bool alreadyFree = std::any_of(chain.begin(), chain.end(), [&](const FreeRun& r) {
       return oldBlock < r.start + r.count && r.start < oldBlock + count;
     });

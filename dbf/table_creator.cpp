@@ -17,8 +17,8 @@ const char* const kFieldListInvalid = "Field list is invalid";
 
 namespace {
 
-constexpr uint32_t kMaxFieldByte = 255;      // length and decimals are one byte each
-constexpr uint32_t kMaxRecordLength = 65535; // header bytes 10..11
+constexpr uint32_t kMaxFieldByte = 255;       // length and decimals are one byte each
+constexpr uint32_t kMaxRecordLength = 65535;  // header bytes 10..11
 constexpr std::size_t kMaxFields = (0xFFFF - 33) / layout::kDescriptorSize;
 constexpr std::size_t kMaxNameLength = 10;
 
@@ -98,8 +98,7 @@ TbrTableCreator::~TbrTableCreator() {
   }
 }
 
-void TbrTableCreator::AddField(std::string_view name, char type, int32_t length,
-                               int32_t decimals) {
+void TbrTableCreator::AddField(std::string_view name, char type, int32_t length, int32_t decimals) {
   if (name.empty()) return;
   type = static_cast<char>(std::toupper(static_cast<unsigned char>(type)));
   if (type == 'D') length = 8, decimals = 0;
@@ -110,7 +109,9 @@ void TbrTableCreator::AddField(std::string_view name, char type, int32_t length,
     m_hasMemo = true;
   }
   const std::string upper = AsciiUpper(name.substr(0, kMaxNameLength));
-  const auto outOfByte = [](int32_t v) { return v < 0 || static_cast<uint32_t>(v) > kMaxFieldByte; };
+  const auto outOfByte = [](int32_t v) {
+    return v < 0 || static_cast<uint32_t>(v) > kMaxFieldByte;
+  };
   if ((outOfByte(length) || outOfByte(decimals)) && !m_oversized) {
     m_oversized = true;
     m_oversizedName = upper;
@@ -127,9 +128,12 @@ void TbrTableCreator::AddField(std::string_view name, char type, int32_t length,
 uint8_t TbrTableCreator::VersionByte() const {
   if (!m_hasMemo) return layout::kVersionPlain;
   switch (m_dialect) {
-    case TbrDBFTypes::DBaseIV: return layout::kVersionDb4Memo;
-    case TbrDBFTypes::FoxPro2: return layout::kVersionFoxMemo;
-    default: return layout::kVersionDb3Memo;
+    case TbrDBFTypes::DBaseIV:
+      return layout::kVersionDb4Memo;
+    case TbrDBFTypes::FoxPro2:
+      return layout::kVersionFoxMemo;
+    default:
+      return layout::kVersionDb3Memo;
   }
 }
 
@@ -215,8 +219,8 @@ bool TbrTableCreator::WriteMemoFile() {
       image[memo::kDb3BlockSize] = memo::kDb3Terminator;
   }
   TbrDiskFile memoFile(MemoPath(), kOpenCreate);
-  const bool ok = memoFile.CreateFile() &&
-                  memoFile.Write(0, image.data(), static_cast<uint32_t>(image.size()));
+  const bool ok =
+      memoFile.CreateFile() && memoFile.Write(0, image.data(), static_cast<uint32_t>(image.size()));
   memoFile.Close();
   return ok;
 }

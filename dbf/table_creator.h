@@ -96,7 +96,7 @@ class TbrTableCreator {
   std::vector<Descriptor> m_fields;
   uint32_t m_recordLength = 1;  // the deletion flag
   bool m_hasMemo = false;
-  bool m_oversized = false;     // a length or decimal count above 255 was added
+  bool m_oversized = false;  // a length or decimal count above 255 was added
   std::string m_oversizedName;
   bool m_createCalled = false;
   bool m_created = false;

@@ -53,7 +53,8 @@ int RunCreate(const Args& input) {
   for (const std::string& arg : args)
     if (arg.rfind("--", 0) == 0) throw CliError("Unknown option for create: " + arg);
   if (args.size() > kMaxUserFields)
-    throw CliError("create takes at most five NAME:WIDTH fields, not " + std::to_string(args.size()));
+    throw CliError("create takes at most five NAME:WIDTH fields, not " +
+                   std::to_string(args.size()));
   const std::vector<dbf::TbrFieldSpec> specs = CheckedFields(args);
 
   const std::string tablePath = dbf::NormalizePath(kTableName);
@@ -80,7 +81,8 @@ int RunCreate(const Args& input) {
 
 }  // namespace
 
-QM_CLI_COMMAND("create", "create NAME:WIDTH ... [--force]  make an empty catalog.dbf (at most 5 fields)",
+QM_CLI_COMMAND("create",
+               "create NAME:WIDTH ... [--force]  make an empty catalog.dbf (at most 5 fields)",
                RunCreate);
 
 }  // namespace qm::cli

@@ -95,7 +95,8 @@ int RunDump(const Args& input) {
   const bool indexed = TakeOption(args, "--index", indexFile);
   for (const std::string& arg : args)
     if (arg.rfind("--", 0) == 0) throw CliError("Unknown option for dump: " + arg);
-  if (args.size() > 1) throw CliError("dump takes one table name, not " + std::to_string(args.size()));
+  if (args.size() > 1)
+    throw CliError("dump takes one table name, not " + std::to_string(args.size()));
   const std::string path = args.empty() ? "catalog.dbf" : args[0];
 
   dbf::TbrTable table(path, dbf::kOpenSharedReadOnly);
@@ -114,7 +115,9 @@ int RunDump(const Args& input) {
 
 }  // namespace
 
-QM_CLI_COMMAND("dump", "dump [TABLE] [--json] [--deleted] [--index FILE.NDX]  print the records (CSV, or JSON lines)",
-               RunDump);
+QM_CLI_COMMAND(
+    "dump",
+    "dump [TABLE] [--json] [--deleted] [--index FILE.NDX]  print the records (CSV, or JSON lines)",
+    RunDump);
 
 }  // namespace qm::cli

@@ -76,7 +76,8 @@ std::vector<Row> ReadRows(const std::string& path, const dbf::TbrTable& table,
   if (!in) throw CliError("Cannot read " + path);
   CsvReader reader(in);
   CsvRow header;
-  if (!reader.Next(header)) throw CliError(path + " is empty: a header row naming the fields is needed");
+  if (!reader.Next(header))
+    throw CliError(path + " is empty: a header row naming the fields is needed");
   fields = MapColumns(table, header);
   std::vector<Row> rows;
   for (CsvRow csv; reader.Next(csv);) {
@@ -94,7 +95,8 @@ int RunImport(const Args& args) {
   if (args.size() != 1 || args[0].rfind("--", 0) == 0)
     throw CliError("import takes one CSV file: import FILE.csv");
   dbf::TbrTable table(kTableName, dbf::kOpenSharedReadWrite);
-  if (!table.Usable() || !table.OpenTable()) throw CliError(std::string(kTableName) + " does not open");
+  if (!table.Usable() || !table.OpenTable())
+    throw CliError(std::string(kTableName) + " does not open");
   table.SetLockBeforeWrite(true);
 
   std::vector<int32_t> fields;
@@ -119,7 +121,8 @@ int RunImport(const Args& args) {
 
 }  // namespace
 
-QM_CLI_COMMAND("import", "import FILE.csv                 append the rows of a CSV file to catalog.dbf",
+QM_CLI_COMMAND("import",
+               "import FILE.csv                 append the rows of a CSV file to catalog.dbf",
                RunImport);
 
 }  // namespace qm::cli

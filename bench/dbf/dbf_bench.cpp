@@ -91,8 +91,9 @@ int main(int argc, char** argv) {
     start = Clock::now();
     const std::size_t bytes = ReadAll(path, records);
     const double read = Seconds(start);
-    std::printf("engine read:   %d records, all fields and memos (%zu bytes) in %.3f s = %.0f records/s\n",
-                records, bytes, read, records / read);
+    std::printf(
+        "engine read:   %d records, all fields and memos (%zu bytes) in %.3f s = %.0f records/s\n",
+        records, bytes, read, records / read);
     std::printf("engine_read_seconds=%.6f\n", read);
     return records == count ? 0 : 1;
   } catch (const std::exception& e) {

@@ -20,7 +20,9 @@ const std::string kDemoCsv = std::string(QM_SOURCE_DIR) + "/demo/products.csv";
 class CliTable : public ::testing::Test {
  protected:
   void CreateDemo() {
-    ASSERT_EQ(RunCli({"create", "CODE:8", "NAME:30", "PRICE:10", "COLOUR:12", "STOCK:6"}, Dir()).status, 0);
+    ASSERT_EQ(
+        RunCli({"create", "CODE:8", "NAME:30", "PRICE:10", "COLOUR:12", "STOCK:6"}, Dir()).status,
+        0);
     ASSERT_EQ(RunCli({"import", kDemoCsv}, Dir()).status, 0);
   }
   const std::string& Dir() const { return m_dir.Path(); }
@@ -65,12 +67,12 @@ TEST_F(CliTable, InvalidFieldListsChangeNothing) {
   WriteFileBytes(File("CATALOG.NDX"), "old index");
   const std::string table = ReadFileBytes(File("CATALOG.DBF"));
   const std::vector<std::vector<std::string>> lists = {
-      {"CODE:8", "code:9"},    // names repeat in upper case
-      {"CODE:x"},              // width not a number
-      {"CODE"},                // no width
-      {"Snotes:10"},           // the memo field's name
-      {"CODE:0"},              // a field needs a width
-      {"CODE:256"},            // wider than a descriptor holds
+      {"CODE:8", "code:9"},  // names repeat in upper case
+      {"CODE:x"},            // width not a number
+      {"CODE"},              // no width
+      {"Snotes:10"},         // the memo field's name
+      {"CODE:0"},            // a field needs a width
+      {"CODE:256"},          // wider than a descriptor holds
   };
   for (std::vector<std::string> args : lists) {
     args.insert(args.begin(), "create");
@@ -109,11 +111,12 @@ TEST_F(CliTable, ImportChecksEveryRowBeforeAppendingAny) {
 
 TEST_F(CliTable, ImportTranslatesToCodePage437AndFillsTheMemo) {
   ASSERT_EQ(RunCli({"create", "CODE:4", "NAME:5"}, Dir()).status, 0);
-  WriteCsv("\xEF\xBB\xBFname,CODE,snotes\r\n\xC3\xA9t\xC3\xA9,A1,\"na\xC3\xAFve\r\n\xE2\x82\xAC\"\r\n");
+  WriteCsv(
+      "\xEF\xBB\xBFname,CODE,snotes\r\n\xC3\xA9t\xC3\xA9,A1,\"na\xC3\xAFve\r\n\xE2\x82\xAC\"\r\n");
   ASSERT_EQ(RunCli({"import", "in.csv"}, Dir()).status, 0);
   TbrTable table(File("CATALOG.DBF"), kOpenSharedReadOnly);
   ASSERT_TRUE(table.OpenTable() && table.GoTo(kGoTop));
-  EXPECT_EQ(table.RawText(2), "\x82t\x82  ");  // é in code page 437
+  EXPECT_EQ(table.RawText(2), "\x82t\x82  ");     // é in code page 437
   EXPECT_EQ(table.MemoText(3), "na\x8Bve\r\n?");  // no euro sign in code page 437
 }
 

@@ -37,7 +37,8 @@ std::string CsvFor(char process) {
   std::string csv = "CODE,NAME,SNOTES\n";
   for (int row = 1; row <= kRowsPerProcess; ++row) {
     const std::string code = Code(process, row);
-    csv += code + ",writer " + process + " row " + std::to_string(row) + "," + MemoFor(code, row) + "\n";
+    csv += code + ",writer " + process + " row " + std::to_string(row) + "," + MemoFor(code, row) +
+           "\n";
   }
   return csv;
 }

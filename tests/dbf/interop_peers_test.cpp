@@ -115,7 +115,9 @@ TEST(InteropPeerWrites, DumpReadsThePeersTableIdentically) {
   test::ProcessResult r = test::RunPeerScript("interop_peer.py", {"write", dir.Path()}, dir.Path());
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   const std::vector<std::pair<std::string, std::vector<std::string>>> formats = {
-      {"csv", {}}, {"json", {"--json"}}, {"csv-deleted", {"--deleted"}},
+      {"csv", {}},
+      {"json", {"--json"}},
+      {"csv-deleted", {"--deleted"}},
       {"json-deleted", {"--json", "--deleted"}}};
   for (const auto& [format, flags] : formats) {
     std::vector<std::string> args{"dump", "peers.dbf"};
@@ -123,8 +125,8 @@ TEST(InteropPeerWrites, DumpReadsThePeersTableIdentically) {
     r = test::RunCli(args, dir.Path());
     ASSERT_EQ(r.status, 0) << r.err;
     test::WriteFileBytes(dir.File("dump." + format), r.out);
-    r = test::RunPeerScript("interop_peer.py", {"check-dump", "PEERS.DBF", format, "dump." + format},
-                            dir.Path());
+    r = test::RunPeerScript("interop_peer.py",
+                            {"check-dump", "PEERS.DBF", format, "dump." + format}, dir.Path());
     EXPECT_EQ(r.status, 0) << format << "\n" << r.out << r.err;
   }
 }

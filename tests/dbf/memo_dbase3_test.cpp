@@ -126,7 +126,8 @@ TEST(MemoFile, PathAndLayoutFollowTheTable) {
   EXPECT_EQ(layout, memo::MemoLayout::FoxPro);
   EXPECT_FALSE(TbrMemoFile::LayoutForTable(0x30, 0x00, layout));
   EXPECT_FALSE(TbrMemoFile::LayoutForTable(0x03, 0x02, layout));
-  EXPECT_EQ(TbrMemoFile::MemoPathFor("/a.b/CATALOG.DBF", memo::MemoLayout::DBase3), "/a.b/CATALOG.DBT");
+  EXPECT_EQ(TbrMemoFile::MemoPathFor("/a.b/CATALOG.DBF", memo::MemoLayout::DBase3),
+            "/a.b/CATALOG.DBT");
   EXPECT_EQ(TbrMemoFile::MemoPathFor("/a.b/STOCK", memo::MemoLayout::FoxPro), "/a.b/STOCK.FPT");
 }
 
@@ -134,9 +135,12 @@ TEST(MemoFile, MissingMemoFileIsReportedThroughTheOwner) {
   test::ScratchDir dir;
   struct Owner : TbrErrorReporter {
     std::vector<std::pair<int32_t, int32_t>> seen;
-    void Error(int32_t code, int32_t subCode, const char*) override { seen.emplace_back(code, subCode); }
+    void Error(int32_t code, int32_t subCode, const char*) override {
+      seen.emplace_back(code, subCode);
+    }
   } owner;
-  TbrMemoFile memo(&owner, dir.File("NONE.DBF"), kOpenSharedReadWrite, 0x83, 0, TbrLokProtocol::Default);
+  TbrMemoFile memo(&owner, dir.File("NONE.DBF"), kOpenSharedReadWrite, 0x83, 0,
+                   TbrLokProtocol::Default);
   EXPECT_FALSE(memo.Usable());
   ASSERT_EQ(owner.seen.size(), 1u);
   EXPECT_EQ(owner.seen[0], std::make_pair(code::kFileNotFound, subcode::kMemoOpen));

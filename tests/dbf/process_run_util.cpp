@@ -78,7 +78,8 @@ ProcessResult RunCli(const std::vector<std::string>& args, const std::string& di
 
 ProcessResult RunPeerScript(const std::string& script, const std::vector<std::string>& args,
                             const std::string& dir) {
-  std::vector<std::string> argv{"/usr/bin/python3", std::string(QM_SOURCE_DIR) + "/tests/dbf/" + script};
+  std::vector<std::string> argv{"/usr/bin/python3",
+                                std::string(QM_SOURCE_DIR) + "/tests/dbf/" + script};
   argv.insert(argv.end(), args.begin(), args.end());
   return RunProcess(argv, dir);
 }

@@ -1,12 +1,13 @@
 // Table creation: the files a new table consists of, byte for byte, and the
 // checks of a field list.
+#include "dbf/table_creator.h"
+
 #include <gtest/gtest.h>
 
 #include <ctime>
 #include <filesystem>
 
 #include "dbf/dbf_format.h"
-#include "dbf/table_creator.h"
 #include "dbf_test_util.h"
 
 namespace qm::dbf {
@@ -152,8 +153,8 @@ TEST(FieldList, ChecksOfTheSpecificationLines) {
   EXPECT_EQ(specs[2].type, 'M');
   const std::vector<std::pair<std::vector<std::string>, std::size_t>> invalid = {
       {{}, 0},
-      {{"A;C;5;0", "B;CC;5;0"}, 1},   // two-letter type
-      {{"A;C;5;"}, 0},                // nothing after the third ';'
+      {{"A;C;5;0", "B;CC;5;0"}, 1},  // two-letter type
+      {{"A;C;5;"}, 0},               // nothing after the third ';'
       {{"Name;C;5;0", "NAME;C;9;0"}, 1},
       {{"A;C;x5;0"}, 0},
       {{";C;5;0"}, 0},
