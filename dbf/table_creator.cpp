@@ -46,34 +46,34 @@ std::string TrimBlanksAndQuotes(const std::string& path) {
 
 }  // namespace
 
-bool ParseFieldSpec(std::string_view line, TbrFieldSpec& spec) {
+bool ParseFieldLine(std::string_view line, TbrFieldDef& def) {
   const std::size_t nameEnd = line.find(';');
   if (nameEnd == std::string_view::npos || nameEnd == 0) return false;
-  spec.name = std::string(line.substr(0, std::min(nameEnd, kMaxNameLength)));
+  def.name = std::string(line.substr(0, std::min(nameEnd, kMaxNameLength)));
   std::string_view rest = line.substr(nameEnd + 1);
   if (rest.size() < 2 || rest[1] != ';') return false;
-  spec.type = rest[0];
+  def.type = rest[0];
   rest.remove_prefix(2);
   const std::size_t lengthEnd = rest.find(';');
-  if (lengthEnd == std::string_view::npos || !ParseInt(rest.substr(0, lengthEnd), spec.length))
+  if (lengthEnd == std::string_view::npos || !ParseInt(rest.substr(0, lengthEnd), def.length))
     return false;
-  return ParseInt(rest.substr(lengthEnd + 1, 3), spec.decimals);
+  return ParseInt(rest.substr(lengthEnd + 1, 3), def.decimals);
 }
 
-bool ParseFieldList(const std::vector<std::string>& lines, std::vector<TbrFieldSpec>& specs,
+bool ParseFieldList(const std::vector<std::string>& lines, std::vector<TbrFieldDef>& defs,
                     std::size_t& badLine) {
-  specs.clear();
+  defs.clear();
   badLine = lines.size();
   if (lines.empty()) return false;
   std::set<std::string> names;
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    TbrFieldSpec spec;
-    if (!ParseFieldSpec(lines[i], spec) || !names.insert(AsciiUpper(spec.name)).second) {
+    TbrFieldDef def;
+    if (!ParseFieldLine(lines[i], def) || !names.insert(AsciiUpper(def.name)).second) {
       badLine = i;
-      specs.clear();
+      defs.clear();
       return false;
     }
-    specs.push_back(spec);
+    defs.push_back(def);
   }
   return true;
 }

@@ -31,8 +31,8 @@ namespace qm::dbf {
 
 enum class TbrDBFTypes : uint8_t { DBaseIII = 0, DBaseIV = 1, FoxPro2 = 2 };
 
-// One parsed field specification.
-struct TbrFieldSpec {
+// One parsed field line.
+struct TbrFieldDef {
   std::string name;  // at most 10 characters, as written
   char type = 0;
   int32_t length = 0;
@@ -44,11 +44,11 @@ struct TbrFieldSpec {
 // character followed by ';', the length the integer before the next ';', the
 // decimals the integer in the first three characters of the rest. False when
 // the line does not parse or its name is empty.
-bool ParseFieldSpec(std::string_view line, TbrFieldSpec& spec);
+bool ParseFieldLine(std::string_view line, TbrFieldDef& def);
 // Checks a whole list: not empty, every line parses, no name repeats an
 // earlier one in upper case. On failure returns false and sets badLine to the
 // index of the offending line (the list size for an empty list).
-bool ParseFieldList(const std::vector<std::string>& lines, std::vector<TbrFieldSpec>& specs,
+bool ParseFieldList(const std::vector<std::string>& lines, std::vector<TbrFieldDef>& defs,
                     std::size_t& badLine);
 
 // "Field list is invalid": the text callers show for a list that fails the checks.

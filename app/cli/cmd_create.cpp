@@ -19,32 +19,32 @@ namespace {
 
 constexpr const char* kTableName = "catalog.dbf";
 constexpr const char* kIndexName = "CATALOG.NDX";
-constexpr const char* kMemoSpec = "Snotes;M;10;0";
+constexpr const char* kMemoFieldLine = "Snotes;M;10;0";
 constexpr std::size_t kMaxUserFields = 5;
 
 // "NAME:WIDTH" -> "NAME;C;WIDTH;0", as the dialog builds it from a row.
-std::string SpecFromArgument(const std::string& arg) {
+std::string FieldLineFromArgument(const std::string& arg) {
   const std::size_t colon = arg.rfind(':');
   if (colon == std::string::npos) return arg + ";C;;0";
   return arg.substr(0, colon) + ";C;" + arg.substr(colon + 1) + ";0";
 }
 
-std::vector<dbf::TbrFieldSpec> CheckedFields(const Args& fields) {
+std::vector<dbf::TbrFieldDef> CheckedFields(const Args& fields) {
   std::vector<std::string> lines;
-  for (const std::string& arg : fields) lines.push_back(SpecFromArgument(arg));
-  lines.push_back(kMemoSpec);
-  std::vector<dbf::TbrFieldSpec> specs;
+  for (const std::string& arg : fields) lines.push_back(FieldLineFromArgument(arg));
+  lines.push_back(kMemoFieldLine);
+  std::vector<dbf::TbrFieldDef> defs;
   std::size_t bad = 0;
-  if (!dbf::ParseFieldList(lines, specs, bad))
+  if (!dbf::ParseFieldList(lines, defs, bad))
     throw CliError(std::string(dbf::kFieldListInvalid) + ": \"" +
                    (bad < fields.size() ? fields[bad] : lines[bad]) + "\"");
   for (std::size_t i = 0; i < fields.size(); ++i) {
     // The header keeps a width in one byte; a character field needs one at least.
-    if (specs[i].length < 1 || specs[i].length > 255)
+    if (defs[i].length < 1 || defs[i].length > 255)
       throw CliError(std::string(dbf::kFieldListInvalid) + ": \"" + fields[i] +
                      "\" (width 1 to 255)");
   }
-  return specs;
+  return defs;
 }
 
 int RunCreate(const Args& input) {
@@ -55,7 +55,7 @@ int RunCreate(const Args& input) {
   if (args.size() > kMaxUserFields)
     throw CliError("create takes at most five NAME:WIDTH fields, not " +
                    std::to_string(args.size()));
-  const std::vector<dbf::TbrFieldSpec> specs = CheckedFields(args);
+  const std::vector<dbf::TbrFieldDef> defs = CheckedFields(args);
 
   const std::string tablePath = dbf::NormalizePath(kTableName);
   if (std::filesystem::exists(tablePath) && !force)
@@ -64,8 +64,8 @@ int RunCreate(const Args& input) {
 
   {
     dbf::TbrTableCreator creator(kTableName, dbf::TbrDBFTypes::DBaseIII);
-    for (const dbf::TbrFieldSpec& spec : specs)
-      creator.AddField(spec.name, spec.type, spec.length, spec.decimals);
+    for (const dbf::TbrFieldDef& def : defs)
+      creator.AddField(def.name, def.type, def.length, def.decimals);
     if (!creator.Create()) throw CliError(std::string(kTableName) + " was not created");
   }
   // The old key index describes records that are gone.

@@ -143,14 +143,14 @@ TEST(TableCreator, CreatorDestroyedUnusedStillCreates) {
   EXPECT_EQ(ReadFileBytes(dir.File("LAZY.DBF")).size(), 34u);
 }
 
-TEST(FieldList, ChecksOfTheSpecificationLines) {
-  std::vector<TbrFieldSpec> specs;
+TEST(FieldList, ChecksOfTheFieldLines) {
+  std::vector<TbrFieldDef> defs;
   std::size_t bad = 0;
-  ASSERT_TRUE(ParseFieldList({"keyname;C;8;0", "Price;N;10;2  ", "Snotes;M;10;0"}, specs, bad));
-  EXPECT_EQ(specs[1].name, "Price");
-  EXPECT_EQ(specs[1].length, 10);
-  EXPECT_EQ(specs[1].decimals, 2);
-  EXPECT_EQ(specs[2].type, 'M');
+  ASSERT_TRUE(ParseFieldList({"keyname;C;8;0", "Price;N;10;2  ", "Snotes;M;10;0"}, defs, bad));
+  EXPECT_EQ(defs[1].name, "Price");
+  EXPECT_EQ(defs[1].length, 10);
+  EXPECT_EQ(defs[1].decimals, 2);
+  EXPECT_EQ(defs[2].type, 'M');
   const std::vector<std::pair<std::vector<std::string>, std::size_t>> invalid = {
       {{}, 0},
       {{"A;C;5;0", "B;CC;5;0"}, 1},  // two-letter type
@@ -161,14 +161,14 @@ TEST(FieldList, ChecksOfTheSpecificationLines) {
       {{"A;C;5"}, 0},
   };
   for (std::size_t i = 0; i < invalid.size(); ++i) {
-    EXPECT_FALSE(ParseFieldList(invalid[i].first, specs, bad)) << i;
+    EXPECT_FALSE(ParseFieldList(invalid[i].first, defs, bad)) << i;
     EXPECT_EQ(bad, invalid[i].second) << i;
   }
-  ASSERT_TRUE(ParseFieldList({"A;C;5;1234"}, specs, bad));  // decimals from three characters
-  EXPECT_EQ(specs[0].decimals, 123);
-  ASSERT_TRUE(ParseFieldList({"Description_long;C;5;0"}, specs, bad));
-  EXPECT_EQ(specs[0].name, "Descriptio");
-  EXPECT_FALSE(ParseFieldList({"Description_1;C;5;0", "DESCRIPTION_2;C;5;0"}, specs, bad));
+  ASSERT_TRUE(ParseFieldList({"A;C;5;1234"}, defs, bad));  // decimals from three characters
+  EXPECT_EQ(defs[0].decimals, 123);
+  ASSERT_TRUE(ParseFieldList({"Description_long;C;5;0"}, defs, bad));
+  EXPECT_EQ(defs[0].name, "Descriptio");
+  EXPECT_FALSE(ParseFieldList({"Description_1;C;5;0", "DESCRIPTION_2;C;5;0"}, defs, bad));
 }
 
 }  // namespace
