@@ -11,8 +11,12 @@ bool TFtpClient::RunAndWait(Start start) {
   try {
     start();
     return WaitUntilReady();
+  } catch (const std::exception& e) {
+    // Never raised to the caller; the reason stays readable in ErrorMessage.
+    if (ErrorMessage().empty()) SetErrorMessage(e.what());
+    return false;
   } catch (...) {
-    return false;  // the caller learns of failures through the false result only
+    return false;
   }
 }
 

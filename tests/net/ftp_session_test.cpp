@@ -153,7 +153,10 @@ TEST(FtpSession, RefusedConnectionAndUnknownHostGiveSocketErrorLines) {
   Session empty(21);
   empty.client.HostName.clear();
   EXPECT_FALSE(empty.client.Connect());
+  EXPECT_EQ(empty.client.ErrorMessage(), "DNS lookup: invalid host name.");
   EXPECT_EQ(empty.client.State(), fcsLookingUp);
+  EXPECT_FALSE(empty.client.Quit());
+  EXPECT_EQ(empty.client.ErrorMessage(), "DNS lookup: invalid host name.");  // the first failure stays
 }
 
 TEST(FtpSession, DataConnectionFromForeignAddressIsRefused) {
