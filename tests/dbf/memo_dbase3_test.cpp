@@ -1,6 +1,8 @@
 // dBASE III memo file: placement of memos in 512-byte blocks, growth and
 // moves, reading back, and the limits of a memo.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "dbf/dbf_format.h"
 #include "dbf/memo_file.h"
@@ -108,6 +110,32 @@ TEST_F(MemoDbase3, TextTooLongToReadBackIsRefused) {
   EXPECT_EQ(Bytes().size(), 513u);
   EXPECT_EQ(m_memo->WriteMemo(0, std::string(65519, 'x')), 1u);
   EXPECT_EQ(m_memo->MemoLength(1), 65519u);
+}
+
+// Another program holding the memo lock (one byte at 0x7FFFFFFD under the
+// Default protocol) makes a write wait its retry period and then fail with
+// the lock violation, leaving the file alone; a lock beside it stops nothing.
+TEST_F(MemoDbase3, MemoLockHeldElsewhereRefusesTheWrite) {
+  const int other = open(m_dir.File("CATALOG.DBT").c_str(), O_RDWR);
+  ASSERT_GE(other, 0);
+  struct flock beside {};
+  beside.l_type = F_WRLCK;
+  beside.l_whence = SEEK_SET;
+  beside.l_start = 0x7FFFFFFC;
+  beside.l_len = 1;
+  ASSERT_EQ(fcntl(other, F_OFD_SETLK, &beside), 0);
+  EXPECT_EQ(m_memo->WriteMemo(0, "first"), 1u);
+  struct flock memoLock = beside;
+  memoLock.l_start = 0x7FFFFFFD;
+  ASSERT_EQ(fcntl(other, F_OFD_SETLK, &memoLock), 0);
+  const std::string before = Bytes();
+  test::ReportRecorder reports;
+  EXPECT_FALSE(m_memo->WriteMemo(0, "second").has_value());
+  ASSERT_EQ(reports.Reports().size(), 1u);
+  EXPECT_EQ(reports.Reports()[0].code, code::kLockViolation);
+  EXPECT_EQ(reports.Reports()[0].subCode, subcode::kLock);
+  EXPECT_EQ(Bytes(), before);
+  close(other);
 }
 
 TEST(MemoFile, BlockNumberFromTheField) {
