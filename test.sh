@@ -14,7 +14,7 @@ cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 600
 
 echo "== Build and test under AddressSanitizer and UndefinedBehaviorSanitizer =="
-cmake -S . -B build-san -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQM_SANITIZE=ON \
+cmake -S . -B build-san -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" -DQM_SANITIZE=ON \
       -DQM_WITH_GUI=OFF -DQM_BUILD_BENCH=OFF >/dev/null
 cmake --build build-san -j "$jobs"
 ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
