@@ -160,7 +160,7 @@ bool TbrMemoFile::LoadMemo(uint32_t block) {
   if (block == 0) return true;
   if (!m_usable || !EnsureOpen()) return false;
   const int64_t offset = static_cast<int64_t>(block) * m_blockSize;
-  return m_layout == MemoLayout::DBase3 ? LoadDb3(offset) : LoadWithBlockHeader(block, offset);
+  return m_layout == MemoLayout::DBase3 ? LoadDb3(offset) : LoadWithBlockHeader(offset);
 }
 
 // dBASE III: the text runs to the first 0x1A, to the end of the file, or to
@@ -193,7 +193,7 @@ bool TbrMemoFile::LoadDb3(int64_t offset) {
 // dBASE IV and FoxPro: the 8-byte block header gives type and length. The
 // length is cut to the bytes the file holds, so a damaged header never asks
 // for an absurd buffer.
-bool TbrMemoFile::LoadWithBlockHeader(uint32_t block, int64_t offset) {
+bool TbrMemoFile::LoadWithBlockHeader(int64_t offset) {
   char first[2048];
   if (!Read(offset, first, sizeof first) && LastCode() != code::kShortRead) return false;
   const uint32_t got = BytesTransferred();

@@ -115,7 +115,7 @@ class TbrMemoFile : public TbrDiskFile {
   bool EnsureOpen();
   bool LoadMemo(uint32_t block);
   bool LoadDb3(int64_t offset);
-  bool LoadWithBlockHeader(uint32_t block, int64_t offset);
+  bool LoadWithBlockHeader(int64_t offset);
   bool Damaged(int32_t subCode);
   uint32_t BlocksFor(uint32_t length) const;
   uint32_t OldBlockCount(uint32_t block);
