@@ -56,6 +56,18 @@ class TbrIndexTable : public dbf::TbrTable {
   void SetStayNear(bool on) { m_stayNear = on; }
   bool Found() const { return m_found; }
 
+  // ---- sequential search ----
+  // Options word: 1 case-insensitive; 2 whole-field match; 4 wildcard mode (leading
+  // "*" anywhere, trailing "*" continues, "?" any character); 8 keep the state;
+  // 16 keep the current order (else physical order); 32 match at the field's start.
+  void SetSearchOptions(int options) { m_searchOptions = options; }
+  int SearchOptions() const { return m_searchOptions; }
+  // Searches `value` in field `field` (0: every field) from the record after
+  // `recNo` (0: from the top) up to record `limit` (0: no limit). Found: the
+  // position of the match in the field text (from 1), `field` and `recNo` set and
+  // the table on that record; not found: 0 and the table back where it stood.
+  int SequentialSearch(const std::string& value, int32_t& field, int32_t limit, int32_t& recNo);
+
   // ---- writes keep every index in step ----
   bool AppendRecord() override;
   bool ReplaceRecord(int32_t recordNo) override;
@@ -105,7 +117,10 @@ class TbrIndexTable : public dbf::TbrTable {
   bool CreateNdx(TbrNdxFile& file, const std::string& expression, bool ascending, bool unique);
   void Report(int32_t code, int32_t subCode, const std::string& text);
 
+  int MatchField(int32_t field, const std::string& value, bool allFields);
+
   std::vector<Slot> m_files;
+  int m_searchOptions = 0;
   TbrNdxTag* m_current = nullptr;
   bool m_exact = false;
   bool m_stayNear = false;

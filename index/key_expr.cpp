@@ -117,7 +117,7 @@ bool Evaluator::Sequence(std::string_view text, std::string& out, char& type) {
   while (!text.empty()) {
     std::string value;
     char termType = 0;
-    TermKind kind;
+    TermKind kind = TermKind::Field;
     if (!Term(text, value, termType, kind)) return false;
     out += value;
     if (out.size() > kMaxExpressionResult) return Fail(out);
