@@ -80,6 +80,62 @@ TEST(KeySorter, SpillingBuildMatchesInMemorySortAndRemovesWorkFile) {
   }
 }
 
+// Decodes the runs of a work file as another reader of the format would.
+std::vector<std::vector<std::string>> ReadRuns(const std::string& bytes) {
+  auto u32 = [&](size_t at) {
+    return static_cast<uint32_t>(static_cast<uint8_t>(bytes[at]) | static_cast<uint8_t>(bytes[at + 1]) << 8 |
+                                 static_cast<uint8_t>(bytes[at + 2]) << 16 |
+                                 static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 3])) << 24);
+  };
+  std::vector<std::vector<std::string>> runs;
+  size_t start = 0;
+  for (;;) {
+    size_t next = u32(start);
+    size_t end = next == 0 ? bytes.size() : next;
+    std::vector<std::string> run;
+    std::string previous;
+    for (size_t block = start; block < end; block += 1024) {
+      if (block != start) {
+        EXPECT_EQ(u32(block), 0u);
+      }
+      for (size_t pos = block + 4; pos + 2 <= block + 1020 && (bytes[pos] || bytes[pos + 1]);) {
+        size_t shared = static_cast<uint8_t>(bytes[pos]), rest = static_cast<uint8_t>(bytes[pos + 1]);
+        EXPECT_LE(pos + 2 + rest, block + 1020);  // an entry never crosses a block
+        EXPECT_LE(shared, previous.size());
+        std::string s = previous.substr(0, shared) + bytes.substr(pos + 2, rest);
+        EXPECT_LT(previous, s);
+        run.push_back(previous = s);
+        pos += 2 + rest;
+      }
+    }
+    runs.push_back(run);
+    if (next == 0) return runs;
+    EXPECT_GT(next, start);
+    start = next;
+  }
+}
+
+TEST(KeySorter, WorkFileHoldsLinkedPrefixCompressedRuns) {
+  test::TempDir dir;
+  std::mt19937 rng(5);
+  Collect out;
+  TbrKeySorter sorter(out, "", true, false);
+  for (int32_t r = 1; r <= 40000; ++r) sorter.Add(r, test::RandomKey(rng, 10));
+  sorter.Finish();
+  std::string name = sorter.WorkFileName();
+  EXPECT_EQ(name.size(), 12u);  // 8 hex digits and ".CPL", in the current directory
+  EXPECT_EQ(name.substr(8), ".CPL");
+  auto runs = ReadRuns(test::ReadFile(name));
+  EXPECT_EQ(static_cast<int>(runs.size()), sorter.RunCount());
+  size_t total = 0;
+  for (const auto& run : runs) total += run.size();
+  EXPECT_EQ(total, 40000u);
+  // A run's entry: the key, then the digit count of the record number and its digits.
+  const std::string& entry = runs[0][0];
+  size_t digits = static_cast<uint8_t>(entry[10]);
+  EXPECT_EQ(entry.size(), 11 + digits);
+}
+
 TEST(KeySorter, WorkFileRemovedWhenBuildAbandoned) {
   test::TempDir dir;
   std::mt19937 rng(3);
