@@ -189,7 +189,7 @@ void TbrTable::CloseTable() {
 }
 
 bool TbrTable::RefreshHeader() {
-  if (!LockingActive() || m_fileLocked || WholeFileLocked() || !IsOpen()) return true;
+  if (!LockingActive() || m_fileLocked || !IsOpen()) return true;
   if (!Read(0, m_header, layout::kHeaderSize)) return false;
   const int64_t size = FileSize();
   if (size < 0) return false;

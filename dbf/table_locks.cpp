@@ -37,11 +37,7 @@ bool TbrTable::LockFile() {
 
 bool TbrTable::LockWholeFile() {
   if (!LockHelper(kWholeFileLockRegion)) return false;
-  if (LockingActive() && m_lockCount == 1) {
-    // The header lock would cut a hole into this region: none while it is held.
-    m_headerLockCount = 0;
-    RefreshHeader();
-  }
+  if (LockingActive() && m_lockCount == 1) RefreshHeader();
   return true;
 }
 
@@ -60,6 +56,8 @@ bool TbrTable::UnlockTable() {
 }
 
 bool TbrTable::HeaderLock() {
+  // Under the whole-file lock the header is covered already, and unlocking
+  // (0,32) afterwards would cut that range out of it.
   if (!LockingActive() || m_fileLocked || WholeFileLocked()) return true;
   if (m_headerLockCount == 0) {
     const int32_t result = OsLockRegion(kHeaderLockRegion, true);
