@@ -18,7 +18,7 @@ CsvReader::CsvReader(std::istream& in) : m_in(in) {
   }
 }
 
-bool CsvReader::ReadField(std::string& field, bool& endOfRow) {
+void CsvReader::ReadField(std::string& field, bool& endOfRow) {
   field.clear();
   endOfRow = false;
   int c = m_in.get();
@@ -44,7 +44,6 @@ bool CsvReader::ReadField(std::string& field, bool& endOfRow) {
     if (!field.empty() && field.back() == '\r' && c != ',') field.pop_back();
   }
   endOfRow = c != ',';
-  return c != EOF || !field.empty();
 }
 
 bool CsvReader::Next(CsvRow& row) {

@@ -23,7 +23,7 @@ class CsvReader {
   int RowNumber() const { return m_row; }
 
  private:
-  bool ReadField(std::string& field, bool& endOfRow);
+  void ReadField(std::string& field, bool& endOfRow);
   std::istream& m_in;
   int m_row = 0;
 };
