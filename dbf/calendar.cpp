@@ -56,9 +56,7 @@ std::string TwoDigits(int32_t value) {
   return {static_cast<char>('0' + value / 10 % 10), static_cast<char>('0' + value % 10)};
 }
 
-std::string FourDigits(int32_t value) {
-  return TwoDigits(value / 100) + TwoDigits(value % 100);
-}
+std::string FourDigits(int32_t value) { return TwoDigits(value / 100) + TwoDigits(value % 100); }
 
 }  // namespace
 
@@ -163,9 +161,12 @@ std::string FormatDisplayDate(int32_t dayNumber) {
   std::string d = valid ? TwoDigits(day) : "  ";
   const char s = spec.separator;
   switch (spec.order) {
-    case Order::MonthDayYear: return m + s + d + s + y;
-    case Order::DayMonthYear: return d + s + m + s + y;
-    default: return y + s + m + s + d;
+    case Order::MonthDayYear:
+      return m + s + d + s + y;
+    case Order::DayMonthYear:
+      return d + s + m + s + y;
+    default:
+      return y + s + m + s + d;
   }
 }
 

@@ -34,20 +34,20 @@ constexpr char kDeletedFlag = '*';
 
 // Header offsets.
 constexpr uint32_t kVersionOffset = 0;
-constexpr uint32_t kDateOffset = 1;          // yy, mm, dd
-constexpr uint32_t kRecordCountOffset = 4;   // u32
-constexpr uint32_t kHeaderLengthOffset = 8;  // u16
-constexpr uint32_t kRecordLengthOffset = 10; // u16
-constexpr uint32_t kChangeStampOffset = 16;  // u32
-constexpr uint32_t kUserNumberOffset = 20;   // u32
+constexpr uint32_t kDateOffset = 1;           // yy, mm, dd
+constexpr uint32_t kRecordCountOffset = 4;    // u32
+constexpr uint32_t kHeaderLengthOffset = 8;   // u16
+constexpr uint32_t kRecordLengthOffset = 10;  // u16
+constexpr uint32_t kChangeStampOffset = 16;   // u32
+constexpr uint32_t kUserNumberOffset = 20;    // u32
 constexpr uint32_t kFlagsOffset = 28;
-constexpr uint8_t kKeptFlagBits = 0x07;      // the only flag bits an update writes back
+constexpr uint8_t kKeptFlagBits = 0x07;  // the only flag bits an update writes back
 constexpr uint8_t kFlagProductionIndex = 0x01;
 constexpr uint8_t kFlagMemo = 0x02;
 
 // Descriptor offsets.
 constexpr uint32_t kNameOffset = 0;
-constexpr uint32_t kNameSize = 11;           // at most 10 characters and a zero
+constexpr uint32_t kNameSize = 11;  // at most 10 characters and a zero
 constexpr uint32_t kTypeOffset = 11;
 constexpr uint32_t kFieldOffsetOffset = 12;  // in memory: offset in the record
 constexpr uint32_t kLengthOffset = 16;

@@ -26,9 +26,12 @@ struct ProtocolValues {
 
 ProtocolValues ValuesOf(TbrLokProtocol protocol) {
   switch (protocol) {
-    case TbrLokProtocol::DB4Lock: return {0x40000000u, 0xEFFFFFFFu, 0xB0000000u};
-    case TbrLokProtocol::ClipLock: return {1000000000u, 1000000000u, 1000000000u};
-    default: return {0x40000000u, 0x7FFFFFFEu, 0x3FFFFFFFu};
+    case TbrLokProtocol::DB4Lock:
+      return {0x40000000u, 0xEFFFFFFFu, 0xB0000000u};
+    case TbrLokProtocol::ClipLock:
+      return {1000000000u, 1000000000u, 1000000000u};
+    default:
+      return {0x40000000u, 0x7FFFFFFEu, 0x3FFFFFFFu};
   }
 }
 
@@ -115,8 +118,10 @@ TbrLockRegion RecordLockRegion(TbrLokProtocol protocol, uint32_t headerLength,
                                uint32_t recordLength, int32_t recordNo, bool indexAttached) {
   const auto r = static_cast<uint32_t>(recordNo);
   switch (protocol) {
-    case TbrLokProtocol::DB4Lock: return {0xEFFFFFFEu - r, 1};
-    case TbrLokProtocol::ClipLock: return {1000000000u + r, 1};
+    case TbrLokProtocol::DB4Lock:
+      return {0xEFFFFFFEu - r, 1};
+    case TbrLokProtocol::ClipLock:
+      return {1000000000u + r, 1};
     default:
       if (indexAttached) return {0x7FFFFFFEu - r, 1};
       return {0x40000000u + headerLength + (r - 1) * recordLength, 1};
@@ -134,9 +139,12 @@ TbrLockRegion FileLockRegion(TbrLokProtocol protocol) {
 
 TbrLockRegion MemoLockRegion(TbrLokProtocol protocol) {
   switch (protocol) {
-    case TbrLokProtocol::DB4Lock: return {0xEFFFFFFEu, 2};
-    case TbrLokProtocol::ClipLock: return {1000000000u, 1};
-    default: return {0x7FFFFFFDu, 1};
+    case TbrLokProtocol::DB4Lock:
+      return {0xEFFFFFFEu, 2};
+    case TbrLokProtocol::ClipLock:
+      return {1000000000u, 1};
+    default:
+      return {0x7FFFFFFDu, 1};
   }
 }
 
@@ -154,28 +162,44 @@ MessagePump SetMessagePump(MessagePump pump) {
 
 int32_t OsErrorCode(int err) {
   switch (err) {
-    case 0: return 0;
-    case ENOENT: return 2;
-    case ENOTDIR: return 3;
+    case 0:
+      return 0;
+    case ENOENT:
+      return 2;
+    case ENOTDIR:
+      return 3;
     case EMFILE:
-    case ENFILE: return 4;
+    case ENFILE:
+      return 4;
     case EACCES:
     case EPERM:
     case EROFS:
-    case EISDIR: return 5;
-    case EBADF: return 6;
-    case ENOMEM: return 8;
+    case EISDIR:
+      return 5;
+    case EBADF:
+      return 6;
+    case ENOMEM:
+      return 8;
     case ETXTBSY:
-    case EBUSY: return 32;
-    case EEXIST: return 80;
-    case EINVAL: return 87;
+    case EBUSY:
+      return 32;
+    case EEXIST:
+      return 80;
+    case EINVAL:
+      return 87;
     case ENOSPC:
-    case EFBIG: return 112;
-    case ENAMETOOLONG: return 206;
-    case EAGAIN: return 10035;
-    case EINTR: return 10004;
-    case EIO: return 1117;
-    default: return err;
+    case EFBIG:
+      return 112;
+    case ENAMETOOLONG:
+      return 206;
+    case EAGAIN:
+      return 10035;
+    case EINTR:
+      return 10004;
+    case EIO:
+      return 1117;
+    default:
+      return err;
   }
 }
 
@@ -308,7 +332,8 @@ void TbrDiskFile::SetReadCache(uint32_t bytes) {
 int32_t TbrDiskFile::CachedRead(int64_t offset, void* buffer, uint32_t length) {
   if (offset < m_cacheStart || offset + length > m_cacheEnd) {
     m_cacheStart = m_cacheEnd = 0;
-    const int32_t result = TransferOnce(offset, m_cache.data(), static_cast<uint32_t>(m_cache.size()), false);
+    const int32_t result =
+        TransferOnce(offset, m_cache.data(), static_cast<uint32_t>(m_cache.size()), false);
     if (result != 0) return result;
     m_cacheStart = offset;
     m_cacheEnd = offset + m_transferred;
@@ -325,7 +350,8 @@ bool TbrDiskFile::Read(int64_t offset, void* buffer, uint32_t length) {
   const bool cached = length <= m_cache.size();
   const int32_t result = WithRetry(
       [&] {
-        return cached ? CachedRead(offset, buffer, length) : TransferOnce(offset, buffer, length, false);
+        return cached ? CachedRead(offset, buffer, length)
+                      : TransferOnce(offset, buffer, length, false);
       },
       TransientIo);
   if (!Check(result, subcode::kRead)) return false;

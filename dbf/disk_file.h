@@ -29,11 +29,11 @@
 namespace qm::dbf {
 
 // Open-mode bytes the program uses.
-constexpr uint8_t kOpenSharedReadWrite = 66;    // deny none, read-write
-constexpr uint8_t kOpenSharedReadOnly = 64;     // deny none, read only
-constexpr uint8_t kOpenExclusiveReadWrite = 18; // exclusive, read-write
-constexpr uint8_t kOpenExclusiveReadOnly = 16;  // exclusive, read only
-constexpr uint8_t kOpenCreate = 2;              // read-write, no sharing bits: no locking
+constexpr uint8_t kOpenSharedReadWrite = 66;     // deny none, read-write
+constexpr uint8_t kOpenSharedReadOnly = 64;      // deny none, read only
+constexpr uint8_t kOpenExclusiveReadWrite = 18;  // exclusive, read-write
+constexpr uint8_t kOpenExclusiveReadOnly = 16;   // exclusive, read only
+constexpr uint8_t kOpenCreate = 2;               // read-write, no sharing bits: no locking
 
 enum class TbrLokProtocol : uint8_t { Default = 0, DB4Lock = 1, ClipLock = 2, FoxLock = 3 };
 

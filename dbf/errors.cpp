@@ -21,8 +21,8 @@ ErrorHook& InstalledHook() {
 }  // namespace
 
 std::string BrambleErrorMessage(int32_t code, int32_t subCode, const char* text) {
-  std::string message = "Bramble Error " + std::to_string(code) + ", SubCode" + " " +
-                        std::to_string(subCode) + "  ";
+  std::string message =
+      "Bramble Error " + std::to_string(code) + ", SubCode" + " " + std::to_string(subCode) + "  ";
   if (text != nullptr) message += text;
   return message;
 }

@@ -28,21 +28,22 @@ namespace qm::dbf {
 // (see disk_file.h, OsErrorCode).
 namespace code {
 constexpr int32_t kNone = 0;
-constexpr int32_t kNoLocking = 1;        // lock requested on a file opened without locking
-constexpr int32_t kFileNotFound = 2;     // table or memo file missing
-constexpr int32_t kAccessDenied = 5;     // truncate refused (read-only, or shared and not locked whole)
-constexpr int32_t kFileAlreadyOpen = 12; // create of a file open in this process
-constexpr int32_t kLockViolation = 33;   // lock refused (second region, or held by another open)
-constexpr int32_t kNoMemory = 203;       // table buffers not obtained
-constexpr int32_t kListIndex = 213;      // list index out of range (internal)
-constexpr int32_t kShortRead = 221;      // fewer bytes read than asked: stored, never reported
-constexpr int32_t kMemoBuffer = 230;     // memo buffer too large, or bad line index
-constexpr int32_t kNotATable = 1001;     // version byte not one this engine opens, or damaged layout
-constexpr int32_t kRecordRange = 1002;   // record number out of range
-constexpr int32_t kFieldNotFound = 1003; // field name not found
-constexpr int32_t kFieldType = 1004;     // type does not fit; invalid date or number text
-constexpr int32_t kNotTextMemo = 1005;   // memo block is not a text memo
-constexpr int32_t kNumberTooLong = 1011; // number does not fit its field
+constexpr int32_t kNoLocking = 1;     // lock requested on a file opened without locking
+constexpr int32_t kFileNotFound = 2;  // table or memo file missing
+constexpr int32_t kAccessDenied =
+    5;  // truncate refused (read-only, or shared and not locked whole)
+constexpr int32_t kFileAlreadyOpen = 12;  // create of a file open in this process
+constexpr int32_t kLockViolation = 33;    // lock refused (second region, or held by another open)
+constexpr int32_t kNoMemory = 203;        // table buffers not obtained
+constexpr int32_t kListIndex = 213;       // list index out of range (internal)
+constexpr int32_t kShortRead = 221;       // fewer bytes read than asked: stored, never reported
+constexpr int32_t kMemoBuffer = 230;      // memo buffer too large, or bad line index
+constexpr int32_t kNotATable = 1001;    // version byte not one this engine opens, or damaged layout
+constexpr int32_t kRecordRange = 1002;  // record number out of range
+constexpr int32_t kFieldNotFound = 1003;  // field name not found
+constexpr int32_t kFieldType = 1004;      // type does not fit; invalid date or number text
+constexpr int32_t kNotTextMemo = 1005;    // memo block is not a text memo
+constexpr int32_t kNumberTooLong = 1011;  // number does not fit its field
 }  // namespace code
 
 // Subcodes: which operation failed.

@@ -7,7 +7,8 @@ namespace qm::dbf {
 // A table object that keeps the engine's message instead of raising it.
 class TbrPlainReader::Table : public TbrTable {
  public:
-  Table(const std::string& path, std::string& error) : TbrTable(path, kOpenSharedReadOnly), m_error(error) {}
+  Table(const std::string& path, std::string& error)
+      : TbrTable(path, kOpenSharedReadOnly), m_error(error) {}
   void Error(int32_t code, int32_t subCode, const char* text) override {
     m_error = BrambleErrorMessage(code, subCode, text);
   }

@@ -108,7 +108,8 @@ bool TbrTable::ReadHeaderAndFields(int32_t& failure, std::string& detail) {
   if (!layout::IsKnownVersion(m_version)) return false;
   m_headerLength = layout::GetU16(m_header + layout::kHeaderLengthOffset);
   m_recordLength = layout::GetU16(m_header + layout::kRecordLengthOffset);
-  const uint32_t backlink = m_version == layout::kVersionVisualFox ? layout::kVisualFoxBacklinkSize : 0;
+  const uint32_t backlink =
+      m_version == layout::kVersionVisualFox ? layout::kVisualFoxBacklinkSize : 0;
   if (m_headerLength < layout::kHeaderSize + 1 + backlink) {
     detail = " (header length " + std::to_string(m_headerLength) + " too small)";
     return false;
@@ -206,8 +207,9 @@ bool TbrTable::HeaderUpdate(bool mayDefer) {
   gettimeofday(&now, nullptr);
   std::tm local{};
   localtime_r(&now.tv_sec, &local);
-  m_changeStamp = ((static_cast<uint32_t>(local.tm_hour) * 64 + local.tm_min) * 64 +
-                   local.tm_sec) * 1024 + static_cast<uint32_t>(now.tv_usec / 1000);
+  m_changeStamp =
+      ((static_cast<uint32_t>(local.tm_hour) * 64 + local.tm_min) * 64 + local.tm_sec) * 1024 +
+      static_cast<uint32_t>(now.tv_usec / 1000);
   m_header[layout::kDateOffset] = static_cast<uint8_t>((local.tm_year + 1900) % 100);
   m_header[layout::kDateOffset + 1] = static_cast<uint8_t>(local.tm_mon + 1);
   m_header[layout::kDateOffset + 2] = static_cast<uint8_t>(local.tm_mday);

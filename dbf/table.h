@@ -205,9 +205,9 @@ class TbrTable : public TbrDiskFile {
   // ---- locks (table level, counted) ----
   // Without active locking these succeed without a lock. A refusal is
   // reported with subcode 1112. Each success raises the lock count.
-  bool LockRecord();   // current record's region of the protocol
+  bool LockRecord();  // current record's region of the protocol
   bool LockAppend();
-  bool LockFile();     // implies record and append locks; refreshes the header
+  bool LockFile();  // implies record and append locks; refreshes the header
   bool LockWholeFile();
   bool UnlockTable();  // count down; at 0 writes a deferred header update, unlocks
   bool FileLocked() const { return m_fileLocked; }

@@ -38,7 +38,8 @@ bool ParseNumber(std::string_view text, double& value) {
     negative = text.front() == '-';
     text.remove_prefix(1);
   }
-  if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text.front())) || text.front() == '.'))
+  if (text.empty() ||
+      !(std::isdigit(static_cast<unsigned char>(text.front())) || text.front() == '.'))
     return false;
   const char* end = text.data() + text.size();
   auto [ptr, ec] = std::from_chars(text.data(), end, value, std::chars_format::general);
@@ -85,11 +86,15 @@ double DecodeVisualFox(char type, std::string_view raw) {
   std::memcpy(padded, raw.data(), std::min<size_t>(raw.size(), sizeof padded));
   const uint64_t bits = GetU64(padded);
   switch (type) {
-    case 'I': return static_cast<int32_t>(static_cast<uint32_t>(bits));
+    case 'I':
+      return static_cast<int32_t>(static_cast<uint32_t>(bits));
     case 'M':
-    case 'G': return static_cast<uint32_t>(bits);
-    case 'Y': return static_cast<double>(static_cast<int64_t>(bits)) / 10000.0;
-    case 'T': return static_cast<int32_t>(static_cast<uint32_t>(bits)) + (bits >> 32) / 86400000.0;
+    case 'G':
+      return static_cast<uint32_t>(bits);
+    case 'Y':
+      return static_cast<double>(static_cast<int64_t>(bits)) / 10000.0;
+    case 'T':
+      return static_cast<int32_t>(static_cast<uint32_t>(bits)) + (bits >> 32) / 86400000.0;
     default: {
       double value;
       std::memcpy(&value, &bits, sizeof value);
@@ -172,7 +177,8 @@ void TbrTable::FieldPut(int32_t n, std::string_view value) {
   std::memset(bytes, ' ', field.length);
   if (value.size() > field.length) value = value.substr(0, field.length);
   const bool leftAligned = field.type == 'C' || field.type == 'D' || field.type == 'L';
-  std::memcpy(leftAligned ? bytes : bytes + field.length - value.size(), value.data(), value.size());
+  std::memcpy(leftAligned ? bytes : bytes + field.length - value.size(), value.data(),
+              value.size());
   m_fieldChanged[static_cast<size_t>(n)] = 1;
   TableEvent(kEventFieldPut, n);
 }
@@ -187,8 +193,10 @@ std::string TbrTable::Text(int32_t n) const {
       if (!number.empty()) return std::string(number);
       return std::string(TrimLeft(FormatNumber(0.0, field.length, field.decimals)));
     }
-    case 'D': return FormatDisplayDate(ParseStoredDate(RawView(n)));
-    case 'L': return IsTrueText(text) ? "T" : "F";
+    case 'D':
+      return FormatDisplayDate(ParseStoredDate(RawView(n)));
+    case 'L':
+      return IsTrueText(text) ? "T" : "F";
     case 'M':
     case 'G':
     case 'B': {
@@ -197,7 +205,8 @@ std::string TbrTable::Text(int32_t n) const {
       if (field.type == 'G') return set ? "-GENERAL--" : "-general--";
       return set ? "--BINARY--" : "--binary--";
     }
-    default: return std::string(text);
+    default:
+      return std::string(text);
   }
 }
 
@@ -242,7 +251,8 @@ bool TbrTable::PutNumber(int32_t n, double value) {
   }
   const std::string text = FormatNumber(value, field.length, field.decimals);
   if (text.empty() || text.size() > field.length) {
-    const std::string message = field.name + " - " + (text.empty() ? std::string("NaN") : std::string(TrimLeft(text)));
+    const std::string message =
+        field.name + " - " + (text.empty() ? std::string("NaN") : std::string(TrimLeft(text)));
     ReportText(code::kNumberTooLong, subcode::kNumberPut, message.c_str());
     return false;
   }

@@ -24,10 +24,18 @@ bool TbrTable::GoTo(int32_t recordNo) {
   m_bof = m_eof = false;
   int32_t target = recordNo;
   switch (recordNo) {
-    case kGoBottom: target = m_recordCount; break;
-    case kGoTop: target = 1; break;
-    case kGoNext: target = m_recNo + 1; break;
-    case kGoSame: target = m_recNo; break;
+    case kGoBottom:
+      target = m_recordCount;
+      break;
+    case kGoTop:
+      target = 1;
+      break;
+    case kGoNext:
+      target = m_recNo + 1;
+      break;
+    case kGoSame:
+      target = m_recNo;
+      break;
     case kGoPrior:
       if (m_recNo <= 1) {
         m_bof = true;
@@ -113,7 +121,8 @@ void TbrTable::BlankRecord() {
   if (m_memo) m_memo->ClearLines();
   for (int32_t n = 1; n <= FieldCount(); ++n) {
     const char type = m_fields[n - 1].type;
-    if (type == 'N' || type == 'F' || (IsVisualFoxBinary(m_fields[n - 1]) && type != 'M' && type != 'G')) {
+    if (type == 'N' || type == 'F' ||
+        (IsVisualFoxBinary(m_fields[n - 1]) && type != 'M' && type != 'G')) {
       TbrSuppressErrors quiet(*this);  // a field too narrow for "0.00" stays blank
       PutNumber(n, 0.0);
     }

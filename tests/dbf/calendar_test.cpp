@@ -92,8 +92,9 @@ TEST(Calendar, ParsingFollowsTheFormatOrder) {
 
 TEST(Calendar, DisplayOfEveryFormatType) {
   const int32_t day = DayNumber(1999, 12, 31);
-  const char* expected[11] = {"12/31/99", "99.12.31", "31/12/99", "31/12/99", "31.12.99", "31-12-99",
-                              "99/12/31", "12-31-99", "12/31/99", "31/12/99", "99/12/31"};
+  const char* expected[11] = {"12/31/99", "99.12.31", "31/12/99", "31/12/99",
+                              "31.12.99", "31-12-99", "99/12/31", "12-31-99",
+                              "12/31/99", "31/12/99", "99/12/31"};
   for (int type = 0; type <= 10; ++type) {
     SetDateFormatType(type);
     EXPECT_EQ(FormatDisplayDate(day), expected[type]) << type;

@@ -14,15 +14,19 @@ TEST(Cp437, EveryByteRoundTripsThroughUtf8) {
 
 TEST(Cp437, LettersBothWays) {
   EXPECT_EQ(Cp437ToUtf8("M\x81ller \x82t\x82 \xE1 \x9C"), "Müller été ß £");
-  EXPECT_EQ(Utf8ToCp437("Müller Ñandú ½"), "M\x81ller \xA5" "and\xA3 \xAB");
+  EXPECT_EQ(Utf8ToCp437("Müller Ñandú ½"),
+            "M\x81ller \xA5"
+            "and\xA3 \xAB");
   EXPECT_EQ(Cp437ToUtf8("\xC9\xCD\xBB"), "╔═╗");
 }
 
 TEST(Cp437, UnmappableAndMalformedBecomeQuestionMarks) {
   EXPECT_EQ(Utf8ToCp437("5 €, 漢"), "5 ?, ?");
-  EXPECT_EQ(Utf8ToCp437("a\xFF" "b"), "a?b");
-  EXPECT_EQ(Utf8ToCp437("a\xC3"), "a?");        // cut sequence
-  EXPECT_EQ(Utf8ToCp437("\xC0\xAF"), "??");     // overlong
+  EXPECT_EQ(Utf8ToCp437("a\xFF"
+                        "b"),
+            "a?b");
+  EXPECT_EQ(Utf8ToCp437("a\xC3"), "a?");     // cut sequence
+  EXPECT_EQ(Utf8ToCp437("\xC0\xAF"), "??");  // overlong
   EXPECT_EQ(Utf8ToCp437("😀"), "?");
 }
 

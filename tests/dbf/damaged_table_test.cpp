@@ -18,7 +18,8 @@ class DamagedTableTest : public ::testing::Test {
  protected:
   std::string Good(int records = 3) {
     std::vector<std::string> bytes;
-    for (int i = 1; i <= records; ++i) bytes.push_back(test::RecordBytes(kFields, {"N" + std::to_string(i)}));
+    for (int i = 1; i <= records; ++i)
+      bytes.push_back(test::RecordBytes(kFields, {"N" + std::to_string(i)}));
     return test::TableBytes(0x03, kFields, bytes);
   }
   // The message the default handler raises when the damaged file is opened.
@@ -36,7 +37,9 @@ class DamagedTableTest : public ::testing::Test {
     }
     return "opened";
   }
-  std::string Prefix() const { return "Bramble Error 1001, SubCode 1204  " + m_dir.File("BAD.DBF"); }
+  std::string Prefix() const {
+    return "Bramble Error 1001, SubCode 1204  " + m_dir.File("BAD.DBF");
+  }
   static void SetU16(std::string& bytes, size_t at, uint32_t value) {
     layout::PutU16(reinterpret_cast<uint8_t*>(bytes.data()) + at, value);
   }
@@ -65,7 +68,7 @@ TEST_F(DamagedTableTest, DescriptorAreaOfAbsurdSize) {
   std::string bytes = Good();
   SetU16(bytes, 8, 65535);
   bytes.resize(70000, 'A');  // garbage where descriptors are looked for
-  bytes[96] = 'A';  // no terminator after the real descriptors
+  bytes[96] = 'A';           // no terminator after the real descriptors
   EXPECT_EQ(OpenError(bytes).substr(0, Prefix().size() + 8), Prefix() + " (field ");
 }
 

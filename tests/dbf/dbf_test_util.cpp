@@ -24,8 +24,8 @@ ScratchDir::~ScratchDir() {
   std::filesystem::remove_all(m_path, ignored);
 }
 
-std::string RecordBytes(const std::vector<FieldSpec>& fields, const std::vector<std::string>& values,
-                        bool deleted) {
+std::string RecordBytes(const std::vector<FieldSpec>& fields,
+                        const std::vector<std::string>& values, bool deleted) {
   std::string record(1, deleted ? '*' : ' ');
   for (size_t i = 0; i < fields.size(); ++i) {
     std::string value = i < values.size() ? values[i] : "";

@@ -32,8 +32,8 @@ struct FieldSpec {
 
 // One record's bytes: the deletion flag, then each value cut or padded to its
 // field (C, D, L left-aligned, others right-aligned).
-std::string RecordBytes(const std::vector<FieldSpec>& fields, const std::vector<std::string>& values,
-                        bool deleted = false);
+std::string RecordBytes(const std::vector<FieldSpec>& fields,
+                        const std::vector<std::string>& values, bool deleted = false);
 
 // A whole table file: header (count as given, or the real one), descriptors,
 // 0x0D, the records and 0x1A.

@@ -172,7 +172,8 @@ TEST(LockRegions, RecordLockOffsetsOfEachProtocol) {
 }
 
 TEST(LockRegions, FileLockCoversRecordAndAppendLocks) {
-  for (auto protocol : {TbrLokProtocol::Default, TbrLokProtocol::DB4Lock, TbrLokProtocol::ClipLock}) {
+  for (auto protocol :
+       {TbrLokProtocol::Default, TbrLokProtocol::DB4Lock, TbrLokProtocol::ClipLock}) {
     const TbrLockRegion file = FileLockRegion(protocol);
     const uint64_t end = uint64_t{file.offset} + file.length;
     const TbrLockRegion append = AppendLockRegion(protocol);

@@ -20,7 +20,8 @@ class FieldValuesTest : public ::testing::Test {
  protected:
   void Load(const std::vector<std::string>& values) {
     const std::string path = m_dir.File("VALUES.DBF");
-    test::WriteFileBytes(path, test::TableBytes(0x03, kFields, {test::RecordBytes(kFields, values)}));
+    test::WriteFileBytes(path,
+                         test::TableBytes(0x03, kFields, {test::RecordBytes(kFields, values)}));
     m_table = std::make_unique<TbrTable>(path, kOpenSharedReadWrite);
     ASSERT_TRUE(m_table->OpenTable());
     ASSERT_TRUE(m_table->GoTo(kGoTop));

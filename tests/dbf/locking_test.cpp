@@ -39,7 +39,8 @@ std::string FromOtherProcess(const std::string& path, Probe probe) {
   std::string answer;
   char buffer[256];
   ssize_t n;
-  while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) answer.append(buffer, static_cast<size_t>(n));
+  while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0)
+    answer.append(buffer, static_cast<size_t>(n));
   close(pipeFds[0]);
   waitpid(child, nullptr, 0);
   return answer;
@@ -74,7 +75,8 @@ class LockingTest : public ::testing::Test {
     test::WriteFileBytes(m_dir.File("LOCKS.DBT"), test::EmptyDb3Memo());
   }
   std::string Probe(TbrLockRegion region) {
-    return FromOtherProcess(m_dir.File("LOCKS.DBF"), [region](int fd) { return ProbeRegion(fd, region); });
+    return FromOtherProcess(m_dir.File("LOCKS.DBF"),
+                            [region](int fd) { return ProbeRegion(fd, region); });
   }
   test::ScratchDir m_dir;
 };
@@ -123,7 +125,8 @@ TEST_F(LockingTest, MemoLockOfEachProtocolInTheMemoFile) {
     ASSERT_TRUE(memo.Open());
     const TbrLockRegion region = MemoLockRegion(p);
     ASSERT_TRUE(memo.Lock(region.offset, region.length));
-    EXPECT_EQ(FromOtherProcess(m_dir.File("LOCKS.DBT"), [region](int fd) { return ProbeRegion(fd, region); }),
+    EXPECT_EQ(FromOtherProcess(m_dir.File("LOCKS.DBT"),
+                               [region](int fd) { return ProbeRegion(fd, region); }),
               "held");
   }
 }
@@ -156,7 +159,8 @@ TEST_F(LockingTest, LockHeldElsewhereIsRetriedThenRefusedWith33) {
   ASSERT_TRUE(table.OpenTable());
   const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(table.LockAppend());
-  const double waited = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double waited =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   SetMessagePump(previous);
   (void)!write(done[1], "x", 1);
   waitpid(child, nullptr, 0);
@@ -216,7 +220,8 @@ TEST_F(LockingTest, TwoProcessesAppendingToOneSharedTable) {
   for (bool ok = table.GoTo(7); ok; ok = table.GoTo(kGoNext)) {
     const std::string name = table.Text(1);
     const int i = std::stoi(name.substr(1));
-    EXPECT_EQ(table.MemoText(2), "memo of " + name + std::string(static_cast<size_t>(i % 700), '.'));
+    EXPECT_EQ(table.MemoText(2),
+              "memo of " + name + std::string(static_cast<size_t>(i % 700), '.'));
     names.insert(name);
   }
   EXPECT_EQ(names.size(), 2u * kEach);
