@@ -85,7 +85,9 @@ class TbrDiskFile : public TbrErrorReporter {
   TbrDiskFile& operator=(const TbrDiskFile&) = delete;
 
   // Opens the file (subcode 1107). A second object on the same path shares
-  // the first one's handle instead of opening again. A shared open probes a
+  // the first one's handle instead of opening again (when that handle allows
+  // the second object's access; a read-write object never takes a read-only
+  // handle). A shared open probes a
   // lock at (0,1); when the file system cannot lock, locking goes inactive.
   bool Open();
   // Creates or truncates the file, then opens it with the object's mode

@@ -152,9 +152,16 @@ const TbrField& TbrTable::Field(int32_t n) const {
 }
 
 int32_t TbrTable::FindField(std::string_view name) const {
-  const std::string wanted = UpperCase437(TrimRight(name));
-  for (size_t i = 0; i < m_fields.size(); ++i)
-    if (UpperCase437(m_fields[i].name) == wanted) return static_cast<int32_t>(i + 1);
+  const std::string_view wanted = TrimRight(name);
+  auto sameLetter = [](char a, char b) {
+    return UpperCase437(static_cast<uint8_t>(a)) == UpperCase437(static_cast<uint8_t>(b));
+  };
+  for (size_t i = 0; i < m_fields.size(); ++i) {
+    const std::string& have = m_fields[i].name;
+    if (have.size() == wanted.size() &&
+        std::equal(have.begin(), have.end(), wanted.begin(), sameLetter))
+      return static_cast<int32_t>(i + 1);
+  }
   return 0;
 }
 
