@@ -145,19 +145,6 @@ TEST(DiskFile, LockWithoutLockingIsCode1) {
   EXPECT_EQ(file.LastCode(), 1);
 }
 
-TEST(DiskFile, ObjectsSharingAHandleShareTheirLocks) {
-  // Objects on one path use one open file, so one's lock never blocks the other.
-  ScratchDir dir;
-  WriteFileBytes(dir.File("t.dat"), "x");
-  TbrDiskFile holder(dir.File("t.dat"), kOpenSharedReadWrite);
-  ASSERT_TRUE(holder.Open());
-  ASSERT_TRUE(holder.Lock(0x7FFFFFFEu, 1));
-  TbrDiskFile other(dir.File("t.dat"), kOpenSharedReadWrite);
-  ASSERT_TRUE(other.Open());
-  ASSERT_EQ(other.Handle(), holder.Handle());
-  EXPECT_EQ(other.OsLockRegion({0x7FFFFFFEu, 1}, true), 0);
-}
-
 TEST(LockRegions, RecordLockOffsetsOfEachProtocol) {
   EXPECT_EQ(RecordLockRegion(TbrLokProtocol::Default, 97, 50, 5, false),
             (TbrLockRegion{0x40000129u, 1}));
@@ -184,14 +171,6 @@ TEST(LockRegions, FileLockCoversRecordAndAppendLocks) {
     EXPECT_LE(uint64_t{record.offset} + 1, end);
   }
   EXPECT_EQ(MemoLockRegion(TbrLokProtocol::DB4Lock), (TbrLockRegion{0xEFFFFFFEu, 2}));
-}
-
-TEST(DiskFile, ProtocolValueOfFourOrMoreKeepsTheOldOne) {
-  ScratchDir dir;
-  TbrDiskFile file(dir.File("t.dat"), kOpenSharedReadWrite);
-  file.SetLockingProtocol(2);
-  file.SetLockingProtocol(4);
-  EXPECT_EQ(file.LockingProtocol(), TbrLokProtocol::ClipLock);
 }
 
 }  // namespace

@@ -189,7 +189,7 @@ void AppendMany(const std::string& path, const std::string& prefix, int count) {
 }
 
 TEST_F(LockingTest, TwoProcessesAppendingToOneSharedTable) {
-  constexpr int kEach = 5000;
+  constexpr int kEach = 2000;
   const std::string path = m_dir.File("LOCKS.DBF");
   pid_t children[2];
   for (int k = 0; k < 2; ++k) {
