@@ -52,6 +52,22 @@ class MemoLockGuard {
   bool m_refused = false;
 };
 
+// Turns the read cache off for one write and on again afterwards.
+class ReadCacheOff {
+ public:
+  explicit ReadCacheOff(TbrMemoFile& file) : m_file(file) {
+    if (file.ReadCacheBytes() > 0) file.TbrDiskFile::SetReadCache(0);
+  }
+  ~ReadCacheOff() {
+    if (m_file.ReadCacheBytes() > 0) m_file.TbrDiskFile::SetReadCache(m_file.ReadCacheBytes());
+  }
+  ReadCacheOff(const ReadCacheOff&) = delete;
+  ReadCacheOff& operator=(const ReadCacheOff&) = delete;
+
+ private:
+  TbrMemoFile& m_file;
+};
+
 }  // namespace
 
 bool TbrMemoFile::LayoutForTable(uint8_t version, uint8_t tableFlags, MemoLayout& layout) {
@@ -116,6 +132,11 @@ TbrMemoFile::TbrMemoFile(TbrErrorReporter* owner, const std::string& tablePath, 
 }
 
 TbrMemoFile::~TbrMemoFile() = default;
+
+void TbrMemoFile::SetReadCache(uint32_t bytes) {
+  m_readCache = bytes;
+  TbrDiskFile::SetReadCache(bytes);
+}
 
 void TbrMemoFile::Error(int32_t code, int32_t subCode, const char* text) {
   if (m_owner != nullptr)
@@ -276,6 +297,7 @@ std::optional<uint32_t> TbrMemoFile::WriteMemo(uint32_t oldBlock, const char* te
     Check(code::kMemoBuffer, subcode::kMemoBufferSize);
     return std::nullopt;
   }
+  ReadCacheOff directReads(*this);
   MemoLockGuard lock(*this);
   if (lock.Refused()) return std::nullopt;
   const uint32_t needed = BlocksFor(length);

@@ -102,6 +102,12 @@ class TbrMemoFile : public TbrDiskFile {
   void ClearLines() { m_lines.clear(); }
   const std::string& LineBuffer() const { return m_lines; }
 
+  // Read cache for read-only walks (hides the disk file's, see there). A write
+  // reads the header and old memos straight from the file, never through the
+  // cache: inside the memo lock only the file tells what other writers did.
+  void SetReadCache(uint32_t bytes);
+  uint32_t ReadCacheBytes() const { return m_readCache; }
+
   // The memo file's error operation: the owner's, else the error hook.
   void Error(int32_t code, int32_t subCode, const char* text) override;
 
@@ -141,6 +147,7 @@ class TbrMemoFile : public TbrDiskFile {
   uint32_t m_textBlock = 0;  // its block; valid only while m_textFresh
   bool m_textFresh = false;  // set by MemoLength, used once by ReadMemo
   std::string m_lines;       // the line buffer
+  uint32_t m_readCache = 0;  // size of the read cache asked for
 };
 
 }  // namespace qm::dbf
