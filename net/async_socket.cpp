@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <netdb.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -311,6 +312,7 @@ int TAsyncSocket::Listen() {
 
 int TAsyncSocket::Accept(std::string* peerAddr) {
   if (m_state != wsListening) return SocketError("not a listening socket", kWsaEInval), -1;
+  Rearm();  // further offers are reported again
   socklen_t len = sizeof m_sin;
   const int fd = ::accept4(m_handle, reinterpret_cast<sockaddr*>(&m_sin), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd < 0) {
@@ -367,6 +369,11 @@ void TAsyncSocket::CloseHandle(bool shutDown) {
 
 void TAsyncSocket::ShutDown(int how) {
   if (m_handle != -1) ::shutdown(m_handle, how);
+}
+
+void TAsyncSocket::SetHoldSmallSegments(bool hold) {
+  const int on = hold ? 1 : 0;
+  if (m_handle != -1 && m_type == SOCK_STREAM) setsockopt(m_handle, IPPROTO_TCP, TCP_CORK, &on, sizeof on);
 }
 
 int TAsyncSocket::GetPeerName(sockaddr_in& addr) {

@@ -94,12 +94,21 @@ class TAsyncSocket : public QObject {
   int Receive(void* buffer, int size);     // count, 0 peer closed, -1 LastError set
   int ReceiveFrom(void* buffer, int size, sockaddr_in& from);
   void ShutDown(int how);                  // 0 receive, 1 send, 2 both
+  // Holds small sends back until a full segment is ready, a shut-down or the
+  // end of holding (TCP_CORK): a producer writing small blocks then costs the
+  // peer one wake-up per segment instead of one per block.
+  void SetHoldSmallSegments(bool hold);
   std::string GetPeerAddr();               // dotted, "error" when not connected
   int GetPeerName(sockaddr_in& addr);
   std::string GetXPort();                  // local port as text, "error" when unbound
   int GetSockName(sockaddr_in& addr);
   void Pause();
   void Resume();
+  // Readiness that found no handler (unread data, a connection offered to a
+  // listener without OnSessionAvailable) is not reported again until a
+  // receive, an accept or this call, which a caller makes after assigning
+  // the handler.
+  void Rearm();
 
   // Blocking helpers, not used by the FTP client: they pump messages (or run
   // the wait control) until the condition holds or the seconds pass.
@@ -129,7 +138,7 @@ class TAsyncSocket : public QObject {
   void PostNotification(int events, int error);
   void TryToSend();
   void ReadLoop(int error);
-  void FireClosed(int error);
+  void StallReads();
   void LineReader();
   bool PumpUntil(int seconds, const std::function<bool()>& done);
 

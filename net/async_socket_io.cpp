@@ -73,7 +73,10 @@ void TAsyncSocket::PostNotification(int events, int error) {
 void TAsyncSocket::OnReadReady() {
   if (m_paused || m_handle == -1) return;
   try {
-    if (m_state == wsListening) return HandleNotification(kFdAccept, 0);
+    if (m_state == wsListening) {
+      if (!OnSessionAvailable) return StallReads();  // offered again on Rearm
+      return HandleNotification(kFdAccept, 0);
+    }
     // A refused connect also wakes the reader; its error belongs to the connect.
     if (m_state == wsConnecting) return OnWriteReady();
     if (Readable(m_handle) > 0) return HandleNotification(kFdRead, 0);
@@ -156,10 +159,18 @@ void TAsyncSocket::ReadLoop(int error) {
   }
   // Bytes nobody reads would wake the loop forever; like the system's read
   // notification, the next one comes only after a receive.
-  if (m_handle != -1 && !m_lineMode && !OnDataAvailable && Readable(m_handle) > 0) {
-    m_readStalled = true;
-    m_readNotifier->setEnabled(false);
-  }
+  if (m_handle != -1 && !m_lineMode && !OnDataAvailable && Readable(m_handle) > 0) StallReads();
+}
+
+void TAsyncSocket::StallReads() {
+  m_readStalled = true;
+  m_readNotifier->setEnabled(false);
+}
+
+void TAsyncSocket::Rearm() {
+  if (!m_readStalled || m_handle == -1) return;
+  m_readStalled = false;
+  m_readNotifier->setEnabled(!m_paused);
 }
 
 int TAsyncSocket::RcvdCount() const {
@@ -167,10 +178,7 @@ int TAsyncSocket::RcvdCount() const {
 }
 
 int TAsyncSocket::Receive(void* buffer, int size) {
-  if (m_readStalled && m_handle != -1) {
-    m_readStalled = false;
-    m_readNotifier->setEnabled(!m_paused);
-  }
+  Rearm();
   const ssize_t n = ::recv(m_handle, buffer, static_cast<size_t>(std::max(size, 0)), 0);
   if (n < 0) {
     m_lastError = WsaErrorFromErrno(errno);

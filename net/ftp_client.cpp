@@ -302,9 +302,11 @@ bool TCustomFtpClient::event(QEvent* e) {
   try {
     if (posted->Kind == TFtpPostedEvent::kRequestDone) {
       if (OnRequestDone) OnRequestDone(*this, static_cast<TFtpRequest>(posted->A), posted->B);
-    } else if (posted->A == m_transferId) {
+    } else if (posted->A == m_transferId && m_data->State() != wsClosed) {
+      // Passes left while the connection is still open; once it has closed
+      // (the shut-down completed, or the server hung up) nothing is left to do.
       if (posted->B < 7) PostDeferredClose(posted->B + 1);
-      else if (m_data->State() != wsClosed) m_data->Close();
+      else m_data->Close();
     }
   } catch (...) {
     StashHandlerException(std::current_exception());

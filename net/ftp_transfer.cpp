@@ -60,6 +60,7 @@ void TCustomFtpClient::DoSend(TFtpStep step) {
     return CompleteRequest(426);
   }
   m_data->OnSessionAvailable = [this](TAsyncSocket&, int) { SendAccept(); };
+  m_data->Rearm();  // the server may have connected already, right after PORT
   if (!m_localFile.OpenForRead(LocalFileName, m_shareFlag, ResumeAt)) {
     m_errorMessage = "426 Unable to open local file " + LocalFileName;
     ReplyCode = 426;
@@ -87,6 +88,7 @@ void TCustomFtpClient::DoReceive(TFtpStep step) {
   m_dataCloseError = 0;
   ++m_transferId;
   m_data->OnSessionAvailable = [this](TAsyncSocket&, int) { ReceiveAccept(); };
+  m_data->Rearm();
   if (!m_localFile.OpenForWrite(LocalFileName, m_shareFlag, ResumeAt <= 0, ResumeAt)) {
     LastReply = "Unable to open local file " + LocalFileName;
     ReplyCode = 550;
@@ -127,6 +129,9 @@ void TCustomFtpClient::SendAccept() {
   };
   m_data->OnDataSent = [this](TAsyncSocket&, int) { SendNextBlock(); };
   m_data->Dup(handle);
+  // The file goes out in 1024-byte blocks; the system joins them into full
+  // segments, and the shut-down at the end of the file sends the rest.
+  m_data->SetHoldSmallSegments(true);
   SendNextBlock();
 }
 

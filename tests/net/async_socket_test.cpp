@@ -264,5 +264,31 @@ TEST(AsyncSocket, ListenAcceptAndAdoptAConnection) {
   close(client);
 }
 
+// A server that connects before the client is ready (right after PORT) must
+// not make the listener fire unheard forever, nor be lost.
+TEST(AsyncSocket, OfferWithoutHandlerWaitsForRearm) {
+  TAsyncSocket listener;
+  listener.SetAddr("127.0.0.1");
+  listener.SetPort("0");
+  ASSERT_EQ(listener.Listen(), 0);
+  const int client = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(std::stoi(listener.GetXPort())));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  int passes = 0;
+  PumpFor([&] { return ++passes > 1000; }, 50);
+  EXPECT_LT(passes, 100);  // the loop slept instead of reporting the offer again and again
+  int offered = 0;
+  listener.OnSessionAvailable = [&](TAsyncSocket& s, int) {
+    ++offered;
+    close(s.Accept());
+  };
+  listener.Rearm();
+  ASSERT_TRUE(PumpFor([&] { return offered > 0; }));
+  close(client);
+}
+
 }  // namespace
 }  // namespace qm::net
