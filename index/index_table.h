@@ -100,6 +100,7 @@ class TbrIndexTable : public dbf::TbrTable {
   bool IndexAttached() const override { return !m_files.empty(); }
 
  private:
+  class IndexLockScope;
   struct Slot {
     std::unique_ptr<TbrNdxFile> file;
     std::unique_ptr<TbrNdxTag> tag;

@@ -31,18 +31,28 @@ void TbrIndexTable::UnlockIndexes() {
   for (Slot& slot : m_files) slot.file->UnlockIndex();
 }
 
+// Releases the index locks however the write ends (an error handler may raise).
+class TbrIndexTable::IndexLockScope {
+ public:
+  explicit IndexLockScope(TbrIndexTable& table) : m_table(table) {}
+  ~IndexLockScope() { m_table.UnlockIndexes(); }
+  IndexLockScope(const IndexLockScope&) = delete;
+  IndexLockScope& operator=(const IndexLockScope&) = delete;
+
+ private:
+  TbrIndexTable& m_table;
+};
+
 bool TbrIndexTable::AppendRecord() {
   if (!LockIndexes()) return false;
-  bool ok = TbrTable::AppendRecord();
-  UnlockIndexes();
-  return ok;
+  IndexLockScope unlock(*this);
+  return TbrTable::AppendRecord();
 }
 
 bool TbrIndexTable::ReplaceRecord(int32_t recordNo) {
   if (!LockIndexes()) return false;
-  bool ok = TbrTable::ReplaceRecord(recordNo);
-  UnlockIndexes();
-  return ok;
+  IndexLockScope unlock(*this);
+  return TbrTable::ReplaceRecord(recordNo);
 }
 
 void TbrIndexTable::TableEvent(int code, int32_t number) {

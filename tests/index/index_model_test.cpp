@@ -66,11 +66,6 @@ struct Model {
   }
 };
 
-std::string Trimmed(std::string s) {
-  while (!s.empty() && s.back() == ' ') s.pop_back();
-  return s;
-}
-
 class IndexModel : public test::TableFixture {
  protected:
   void SetUp() override {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "dbf/errors.h"
+
 #include "index/ndx_format.h"
 #include "index/ndx_key.h"
 #include "index/ndx_page.h"
@@ -141,6 +143,34 @@ TEST_F(NdxFile, FindKeyExactPartialAndNear) {
   EXPECT_EQ(m_table->RecNo(), 3);
   EXPECT_TRUE(m_table->FindKey("PLUM"));
   EXPECT_EQ(m_table->RecNo(), 1);
+}
+
+TEST_F(NdxFile, IndexFileNamesKindsAndZap) {
+  Create({{"NAME", 'C', 6}});
+  for (auto v : {"B", "A"}) Append({v});
+  Build("NAME", true);
+  EXPECT_EQ(m_table->OpenIndexFile("t"), 1);  // already attached, under any spelling
+  auto code = [](auto&& call) {
+    try {
+      call();
+    } catch (const dbf::EInOutError& error) {
+      return std::to_string(error.Code()) + "/" + std::to_string(error.SubCode());
+    }
+    return std::string("none");
+  };
+  EXPECT_EQ(code([&] { m_table->OpenIndexFile("T.NTX"); }), "2/-7");
+  EXPECT_EQ(code([&] { m_table->OpenIndexFile("MISSING"); }), "2/-7");
+  EXPECT_EQ(code([&] { m_table->BuildIndex("T.CDX", "", "NAME", "", 0, 0); }), "5117/5114");
+  ASSERT_EQ(m_table->OpenIndexList("\"T.NDX\"", "t"), 0);
+  EXPECT_EQ(m_table->CurrentTagName(), "T");
+  ASSERT_TRUE(m_table->EmptyIndexes());
+  std::string bytes = test::ReadFile(m_dir.File("T.NDX"));
+  EXPECT_EQ(bytes.size(), 1024u);
+  EXPECT_EQ(U32(bytes, 0), 1u);
+  EXPECT_EQ(U32(bytes, 4), 2u);
+  EXPECT_EQ(test::WalkTag(*m_table->CurrentTag()).size(), 0u);
+  Append({"C"});
+  EXPECT_EQ(Walk(), Order{3});
 }
 
 }  // namespace
