@@ -102,6 +102,10 @@ int RunImport(const Args& args) {
   std::vector<int32_t> fields;
   const std::vector<Row> rows = ReadRows(args[0], table, fields);
   for (const Row& row : rows) PutRow(table, fields, row);  // all checked before any append
+  // A memo column needs the memo file; a missing one is reported before any append.
+  for (int32_t n : fields)
+    if (table.FieldType(n) == 'M' && table.MemoFile() == nullptr)
+      throw CliError(std::string(kTableName) + " has no memo file for " + table.FieldName(n));
 
   std::size_t appended = 0;
   for (const Row& row : rows) {

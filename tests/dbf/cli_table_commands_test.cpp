@@ -107,6 +107,10 @@ TEST_F(CliTable, ImportChecksEveryRowBeforeAppendingAny) {
   ExpectFailure(RunCli({"import", "missing.csv"}, Dir()), "missing.csv");
   EXPECT_EQ(ReadFileBytes(File("CATALOG.DBF")), table);
   EXPECT_EQ(ReadFileBytes(File("CATALOG.DBT")), memo);
+  std::filesystem::remove(File("CATALOG.DBT"));  // rows without memo come first
+  WriteCsv("CODE,SNOTES\nN-1,\nN-2,a memo\n");
+  ExpectFailure(RunCli({"import", "in.csv"}, Dir()), "6101");
+  EXPECT_EQ(ReadFileBytes(File("CATALOG.DBF")), table);
 }
 
 TEST_F(CliTable, ImportTranslatesToCodePage437AndFillsTheMemo) {
