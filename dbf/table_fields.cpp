@@ -52,10 +52,12 @@ bool ParseNumber(std::string_view text, double& value) {
 // does not fit). Non-finite values give an empty text.
 std::string FormatNumber(double value, uint32_t width, uint32_t decimals) {
   if (!std::isfinite(value)) return {};
-  char buffer[400];
-  int n = std::snprintf(buffer, sizeof buffer, "%.*f", static_cast<int>(decimals), value);
-  if (n <= 0 || n >= static_cast<int>(sizeof buffer)) return {};
-  std::string text(buffer, static_cast<size_t>(n));
+  const int precision = static_cast<int>(decimals);
+  const int size = std::snprintf(nullptr, 0, "%.*f", precision, value);
+  if (size <= 0) return {};
+  std::string text(static_cast<size_t>(size) + 1, '\0');
+  std::snprintf(text.data(), text.size(), "%.*f", precision, value);
+  text.pop_back();
   if (text.front() == '-' && text.find_first_not_of("-0.") == std::string::npos) text.erase(0, 1);
   if (text.size() < width) text.insert(0, width - text.size(), ' ');
   return text;
