@@ -61,11 +61,11 @@ int ConnectFrom(const char* source, const sockaddr_in& target) {
 
 }  // namespace
 
-FakeFtpServer::FakeFtpServer(std::vector<Step> script) {
+FakeFtpServer::FakeFtpServer(std::vector<Step> script, std::string address) : m_address(std::move(address)) {
   m_listen = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  inet_pton(AF_INET, m_address.c_str(), &addr.sin_addr);
   bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
   listen(m_listen, 1);
   socklen_t len = sizeof addr;
@@ -130,7 +130,7 @@ void FakeFtpServer::Run(std::vector<Step> script) {
         break;
       }
       case Step::kReceiveData: {
-        const int data = ConnectFrom("127.0.0.1", PortAddress(lastPort));
+        const int data = ConnectFrom(m_address.c_str(), PortAddress(lastPort));
         std::string bytes;
         char buffer[4096];
         ssize_t n;

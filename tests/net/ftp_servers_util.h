@@ -48,7 +48,8 @@ class FakeFtpServer {
   // Keeps the connection open, silent, until the client closes it.
   static Step Hold() { return {Step::kHold, {}}; }
 
-  explicit FakeFtpServer(std::vector<Step> script);
+  // Listens on address (a loopback one); data connections come from it too.
+  explicit FakeFtpServer(std::vector<Step> script, std::string address = "127.0.0.1");
   ~FakeFtpServer();
   int Port() const { return m_port; }
   // Waits for the script to end (at most a few seconds) and returns what the
@@ -61,6 +62,7 @@ class FakeFtpServer {
   void Run(std::vector<Step> script);
   void Record(const std::string& entry);
 
+  std::string m_address;
   int m_listen = -1;
   int m_port = 0;
   std::thread m_thread;

@@ -227,5 +227,27 @@ TEST(FtpSession, CwdAndPwdReportTheQuotedDirectory) {
   EXPECT_EQ(server.Transcript(), (Lines{"USER user", "PASS secret", "PWD", "CWD missing", "SIZE f"}));
 }
 
+// A server that is not 127.0.0.1 is told the local address of the control
+// connection, byte by byte in network order.
+TEST(FtpSession, PortAnnouncesTheControlConnectionsLocalAddress) {
+  QTemporaryDir dir;
+  FakeFtpServer server(Concat(Login(), {F::Expect(), F::Send("200 ok\r\n"), F::Expect(),
+                                        F::Send("150 go\r\n"), F::ReceiveData(), F::Send("226 done\r\n")}),
+                       "127.0.0.2");
+  Session s(server.Port());
+  s.client.HostName = "127.0.0.2";
+  s.client.LocalFileName = WriteFile(dir, "p.htm", "page");
+  s.client.HostFileName = "p.htm";
+  ASSERT_TRUE(s.client.Connect());
+  EXPECT_TRUE(s.client.Put());
+  EXPECT_FALSE(s.client.Connect());  // already connected
+  EXPECT_EQ(s.client.ErrorMessage(), "FTP component already connected");
+  s.client.Abort();
+  const Lines transcript = server.Transcript();
+  ASSERT_GE(transcript.size(), 3u);
+  EXPECT_EQ(transcript[2].rfind("PORT 127,0,0,1,", 0), 0u) << transcript[2];  // lo answers from 127.0.0.1
+  EXPECT_EQ(server.ReceivedData(), "page");
+}
+
 }  // namespace
 }  // namespace qm::net
