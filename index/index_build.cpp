@@ -119,7 +119,6 @@ bool TbrIndexTable::BuildIndex(const std::string& fileName, const std::string& t
   NormalizeExpression(expression);
   std::string extension = path.substr(path.rfind('.'));
   bool translate = orderOption == 7 || orderOption == 8;
-  if (translate) orderOption -= 7;
   bool ok = false;
   if ((extension == ".CDX" || extension == ".MDX") &&
       (tagName.empty() || tagName.size() > 31)) {
@@ -139,7 +138,9 @@ bool TbrIndexTable::BuildIndex(const std::string& fileName, const std::string& t
       file.SetGeneralTranslation(translate);
       m_mode = TbrTableMode::Indexing;
       try {
-        ok = CreateNdx(file, expression, orderOption == 0, uniqueOption == 0);
+        // An NDX file has no place for a descending flag: every reader, this engine
+        // after reopening included, walks it as ascending, so it is always built so.
+        ok = CreateNdx(file, expression, true, uniqueOption == 0);
       } catch (...) {
         m_mode = TbrTableMode::Normal;
         SetReadAhead(readAhead);

@@ -74,8 +74,8 @@ class TbrIndexTable : public dbf::TbrTable {
 
   // ---- building ----
   // Creates an NDX file over the table (existing contents replaced); unique when
-  // uniqueOption is 0, ascending when orderOption is 0 (7 and 8 also upper-case
-  // character keys). The new file is not attached.
+  // uniqueOption is 0; orderOption 7 and 8 upper-case character keys. NDX files are
+  // always ascending (the format cannot say otherwise). The new file is not attached.
   bool BuildIndex(const std::string& fileName, const std::string& tagName,
                   const std::string& keyExpression, const std::string& forCondition,
                   int uniqueOption, int orderOption);
