@@ -174,4 +174,7 @@ class TAsyncSocket : public QObject {
   QSocketNotifier* m_writeNotifier = nullptr;
 };
 
+// The component's class name; the program uses it under its published name.
+using TCustomAsyncSocket = TAsyncSocket;
+
 }  // namespace qm::net

@@ -27,11 +27,16 @@ bool UploadResult::AllUploaded() const {
   return true;
 }
 
-QString UploadResult::FailureText() const {
+QString UploadResult::FailureText(int maxFiles) const {
+  if (!connected) return QStringLiteral("Connect failed: ") + connectReply;
   QStringList lines;
-  if (!connected) lines << QStringLiteral("Connect failed: ") + connectReply;
-  for (const UploadedFile& file : files)
-    if (!file.uploaded) lines << file.localName + QStringLiteral(": ") + file.reply;
+  int failed = 0;
+  for (const UploadedFile& file : files) {
+    if (file.uploaded) continue;
+    if (maxFiles <= 0 || failed < maxFiles) lines << file.localName + QStringLiteral(": ") + file.reply;
+    ++failed;
+  }
+  if (maxFiles > 0 && failed > maxFiles) lines << QStringLiteral("... and %1 more").arg(failed - maxFiles);
   return lines.join('\n');
 }
 

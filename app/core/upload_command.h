@@ -35,9 +35,10 @@ struct UploadResult {
 
   // Connected and every listed file went up.
   bool AllUploaded() const;
-  // What went wrong, one line each: the failed connection and "name: reply"
-  // for every file that did not go up. Empty when AllUploaded().
-  QString FailureText() const;
+  // What went wrong, one line each: the failed connection (then no file went
+  // up), or "name: reply" for each file that did not go up, at most maxFiles
+  // of them (0: all) and then a line counting the rest. Empty when AllUploaded().
+  QString FailureText(int maxFiles = 0) const;
 };
 
 // What the caller shows while the upload runs: the window asks before it

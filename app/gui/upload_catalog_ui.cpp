@@ -10,6 +10,8 @@ namespace qm::gui {
 
 namespace {
 
+constexpr int kFailuresShown = 20;  // a message box, not a log
+
 class WindowUploadObserver : public catalog::UploadObserver {
  public:
   WindowUploadObserver(QWidget* owner, QProgressBar* bar) : m_owner(owner), m_bar(bar) {}
@@ -26,7 +28,7 @@ class WindowUploadObserver : public catalog::UploadObserver {
       ShowNotice(m_owner, QString::fromLatin1(catalog::kCatalogUploadedMessage));
     else
       ShowApplicationError(m_owner, QObject::tr("The catalog was not uploaded completely.\n") +
-                                        result.FailureText());
+                                        result.FailureText(kFailuresShown));
     m_bar->hide();
   }
 

@@ -104,6 +104,7 @@ TEST_F(UploadCommand, FailedFilesAreNamedWithTheServerReply) {
   const QString text = result.FailureText();
   EXPECT_TRUE(text.startsWith("missing.htm: 426 Unable to open local file ")) << text.toStdString();
   EXPECT_TRUE(text.contains("\nnested/catalog.htm: 550 "));
+  EXPECT_TRUE(result.FailureText(1).endsWith("\n... and 1 more")) << result.FailureText(1).toStdString();
 }
 
 TEST_F(UploadCommand, RefusedLoginFailsEveryFileAndSaysWhy) {
