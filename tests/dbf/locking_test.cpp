@@ -131,28 +131,44 @@ TEST_F(LockingTest, MemoLockOfEachProtocolInTheMemoFile) {
   }
 }
 
+// A child process that holds region of path until released.
+class HeldElsewhere {
+ public:
+  HeldElsewhere(const std::string& path, TbrLockRegion region) {
+    if (pipe(m_ready) != 0 || pipe(m_done) != 0) return;
+    m_child = fork();
+    if (m_child == 0) {
+      const int fd = open(path.c_str(), O_RDWR);
+      struct flock request {};
+      request.l_type = F_WRLCK;
+      request.l_start = region.offset;
+      request.l_len = region.length;
+      fcntl(fd, F_OFD_SETLK, &request);
+      (void)!write(m_ready[1], "x", 1);
+      char c;
+      (void)!read(m_done[0], &c, 1);
+      _exit(0);
+    }
+    char c;
+    m_held = read(m_ready[0], &c, 1) == 1;
+  }
+  ~HeldElsewhere() {
+    (void)!write(m_done[1], "x", 1);
+    waitpid(m_child, nullptr, 0);
+  }
+  bool Held() const { return m_held; }
+
+ private:
+  int m_ready[2] = {-1, -1};
+  int m_done[2] = {-1, -1};
+  pid_t m_child = -1;
+  bool m_held = false;
+};
+
 TEST_F(LockingTest, LockHeldElsewhereIsRetriedThenRefusedWith33) {
   test::ReportRecorder recorder;
-  int ready[2];
-  int done[2];
-  ASSERT_EQ(pipe(ready), 0);
-  ASSERT_EQ(pipe(done), 0);
-  const TbrLockRegion region = AppendLockRegion(TbrLokProtocol::Default);
-  const pid_t child = fork();
-  if (child == 0) {
-    const int fd = open(m_dir.File("LOCKS.DBF").c_str(), O_RDWR);
-    struct flock request {};
-    request.l_type = F_WRLCK;
-    request.l_start = region.offset;
-    request.l_len = region.length;
-    fcntl(fd, F_OFD_SETLK, &request);
-    (void)!write(ready[1], "x", 1);
-    char c;
-    (void)!read(done[0], &c, 1);
-    _exit(0);
-  }
-  char c;
-  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  HeldElsewhere holder(m_dir.File("LOCKS.DBF"), AppendLockRegion(TbrLokProtocol::Default));
+  ASSERT_TRUE(holder.Held());
   int pumped = 0;
   MessagePump previous = SetMessagePump([&pumped] { ++pumped; });
   TbrTable table(m_dir.File("LOCKS.DBF"), kOpenSharedReadWrite);
@@ -162,8 +178,6 @@ TEST_F(LockingTest, LockHeldElsewhereIsRetriedThenRefusedWith33) {
   const double waited =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   SetMessagePump(previous);
-  (void)!write(done[1], "x", 1);
-  waitpid(child, nullptr, 0);
   EXPECT_GE(waited, 1.9);
   EXPECT_LT(waited, 4.0);
   EXPECT_GT(pumped, 0);
@@ -171,6 +185,25 @@ TEST_F(LockingTest, LockHeldElsewhereIsRetriedThenRefusedWith33) {
   EXPECT_EQ(recorder.Reports().back().code, 33);
   EXPECT_EQ(recorder.Reports().back().subCode, 1112);
   EXPECT_EQ(table.LockCount(), 0);
+}
+
+TEST_F(LockingTest, AppendWithoutTheHeaderLockWritesNothing) {
+  test::ReportRecorder recorder;
+  const std::string before = test::ReadFileBytes(m_dir.File("LOCKS.DBF"));
+  TbrTable table(m_dir.File("LOCKS.DBF"), kOpenSharedReadWrite);
+  ASSERT_TRUE(table.OpenTable());
+  ASSERT_TRUE(table.GoTo(2));
+  HeldElsewhere holder(m_dir.File("LOCKS.DBF"), kHeaderLockRegion);
+  ASSERT_TRUE(holder.Held());
+  table.FieldPut(1, "lost");
+  EXPECT_FALSE(table.AppendRecord());
+  ASSERT_FALSE(recorder.Reports().empty());
+  EXPECT_EQ(recorder.Reports().back().code, 33);
+  EXPECT_EQ(recorder.Reports().back().subCode, 1201);
+  EXPECT_EQ(test::ReadFileBytes(m_dir.File("LOCKS.DBF")), before);
+  EXPECT_EQ(table.RecordCount(), 6);
+  EXPECT_EQ(table.RecNo(), 2);
+  EXPECT_EQ(table.State(), TbrTableState::Open);
 }
 
 void AppendMany(const std::string& path, const std::string& prefix, int count) {
