@@ -30,7 +30,8 @@ for _ in $(seq 50); do grep -q PORT "$WORK/server.out" 2>/dev/null && break; sle
 PORT=$(awk '/PORT/ {print $2}' "$WORK/server.out")
 
 now() { date +%s.%N; }
-elapsed() { echo "$2 - $1" | bc; }
+elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 best() { printf '%s\n' "$@" | sort -g | head -1; }
 ROUNDS=${BENCH_ROUNDS:-3}
 
@@ -62,5 +63,5 @@ ob=$(best "${ours_big[@]}"); cb=$(best "${curl_big[@]}")
 
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(date -u +%F)"
 echo "best of $ROUNDS rounds (wall time, upload session only):"
-printf '1,000 files of 2-8 KB: quillmart %.2f s, curl %.2f s, ratio %.2f\n' "$om" "$cm" "$(echo "$om / $cm" | bc -l)"
-printf '100 MB file:           quillmart %.2f s, curl %.2f s, ratio %.2f\n' "$ob" "$cb" "$(echo "$ob / $cb" | bc -l)"
+printf '1,000 files of 2-8 KB: quillmart %.2f s, curl %.2f s, ratio %s\n' "$om" "$cm" "$(ratio "$om" "$cm")"
+printf '100 MB file:           quillmart %.2f s, curl %.2f s, ratio %s\n' "$ob" "$cb" "$(ratio "$ob" "$cb")"
