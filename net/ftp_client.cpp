@@ -251,6 +251,9 @@ void TCustomFtpClient::RunNextStep() {
   m_steps = 0;
   m_sequencer = false;
   m_completed = false;
+  // A session whose step failed still ends with a successful QUIT; the
+  // request failed all the same, and a synchronous caller must see that.
+  FailureCode = m_finalCode;
   CompleteRequest(m_finalCode);
 }
 

@@ -1,6 +1,7 @@
 // The FTP client against a real server: pyftpdlib on loopback, started here.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <fstream>
 #include <random>
@@ -139,6 +140,40 @@ TEST_F(RealServer, RetrieveAndListWhatWasStored) {
   EXPECT_TRUE(client.Ls());
   EXPECT_NE(ReadAll(client.LocalFileName).find("page.htm"), std::string::npos);
   EXPECT_TRUE(client.Quit());
+}
+
+// A whole session in one request: Open, USER, PASS, CWD, TYPE, PORT, STOR, QUIT.
+TEST_F(RealServer, SessionRequestReportsTheReplyBeforeQuitAndQuitsAfterAFailure) {
+  QDir(QString::fromStdString(m_server.Root())).mkdir("site");
+  std::vector<std::string> commands;
+  client.OnCommand = [&](TCustomFtpClient&, std::string& cmd) { commands.push_back(cmd.substr(0, 4)); };
+  client.HostDirName = "site";
+  client.LocalFileName = Local("s.htm", "session");
+  client.HostFileName = "s.htm";
+  EXPECT_TRUE(client.Transmit());
+  EXPECT_EQ(client.ReplyCode, 226);  // the reply before QUIT
+  EXPECT_FALSE(client.Connected());
+  EXPECT_EQ(ReadAll(Remote("site/s.htm")), "session");
+  EXPECT_EQ(commands, (std::vector<std::string>{"USER", "PASS", "CWD ", "TYPE", "PORT", "STOR", "QUIT"}));
+
+  commands.clear();
+  client.HostDirName = "no-such-dir";
+  EXPECT_FALSE(client.Transmit());
+  EXPECT_EQ(client.FailureCode, 550);
+  EXPECT_EQ(client.ErrorMessage().rfind("550 ", 0), 0u);
+  EXPECT_EQ(commands, (std::vector<std::string>{"USER", "PASS", "CWD ", "QUIT"}));
+}
+
+TEST_F(RealServer, AppendAddsToTheRemoteFile) {
+  ASSERT_TRUE(client.Connect());
+  client.SetBinary(true);
+  ASSERT_TRUE(client.TypeSet());
+  ASSERT_TRUE(Put(Local("log.txt", "one\n"), "log.txt"));
+  client.LocalFileName = Local("more.txt", "two\n");
+  EXPECT_TRUE(client.Append());
+  EXPECT_EQ(client.RequestType(), frqAppe);
+  EXPECT_TRUE(client.Quit());
+  EXPECT_EQ(ReadAll(Remote("log.txt")), "one\ntwo\n");
 }
 
 }  // namespace
