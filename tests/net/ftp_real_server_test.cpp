@@ -176,5 +176,19 @@ TEST_F(RealServer, AppendAddsToTheRemoteFile) {
   EXPECT_EQ(ReadAll(Remote("log.txt")), "one\ntwo\n");
 }
 
+TEST_F(RealServer, RestartedRetrieveCompletesAPartialFile) {
+  std::ofstream(Remote("full.bin"), std::ios::binary) << "abcdefghij";
+  ASSERT_TRUE(client.Connect());
+  client.SetBinary(true);
+  ASSERT_TRUE(client.TypeSet());
+  client.HostFileName = "full.bin";
+  client.LocalFileName = Local("part.bin", "abcd");
+  EXPECT_TRUE(client.RestGet());
+  EXPECT_EQ(client.TransferCount, 6);  // only what was missing came over
+  EXPECT_EQ(client.ResumeAt, 0);
+  EXPECT_EQ(ReadAll(client.LocalFileName), "abcdefghij");
+  EXPECT_TRUE(client.Quit());
+}
+
 }  // namespace
 }  // namespace qm::net
