@@ -1,4 +1,4 @@
-// 10,000 random appends, replaces, deletions and recalls (2,000 under sanitizers) on a
+// 10,000 random appends, replaces, deletions and recalls (1,500 under sanitizers) on a
 // table with a unique and a non-unique index, both checked after every step against a model.
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@ using Pairs = std::vector<std::pair<std::string, int32_t>>;
 #endif
 #endif
 #if defined(__SANITIZE_ADDRESS__) || defined(QM_MODEL_SANITIZED)
-constexpr int kSteps = 2000;
+constexpr int kSteps = 1500;
 #else
 constexpr int kSteps = 10000;
 #endif
