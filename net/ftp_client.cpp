@@ -64,9 +64,29 @@ void TCustomFtpClient::Display(const std::string& text) {
 void TCustomFtpClient::SendCommand(const std::string& line) {
   std::string command = line;
   if (OnCommand) OnCommand(*this, command);
+  command = command.substr(0, command.find_first_of("\r\n"));  // one command, never two
   // The password must not reach logs or the user's screen.
   Display(command.compare(0, 5, "PASS ") == 0 ? "> PASS ****" : "> " + command);
   if (m_control->State() == wsConnected) m_control->SendStr(command + "\r\n");
+}
+
+void TCustomFtpClient::CheckCommandLine(const std::string& line) {
+  // A line break inside an operand (a user name, a remote directory from a
+  // multi-line setting) would smuggle a second command onto the session.
+  if (line.find_first_of("\r\n") != std::string::npos) throw FtpException("FTP command holds a line break");
+}
+
+void TCustomFtpClient::CheckOperands(TFtpStepSet steps) const {
+  // Refused before the first step: a later step failing on it would be
+  // swallowed inside the event loop and the request would wait for its time-out.
+  constexpr TFtpStepSet kHostFile = StepBit(ftpSize) | StepBit(ftpMkd) | StepBit(ftpRmd) |
+      StepBit(ftpRnfr) | StepBit(ftpDele) | StepBit(ftpRetr) | StepBit(ftpList) | StepBit(ftpNlst) |
+      StepBit(ftpStor) | StepBit(ftpAppe);
+  if (steps & StepBit(ftpUser)) CheckCommandLine(UserName);
+  if (steps & StepBit(ftpPass)) CheckCommandLine(PassWord);
+  if (steps & StepBit(ftpCwd)) CheckCommandLine(HostDirName);
+  if (steps & kHostFile) CheckCommandLine(HostFileName);
+  if (steps & (StepBit(ftpRnto) | StepBit(ftpQuote))) CheckCommandLine(LocalFileName);
 }
 
 void TCustomFtpClient::CheckReady() const {
@@ -205,6 +225,7 @@ void TCustomFtpClient::StartRequest(TFtpRequest kind) { StartRequest(kind, Reque
 void TCustomFtpClient::StartRequest(TFtpRequest kind, TFtpStepSet steps) {
   if (m_connected && (steps & StepBit(ftpOpen))) throw FtpException("FTP component already connected");
   CheckReady();
+  CheckOperands(steps);
   m_savedReply = LastReply;
   m_savedCode = -1;
   m_requestType = kind;

@@ -91,6 +91,8 @@ class TCustomFtpClient : public QObject {
   void Display(const std::string& text);
   void SendCommand(const std::string& line);
   void CheckReady() const;
+  static void CheckCommandLine(const std::string& line);
+  void CheckOperands(TFtpStepSet steps) const;
   void NoteFailure(int code);
   void ControlLookupDone(int error);
   void ControlSessionConnected(int error);

@@ -67,6 +67,7 @@ void TCustomFtpClient::SendStep(TFtpStep step, const std::string& line, std::vec
                                 THandler afterReply) {
   CheckReady();
   if (!m_connected) throw FtpException("FTP component not connected");
+  CheckCommandLine(line);
   if (!m_multiStep) m_requestType = KindOfStep(step);
   m_okCodes = std::move(codes);
   m_completed = false;

@@ -8,11 +8,20 @@ namespace qm::net {
 
 template <typename Start>
 bool TFtpClient::RunAndWait(Start start) {
+  // Failures are never raised to the caller; their reason stays readable in
+  // ErrorMessage: a request refused at its start says why it was refused, a
+  // failure while waiting keeps the request's first failure text.
   try {
     start();
+  } catch (const std::exception& e) {
+    SetErrorMessage(e.what());
+    return false;
+  } catch (...) {
+    return false;
+  }
+  try {
     return WaitUntilReady();
   } catch (const std::exception& e) {
-    // Never raised to the caller; the reason stays readable in ErrorMessage.
     if (ErrorMessage().empty()) SetErrorMessage(e.what());
     return false;
   } catch (...) {

@@ -44,6 +44,7 @@ void TCustomFtpClient::DoPort() {
 void TCustomFtpClient::DoSend(TFtpStep step) {
   if (!m_connected) throw FtpException("STOR/APPE: not connected");
   if (LocalFileName.empty()) throw FtpException("LocalFileName empty");
+  CheckCommandLine(HostFileName);
   m_requestType = step == ftpAppe ? frqAppe : frqStor;  // also inside a multi-step request
   m_sending = true;
   m_transferReply = m_sendingClosed = m_completed = false;
@@ -80,6 +81,7 @@ void TCustomFtpClient::DoReceive(TFtpStep step) {
   const std::string name = step == ftpRetr ? "RETR" : step == ftpList ? "LIST" : "NLST";
   if (!m_connected) throw FtpException(name + ": not connected");
   if (LocalFileName.empty()) throw FtpException("LocalFileName empty");
+  CheckCommandLine(HostFileName);
   if (!m_multiStep) m_requestType = step == ftpRetr ? frqRetr : step == ftpList ? frqList : frqNlst;
   m_dataCommand = name;
   m_sending = false;

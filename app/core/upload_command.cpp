@@ -54,7 +54,19 @@ std::vector<QString> ReadUploadList(const QString& path) {
   return names;
 }
 
-static UploadResult RunSession(const std::vector<QString>& names, const SiteSettings& site,
+namespace {
+
+// Stores one listed file; the client is logged in.
+void PutFile(net::TFtpClient& client, UploadedFile& file, const UploadOptions& options) {
+  // In the current directory the bare name, as the user knows it from upload.txt.
+  const bool here = options.workDir.path() == QLatin1String(".");
+  client.LocalFileName = Bytes(here ? file.localName : options.workDir.filePath(file.localName));
+  client.HostFileName = Bytes(file.remoteName);
+  file.uploaded = client.Put();
+  file.reply = file.uploaded ? QString::fromStdString(client.LastReply) : FailureReply(client);
+}
+
+UploadResult RunSession(const std::vector<QString>& names, const SiteSettings& site,
                         UploadObserver& observer, const UploadOptions& options) {
   net::TFtpClient client;
   client.Timeout = options.timeoutSeconds;
@@ -76,16 +88,10 @@ static UploadResult RunSession(const std::vector<QString>& names, const SiteSett
   observer.FilesStarted(static_cast<int>(names.size()));
   for (const QString& name : names) {
     UploadedFile file{name, site.remoteDirectory + name, false, {}};
-    if (!client.Connected()) {
+    if (client.Connected())
+      PutFile(client, file, options);
+    else
       file.reply = QStringLiteral("not connected to the server");
-    } else {
-      // In the current directory the bare name, as the user knows it from upload.txt.
-      const bool here = options.workDir.path() == QLatin1String(".");
-      client.LocalFileName = Bytes(here ? name : options.workDir.filePath(name));
-      client.HostFileName = Bytes(file.remoteName);
-      file.uploaded = client.Put();
-      file.reply = file.uploaded ? QString::fromStdString(client.LastReply) : FailureReply(client);
-    }
     result.files.push_back(file);
     observer.FileDone(static_cast<int>(result.files.size()), file);
   }
@@ -93,6 +99,8 @@ static UploadResult RunSession(const std::vector<QString>& names, const SiteSett
   if (client.Connected()) client.Quit();
   return result;
 }
+
+}  // namespace
 
 UploadResult UploadCatalog(const SiteSettings& site, UploadObserver& observer, const UploadOptions& options) {
   return RunSession(ReadUploadList(options.workDir.filePath(kUploadListName)), site, observer, options);

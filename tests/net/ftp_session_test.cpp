@@ -156,7 +156,7 @@ TEST(FtpSession, RefusedConnectionAndUnknownHostGiveSocketErrorLines) {
   EXPECT_EQ(empty.client.ErrorMessage(), "DNS lookup: invalid host name.");
   EXPECT_EQ(empty.client.State(), fcsLookingUp);
   EXPECT_FALSE(empty.client.Quit());
-  EXPECT_EQ(empty.client.ErrorMessage(), "DNS lookup: invalid host name.");  // the first failure stays
+  EXPECT_EQ(empty.client.ErrorMessage(), "FTP component not ready");  // still looking the host up
 }
 
 TEST(FtpSession, DataConnectionFromForeignAddressIsRefused) {
@@ -247,6 +247,17 @@ TEST(FtpSession, PortAnnouncesTheControlConnectionsLocalAddress) {
   ASSERT_GE(transcript.size(), 3u);
   EXPECT_EQ(transcript[2].rfind("PORT 127,0,0,1,", 0), 0u) << transcript[2];  // lo answers from 127.0.0.1
   EXPECT_EQ(server.ReceivedData(), "page");
+}
+
+TEST(FtpSession, LineBreakInAnOperandIsNeverSent) {
+  FakeFtpServer server(Concat(Login(), {F::Expect(), F::Send("221 bye\r\n")}));
+  Session s(server.Port());
+  ASSERT_TRUE(s.client.Connect());
+  s.client.HostDirName = "site\r\nDELE catalog.htm";
+  EXPECT_FALSE(s.client.Cwd());
+  EXPECT_EQ(s.client.ErrorMessage(), "FTP command holds a line break");
+  EXPECT_TRUE(s.client.Quit());
+  EXPECT_EQ(server.Transcript(), (Lines{"USER user", "PASS secret", "QUIT"}));
 }
 
 }  // namespace

@@ -107,6 +107,16 @@ TEST_F(UploadCommand, FailedFilesAreNamedWithTheServerReply) {
   EXPECT_TRUE(result.FailureText(1).endsWith("\n... and 1 more")) << result.FailureText(1).toStdString();
 }
 
+TEST_F(UploadCommand, LineBreakInTheRemoteDirectoryFailsEachFileAtOnce) {
+  WriteCatalog();
+  site.remoteDirectory = "onlinecatalog/\r\nDELE x";  // a multi-line setting
+  const UploadResult result = UploadCatalog(site, recorder, options);
+  EXPECT_FALSE(result.AllUploaded());
+  ASSERT_EQ(result.files.size(), 3u);
+  EXPECT_EQ(result.files[0].reply, "FTP command holds a line break");
+  EXPECT_TRUE(recorder.uploaded.empty());
+}
+
 TEST_F(UploadCommand, RefusedLoginFailsEveryFileAndSaysWhy) {
   WriteCatalog();
   site.remotePassword = "wrong";
