@@ -227,6 +227,15 @@ bool TbrIndexTable::MoveOnce(int32_t code, int32_t& recNo) {
 }
 
 bool TbrIndexTable::GoTo(int32_t code) {
+  bool ok = MoveInOrder(code);
+  // Clipper's protocol: every move ends with the index files unlocked.
+  if (LockingProtocol() == dbf::TbrLokProtocol::ClipLock && m_lockDepth == 0) {
+    for (Slot& slot : m_files) slot.file->UnlockIndex();
+  }
+  return ok;
+}
+
+bool TbrIndexTable::MoveInOrder(int32_t code) {
   if (code >= 0 || code < dbf::kGoBottom - 1) {
     bool ok = TbrTable::GoTo(code);
     if (ok && m_current != nullptr && m_current->RecNo() != RecNo()) SyncTag(*m_current, false);

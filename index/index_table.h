@@ -107,6 +107,7 @@ class TbrIndexTable : public dbf::TbrTable {
   };
 
   bool Accepted();
+  bool MoveInOrder(int32_t code);
   bool MoveOnce(int32_t code, int32_t& recNo);
   void BlankImage();
   bool SyncTag(TbrNdxTag& tag, bool report);

@@ -1,5 +1,7 @@
 // The ordered table's writes and key search: index locks around appends and
 // replaces, key maintenance after each write, and find by key.
+#include <optional>
+
 #include "index/index_errors.h"
 #include "index/index_table.h"
 #include "index/ndx_key.h"
@@ -103,6 +105,11 @@ bool TbrIndexTable::MaintainKeys(int32_t number) {
 
 bool TbrIndexTable::FindKey(const std::string& text) {
   m_found = false;
+  // Clipper's protocol: a find holds all index files locked.
+  const bool clip = LockingProtocol() == dbf::TbrLokProtocol::ClipLock;
+  if (clip && !LockIndexes()) return false;
+  std::optional<IndexLockScope> unlock;
+  if (clip) unlock.emplace(*this);
   if (RecordCount() == 0 && !RefreshHeader()) return false;
   if (RecordCount() == 0) return false;
   if (m_current == nullptr) {

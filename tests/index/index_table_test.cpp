@@ -73,5 +73,21 @@ TEST_F(IndexTable, RefusedIndexLockStopsTheAppend) {
   EXPECT_EQ(Walk(), (std::vector<int32_t>{1, 2}));
 }
 
+TEST_F(IndexTable, ClipperProtocolLocksIndexesForAFindOnly) {
+  Create({{"NAME", 'C', 10}});
+  Append({"A"});
+  ASSERT_TRUE(m_table->BuildIndex("T", "", "NAME", "", 0, 0));
+  m_table->SetTableLockingProtocol(2);
+  ASSERT_EQ(m_table->OpenIndexList("T", "T"), 0);
+  EXPECT_TRUE(m_table->FindKey("A"));
+  int other = ::open(m_dir.File("T.NDX").c_str(), O_RDWR);
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_start = 1000000000;
+  lock.l_len = 1000000000;
+  EXPECT_EQ(::fcntl(other, F_OFD_SETLK, &lock), 0);  // released at the end of the find
+  ::close(other);
+}
+
 }  // namespace
 }  // namespace qm::index
