@@ -72,14 +72,19 @@ bool TbrIndexTable::BuildTree(TbrNdxFile& file) {
   TbrNdxPageBuilder builder(file);
   TbrKeySorter sorter(builder, "", file.Ascending(), file.Unique());
   if (OnStatus) OnStatus(-1, 1, RecordCount());
-  std::string key;
-  for (bool ok = GoTo(dbf::kGoTop); ok; ok = GoTo(dbf::kGoNext)) {
-    if (!KeyFor(file, nullptr, key)) return false;
-    sorter.Add(RecNo(), SortTextFromStored(key, file.Geometry().character));
-    if (OnStatus) OnStatus(1, 1, RecNo());
+  try {
+    std::string key;
+    for (bool ok = GoTo(dbf::kGoTop); ok; ok = GoTo(dbf::kGoNext)) {
+      if (!KeyFor(file, nullptr, key)) return false;
+      sorter.Add(RecNo(), SortTextFromStored(key, file.Geometry().character));
+      if (OnStatus) OnStatus(1, 1, RecNo());
+    }
+    if (OnStatus) OnStatus(-1, 2, static_cast<int32_t>(sorter.Count()));
+    sorter.Finish();
+  } catch (const TbrSortError& error) {  // the work file failed; it is still removed
+    Report(error.Code(), error.SubCode(), error.what());
+    return false;
   }
-  if (OnStatus) OnStatus(-1, 2, static_cast<int32_t>(sorter.Count()));
-  sorter.Finish();
   bool ok = builder.Finish();
   file.MarkHeaderChanged();
   if (OnStatus) OnStatus(0, 0, 0);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <new>
 
+#include "dbf/errors.h"
 #include "index/cpl_format.h"
 
 namespace qm::index {
@@ -112,7 +113,8 @@ void TbrKeySorter::ClearTrie() {
 void TbrKeySorter::Add(int32_t recNo, std::string_view key) {
   key = TrimRight(key);
   if (key.size() > static_cast<size_t>(MaxKeyLength()))
-    throw TbrSortError("Key longer than " + std::to_string(MaxKeyLength()) + " bytes");
+    throw TbrSortError(dbf::code::kFieldType, dbf::subcode::kWrite,
+                       "Key longer than " + std::to_string(MaxKeyLength()) + " bytes");
   std::string suffix = RecordSuffix(recNo);
   m_longest = std::max(m_longest, static_cast<int>(key.size()));
   ++m_count;

@@ -25,13 +25,20 @@ class TbrKeySink {
   virtual void Output(int32_t recNo, std::string_view key) = 0;
 };
 
-// Work file failures; the text names the file and the operation.
+// Work file failures: the engine's code and subcode (an operating-system code and
+// the read, write or create subcode; 1001 for a damaged work file) and a text
+// naming the file and the operation.
 class TbrSortError : public std::exception {
  public:
-  explicit TbrSortError(std::string text) : m_text(std::move(text)) {}
+  TbrSortError(int32_t code, int32_t subCode, std::string text)
+      : m_code(code), m_subCode(subCode), m_text(std::move(text)) {}
   const char* what() const noexcept override { return m_text.c_str(); }
+  int32_t Code() const { return m_code; }
+  int32_t SubCode() const { return m_subCode; }
 
  private:
+  int32_t m_code;
+  int32_t m_subCode;
   std::string m_text;
 };
 

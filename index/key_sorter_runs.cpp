@@ -8,6 +8,7 @@
 #include <cstring>
 #include <queue>
 
+#include "dbf/disk_file.h"
 #include "index/cpl_format.h"
 #include "index/key_sorter.h"
 
@@ -17,8 +18,13 @@ namespace {
 
 std::atomic<uint32_t> g_sorterSerial{0};
 
-std::string SystemText(const std::string& what, const std::string& name) {
-  return what + " " + name + ": " + std::strerror(errno);
+TbrSortError SystemError(int32_t subCode, const std::string& what, const std::string& name) {
+  int err = errno;
+  return TbrSortError(dbf::OsErrorCode(err), subCode, what + " " + name + ": " + std::strerror(err));
+}
+
+TbrSortError Damaged(const std::string& name, const std::string& what) {
+  return TbrSortError(dbf::code::kNotATable, dbf::subcode::kRead, "Sort work file " + name + " " + what);
 }
 
 uint32_t ReadU32(const uint8_t* p) {
@@ -45,9 +51,9 @@ struct TbrKeySorter::RunReader {
 
   void Load() {
     ssize_t got = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(block));
-    if (got < 0) throw TbrSortError(SystemText("Cannot read sort work file", *name));
+    if (got < 0) throw SystemError(dbf::subcode::kRead, "Cannot read sort work file", *name);
     if (got < static_cast<ssize_t>(sizeof buffer))
-      throw TbrSortError("Sort work file " + *name + " is shorter than its runs");
+      throw Damaged(*name, "is shorter than its runs");
     pos = cpl::kLinkSize;
   }
 
@@ -61,7 +67,7 @@ struct TbrKeySorter::RunReader {
     int shared = buffer[pos];
     int rest = buffer[pos + 1];
     if (shared > static_cast<int>(current.size()) || pos + 2 + rest > cpl::kBlockLimit)
-      throw TbrSortError("Sort work file " + *name + " is damaged");
+      throw Damaged(*name, "is damaged");
     current.resize(shared);
     current.append(reinterpret_cast<const char*>(buffer + pos + 2), rest);
     key = KeyPart(current);
@@ -80,15 +86,15 @@ void TbrKeySorter::OpenWorkFile() {
     // Exclusive create: another sorter's work file of the same name is never replaced.
     m_fd = ::open(m_workName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (m_fd < 0 && errno != EEXIST)
-      throw TbrSortError(SystemText("Cannot create sort work file", m_workName));
+      throw SystemError(dbf::subcode::kCreate, "Cannot create sort work file", m_workName);
   }
-  if (m_fd < 0) throw TbrSortError("Cannot create a sort work file in " + m_workDir);
+  if (m_fd < 0) throw SystemError(dbf::subcode::kCreate, "Cannot create a sort work file in", m_workDir);
 }
 
 void TbrKeySorter::WriteAt(const void* data, size_t size, uint64_t offset) {
   ssize_t done = ::pwrite(m_fd, data, size, static_cast<off_t>(offset));
   if (done != static_cast<ssize_t>(size))
-    throw TbrSortError(SystemText("Cannot write sort work file", m_workName));
+    throw SystemError(dbf::subcode::kWrite, "Cannot write sort work file", m_workName);
 }
 
 // Writes the trie as one run at the end of the work file and empties the trie.
@@ -139,7 +145,7 @@ void TbrKeySorter::Merge() {
     reader->current.reserve(m_longest + 32);
     reader->Load();
     if (r + 1 < m_runStarts.size() && ReadU32(reader->buffer) != m_runStarts[r + 1])
-      throw TbrSortError("Sort work file " + m_workName + " is damaged");
+      throw Damaged(m_workName, "is damaged");
     if (reader->Next()) readers.push_back(std::move(reader));
   }
   // A unique key may sit in several runs with different record numbers: runs are

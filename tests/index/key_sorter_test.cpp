@@ -150,5 +150,19 @@ TEST(KeySorter, WorkFileRemovedWhenBuildAbandoned) {
   EXPECT_FALSE(std::filesystem::exists(workName));
 }
 
+TEST(KeySorter, WorkFileThatCannotBeCreatedIsAnEngineError) {
+  Collect out;
+  TbrKeySorter sorter(out, "/nonexistent-qm-dir", true, false);
+  std::mt19937 rng(9);
+  try {
+    for (int32_t r = 1; r < 200000; ++r) sorter.Add(r, test::RandomKey(rng, 12));
+    ADD_FAILURE() << "the sorter never spilled";
+  } catch (const TbrSortError& error) {
+    EXPECT_EQ(error.Code(), 2);  // file not found, as the engine numbers it
+    EXPECT_EQ(error.SubCode(), 1108);
+    EXPECT_NE(std::string(error.what()).find("/nonexistent-qm-dir/"), std::string::npos);
+  }
+}
+
 }  // namespace
 }  // namespace qm::index
