@@ -30,10 +30,10 @@ class TbrNdxPageBuilder : public TbrKeySink {
       page.block = m_file.AllocateBlock();
       bool top = level + 1 == m_levels.size();
       if (top) m_file.SetRoot(page.block);
-      m_ok = m_file.WritePage(page) && m_ok;
+      Queue(page);
       if (!top) Add(level + 1, page.entries.back().key, page.block);
     }
-    return m_ok;
+    return WritePending() && m_ok;
   }
 
  private:
@@ -52,7 +52,7 @@ class TbrNdxPageBuilder : public TbrKeySink {
     size_t capacity = static_cast<size_t>(m_file.Geometry().maxKeys);
     if (page.entries.size() >= capacity) {
       page.block = m_file.AllocateBlock();
-      m_ok = m_file.WritePage(page);
+      Queue(page);
       std::string last = page.entries.back().key;
       uint32_t block = page.block;
       m_levels[level].entries.clear();
@@ -61,8 +61,31 @@ class TbrNdxPageBuilder : public TbrKeySink {
     m_levels[level].entries.push_back(TbrNdxEntry{key, value});
   }
 
+  // Pages get their blocks in ascending order as they are finished, so runs of
+  // them go to the file in one write.
+  void Queue(const TbrNdxPage& page) {
+    size_t blocks = m_pending.size() / ndx::kBlockSize;
+    if (page.block != m_pendingStart + blocks || blocks >= kPendingBlocks) {
+      m_ok = WritePending() && m_ok;
+      m_pendingStart = page.block;
+    }
+    m_pending.resize(m_pending.size() + ndx::kBlockSize);
+    EncodeNdxPage(page, m_file.Geometry(), m_pending.data() + m_pending.size() - ndx::kBlockSize);
+  }
+
+  bool WritePending() {
+    bool ok = m_pending.empty() ||
+              m_file.Write(static_cast<int64_t>(m_pendingStart) * ndx::kBlockSize, m_pending.data(),
+                           static_cast<uint32_t>(m_pending.size()));
+    m_pending.clear();
+    return ok;
+  }
+
+  static constexpr size_t kPendingBlocks = 128;
   TbrNdxFile& m_file;
   std::vector<TbrNdxPage> m_levels;
+  std::vector<uint8_t> m_pending;
+  uint32_t m_pendingStart = 0;
   bool m_ok = true;
 };
 

@@ -104,6 +104,7 @@ uint16_t TbrKeySorter::NewNode() {
 }
 
 void TbrKeySorter::ClearTrie() {
+  std::fill(std::begin(m_rootChild), std::end(m_rootChild), uint16_t{0});
   m_blocks.resize(1);
   m_curBlock = 0;
   StartBlock();
@@ -139,16 +140,20 @@ uint16_t TbrKeySorter::Insert(uint16_t from, std::string_view s) {
   while (i < s.size()) {
     auto c = static_cast<uint8_t>(s[i]);
     uint16_t prev = 0;
-    uint16_t n = At(cur).child;
-    while (n != 0 && Compare(At(n).ch, c) < 0) {
-      prev = n;
-      n = At(n).sibling;
+    uint16_t n = cur == 0 ? m_rootChild[c] : 0;
+    if (n == 0) {
+      n = At(cur).child;
+      while (n != 0 && Compare(At(n).ch, c) < 0) {
+        prev = n;
+        n = At(n).sibling;
+      }
     }
     if (n == 0 || At(n).ch != c) {
       uint16_t head = 0;
       uint16_t last = NewBranch(s.substr(i), head);
       At(head).sibling = n;
       (prev != 0 ? At(prev).sibling : At(cur).child) = head;
+      if (cur == 0) m_rootChild[c] = head;
       return last;
     }
     ++i;

@@ -90,6 +90,7 @@ class TbrKeySorter {
   bool m_unique;
   std::vector<std::unique_ptr<Node[]>> m_blocks;
   Node* m_blockBase[32] = {};  // m_blocks[i].get(), kept beside for the hot lookups
+  uint16_t m_rootChild[256] = {};  // first-level node of each byte: the widest sibling list
   size_t m_curBlock = 0;   // block that new nodes come from
   size_t m_nextIndex = 0;  // next free node inside it
   size_t m_peakBlocks = 0;

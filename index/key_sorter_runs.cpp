@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <queue>
+#include <vector>
 
 #include "dbf/disk_file.h"
 #include "index/cpl_format.h"
@@ -104,11 +105,20 @@ void TbrKeySorter::Spill() {
   uint8_t block[cpl::kBlockSize] = {};
   int pos = cpl::kLinkSize;
   std::string previous;
+  // Finished blocks are written 64 at a time.
+  std::vector<uint8_t> pending;
+  uint64_t pendingStart = m_fileEnd;
+  auto writePending = [&] {
+    if (!pending.empty()) WriteAt(pending.data(), pending.size(), pendingStart);
+    pendingStart += pending.size();
+    pending.clear();
+  };
   auto flush = [&] {
-    WriteAt(block, sizeof block, m_fileEnd);
+    pending.insert(pending.end(), block, block + sizeof block);
     m_fileEnd += cpl::kBlockSize;
     std::memset(block, 0, sizeof block);
     pos = cpl::kLinkSize;
+    if (pending.size() >= 64 * cpl::kBlockSize) writePending();
   };
   auto write = [&](std::string_view s) {
     size_t shared = 0;
@@ -125,6 +135,7 @@ void TbrKeySorter::Spill() {
   std::string prefix;
   Walk(0, prefix, write);
   if (pos > cpl::kLinkSize) flush();
+  writePending();
   uint8_t link[cpl::kLinkSize];
   WriteU32(link, static_cast<uint32_t>(m_fileEnd));
   WriteAt(link, sizeof link, runStart);
