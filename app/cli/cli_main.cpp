@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli_command.h"
+#include "dbf/disk_file.h"
 
 namespace qm::cli {
 
@@ -56,6 +57,8 @@ void PrintUsage(std::FILE* out) {
 int main(int argc, char** argv) {
   // A core application gives the network layer its event loop; no GUI is linked.
   QCoreApplication app(argc, argv);
+  // Lock retries of the engine let queued events (socket notifications) run meanwhile.
+  qm::dbf::SetMessagePump([] { QCoreApplication::processEvents(); });
   if (argc < 2 || std::string(argv[1]) == "help" || std::string(argv[1]) == "--help") {
     PrintUsage(argc < 2 ? stderr : stdout);
     return argc < 2 ? 1 : 0;

@@ -43,9 +43,14 @@ std::string CsvFor(char process) {
   return csv;
 }
 
-TEST(Concurrency, TwoImportProcessesAppendTenThousandRecordsWithMemos) {
+// Runs the two imports once, checks everything they wrote, and returns how often the
+// writer changes in record order (at least 2 when both really wrote at the same time).
+int RunTwoImportsAndCheck() {
   test::ScratchDir dir;
-  ASSERT_EQ(test::RunCli({"create", "CODE:8", "NAME:30"}, dir.Path()).status, 0);
+  if (test::RunCli({"create", "CODE:8", "NAME:30"}, dir.Path()).status != 0) {
+    ADD_FAILURE() << "create failed";
+    return -1;
+  }
   test::WriteFileBytes(dir.File("a.csv"), CsvFor('A'));
   test::WriteFileBytes(dir.File("b.csv"), CsvFor('B'));
   {
@@ -53,8 +58,9 @@ TEST(Concurrency, TwoImportProcessesAppendTenThousandRecordsWithMemos) {
     test::RunningProcess b({QM_CLI, "import", "b.csv"}, dir.Path());
     const test::ProcessResult ra = a.Wait();
     const test::ProcessResult rb = b.Wait();
-    ASSERT_EQ(ra.status, 0) << ra.err;
-    ASSERT_EQ(rb.status, 0) << rb.err;
+    EXPECT_EQ(ra.status, 0) << ra.err;
+    EXPECT_EQ(rb.status, 0) << rb.err;
+    if (ra.status != 0 || rb.status != 0) return -1;
   }
 
   const std::string bytes = test::ReadFileBytes(dir.File("CATALOG.DBF"));
@@ -66,15 +72,16 @@ TEST(Concurrency, TwoImportProcessesAppendTenThousandRecordsWithMemos) {
   EXPECT_EQ(bytes.back(), '\x1A');
 
   TbrTable table(dir.File("CATALOG.DBF"), kOpenSharedReadOnly);
-  ASSERT_TRUE(table.OpenTable());
-  ASSERT_EQ(table.RecordCount(), 2 * kRowsPerProcess);
+  EXPECT_TRUE(table.OpenTable());
+  EXPECT_EQ(table.RecordCount(), 2 * kRowsPerProcess);
   std::map<char, int> lastRow;
   int switches = 0;  // writer changes in record order: proof that both wrote at once
   char lastWriter = 0;
   std::map<uint32_t, uint32_t> memoBlocks;  // start -> blocks taken
   for (bool ok = table.GoTo(kGoTop); ok; ok = table.GoTo(kGoNext)) {
     const std::string code = table.Text(1);
-    ASSERT_EQ(code.size(), 6u) << "record " << table.RecNo();
+    EXPECT_EQ(code.size(), 6u) << "record " << table.RecNo();
+    if (code.size() != 6u) return -1;
     const int row = std::stoi(code.substr(1));
     switches += lastWriter != 0 && lastWriter != code[0];
     lastWriter = code[0];
@@ -87,12 +94,21 @@ TEST(Concurrency, TwoImportProcessesAppendTenThousandRecordsWithMemos) {
   }
   EXPECT_EQ(lastRow['A'], kRowsPerProcess);
   EXPECT_EQ(lastRow['B'], kRowsPerProcess);
-  EXPECT_GE(switches, 2) << "the two imports did not overlap";
   uint32_t end = 0;
   for (const auto& [start, blocks] : memoBlocks) {
     EXPECT_GE(start, end) << "memos overlap at block " << start;
     end = start + blocks;
   }
+  return switches;
+}
+
+TEST(Concurrency, TwoImportProcessesAppendTenThousandRecordsWithMemos) {
+  // On a loaded machine one import may finish before the other starts; every run is
+  // checked in full, and a few tries make sure at least one really interleaved.
+  int switches = 0;
+  for (int attempt = 0; attempt < 4 && switches < 2 && !HasFailure(); ++attempt)
+    switches = RunTwoImportsAndCheck();
+  EXPECT_GE(switches, 2) << "the two imports never ran at the same time";
 }
 
 }  // namespace
