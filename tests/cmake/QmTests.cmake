@@ -6,11 +6,24 @@ function(qm_add_gtests)
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   file(GLOB utils CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_util.cpp)
   get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  if(utils)
+    # Compiled once per folder, not once per test executable.
+    set(utilLib ${folder}_test_utils)
+    add_library(${utilLib} STATIC ${utils})
+    target_link_libraries(${utilLib} PUBLIC ${ARG_LIBS} GTest::gtest GTest::gmock)
+    target_include_directories(${utilLib} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR})
+    target_compile_definitions(${utilLib} PUBLIC
+      QM_TEST_DATA="${QM_TEST_DATA_DIR}"
+      QM_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+      QM_CLI="${CMAKE_BINARY_DIR}/bin/quillmart-cli")
+    set_target_properties(${utilLib} PROPERTIES AUTOMOC OFF)
+  endif()
   foreach(src ${tests})
     get_filename_component(name ${src} NAME_WE)
     set(target ${folder}_${name})
-    add_executable(${target} ${src} ${utils})
-    target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+    add_executable(${target} ${src})
+    target_link_libraries(${target} PRIVATE ${utilLib} ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
+    set_target_properties(${target} PROPERTIES AUTOMOC OFF)
     target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${PROJECT_SOURCE_DIR})
     target_compile_definitions(${target} PRIVATE
       QM_TEST_DATA="${QM_TEST_DATA_DIR}"
