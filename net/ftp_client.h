@@ -121,6 +121,7 @@ class TCustomFtpClient : public QObject {
   int AcceptFromServer();  // accepted handle, or -1
   void SendAccept();
   void ReceiveAccept();
+  bool AbortRequestedByProgress();
   void SendNextBlock();
   void ReceiveBlock();
   void DataClosed(bool sending, int error);

@@ -146,15 +146,21 @@ void TCustomFtpClient::ReceiveAccept() {
   m_data->Dup(handle);
 }
 
-void TCustomFtpClient::SendNextBlock() {
-  if (!m_localFile.IsOpen()) return;
+// Reports progress before each block; the progress handler may ask to stop the transfer,
+// which closes the data connection.
+bool TCustomFtpClient::AbortRequestedByProgress() {
   bool abort = false;
   TriggerProgress(TransferCount + ResumeAt, abort);
   if (abort) {
     Display("! Abort requested");
     m_data->Close();
-    return;
   }
+  return abort;
+}
+
+void TCustomFtpClient::SendNextBlock() {
+  if (!m_localFile.IsOpen()) return;
+  if (AbortRequestedByProgress()) return;
   char block[kSendBlockSize];
   const int n = m_localFile.Read(block, kSendBlockSize);
   if (n < 0) {
@@ -173,13 +179,7 @@ void TCustomFtpClient::SendNextBlock() {
 }
 
 void TCustomFtpClient::ReceiveBlock() {
-  bool abort = false;
-  TriggerProgress(TransferCount + ResumeAt, abort);
-  if (abort) {
-    Display("! Abort requested");
-    m_data->Close();
-    return;
-  }
+  if (AbortRequestedByProgress()) return;
   char block[kReceiveBlockSize];
   const int n = m_data->Receive(block, kReceiveBlockSize);
   if (n > 0) {
