@@ -25,6 +25,8 @@ QString FileIoError::Message(int errnoValue) {
     case ENOSPC:
     case EDQUOT:
       return QStringLiteral("Disk full");
+    case ELOOP:
+      return QStringLiteral("File is a symbolic link");
     case ENAMETOOLONG:
     case EINVAL:
       return QStringLiteral("Invalid file name");
@@ -37,8 +39,11 @@ FileIoError::FileIoError(int errnoValue, const QString& fileName)
     : std::runtime_error((Message(errnoValue) + QStringLiteral(": ") + fileName).toStdString()) {}
 
 TextFileWriter::TextFileWriter(const QString& path, const QString& displayName) : m_name(displayName) {
+  // Never through a symbolic link: a link named like a page would let a build write
+  // outside the working directory.
   do {
-    m_fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    m_fd = ::open(QFile::encodeName(path).constData(),
+                  O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
   } while (m_fd < 0 && errno == EINTR);
   if (m_fd < 0) throw FileIoError(errno, m_name);
   m_buffer.reserve(kBufferSize);

@@ -178,6 +178,24 @@ TEST_F(BuildLocalTest, KeyNamingAFileOutsideIsRefusedByName) {
   EXPECT_FALSE(QFile::exists(parent.filePath("evil.htm")));
 }
 
+TEST_F(BuildLocalTest, PageThatIsALinkIsNotFollowed) {
+  QTemporaryDir outside;
+  const QString target = outside.filePath("victim.txt");
+  QFile victim(target);
+  ASSERT_TRUE(victim.open(QIODevice::WriteOnly));
+  victim.write("keep me");
+  victim.close();
+  ASSERT_TRUE(QFile::link(target, dir.filePath("B200.htm")));
+  MemoryRecordSource source = HarbourRecords();
+  try {
+    Build(Harbour(), source);
+    FAIL();
+  } catch (const FileIoError& e) {
+    EXPECT_STREQ(e.what(), "File is a symbolic link: B200.htm");
+  }
+  EXPECT_EQ(ReadFile(target), "keep me");
+}
+
 TEST_F(BuildLocalTest, UnwritablePageNamesTheFile) {
   QDir(dir.path()).mkdir("B200.htm");  // a folder where the page should go
   MemoryRecordSource source = HarbourRecords();
