@@ -3,65 +3,39 @@
 // text progress bar runs while the stacked pages are written.
 #include <cstdio>
 #include <memory>
-#include <unistd.h>
 
 #include "app/core/build_local.h"
 #include "app/core/engine_record_source.h"
 #include "app/core/locale_dates.h"
 #include "app/core/index_record_source.h"
 #include "cli_command.h"
+#include "cmd_progress_bar.h"
 
 namespace qm::cli {
 
 namespace {
 
-constexpr int kBarWidth = 40;
-
 class TerminalObserver : public catalog::BuildObserver {
  public:
-  explicit TerminalObserver(std::FILE* out) : m_out(out), m_tty(::isatty(::fileno(out)) != 0) {}
+  explicit TerminalObserver(std::FILE* out) : m_out(out), m_bar(out) {}
 
   void CatalogCreated() override { Line(catalog::kCatalogCreatedMessage); }
-  void PagesStarted(int recordCount) override {
-    m_total = recordCount;
-    m_shownPercent = -1;
-    Draw(0);
-  }
-  void PageWritten(int pagesDone) override { Draw(pagesDone); }
+  void PagesStarted(int recordCount) override { m_bar.Start(recordCount); }
+  void PageWritten(int pagesDone) override { m_bar.Show(pagesDone); }
   void PagesCreated() override {
-    EndBar();
+    m_bar.End();
     Line(catalog::kStackedPagesCreatedMessage);
   }
-  void PagesAborted() override { EndBar(); }
+  void PagesAborted() override { m_bar.End(); }
 
  private:
   void Line(const char* text) {
     std::fprintf(m_out, "%s\n", text);
     std::fflush(m_out);
   }
-  // Redraws only when the percentage changes, so large tables are not slowed
-  // down by the terminal.
-  void Draw(int done) {
-    if (!m_tty) return;
-    const int percent = m_total > 0 ? static_cast<int>(100LL * done / m_total) : 100;
-    if (percent == m_shownPercent) return;
-    m_shownPercent = percent;
-    const int filled = percent * kBarWidth / 100;
-    std::fprintf(m_out, "\r[%.*s%*s] %3d%% %d/%d", filled, "########################################",
-                 kBarWidth - filled, "", percent, done, m_total);
-    std::fflush(m_out);
-    m_barShown = true;
-  }
-  void EndBar() {
-    if (m_barShown) std::fputc('\n', m_out);
-    m_barShown = false;
-  }
 
   std::FILE* m_out;
-  bool m_tty;
-  bool m_barShown = false;
-  int m_total = 0;
-  int m_shownPercent = -1;
+  TerminalProgressBar m_bar;
 };
 
 int Build(const Args& input) {

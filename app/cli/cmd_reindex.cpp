@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "cli_command.h"
+#include "cmd_progress_bar.h"
 #include "index/catalog_index.h"
 
 namespace qm::cli {
@@ -16,6 +17,13 @@ int RunReindex(const Args& args) {
   const std::string path = args.empty() ? "catalog.dbf" : args[0];
   index::TbrIndexTable table(path, dbf::kOpenSharedReadWrite);
   if (!table.OpenTable()) throw CliError(path + " does not open as a table");
+  // The build reports the record count first (code -1, phase 1), then each record read.
+  TerminalProgressBar bar(stdout);
+  table.OnStatus = [&bar](int code, int phase, int32_t value) {
+    if (code == -1 && phase == 1) bar.Start(value);
+    else if (code == 1 && phase == 1) bar.Show(value);
+    else if (code == 0) bar.End();
+  };
   if (!index::RebuildCatalogIndex(table)) throw CliError("CATALOG.NDX was not rebuilt");
   int keys = 0;
   index::TbrNdxTag& tag = *table.CurrentTag();
