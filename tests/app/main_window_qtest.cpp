@@ -14,6 +14,7 @@
 #include <QtTest>
 
 #include "app/core/settings_store.h"
+#include "tests/app/box_answerer.h"
 #include "app/gui/main_window.h"
 #include "app/gui/wallpaper.h"
 
@@ -21,27 +22,7 @@ using qm::gui::TCatMainForm;
 
 namespace {
 
-// Answers every modal box that opens (after recording its text) until stopped.
-class BoxAnswerer : public QObject {
- public:
-  BoxAnswerer() {
-    connect(&m_timer, &QTimer::timeout, this, [this] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (!box) return;
-      texts << box->text();
-      icons << box->icon();
-      busyCursorShown |= QApplication::overrideCursor() != nullptr;
-      box->accept();
-    });
-    m_timer.start(20);
-  }
-  QStringList texts;
-  QList<QMessageBox::Icon> icons;
-  bool busyCursorShown = false;  // a wait cursor over a notice
-
- private:
-  QTimer m_timer;
-};
+using qm::test::BoxAnswerer;
 
 QAction* MenuItem(TCatMainForm& form, const QString& menu, const QString& item) {
   for (QAction* top : form.menuBar()->actions()) {

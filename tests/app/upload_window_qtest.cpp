@@ -10,33 +10,12 @@
 #include <QtTest>
 
 #include "app/core/settings_store.h"
+#include "tests/app/box_answerer.h"
 #include "app/gui/main_window.h"
 #include "app/gui/upload_catalog_ui.h"
 #include "ftp_servers_util.h"
 
-namespace {
-
-// Answers every modal box (after recording its text and icon).
-class BoxAnswerer : public QObject {
- public:
-  BoxAnswerer() {
-    connect(&m_timer, &QTimer::timeout, this, [this] {
-      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-      if (!box) return;
-      texts << box->text();
-      icons << box->icon();
-      box->accept();
-    });
-    m_timer.start(20);
-  }
-  QStringList texts;
-  QList<QMessageBox::Icon> icons;
-
- private:
-  QTimer m_timer;
-};
-
-}  // namespace
+using qm::test::BoxAnswerer;
 
 class UploadWindowTest : public QObject {
   Q_OBJECT
