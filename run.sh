@@ -47,7 +47,7 @@ fi
 
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$root/build/bin/quillmart" ]; then
   echo "Starting Quillmart in $work"
-  exec "$root/build/bin/quillmart"
+  exec "$root/build/bin/quillmart" "$work"
 fi
 
 if "$cli" help | grep -q '^  build'; then

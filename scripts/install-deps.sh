@@ -6,10 +6,12 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev libgtest-dev libgmock-dev
+  # Preview and Help > Contents hand pages to the desktop's browser through xdg-open
+  xdg-utils
   # test peers: independent DBF/NDX readers, a real FTP server, FTP client, SQLite
   python3-dbf python3-dbfread libdbd-xbase-perl python3-pyftpdlib curl sqlite3
-  # windows under Xvfb, screenshots, peak-memory figures
-  xvfb xauth imagemagick fonts-dejavu-core time netbase
+  # windows under Xvfb, screenshots (xdotool drives the menus), peak-memory figures
+  xvfb xauth imagemagick xdotool fonts-dejavu-core time netbase
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #include "app/gui/artwork.h"
 
+#include <QApplication>
 #include <QFont>
 #include <QLinearGradient>
 #include <QPainter>
@@ -30,16 +31,29 @@ void DrawQuill(QPainter& p, const QRectF& box) {
   p.restore();
 }
 
-}  // namespace
+// A pixmap of `size` logical pixels for the given device pixel ratio.
+QPixmap Canvas(QSize size, qreal dpr) {
+  if (dpr <= 0) dpr = qApp ? qApp->devicePixelRatio() : 1.0;
+  QPixmap pix(size * dpr);
+  pix.setDevicePixelRatio(dpr);
+  return pix;
+}
 
-QPixmap BannerImage() {
-  QPixmap pix(500, 40);
-  QPainter p(&pix);
-  p.setRenderHint(QPainter::Antialiasing);
-  QLinearGradient g(0, 0, 500, 0);
+// The ink-blue ground of the banner and the about image, lighter towards `to`.
+void FillInk(QPainter& p, const QRect& rect, QPointF to) {
+  QLinearGradient g(rect.topLeft(), to);
   g.setColorAt(0, kInk);
   g.setColorAt(1, QColor(0x3d, 0x6e, 0x9e));
-  p.fillRect(pix.rect(), g);
+  p.fillRect(rect, g);
+}
+
+}  // namespace
+
+QPixmap BannerImage(qreal dpr) {
+  QPixmap pix = Canvas({500, 40}, dpr);
+  QPainter p(&pix);
+  p.setRenderHint(QPainter::Antialiasing);
+  FillInk(p, QRect(0, 0, 500, 40), {500, 0});
   p.fillRect(QRect(0, 36, 500, 4), kQuill);
   p.setBrush(kPaper);
   p.setPen(Qt::NoPen);
@@ -61,10 +75,10 @@ QPixmap BannerImage() {
   return pix;
 }
 
-QPixmap BackgroundTile() {
-  QPixmap pix(800, 24);
+QPixmap BackgroundTile(qreal dpr) {
+  QPixmap pix = Canvas({800, 24}, dpr);
   QPainter p(&pix);
-  p.fillRect(pix.rect(), kPaper);
+  p.fillRect(QRect(0, 0, 800, 24), kPaper);
   // Faint ruled lines like a ledger page, with a margin rule at the left.
   p.setPen(QColor(0xdd, 0xe4, 0xee));
   p.drawLine(0, 23, 799, 23);
@@ -73,9 +87,22 @@ QPixmap BackgroundTile() {
   return pix;
 }
 
+QPixmap AboutImage(qreal dpr) {
+  QPixmap pix = Canvas({110, 85}, dpr);
+  QPainter p(&pix);
+  p.setRenderHint(QPainter::Antialiasing);
+  FillInk(p, QRect(0, 0, 110, 85), {0, 85});
+  p.setPen(Qt::NoPen);
+  p.setBrush(kPaper);
+  p.drawRoundedRect(QRectF(27, 8, 56, 56), 10, 10);
+  DrawQuill(p, QRectF(31, 10, 50, 50));
+  p.fillRect(QRect(0, 72, 110, 4), kQuill);
+  return pix;
+}
+
 QIcon AppIcon() {
   QIcon icon;
-  for (int size : {16, 32, 48, 64}) {
+  for (int size : {16, 24, 32, 48, 64, 128, 256}) {
     QPixmap pix(size, size);
     pix.fill(Qt::transparent);
     QPainter p(&pix);

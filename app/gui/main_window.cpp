@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QFile>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
@@ -19,9 +20,13 @@
 #include "app/core/build_local.h"
 #include "app/core/catalog_page.h"
 #include "app/core/engine_record_source.h"
+#include "app/gui/about_box.h"
 #include "app/gui/artwork.h"
 #include "app/gui/error_box.h"
+#include "app/gui/setup_form.h"
+#include "app/gui/version.h"
 #include "app/gui/wallpaper.h"
+#include "app/gui/work_folder.h"
 
 namespace qm::gui {
 
@@ -106,9 +111,12 @@ QString HelpPagePath() {
 }
 
 TCatMainForm::TCatMainForm(QWidget* parent) : QMainWindow(parent) {
-  setWindowTitle(QStringLiteral("Quillmart"));
+  UpdateTitle();
   setWindowIcon(AppIcon());
   m_sourceFactory = [] { return std::make_unique<catalog::EngineRecordSource>(); };
+  // The windows of the workflow, created once and hidden until a command shows them.
+  m_setup = new TSetupForm(this);
+  m_about = new TAboutBox(this);
   CreateMenus();
 
   auto* central = new QWidget(this);
@@ -120,7 +128,9 @@ TCatMainForm::TCatMainForm(QWidget* parent) : QMainWindow(parent) {
   setCentralWidget(central);
   CreateStatusBar();
 
-  resize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+  // Smaller than this, the checklist would run into the bottom strip.
+  setMinimumSize(minimumSizeHint());
+  resize(QSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height()).expandedTo(minimumSizeHint()));
   if (const QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
 }
@@ -131,26 +141,38 @@ void TCatMainForm::SetRecordSourceFactory(RecordSourceFactory factory) { m_sourc
 
 void TCatMainForm::CreateMenus() {
   QMenu* file = menuBar()->addMenu(tr("&File"));
-  connect(file->addAction(tr("E&xit")), &QAction::triggered, qApp, &QCoreApplication::quit);
+  connect(file->addAction(tr("&Open Folder...")), &QAction::triggered, this, &TCatMainForm::OpenFolder);
+  file->addSeparator();
+  QAction* exit = file->addAction(tr("E&xit"));
+  exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+  connect(exit, &QAction::triggered, qApp, &QCoreApplication::quit);
 
   QMenu* product = menuBar()->addMenu(tr("&Product"));
   m_catalogAction = product->addAction(tr("&Catalog"));
-  m_catalogAction->setEnabled(false);  // enabled by the product database window
+  // TEMPORARY: the product database window replaces this notice and connects the item itself.
+  connect(m_catalogAction, &QAction::triggered, this,
+          [this] { ShowNotice(this, tr("The product database window is not yet available.")); });
 
   m_setupAction = menuBar()->addAction(tr("&Setup"));
-  m_setupAction->setEnabled(false);  // enabled by the setup dialog
+  connect(m_setupAction, &QAction::triggered, m_setup, &QDialog::exec);
 
   QMenu* build = menuBar()->addMenu(tr("&Build"));
   connect(build->addAction(tr("&Build Local")), &QAction::triggered, this, &TCatMainForm::BuildLocal);
   connect(build->addAction(tr("&Preview")), &QAction::triggered, this, &TCatMainForm::Preview);
   m_uploadAction = build->addAction(tr("&Upload Catalog"));
-  m_uploadAction->setEnabled(false);  // enabled and connected by the upload command
+  m_uploadAction->setEnabled(false);  // enabled and connected by InstallUploadCatalog
 
   QMenu* help = menuBar()->addMenu(tr("&Help"));
-  connect(help->addAction(tr("&Contents")), &QAction::triggered, this, &TCatMainForm::Contents);
+  QAction* contents = help->addAction(tr("&Contents"));
+  contents->setShortcut(QKeySequence(Qt::Key_F1));
+  connect(contents, &QAction::triggered, this, &TCatMainForm::Contents);
   help->addSeparator();
   m_aboutAction = help->addAction(tr("&About"));
-  m_aboutAction->setEnabled(false);  // enabled by the about box
+  connect(m_aboutAction, &QAction::triggered, this, [this] {
+    m_about->show();
+    m_about->raise();
+    m_about->activateWindow();
+  });
 }
 
 QWidget* TCatMainForm::CreateChecklist() {
@@ -179,7 +201,7 @@ QWidget* TCatMainForm::CreateBottomStrip() {
   strip->setFixedHeight(kStripHeight);
   auto* layout = new QHBoxLayout(strip);
   layout->setContentsMargins(4, 0, 6, 0);
-  auto* label = new QLabel(tr("Quillmart 1.1 \u2014 keep, build, preview and publish your catalog"), strip);
+  auto* label = new QLabel(QStringLiteral("Quillmart %1 \u2014 ").arg(QLatin1String(kVersion)) + tr("keep, build, preview and publish your catalog"), strip);
   QFont font(QStringLiteral("Arial"));
   font.setPointSize(7);
   label->setFont(font);
@@ -209,11 +231,33 @@ void TCatMainForm::BuildLocal() {
 }
 
 void TCatMainForm::Preview() {
-  // Nothing is reported when there is no page yet or no browser.
-  QDesktopServices::openUrl(
-      QUrl::fromLocalFile(QDir::current().absoluteFilePath(QString::fromLatin1(catalog::kCatalogPageName))));
+  // Before the first build the browser is left to say that the page is missing.
+  OpenInBrowser(QDir::current().absoluteFilePath(QString::fromLatin1(catalog::kCatalogPageName)));
 }
 
-void TCatMainForm::Contents() { QDesktopServices::openUrl(QUrl::fromLocalFile(HelpPagePath())); }
+void TCatMainForm::Contents() { OpenInBrowser(HelpPagePath()); }
+
+void TCatMainForm::OpenInBrowser(const QString& path) {
+  if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+    ShowApplicationError(this, tr("No web browser could be started to open %1.\n"
+                                  "Install one, and xdg-utils, to view the pages.")
+                                   .arg(QDir::toNativeSeparators(path)));
+}
+
+void TCatMainForm::OpenFolder() {
+  const QString folder = QFileDialog::getExistingDirectory(this, tr("Open Folder"), QDir::currentPath());
+  if (folder.isEmpty()) return;
+  emit WorkFolderChanged();
+  try {
+    EnterWorkFolder(folder);
+  } catch (const std::exception& e) {
+    ShowApplicationError(this, QString::fromUtf8(e.what()));
+  }
+  UpdateTitle();
+}
+
+void TCatMainForm::UpdateTitle() {
+  setWindowTitle(QStringLiteral("Quillmart - ") + QDir::toNativeSeparators(QDir::currentPath()));
+}
 
 }  // namespace qm::gui

@@ -2,10 +2,13 @@
 // The main window: the workflow as a menu, a checklist over the wallpaper,
 // a status bar with the progress bar of long jobs, and the Build Local command.
 //
-// Menu: &File > E&xit; &Product > &Catalog; &Setup; &Build > &Build Local,
-// &Preview, &Upload Catalog; &Help > &Contents, &About. Items whose windows do
-// not exist yet stay disabled; the window that provides one enables its item
-// and connects it (Upload Catalog: UploadCatalogAction() and ProgressBar()).
+// Menu: &File > &Open Folder..., E&xit (Ctrl+Q); &Product > &Catalog; &Setup;
+// &Build > &Build Local, &Preview, &Upload Catalog; &Help > &Contents (F1),
+// &About. The window creates the setup dialog (with its colour picker and
+// help window) and the about box; Upload Catalog is connected by
+// InstallUploadCatalog (UploadCatalogAction() and ProgressBar()).
+//
+// The title names the catalog folder the program works in (work_folder.h).
 
 #include <QMainWindow>
 
@@ -19,6 +22,9 @@ class QCheckBox;
 class QProgressBar;
 
 namespace qm::gui {
+
+class TAboutBox;
+class TSetupForm;
 
 class TCatMainForm : public QMainWindow {
   Q_OBJECT
@@ -37,6 +43,8 @@ class TCatMainForm : public QMainWindow {
   QAction* SetupAction() const { return m_setupAction; }
   QAction* UploadCatalogAction() const { return m_uploadAction; }
   QAction* AboutAction() const { return m_aboutAction; }
+  TSetupForm* SetupForm() const { return m_setup; }
+  TAboutBox* AboutBox() const { return m_about; }
   // 150 x 10 over the left end of the status bar; hidden between long jobs.
   QProgressBar* ProgressBar() const { return m_progress; }
 
@@ -44,8 +52,17 @@ class TCatMainForm : public QMainWindow {
   void BuildLocal();
   void Preview();
   void Contents();
+  void OpenFolder();
+  // Shows the working folder in the title.
+  void UpdateTitle();
+
+ signals:
+  // The working folder changed: whoever holds a table of the old one closes it.
+  void WorkFolderChanged();
 
  private:
+  // Opens a page in the browser; the error box says so when none started.
+  void OpenInBrowser(const QString& path);
   void CreateMenus();
   QWidget* CreateChecklist();
   QWidget* CreateBottomStrip();
@@ -57,6 +74,8 @@ class TCatMainForm : public QMainWindow {
   QAction* m_uploadAction = nullptr;
   QAction* m_aboutAction = nullptr;
   QProgressBar* m_progress = nullptr;
+  TSetupForm* m_setup = nullptr;
+  TAboutBox* m_about = nullptr;
 };
 
 // The help page Contents opens: help.htm of the working directory when there

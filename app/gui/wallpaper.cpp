@@ -13,16 +13,18 @@ void TWallpaper::SetWallpaper(const QPixmap& picture) {
 
 void TWallpaper::paintEvent(QPaintEvent* event) {
   QFrame::paintEvent(event);
-  if (m_picture.width() <= 0 || m_picture.height() <= 0) return;
+  // Tiles are laid out in logical pixels; a picture drawn for 2x stays sharp.
+  const QSize tile = m_picture.deviceIndependentSize().toSize();
+  if (tile.width() <= 0 || tile.height() <= 0) return;
   const int border = frameWidth();
   const QRect inner = rect().adjusted(border, border, -border, -border);
   QPainter p(this);
   p.setClipRect(inner);
-  const int columns = (width() - 2 * border) / m_picture.width();
-  const int rows = (height() - 2 * border) / m_picture.height();
+  const int columns = (width() - 2 * border) / tile.width();
+  const int rows = (height() - 2 * border) / tile.height();
   for (int c = 0; c <= columns; ++c)
     for (int r = 0; r <= rows; ++r)
-      p.drawPixmap(inner.left() + c * m_picture.width(), inner.top() + r * m_picture.height(), m_picture);
+      p.drawPixmap(inner.left() + c * tile.width(), inner.top() + r * tile.height(), m_picture);
 }
 
 }  // namespace qm::gui

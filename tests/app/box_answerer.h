@@ -1,6 +1,8 @@
 #pragma once
 // For window tests: answers every modal message box that opens, after recording its
-// text and icon, until destroyed; also notes a wait cursor shown over a notice.
+// text, caption and icon, until destroyed; also notes a wait cursor shown over a notice.
+// `answer` picks the button to click when the box has it (else the box is accepted).
+#include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
@@ -9,18 +11,22 @@ namespace qm::test {
 
 class BoxAnswerer : public QObject {
  public:
-  BoxAnswerer() {
+  explicit BoxAnswerer(QMessageBox::StandardButton answer = QMessageBox::NoButton) : answer(answer) {
     connect(&m_timer, &QTimer::timeout, this, [this] {
       auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
       if (!box) return;
       texts << box->text();
+      captions << box->windowTitle();
       icons << box->icon();
       busyCursorShown |= QApplication::overrideCursor() != nullptr;
-      box->accept();
+      if (QAbstractButton* button = box->button(this->answer)) button->click();
+      else box->accept();
     });
     m_timer.start(20);
   }
+  QMessageBox::StandardButton answer;
   QStringList texts;
+  QStringList captions;
   QList<QMessageBox::Icon> icons;
   bool busyCursorShown = false;
 

@@ -1,10 +1,11 @@
-// Drives the main window offscreen: Build Local from the menu, the error box,
-// Preview and Contents, and the items that stay disabled for now.
+// Drives the main window offscreen: the menu and its keys, Build Local, the
+// error box, Preview and Contents, the catalog folder and the start arguments.
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QFile>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
@@ -15,8 +16,12 @@
 
 #include "app/core/settings_store.h"
 #include "tests/app/box_answerer.h"
+#include "app/gui/about_box.h"
 #include "app/gui/main_window.h"
+#include "app/gui/setup_form.h"
+#include "app/gui/upload_catalog_ui.h"
 #include "app/gui/wallpaper.h"
+#include "app/gui/work_folder.h"
 
 using qm::gui::TCatMainForm;
 
@@ -60,23 +65,46 @@ class MainWindowTest : public QObject {
     QDir::setCurrent(m_workDir->path());
   }
 
-  void MenuCaptionsAndDisabledItems() {
+  void EveryMenuItemEnabledWithItsKeys() {
     TCatMainForm form;
-    QCOMPARE(form.windowTitle(), QStringLiteral("Quillmart"));
+    qm::gui::InstallUploadCatalog(form);
+    QCOMPARE(form.windowTitle(), "Quillmart - " + QDir::toNativeSeparators(QDir::currentPath()));
     QStringList tops;
     for (QAction* a : form.menuBar()->actions()) tops << a->text();
     QCOMPARE(tops, QStringList({"&File", "&Product", "&Setup", "&Build", "&Help"}));
-    QVERIFY(MenuItem(form, "&File", "E&xit")->isEnabled());
-    QVERIFY(MenuItem(form, "&Build", "&Build Local")->isEnabled());
-    QVERIFY(MenuItem(form, "&Build", "&Preview")->isEnabled());
-    QVERIFY(MenuItem(form, "&Help", "&Contents")->isEnabled());
-    QVERIFY(!MenuItem(form, "&Build", "&Upload Catalog")->isEnabled());
-    QVERIFY(!MenuItem(form, "&Product", "&Catalog")->isEnabled());
-    QVERIFY(!MenuItem(form, "&Setup", "")->isEnabled());
-    QVERIFY(!MenuItem(form, "&Help", "&About")->isEnabled());
+    QStringList items;
+    for (QAction* top : form.menuBar()->actions()) {
+      QVERIFY(top->isEnabled());
+      if (!top->menu()) continue;
+      for (QAction* a : top->menu()->actions()) {
+        QVERIFY2(a->isEnabled(), qPrintable(a->text()));
+        if (!a->isSeparator()) items << a->text();
+      }
+    }
+    QCOMPARE(items, QStringList({"&Open Folder...", "E&xit", "&Catalog", "&Build Local", "&Preview",
+                                 "&Upload Catalog", "&Contents", "&About"}));
+    QCOMPARE(MenuItem(form, "&File", "E&xit")->shortcut(), QKeySequence("Ctrl+Q"));
+    QCOMPARE(MenuItem(form, "&Help", "&Contents")->shortcut(), QKeySequence("F1"));
     QVERIFY(!form.ProgressBar()->isVisible());
-    QCOMPARE(form.findChildren<QCheckBox*>().size(), 5);
-    for (QCheckBox* box : form.findChildren<QCheckBox*>()) QVERIFY(box->isChecked());
+    QCOMPARE(form.findChildren<QCheckBox*>().size(), 5 + 1);  // the checklist and the setup's "Yes"
+    QVERIFY(form.minimumWidth() >= 500 && form.minimumHeight() > 200);
+  }
+
+  // Setup is modal and loads on show; About is not modal and keeps its place.
+  void SetupAndAboutFromTheMenu() {
+    qm::catalog::SettingsStore().WriteString("Company Info", "Name", "Shop");
+    TCatMainForm form;
+    form.show();
+    bool sawSetup = false;
+    QTimer::singleShot(50, &form, [&] {
+      auto* setup = qobject_cast<qm::gui::TSetupForm*>(QApplication::activeModalWidget());
+      sawSetup = setup && setup->findChild<QLineEdit*>("Name")->text() == "Shop";
+      if (setup) setup->reject();
+    });
+    MenuItem(form, "&Setup", "")->trigger();
+    QVERIFY(sawSetup);
+    MenuItem(form, "&Help", "&About")->trigger();
+    QVERIFY(form.AboutBox()->isVisible() && !form.AboutBox()->isModal());
   }
 
   void BuildLocalWritesPagesAndShowsBothNotices() {
@@ -130,6 +158,44 @@ class MainWindowTest : public QObject {
     QCOMPARE(opened[0].toLocalFile(), WorkFile("catalog.htm"));
     QCOMPARE(opened[1].toLocalFile(), QCoreApplication::applicationDirPath() + "/help.htm");
     QCOMPARE(opened[2].toLocalFile(), WorkFile("help.htm"));
+  }
+
+  // Offscreen there is no desktop to hand pages to: the error box says so.
+  void PreviewWithoutABrowserIsReported() {
+    TCatMainForm form;
+    BoxAnswerer answers;
+    MenuItem(form, "&Build", "&Preview")->trigger();
+    QCOMPARE(answers.texts.size(), 1);
+    QVERIFY2(answers.texts[0].startsWith("No web browser could be started to open ") &&
+                 answers.texts[0].contains("catalog.htm"),
+             qPrintable(answers.texts[0]));
+    QCOMPARE(answers.icons.value(0), QMessageBox::Critical);
+  }
+
+  void WorkFolderIsEnteredAndRemembered() {
+    QCOMPARE(qm::gui::RememberedWorkFolder(), QString());
+    QTemporaryDir shop;
+    qm::gui::EnterWorkFolder(shop.path());
+    QCOMPARE(QDir::currentPath(), QDir(shop.path()).canonicalPath());
+    QCOMPARE(QDir(qm::gui::RememberedWorkFolder()).canonicalPath(), QDir(shop.path()).canonicalPath());
+    TCatMainForm form;
+    QVERIFY(form.windowTitle().endsWith(QDir::toNativeSeparators(QDir::currentPath())));
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, qm::gui::EnterWorkFolder(shop.filePath("missing")));
+    QCOMPARE(QDir::currentPath(), QDir(shop.path()).canonicalPath());
+    QDir::setCurrent(m_workDir->path());
+    // A remembered folder that is gone is not offered again.
+    QVERIFY(QDir(shop.path()).removeRecursively());
+    QCOMPARE(qm::gui::RememberedWorkFolder(), QString());
+  }
+
+  void StartArguments() {
+    using Action = qm::gui::StartOptions::Action;
+    QCOMPARE(qm::gui::ParseStartArguments({}).action, Action::Run);
+    QCOMPARE(qm::gui::ParseStartArguments({"/shop"}).folder, QStringLiteral("/shop"));
+    QCOMPARE(qm::gui::ParseStartArguments({"/shop", "--version"}).action, Action::ShowVersion);
+    QCOMPARE(qm::gui::ParseStartArguments({"--help"}).action, Action::ShowHelp);
+    QCOMPARE(qm::gui::ParseStartArguments({"--colour"}).error, QStringLiteral("Unknown option: --colour"));
+    QCOMPARE(qm::gui::ParseStartArguments({"a", "b"}).action, Action::Fail);
   }
 
   // A 1-pixel frame and a 10 x 10 tile on a 35 x 22 panel: tiles start at

@@ -1,0 +1,149 @@
+#include "app/gui/setup_form.h"
+
+#include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QScopeGuard>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include "app/core/settings_store.h"
+#include "app/gui/color_picker.h"
+#include "app/gui/database_help.h"
+#include "app/gui/error_box.h"
+
+namespace qm::gui {
+
+namespace {
+
+using catalog::SettingsStore;
+namespace settings = catalog::settings;
+
+// Multi-line texts are stored with CR LF line breaks, as typed on the
+// original platform; the memo controls use bare LF.
+QString StoredText(const QWidget* control) {
+  if (const auto* memo = qobject_cast<const QPlainTextEdit*>(control))
+    return memo->toPlainText().replace(u'\n', QStringLiteral("\r\n"));
+  return static_cast<const QLineEdit*>(control)->text();
+}
+
+void ShowStoredText(QWidget* control, QString text) {
+  if (auto* memo = qobject_cast<QPlainTextEdit*>(control))
+    memo->setPlainText(text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+  else
+    static_cast<QLineEdit*>(control)->setText(text);
+}
+
+QString FieldIdent(int k) { return QStringLiteral("Field%1").arg(k + 1); }
+
+}  // namespace
+
+int ColumnCountOf(const std::array<QString, kNewFieldRows>& headings) {
+  for (int k = kNewFieldRows; k > 0; --k)
+    if (!headings[k - 1].isEmpty()) return k;
+  return 0;
+}
+
+TSetupForm::TSetupForm(QWidget* parent) : QDialog(parent) {
+  setWindowTitle(QStringLiteral("Quillmart Setup"));
+  m_tabs = new QTabWidget(this);
+  m_tabs->setTabPosition(QTabWidget::South);
+  m_tabs->addTab(CreateCompanyTab(), tr("Company Info"));
+  m_tabs->addTab(CreateWebPageTab(), tr("Web Page Setup"));
+  m_tabs->addTab(CreateTableTab(), tr("Table Setup"));
+  m_tabs->addTab(CreateSiteTab(), tr("Site Setup"));
+  m_tabs->addTab(CreateDatabaseTab(), tr("Database Setup"));
+  m_tabs->addTab(CreateStackedTab(), tr("Stacked Pages"));
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(m_tabs, 1);
+  layout->addWidget(CreateButtons());
+  // The picker and the help window belong to this dialog: the help window
+  // stays usable beside it while it is modal.
+  m_picker = new TColorPickerForm(this);
+  m_help = new THelpForm(this);
+  // A fixed border at the size the layout needs (499 x 328 at the usual font).
+  setFixedSize(QSize(499, 328).expandedTo(sizeHint()));
+}
+
+void TSetupForm::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  try {
+    LoadSettings();
+  } catch (const std::exception& e) {
+    ShowApplicationError(this, QString::fromUtf8(e.what()));
+  }
+}
+
+void TSetupForm::LoadSettings() {
+  const SettingsStore store;
+  m_loading = true;
+  const auto loaded = qScopeGuard([this] { m_loading = false; });
+  for (const Binding& b : m_bindings)
+    ShowStoredText(b.control, store.ReadString(QLatin1String(b.section), QLatin1String(b.ident), {}));
+  for (int k = 0; k < kNewFieldRows; ++k)
+    m_headings[k]->setText(store.ReadString(QLatin1String(settings::kDatabase), FieldIdent(k), {}));
+  m_useStacked->setChecked(
+      store.ReadBool(QLatin1String(settings::kStackedPages), QLatin1String(settings::kUseStackedPages), true));
+  ShowStoredText(m_stackedText,
+                 store.ReadString(QLatin1String(settings::kStackedPages), QLatin1String(settings::kStackedText), {}));
+  // A default text is only useful with stacked pages, so having one turns them on.
+  if (!m_stackedText->toPlainText().isEmpty()) m_useStacked->setChecked(true);
+  m_stackedText->setEnabled(m_useStacked->isChecked());
+}
+
+void TSetupForm::SaveSettings() {
+  SettingsStore store;
+  for (const Binding& b : m_bindings)
+    store.WriteString(QLatin1String(b.section), QLatin1String(b.ident), StoredText(b.control));
+  const QString stacked = QLatin1String(settings::kStackedPages);
+  store.WriteString(stacked, QLatin1String(settings::kStackedText), StoredText(m_stackedText));
+  store.WriteBool(stacked, QLatin1String(settings::kUseStackedPages), m_useStacked->isChecked());
+  std::array<QString, kNewFieldRows> headings;
+  const QString database = QLatin1String(settings::kDatabase);
+  for (int k = 0; k < kNewFieldRows; ++k) {
+    headings[k] = m_headings[k]->text();
+    store.WriteString(database, FieldIdent(k), headings[k]);
+  }
+  store.WriteInteger(database, QLatin1String(settings::kColumns), ColumnCountOf(headings));
+}
+
+void TSetupForm::Save() {
+  try {
+    SaveSettings();
+    accept();
+  } catch (const std::exception& e) {
+    // The dialog stays open with the user's edits; what was written stays written.
+    ShowApplicationError(this, QString::fromUtf8(e.what()));
+  }
+}
+
+void TSetupForm::PickColor(QLineEdit* edit) {
+  m_picker->exec();
+  // The picker leaves its colour's name on the clipboard; closed without a
+  // choice, whatever the clipboard holds is taken, as a paste would.
+  const QString text = QGuiApplication::clipboard()->text();
+  edit->setText(text.section(QRegularExpression(QStringLiteral("[\r\n]")), 0, 0));
+}
+
+bool TSetupForm::AskOverwrite() {
+  QMessageBox box(QMessageBox::Warning, tr("Warning"), QString::fromLatin1(kOverwriteQuestion),
+                  QMessageBox::Ok | QMessageBox::Cancel, this);
+  return box.exec() == QMessageBox::Ok;
+}
+
+void TSetupForm::CreateNewDatabase() {
+  std::array<NewFieldRow, kNewFieldRows> rows;
+  for (int k = 0; k < kNewFieldRows; ++k) rows[k] = {m_names[k]->text(), m_widths[k]->text()};
+  try {
+    if (CreateNewCatalogTable(rows, [this] { return AskOverwrite(); }, [this] { emit ProductTableMustClose(); }))
+      ShowNotice(this, QString::fromLatin1(kNewTableCreatedMessage));
+  } catch (const std::exception& e) {
+    ShowApplicationError(this, QString::fromUtf8(e.what()));
+  }
+}
+
+}  // namespace qm::gui

@@ -1,0 +1,248 @@
+// The setup dialog offscreen: what it loads on every show, what "Save Setup"
+// writes (the column count from the last heading), Cancel, the colour buttons
+// and Create New Database with its overwrite question, checked with dbfread.
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include "app/core/settings_store.h"
+#include "app/gui/color_picker.h"
+#include "app/gui/database_help.h"
+#include "app/gui/setup_form.h"
+#include "tests/app/box_answerer.h"
+
+using qm::catalog::SettingsStore;
+using qm::gui::TSetupForm;
+using qm::test::BoxAnswerer;
+
+namespace {
+
+QPushButton* Button(QWidget* root, const QString& text, int nth = 0) {
+  for (QPushButton* b : root->findChildren<QPushButton*>())
+    if (b->text() == text && nth-- == 0) return b;
+  return nullptr;
+}
+
+QLineEdit* Edit(QWidget* root, const QString& name) { return root->findChild<QLineEdit*>(name); }
+
+QByteArray FileBytes(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+// The table's fields as dbfread sees them ("NAME:C:8,..."), then its record count.
+QString DbfreadSummary(const QString& path) {
+  QProcess p;
+  p.start("/usr/bin/python3", {"-c",
+                               "import sys, dbfread\n"
+                               "t = dbfread.DBF(sys.argv[1], load=True)\n"
+                               "print(','.join('%s:%s:%d' % (f.name, f.type, f.length) for f in t.fields), len(t.records))",
+                               path});
+  p.waitForFinished(30000);
+  return QString::fromUtf8(p.readAllStandardOutput()).trimmed() + QString::fromUtf8(p.readAllStandardError());
+}
+
+}  // namespace
+
+class SetupFormTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void init() {
+    m_work = std::make_unique<QTemporaryDir>();
+    m_config = std::make_unique<QTemporaryDir>();
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config->path()));
+    QDir::setCurrent(m_work->path());
+  }
+
+  void FirstShowOnAnEmptyStore() {
+    TSetupForm form;
+    QCOMPARE(form.windowTitle(), QStringLiteral("Quillmart Setup"));
+    QStringList tabs;
+    for (int i = 0; i < form.Tabs()->count(); ++i) tabs << form.Tabs()->tabText(i);
+    QCOMPARE(tabs, QStringList({"Company Info", "Web Page Setup", "Table Setup", "Site Setup", "Database Setup",
+                                "Stacked Pages"}));
+    form.show();
+    for (QLineEdit* e : form.findChildren<QLineEdit*>())
+      if (!e->objectName().startsWith("width") && !e->objectName().startsWith("dbfname") && e->isEnabled())
+        QVERIFY2(e->text().isEmpty(), qPrintable(e->objectName()));
+    auto* yes = form.findChild<QCheckBox*>("usestackedpages");
+    auto* memo = form.findChild<QPlainTextEdit*>("stacked text");
+    QVERIFY(yes->isChecked() && memo->isEnabled() && memo->toPlainText().isEmpty());
+    yes->setChecked(false);
+    QVERIFY(!memo->isEnabled());
+    QCOMPARE(Edit(&form, "dbfname1")->text(), QStringLiteral("keyname"));
+    QCOMPARE(Edit(&form, "width1")->text(), QStringLiteral("8"));
+    QVERIFY(!Edit(&form, "dbfname1")->isEnabled() && !Edit(&form, "pagecolor")->isEnabled());
+    QCOMPARE(Edit(&form, "dbfname2")->maxLength(), 8);
+    QCOMPARE(Button(&form, "Create New Database")->toolTip(), QStringLiteral("**WARNING** will overwrite existing database"));
+  }
+
+  // Every value goes to its section and ident and comes back on the next show;
+  // headings 1 and 3 give three columns, no heading none.
+  void SaveAndLoadRoundTrip() {
+    {
+      TSetupForm form;
+      form.show();
+      for (const char* name : {"Name", "Address", "City", "Prov", "Pcode", "Tel", "Email", "pagetitle",
+                               "pageheading", "remote address", "user name", "remote directory",
+                               "remote password", "pagecolor", "tablecellbkcolor"})
+        Edit(&form, name)->setText(QString("v-") + name);
+      form.findChild<QPlainTextEdit*>("pageparagraph")->setPlainText("First line\nsecond line");
+      Edit(&form, "Field1")->setText("Code");
+      Edit(&form, "Field3")->setText("Price");
+      form.findChild<QCheckBox*>("usestackedpages")->setChecked(false);
+      Button(&form, "Save Setup")->click();
+      QVERIFY(!form.isVisible());
+    }
+    {
+      const SettingsStore store;
+      QCOMPARE(store.ReadString("Company Info", "Pcode", "-"), QStringLiteral("v-Pcode"));
+      QCOMPARE(store.ReadString("Site Setup", "remote password", "-"), QStringLiteral("v-remote password"));
+      QCOMPARE(store.ReadString("Table Setup", "tablecellbkcolor", "-"), QStringLiteral("v-tablecellbkcolor"));
+      QCOMPARE(store.ReadString("Web Page Setup", "pageparagraph", "-"), QStringLiteral("First line\r\nsecond line"));
+      for (const char* empty : {"Field2", "Field4", "Field5"}) {
+        QVERIFY(store.ValueExists("Database", empty));
+        QCOMPARE(store.ReadString("Database", empty, "-"), QString());
+      }
+      QCOMPARE(store.ReadInteger("Database", "Columns", -1), 3);
+      QCOMPARE(store.ReadString("Stacked Pages", "usestackedpages", "-"), QStringLiteral("0"));
+    }
+    TSetupForm again;
+    again.show();
+    QCOMPARE(Edit(&again, "remote directory")->text(), QStringLiteral("v-remote directory"));
+    QCOMPARE(Edit(&again, "Field3")->text(), QStringLiteral("Price"));
+    QCOMPARE(again.findChild<QPlainTextEdit*>("pageparagraph")->toPlainText(), QStringLiteral("First line\nsecond line"));
+    QVERIFY(!again.findChild<QCheckBox*>("usestackedpages")->isChecked());
+    for (const char* heading : {"Field1", "Field3"}) Edit(&again, heading)->clear();
+    again.findChild<QPlainTextEdit*>("stacked text")->setPlainText("Call us.");
+    Button(&again, "Save Setup")->click();
+    const SettingsStore store;
+    QCOMPARE(store.ReadInteger("Database", "Columns", -1), 0);
+    // Stored "off" with a default text: the next show has stacked pages on.
+    QCOMPARE(store.ReadString("Stacked Pages", "usestackedpages", "-"), QStringLiteral("0"));
+    again.show();
+    QVERIFY(again.findChild<QCheckBox*>("usestackedpages")->isChecked());
+  }
+
+  void CancelDiscardsEdits() {
+    SettingsStore().WriteString("Company Info", "Name", "Stored Shop");
+    TSetupForm form;
+    form.show();
+    Edit(&form, "Name")->setText("Unsaved");
+    Edit(&form, "Field2")->setText("Unsaved heading");
+    Button(&form, "Cancel")->click();
+    QVERIFY(!form.isVisible());
+    QCOMPARE(SettingsStore().ReadString("Company Info", "Name", "-"), QStringLiteral("Stored Shop"));
+    QVERIFY(!SettingsStore().ValueExists("Database", "Field2"));
+    form.show();
+    QCOMPARE(Edit(&form, "Name")->text(), QStringLiteral("Stored Shop"));
+    QCOMPARE(Edit(&form, "Field2")->text(), QString());
+  }
+
+  // A colour button shows the picker; its choice replaces the edit's text.
+  // Closed without a choice, the edit takes whatever the clipboard holds.
+  void ColourButtonsTakeThePickersChoice() {
+    TSetupForm form;
+    form.show();
+    qm::gui::TColorGrid* grid = form.ColorPicker()->Grid();
+    QTimer::singleShot(50, grid, [grid] { QTest::mouseClick(grid, Qt::LeftButton, {}, grid->CellRect(10).center()); });
+    Button(&form, "Page Color")->click();
+    QCOMPARE(Edit(&form, "pagecolor")->text(), QStringLiteral("Lime"));
+    QApplication::clipboard()->setText("Teal");
+    QTimer::singleShot(50, form.ColorPicker(), [&] { form.ColorPicker()->close(); });
+    Button(&form, "Bkgrnd Color", 1)->click();  // the table cells' background
+    QCOMPARE(Edit(&form, "tablecellbkcolor")->text(), QStringLiteral("Teal"));
+    QCOMPARE(Edit(&form, "pagecolor")->text(), QStringLiteral("Lime"));
+  }
+
+  // Cancel keeps the old table, memo file and index byte for byte; OK makes
+  // a new empty table that dbfread reads, and drops the old index.
+  void CreateNewDatabaseAnsweredCancelThenOk() {
+    QVERIFY(QFile::copy(QM_TEST_DATA "/catalog/catalog.dbf", Work("catalog.dbf")));
+    QVERIFY(QFile::copy(QM_TEST_DATA "/catalog/catalog.dbt", Work("CATALOG.DBT")));
+    QFile ndx(Work("CATALOG.NDX"));
+    QVERIFY(ndx.open(QIODevice::WriteOnly) && ndx.write(QByteArray(1024, '\x01')) == 1024);
+    ndx.close();
+    const QByteArray dbf = FileBytes(Work("catalog.dbf")), dbt = FileBytes(Work("CATALOG.DBT"));
+    TSetupForm form;
+    QSignalSpy released(&form, &TSetupForm::ProductTableMustClose);
+    form.show();
+    Edit(&form, "dbfname2")->setText("item");
+    Edit(&form, "width2")->setText("30");
+    Edit(&form, "dbfname3")->setText("price");
+    Edit(&form, "width3")->setText("10");
+    {
+      BoxAnswerer answers(QMessageBox::Cancel);
+      Button(&form, "Create New Database")->click();
+      QCOMPARE(answers.texts, QStringList({"Table exists.  Do you want to overwrite?"}));
+      QCOMPARE(answers.captions, QStringList({"Warning"}));
+    }
+    QCOMPARE(released.count(), 0);
+    QCOMPARE(FileBytes(Work("catalog.dbf")), dbf);
+    QCOMPARE(FileBytes(Work("CATALOG.DBT")), dbt);
+    QCOMPARE(FileBytes(Work("CATALOG.NDX")), QByteArray(1024, '\x01'));
+    {
+      BoxAnswerer answers(QMessageBox::Ok);
+      Button(&form, "Create New Database")->click();
+      QCOMPARE(answers.texts, QStringList({"Table exists.  Do you want to overwrite?", "catalog.dbf has been created"}));
+    }
+    QCOMPARE(released.count(), 1);
+    QVERIFY(!QFile::exists(Work("CATALOG.NDX")));
+    QCOMPARE(DbfreadSummary(Work("catalog.dbf")), QStringLiteral("KEYNAME:C:8,ITEM:C:30,PRICE:C:10,SNOTES:M:10 0"));
+  }
+
+  // A list the table cannot be made from is refused before anything is asked or touched.
+  void CreateNewDatabaseRefusesABadList() {
+    TSetupForm form;
+    form.show();
+    Edit(&form, "dbfname2")->setText("item");
+    Edit(&form, "width2")->setText("300");
+    BoxAnswerer answers(QMessageBox::Ok);
+    Button(&form, "Create New Database")->click();
+    Edit(&form, "width2")->setText("30");
+    Edit(&form, "dbfname3")->setText("ITEM");
+    Edit(&form, "width3")->setText("5");
+    Button(&form, "Create New Database")->click();
+    QCOMPARE(answers.texts.size(), 2);
+    QVERIFY2(answers.texts[0].startsWith("Field list is invalid") && answers.texts[0].contains("\"item\"") &&
+                 answers.texts[0].contains("300"),
+             qPrintable(answers.texts[0]));
+    QVERIFY2(answers.texts[1].startsWith("Field list is invalid") && answers.texts[1].contains("ITEM"),
+             qPrintable(answers.texts[1]));
+    QVERIFY(QDir(m_work->path()).isEmpty());
+  }
+
+  void HelpWindowStaysBesideTheDialog() {
+    TSetupForm form;
+    form.show();
+    Button(&form, "&Help")->click();
+    QVERIFY(form.HelpForm()->isVisible() && !form.HelpForm()->isModal());
+    QCOMPARE(form.HelpForm()->windowTitle(), QStringLiteral("Help on Database Creation"));
+    QCOMPARE(form.HelpForm()->Memo()->document()->blockCount(), 61);
+    QCOMPARE(qm::gui::DatabaseHelpLines().at(20), QStringLiteral("   This can contain a number not to exceed \"255\". "));
+  }
+
+ private:
+  QString Work(const QString& name) const { return m_work->filePath(name); }
+  std::unique_ptr<QTemporaryDir> m_work;
+  std::unique_ptr<QTemporaryDir> m_config;
+};
+
+int main(int argc, char** argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Quillmart");
+  SetupFormTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "setup_form_qtest.moc"
