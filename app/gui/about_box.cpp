@@ -101,7 +101,7 @@ TAboutBox::TAboutBox(QWidget* parent, const MemoryStatus& status, const QLocale&
   layout->addLayout(figures);
   layout->addStretch(1);
   layout->addWidget(ok, 0, Qt::AlignHCenter);
-  setFixedSize(QSize(372, 243).expandedTo(sizeHint()));
+  setFixedSize(QSize(372, 243).expandedTo(minimumSizeHint()));
 }
 
 }  // namespace qm::gui

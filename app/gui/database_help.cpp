@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QVBoxLayout>
 
 namespace qm::gui {
@@ -85,7 +86,6 @@ QStringList DatabaseHelpLines() {
 THelpForm::THelpForm(QWidget* parent) : QWidget(parent, Qt::Window), m_memo(new QPlainTextEdit(this)) {
   setWindowTitle(QStringLiteral("Help on Database Creation"));
   m_memo->setReadOnly(true);
-  m_memo->setLineWrapMode(QPlainTextEdit::NoWrap);
   m_memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   m_memo->setStyleSheet(QStringLiteral("QPlainTextEdit { background: white; color: black; }"));
   QFont arial(QStringLiteral("Arial"));
@@ -95,6 +95,8 @@ THelpForm::THelpForm(QWidget* parent) : QWidget(parent, Qt::Window), m_memo(new 
 
   auto* ok = new QPushButton(tr("OK"), this);
   connect(ok, &QPushButton::clicked, this, &QWidget::hide);
+  // Escape closes it too, as it closes the dialogs beside it.
+  connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::hide);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
   buttons->addWidget(ok);

@@ -52,6 +52,7 @@ TSetupForm::TSetupForm(QWidget* parent) : QDialog(parent) {
   setWindowTitle(QStringLiteral("Quillmart Setup"));
   m_tabs = new QTabWidget(this);
   m_tabs->setTabPosition(QTabWidget::South);
+  m_tabs->setUsesScrollButtons(false);  // all six tabs in view: the dialog grows to hold them
   m_tabs->addTab(CreateCompanyTab(), tr("Company Info"));
   m_tabs->addTab(CreateWebPageTab(), tr("Web Page Setup"));
   m_tabs->addTab(CreateTableTab(), tr("Table Setup"));
@@ -66,7 +67,7 @@ TSetupForm::TSetupForm(QWidget* parent) : QDialog(parent) {
   m_picker = new TColorPickerForm(this);
   m_help = new THelpForm(this);
   // A fixed border at the size the layout needs (499 x 328 at the usual font).
-  setFixedSize(QSize(499, 328).expandedTo(sizeHint()));
+  setFixedSize(QSize(499, 328).expandedTo(minimumSizeHint()));
 }
 
 void TSetupForm::showEvent(QShowEvent* event) {
