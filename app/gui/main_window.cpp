@@ -149,9 +149,9 @@ void TCatMainForm::CreateMenus() {
 
   QMenu* product = menuBar()->addMenu(tr("&Product"));
   m_catalogAction = product->addAction(tr("&Catalog"));
-  // TEMPORARY: the product database window replaces this notice and connects the item itself.
-  connect(m_catalogAction, &QAction::triggered, this,
-          [this] { ShowNotice(this, tr("The product database window is not yet available.")); });
+  // TEMPORARY: InstallCatalogWindow replaces this notice with the product database window.
+  m_catalogNotice = connect(m_catalogAction, &QAction::triggered, this,
+                            [this] { ShowNotice(this, tr("The product database window is not yet available.")); });
 
   m_setupAction = menuBar()->addAction(tr("&Setup"));
   connect(m_setupAction, &QAction::triggered, m_setup, &QDialog::exec);
@@ -168,11 +168,12 @@ void TCatMainForm::CreateMenus() {
   connect(contents, &QAction::triggered, this, &TCatMainForm::Contents);
   help->addSeparator();
   m_aboutAction = help->addAction(tr("&About"));
-  connect(m_aboutAction, &QAction::triggered, this, [this] {
-    m_about->show();
-    m_about->raise();
-    m_about->activateWindow();
-  });
+  connect(m_aboutAction, &QAction::triggered, m_about, [this] { ShowWindowInFront(m_about); });
+}
+
+void TCatMainForm::InstallCatalogWindow(QWidget* window) {
+  disconnect(m_catalogNotice);
+  connect(m_catalogAction, &QAction::triggered, window, [window] { ShowWindowInFront(window); });
 }
 
 QWidget* TCatMainForm::CreateChecklist() {

@@ -6,7 +6,8 @@
 // &Build > &Build Local, &Preview, &Upload Catalog; &Help > &Contents (F1),
 // &About. The window creates the setup dialog (with its colour picker and
 // help window) and the about box; Upload Catalog is connected by
-// InstallUploadCatalog (UploadCatalogAction() and ProgressBar()).
+// InstallUploadCatalog (UploadCatalogAction() and ProgressBar()), Catalog by
+// InstallCatalogWindow.
 //
 // The title names the catalog folder the program works in (work_folder.h).
 
@@ -40,6 +41,9 @@ class TCatMainForm : public QMainWindow {
   void SetRecordSourceFactory(RecordSourceFactory factory);
 
   QAction* CatalogAction() const { return m_catalogAction; }
+  // Product > Catalog shows `window` (not modal; an open one comes to the
+  // front) instead of the temporary "not yet available" notice.
+  void InstallCatalogWindow(QWidget* window);
   QAction* SetupAction() const { return m_setupAction; }
   QAction* UploadCatalogAction() const { return m_uploadAction; }
   QAction* AboutAction() const { return m_aboutAction; }
@@ -70,6 +74,7 @@ class TCatMainForm : public QMainWindow {
 
   RecordSourceFactory m_sourceFactory;
   QAction* m_catalogAction = nullptr;
+  QMetaObject::Connection m_catalogNotice;  // TEMPORARY, until the product window is installed
   QAction* m_setupAction = nullptr;
   QAction* m_uploadAction = nullptr;
   QAction* m_aboutAction = nullptr;

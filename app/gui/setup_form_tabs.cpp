@@ -14,6 +14,7 @@
 
 #include "app/core/settings_store.h"
 #include "app/gui/database_help.h"
+#include "app/gui/error_box.h"
 #include "app/gui/setup_form.h"
 
 namespace qm::gui {
@@ -207,11 +208,7 @@ QWidget* TSetupForm::CreateDatabaseTab() {
   bottom->addWidget(tableName);
   auto* help = new QPushButton(style()->standardIcon(QStyle::SP_DialogHelpButton), tr("&Help"), page);
   help->setToolTip(tr("Information on Creating a Database"));
-  connect(help, &QPushButton::clicked, this, [this] {
-    m_help->show();
-    m_help->raise();
-    m_help->activateWindow();
-  });
+  connect(help, &QPushButton::clicked, this, [this] { ShowWindowInFront(m_help); });
   bottom->addWidget(help);
   auto* create = new QPushButton(tr("Create New Database"), page);
   create->setToolTip(tr("**WARNING** will overwrite existing database"));

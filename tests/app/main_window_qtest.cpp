@@ -17,6 +17,7 @@
 #include "app/core/settings_store.h"
 #include "tests/app/box_answerer.h"
 #include "app/gui/about_box.h"
+#include "app/gui/artwork.h"
 #include "app/gui/main_window.h"
 #include "app/gui/setup_form.h"
 #include "app/gui/upload_catalog_ui.h"
@@ -105,6 +106,22 @@ class MainWindowTest : public QObject {
     QVERIFY(sawSetup);
     MenuItem(form, "&Help", "&About")->trigger();
     QVERIFY(form.AboutBox()->isVisible() && !form.AboutBox()->isModal());
+  }
+
+  // Until the product window is installed, Product > Catalog says it is not there yet.
+  void CatalogShowsTheInstalledWindow() {
+    TCatMainForm form;
+    {
+      BoxAnswerer answers;
+      MenuItem(form, "&Product", "&Catalog")->trigger();
+      QCOMPARE(answers.texts, QStringList({"The product database window is not yet available."}));
+    }
+    QWidget products;
+    form.InstallCatalogWindow(&products);
+    BoxAnswerer answers;
+    MenuItem(form, "&Product", "&Catalog")->trigger();
+    QVERIFY(products.isVisible());
+    QVERIFY(answers.texts.isEmpty());
   }
 
   void BuildLocalWritesPagesAndShowsBothNotices() {
@@ -217,6 +234,16 @@ class MainWindowTest : public QObject {
     QCOMPARE(shot.pixelColor(34, 11), QColor(Qt::black));  // the frame, not a tile
     QCOMPARE(shot.pixelColor(31, 21), QColor(Qt::black));
     QVERIFY(shot.pixelColor(0, 0) != QColor(Qt::red));
+    // A tile drawn for 2x has twice the pixels and is laid out at its logical size.
+    QPixmap sharp(20, 20);
+    sharp.fill(Qt::green);
+    QPainter(&sharp).fillRect(0, 0, 2, 2, Qt::red);
+    sharp.setDevicePixelRatio(2);
+    panel.SetWallpaper(sharp);
+    const QImage again = panel.grab().toImage();
+    for (int x : {1, 11, 21, 31}) QCOMPARE(again.pixelColor(x, 11), QColor(Qt::red));
+    QCOMPARE(qm::gui::BannerImage(2).size(), QSize(1000, 80));
+    QCOMPARE(qm::gui::BannerImage(2).deviceIndependentSize(), QSizeF(500, 40));
   }
 
  private:

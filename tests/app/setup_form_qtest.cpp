@@ -86,6 +86,25 @@ class SetupFormTest : public QObject {
     QCOMPARE(Button(&form, "Create New Database")->toolTip(), QStringLiteral("**WARNING** will overwrite existing database"));
   }
 
+  // Typing stops at 255 characters as stored, a line break counting two (CR LF);
+  // a longer paragraph written by another program is shown and saved whole.
+  void ParagraphHoldsAtMost255Characters() {
+    TSetupForm form;
+    form.show();
+    auto* memo = form.findChild<QPlainTextEdit*>("pageparagraph");
+    QTest::keyClicks(memo, QString(250, 'a'));
+    QTest::keyClick(memo, Qt::Key_Return);
+    QTest::keyClicks(memo, "bcdef");
+    QCOMPARE(memo->toPlainText(), QString(250, 'a') + "\nbcd");
+    const QString longer = QString(300, 'x');
+    SettingsStore().WriteString("Web Page Setup", "pageparagraph", longer);
+    form.hide();
+    form.show();
+    QCOMPARE(memo->toPlainText(), longer);
+    Button(&form, "Save Setup")->click();
+    QCOMPARE(SettingsStore().ReadString("Web Page Setup", "pageparagraph", {}), longer);
+  }
+
   // Every value goes to its section and ident and comes back on the next show;
   // headings 1 and 3 give three columns, no heading none.
   void SaveAndLoadRoundTrip() {
