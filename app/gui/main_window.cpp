@@ -248,13 +248,14 @@ void TCatMainForm::OpenInBrowser(const QString& path) {
 void TCatMainForm::OpenFolder() {
   const QString folder = QFileDialog::getExistingDirectory(this, tr("Open Folder"), QDir::currentPath());
   if (folder.isEmpty()) return;
-  emit WorkFolderChanged();
+  const QString before = QDir::currentPath();
   try {
     EnterWorkFolder(folder);
   } catch (const std::exception& e) {
     ShowApplicationError(this, QString::fromUtf8(e.what()));
   }
   UpdateTitle();
+  if (QDir::currentPath() != before) emit WorkFolderChanged();
 }
 
 void TCatMainForm::UpdateTitle() {

@@ -61,7 +61,8 @@ class TCatMainForm : public QMainWindow {
   void UpdateTitle();
 
  signals:
-  // The working folder changed: whoever holds a table of the old one closes it.
+  // The working folder changed: whoever holds a table of the old one closes it
+  // (table objects keep the paths they were opened with).
   void WorkFolderChanged();
 
  private:

@@ -5,6 +5,8 @@
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QFile>
+#include <QFileDialog>
+#include <QSignalSpy>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -203,6 +205,24 @@ class MainWindowTest : public QObject {
     // A remembered folder that is gone is not offered again.
     QVERIFY(QDir(shop.path()).removeRecursively());
     QCOMPARE(qm::gui::RememberedWorkFolder(), QString());
+  }
+
+  void OpenFolderSwitchesTheWorkingFolder() {
+    QTemporaryDir shop;
+    TCatMainForm form;
+    QSignalSpy changed(&form, &TCatMainForm::WorkFolderChanged);
+    QTimer::singleShot(100, &form, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (!dialog) return;
+      dialog->setDirectory(shop.path());
+      QMetaObject::invokeMethod(dialog, "accept");
+    });
+    MenuItem(form, "&File", "&Open Folder...")->trigger();
+    QCOMPARE(QDir::currentPath(), QDir(shop.path()).canonicalPath());
+    QCOMPARE(changed.count(), 1);
+    QVERIFY(form.windowTitle().endsWith(QDir::toNativeSeparators(QDir::currentPath())));
+    QCOMPARE(QDir(qm::gui::RememberedWorkFolder()).canonicalPath(), QDir(shop.path()).canonicalPath());
+    QDir::setCurrent(m_workDir->path());
   }
 
   void StartArguments() {
