@@ -199,7 +199,7 @@ QWidget* TCatMainForm::CreateChecklist() {
 
 QWidget* TCatMainForm::CreateBottomStrip() {
   auto* strip = new QWidget(this);
-  strip->setFixedHeight(kStripHeight);
+  strip->setMinimumHeight(kStripHeight);  // grows with a larger font
   auto* layout = new QHBoxLayout(strip);
   layout->setContentsMargins(4, 0, 6, 0);
   auto* label = new QLabel(QStringLiteral("Quillmart %1 \u2014 ").arg(QLatin1String(kVersion)) + tr("keep, build, preview and publish your catalog"), strip);

@@ -42,9 +42,13 @@ void CheckRow(const NewFieldRow& row) {
                .arg(row.width));
 }
 
+// Blanks typed around a name or a width are not part of it.
+NewFieldRow Trimmed(const NewFieldRow& row) { return {row.name.trimmed(), row.width.trimmed()}; }
+
 std::vector<dbf::TbrFieldDef> CheckedFields(const std::array<NewFieldRow, kNewFieldRows>& rows) {
   for (const NewFieldRow& row : rows)
-    if (!row.name.isEmpty()) CheckRow(row);
+    if (!Trimmed(row).name.isEmpty()) CheckRow(Trimmed(row));
+  // Every line parses now; what the list check can still find is a name given twice.
   const std::vector<std::string> lines = NewFieldLines(rows);
   std::vector<dbf::TbrFieldDef> defs;
   std::size_t bad = 0;
@@ -59,8 +63,10 @@ std::vector<dbf::TbrFieldDef> CheckedFields(const std::array<NewFieldRow, kNewFi
 
 std::vector<std::string> NewFieldLines(const std::array<NewFieldRow, kNewFieldRows>& rows) {
   std::vector<std::string> lines;
-  for (const NewFieldRow& row : rows)
+  for (const NewFieldRow& typed : rows) {
+    const NewFieldRow row = Trimmed(typed);
     if (!row.name.isEmpty()) lines.push_back((row.name + ";C;" + row.width + ";0").toStdString());
+  }
   lines.push_back(kMemoFieldLine);
   return lines;
 }

@@ -40,7 +40,8 @@ class NewTableError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// The field specification lines, in row order, the memo line last.
+// The field specification lines, in row order, the memo line last (blanks
+// around a name or width dropped; rows without a name skipped).
 std::vector<std::string> NewFieldLines(const std::array<NewFieldRow, kNewFieldRows>& rows);
 
 // Runs the steps above in the current directory. Returns false when the user

@@ -197,8 +197,9 @@ class SetupFormTest : public QObject {
     form.show();
     Edit(&form, "dbfname2")->setText("item");
     Edit(&form, "width2")->setText("30");
-    Edit(&form, "dbfname3")->setText("price");
-    Edit(&form, "width3")->setText("10");
+    Edit(&form, "dbfname3")->setText("price ");
+    Edit(&form, "width3")->setText(" 10");
+    Edit(&form, "width4")->setText("12");  // no name: the row is left out
     {
       BoxAnswerer answers(QMessageBox::Cancel);
       Button(&form, "Create New Database")->click();
@@ -221,6 +222,9 @@ class SetupFormTest : public QObject {
 
   // A list the table cannot be made from is refused before anything is asked or touched.
   void CreateNewDatabaseRefusesABadList() {
+    const std::vector<std::string> lines =
+        qm::gui::NewFieldLines({{{"keyname", "8"}, {"item", "30"}, {"price", "10"}, {"", "5"}, {"", ""}}});
+    QCOMPARE(lines, std::vector<std::string>({"keyname;C;8;0", "item;C;30;0", "price;C;10;0", "Snotes;M;10;0"}));
     TSetupForm form;
     form.show();
     Edit(&form, "dbfname2")->setText("item");
