@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
+#include <QProcess>
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -233,6 +234,25 @@ class MainWindowTest : public QObject {
     QCOMPARE(qm::gui::ParseStartArguments({"--help"}).action, Action::ShowHelp);
     QCOMPARE(qm::gui::ParseStartArguments({"--colour"}).error, QStringLiteral("Unknown option: --colour"));
     QCOMPARE(qm::gui::ParseStartArguments({"a", "b"}).action, Action::Fail);
+    // The program answers these two without any display; options and folders
+    // are checked once Qt has taken its own options.
+    QProcess program;
+    QProcessEnvironment noDisplay = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) noDisplay.remove(name);
+    program.setProcessEnvironment(noDisplay);
+    const auto run = [&program](const QStringList& args) {
+      program.start(QM_QUILLMART, args);
+      program.waitForFinished(30000);
+      return QString::fromLocal8Bit(program.readAllStandardOutput() + program.readAllStandardError());
+    };
+    QCOMPARE(run({"--version"}), QStringLiteral("quillmart " QM_VERSION "\n"));
+    QCOMPARE(program.exitCode(), 0);
+    QVERIFY(run({"--help"}).startsWith("usage: quillmart [FOLDER]\n"));
+    program.setProcessEnvironment(QProcessEnvironment::systemEnvironment());  // offscreen
+    QVERIFY(run({"--frobnicate"}).contains("quillmart: Unknown option: --frobnicate\n"));
+    QCOMPARE(program.exitCode(), 2);
+    QVERIFY(run({WorkFile("missing")}).contains("quillmart: no such folder: " + WorkFile("missing")));
+    QCOMPARE(program.exitCode(), 2);
   }
 
   // A 1-pixel frame and a 10 x 10 tile on a 35 x 22 panel: tiles start at
