@@ -19,6 +19,7 @@
 
 class QBoxLayout;
 class QCheckBox;
+class QGridLayout;
 class QGroupBox;
 class QLineEdit;
 class QPlainTextEdit;
@@ -77,6 +78,7 @@ class TSetupForm : public QDialog {
   QWidget* CreateTableTab();
   QWidget* CreateSiteTab();
   QWidget* CreateDatabaseTab();
+  QGridLayout* CreateFieldRows(QWidget* page);
   QWidget* CreateStackedTab();
   QWidget* CreateButtons();
 

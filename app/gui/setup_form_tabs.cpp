@@ -169,37 +169,7 @@ QWidget* TSetupForm::CreateDatabaseTab() {
   keyNote->addStretch(1);
   layout->addLayout(keyNote);
 
-  auto* grid = new QGridLayout;
-  grid->addWidget(Label(tr("Table Headings"), page), 0, 1);
-  grid->addWidget(Label(tr("Field Widths"), page), 0, 2);
-  grid->addWidget(Label(tr("DBF Field Names"), page), 0, 3);
-  for (int k = 0; k < kNewFieldRows; ++k) {
-    grid->addWidget(StyledLabel(tr(kRowCaptions[k]), page, false, k == 0 ? kMaroon : QColor()), k + 1, 0);
-    m_headings[k] = new QLineEdit(page);
-    m_headings[k]->setObjectName(QStringLiteral("Field%1").arg(k + 1));
-    m_widths[k] = new QLineEdit(page);
-    m_widths[k]->setObjectName(QStringLiteral("width%1").arg(k + 1));
-    m_names[k] = new QLineEdit(page);
-    m_names[k]->setObjectName(QStringLiteral("dbfname%1").arg(k + 1));
-    if (k == 0) {
-      // The key field is always there, eight characters wide.
-      m_widths[k]->setText(QStringLiteral("8"));
-      m_names[k]->setText(QStringLiteral("keyname"));
-      m_names[k]->setMaxLength(10);
-      m_widths[k]->setEnabled(false);
-      m_names[k]->setEnabled(false);
-    } else if (k < kNewFieldRows - 1) {
-      m_names[k]->setMaxLength(8);
-    }
-    const int narrow = m_widths[k]->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 12;
-    m_widths[k]->setMaximumWidth(narrow);
-    grid->addWidget(m_headings[k], k + 1, 1);
-    grid->addWidget(m_widths[k], k + 1, 2);
-    grid->addWidget(m_names[k], k + 1, 3);
-  }
-  grid->setColumnStretch(1, 3);
-  grid->setColumnStretch(3, 2);
-  layout->addLayout(grid);
+  layout->addLayout(CreateFieldRows(page));
 
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(Label(tr("Database Name"), page));
@@ -217,6 +187,36 @@ QWidget* TSetupForm::CreateDatabaseTab() {
   layout->addLayout(bottom);
   layout->addStretch(1);
   return page;
+}
+
+QGridLayout* TSetupForm::CreateFieldRows(QWidget* page) {
+  auto* grid = new QGridLayout;
+  grid->addWidget(Label(tr("Table Headings"), page), 0, 1);
+  grid->addWidget(Label(tr("Field Widths"), page), 0, 2);
+  grid->addWidget(Label(tr("DBF Field Names"), page), 0, 3);
+  for (int k = 0; k < kNewFieldRows; ++k) {
+    grid->addWidget(StyledLabel(tr(kRowCaptions[k]), page, false, k == 0 ? kMaroon : QColor()), k + 1, 0);
+    m_headings[k] = new QLineEdit(page);
+    m_headings[k]->setObjectName(QStringLiteral("Field%1").arg(k + 1));
+    m_widths[k] = new QLineEdit(page);
+    m_widths[k]->setObjectName(QStringLiteral("width%1").arg(k + 1));
+    m_widths[k]->setMaximumWidth(m_widths[k]->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 12);
+    m_names[k] = new QLineEdit(page);
+    m_names[k]->setObjectName(QStringLiteral("dbfname%1").arg(k + 1));
+    if (k > 0 && k < kNewFieldRows - 1) m_names[k]->setMaxLength(8);
+    grid->addWidget(m_headings[k], k + 1, 1);
+    grid->addWidget(m_widths[k], k + 1, 2);
+    grid->addWidget(m_names[k], k + 1, 3);
+  }
+  // The key field is always there, eight characters wide.
+  m_widths[0]->setText(QStringLiteral("8"));
+  m_names[0]->setText(QStringLiteral("keyname"));
+  m_names[0]->setMaxLength(10);
+  m_widths[0]->setEnabled(false);
+  m_names[0]->setEnabled(false);
+  grid->setColumnStretch(1, 3);
+  grid->setColumnStretch(3, 2);
+  return grid;
 }
 
 QWidget* TSetupForm::CreateStackedTab() {
