@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QScopeGuard>
+#include <QShowEvent>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -72,6 +73,8 @@ TSetupForm::TSetupForm(QWidget* parent) : QDialog(parent) {
 
 void TSetupForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
+  // A window brought back from the task bar keeps the user's edits.
+  if (event->spontaneous()) return;
   try {
     LoadSettings();
   } catch (const std::exception& e) {
