@@ -216,6 +216,38 @@ class TbrTable : public TbrDiskFile {
   bool HeaderLock();
   bool HeaderUnlock();
 
+  // Scope guards for the locks above: what was taken is released however the
+  // scope ends. Release() reports a failed release on the normal path; the
+  // destructor releases quietly and keeps LastCode() (an error is in flight).
+  class HeaderLockScope {
+   public:
+    explicit HeaderLockScope(TbrTable& table) : m_table(table), m_held(table.HeaderLock()) {}
+    ~HeaderLockScope();
+    HeaderLockScope(const HeaderLockScope&) = delete;
+    HeaderLockScope& operator=(const HeaderLockScope&) = delete;
+    bool Held() const { return m_held; }
+    bool Release();
+
+   private:
+    TbrTable& m_table;
+    bool m_held;
+  };
+  // For one counted lock (record, append, file): Taken() after it succeeded.
+  class LockScope {
+   public:
+    explicit LockScope(TbrTable& table) : m_table(table) {}
+    ~LockScope();
+    LockScope(const LockScope&) = delete;
+    LockScope& operator=(const LockScope&) = delete;
+    void Taken() { m_held = true; }
+    void Keep() { m_held = false; }  // the lock outlives the scope
+    bool Release();
+
+   private:
+    TbrTable& m_table;
+    bool m_held = false;
+  };
+
   // ---- settings ----
   void SetTableLockingProtocol(int protocol);  // also for the memo file
   void SetUserNumber(int32_t user) { m_userNumber = user; }
@@ -234,7 +266,10 @@ class TbrTable : public TbrDiskFile {
   std::vector<uint8_t>& FieldChanged() { return m_fieldChanged; }
 
   // Re-reads the 32 header bytes and the count from the file size (only with
-  // active locking and no file lock).
+  // active locking and no file lock). A table whose file was replaced since it
+  // was opened (another program renamed a new file into its place), or whose
+  // version, header length or record length changed, is refused with 1001/1204
+  // and a text saying so: writing the old layout on would damage the new table.
   bool RefreshHeader();
 
  protected:
@@ -249,13 +284,17 @@ class TbrTable : public TbrDiskFile {
   bool HeaderUpdate(bool mayDefer);
   void SetState(TbrTableState state) { m_state = state; }
   void SetRecNo(int32_t recNo) { m_recNo = recNo; }
-  // Reports code/subcode with a built text through Error() (unless suppressed).
-  void ReportText(int32_t code, int32_t subCode, const char* text);
 
  private:
   bool ReadHeaderAndFields(int32_t& code, std::string& detail);
+  bool VisualFoxMemoWithoutFlag() const;
   bool ParseDescriptors(const std::vector<uint8_t>& area, std::string& detail);
   bool WriteImage(int64_t offset, uint32_t length);
+  bool AppendImage(int64_t offset);
+  bool ReportChanged(const char* what);
+  void DropCachedImages();
+  std::vector<uint32_t> MemoBlocksOnDisk(int32_t recordNo);
+  void FreeReplacedMemos(const std::vector<uint32_t>& before);
   bool LockHelper(TbrLockRegion region);
   int32_t NumberFieldFor(std::string_view name, const char* acceptedTypes);
   bool IsVisualFoxBinary(const TbrField& field) const;
@@ -275,6 +314,7 @@ class TbrTable : public TbrDiskFile {
   uint8_t m_keptFlags = 0;
   uint32_t m_changeStamp = 0;
   int32_t m_recordCount = 0;
+  int64_t m_fileSize = 0;  // at the last refresh
   std::vector<TbrField> m_fields;
   int32_t m_recNo = 0;
   std::vector<char> m_ownImage;  // record length + 1, last byte 0x1A
