@@ -18,23 +18,6 @@ namespace {
 
 constexpr int kRetryPeriodSeconds = 2;
 
-struct ProtocolValues {
-  uint32_t recordLockBase;
-  uint32_t topOffset;
-  uint32_t fileLockLength;
-};
-
-ProtocolValues ValuesOf(TbrLokProtocol protocol) {
-  switch (protocol) {
-    case TbrLokProtocol::DB4Lock:
-      return {0x40000000u, 0xEFFFFFFFu, 0xB0000000u};
-    case TbrLokProtocol::ClipLock:
-      return {1000000000u, 1000000000u, 1000000000u};
-    default:
-      return {0x40000000u, 0x7FFFFFFEu, 0x3FFFFFFFu};
-  }
-}
-
 // Every object with an open handle, guarded by EngineMutex().
 std::vector<TbrDiskFile*>& OpenFiles() {
   static std::vector<TbrDiskFile*> files;
@@ -80,11 +63,8 @@ int32_t WithRetry(Attempt attempt, Retryable retryable) {
   return result;
 }
 
-// Open-mode lock bytes, beyond every 32-bit protocol region: shared opens
-// read-lock kPresenceByte; only the whole-file lock of an exclusive open
-// covers kExclusiveByte.
-constexpr off_t kPresenceByte = 0x100000000LL;
-constexpr off_t kExclusiveByte = 0x100000001LL;
+constexpr off_t kPresenceByte = static_cast<off_t>(kOpenPresenceOffset);
+constexpr off_t kExclusiveByte = static_cast<off_t>(kOpenExclusiveOffset);
 constexpr off_t kToEndOfFile = 0;  // fcntl length 0: up to any size
 
 int SetOfdLock(int fd, short type, off_t start, off_t length) {
@@ -144,40 +124,6 @@ std::string FindIgnoringCase(const std::string& dir, const std::string& name) {
 }
 
 }  // namespace
-
-TbrLockRegion RecordLockRegion(TbrLokProtocol protocol, uint32_t headerLength,
-                               uint32_t recordLength, int32_t recordNo, bool indexAttached) {
-  const auto r = static_cast<uint32_t>(recordNo);
-  switch (protocol) {
-    case TbrLokProtocol::DB4Lock:
-      return {0xEFFFFFFEu - r, 1};
-    case TbrLokProtocol::ClipLock:
-      return {1000000000u + r, 1};
-    default:
-      if (indexAttached) return {0x7FFFFFFEu - r, 1};
-      return {0x40000000u + headerLength + (r - 1) * recordLength, 1};
-  }
-}
-
-TbrLockRegion AppendLockRegion(TbrLokProtocol protocol) {
-  return {ValuesOf(protocol).topOffset, 1};
-}
-
-TbrLockRegion FileLockRegion(TbrLokProtocol protocol) {
-  const ProtocolValues values = ValuesOf(protocol);
-  return {values.recordLockBase, values.fileLockLength};
-}
-
-TbrLockRegion MemoLockRegion(TbrLokProtocol protocol) {
-  switch (protocol) {
-    case TbrLokProtocol::DB4Lock:
-      return {0xEFFFFFFEu, 2};
-    case TbrLokProtocol::ClipLock:
-      return {1000000000u, 1};
-    default:
-      return {0x7FFFFFFDu, 1};
-  }
-}
 
 std::recursive_mutex& EngineMutex() {
   static std::recursive_mutex mutex;

@@ -33,6 +33,7 @@
 #include <string>
 
 #include "dbf/errors.h"
+#include "dbf/lock_regions.h"
 
 namespace qm::dbf {
 
@@ -43,26 +44,6 @@ constexpr uint8_t kOpenExclusiveReadWrite = 18;  // exclusive, read-write
 constexpr uint8_t kOpenExclusiveReadOnly = 16;   // exclusive, read only
 constexpr uint8_t kOpenCreate = 2;               // read-write, no sharing bits: no locking
 
-enum class TbrLokProtocol : uint8_t { Default = 0, DB4Lock = 1, ClipLock = 2, FoxLock = 3 };
-
-// A lock region: unsigned 32-bit offset and length, as other programs use them.
-struct TbrLockRegion {
-  uint32_t offset;
-  uint32_t length;
-  bool operator==(const TbrLockRegion&) const = default;
-};
-
-constexpr uint32_t kWholeFileLength = 0xFFFFFFFFu;
-
-// The regions of each protocol. H header length, R record length, r record number.
-TbrLockRegion RecordLockRegion(TbrLokProtocol protocol, uint32_t headerLength,
-                               uint32_t recordLength, int32_t recordNo, bool indexAttached);
-TbrLockRegion AppendLockRegion(TbrLokProtocol protocol);
-TbrLockRegion FileLockRegion(TbrLokProtocol protocol);
-TbrLockRegion MemoLockRegion(TbrLokProtocol protocol);
-constexpr TbrLockRegion kHeaderLockRegion{0, 32};
-constexpr TbrLockRegion kWholeFileLockRegion{0, kWholeFileLength};
-constexpr TbrLockRegion kProbeLockRegion{0, 1};
 
 // The process-wide engine mutex; recursive because an open probes a lock.
 std::recursive_mutex& EngineMutex();

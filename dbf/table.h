@@ -194,8 +194,15 @@ class TbrTable : public TbrDiskFile {
   uint32_t ReadMemo(int32_t n, char* buffer, uint32_t capacity);
   std::string MemoText(int32_t n);
   std::string MemoText(std::string_view name);
+  // Why text cannot be the memo of field n, or empty when it can: a dBASE III
+  // memo ends at its first 0x1A, so a text holding one would come back cut.
+  // WriteMemo refuses such a text with 1004/6102 and this message; callers
+  // that check whole imports first can ask here.
+  std::string MemoTextRefusal(int32_t n, std::string_view text) const;
   // Writes the memo and stores its block number in the field of the current
-  // image (the record itself is written by AppendRecord/ReplaceRecord).
+  // image (the record itself is written by AppendRecord/ReplaceRecord). With
+  // locking active it holds the header lock meanwhile: a memo written while
+  // another program holds it would be left behind by the record's refused write.
   bool WriteMemo(int32_t n, std::string_view text);
   bool WriteMemo(std::string_view name, std::string_view text);
   // The memo file object, opened on first use; null when the table has no

@@ -71,15 +71,13 @@ bool TbrTable::WriteMemo(int32_t n, std::string_view text) {
   if (!IsMemoType(Field(n).type)) return false;
   const int32_t oldBlock = MemoBlock(n);
   if (text.empty() && oldBlock == 0) return true;
-  TbrMemoFile* memo = MemoFile();
-  if (memo == nullptr) return false;
-  if (memo->Layout() == memo::MemoLayout::DBase3 &&
-      text.find(static_cast<char>(memo::kDb3Terminator)) != std::string_view::npos) {
-    const std::string message = "Memo text for " + TableName() + "->" + Field(n).name +
-                                " holds the byte 0x1A, which ends a dBASE III memo";
-    ReportText(code::kFieldType, subcode::kMemoWrite, message.c_str());
+  const std::string refusal = MemoTextRefusal(n, text);
+  if (!refusal.empty()) {
+    ReportText(code::kFieldType, subcode::kMemoWrite, refusal.c_str());
     return false;
   }
+  TbrMemoFile* memo = MemoFile();
+  if (memo == nullptr) return false;
   // The record's write needs the header lock: a memo written while another
   // program holds it would be left behind by the refused write.
   HeaderLockScope header(*this);
@@ -97,6 +95,14 @@ bool TbrTable::WriteMemo(int32_t n, std::string_view text) {
     return true;
   }
   return PutNumber(n, static_cast<double>(*block));
+}
+
+std::string TbrTable::MemoTextRefusal(int32_t n, std::string_view text) const {
+  if (m_version != layout::kVersionDb3Memo ||
+      text.find(static_cast<char>(memo::kDb3Terminator)) == std::string_view::npos)
+    return {};
+  return "Memo text for " + TableName() + "->" + Field(n).name +
+         " holds the byte 0x1A, which ends a dBASE III memo";
 }
 
 // dBASE IV memos give their blocks back to the free chain, but only once the
