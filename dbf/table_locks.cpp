@@ -78,7 +78,7 @@ bool TbrTable::UnlockTable() {
 bool TbrTable::HeaderLock() {
   // Under the whole-file lock the header is covered already, and unlocking
   // (0,32) afterwards would cut that range out of it.
-  if (!LockingActive() || m_fileLocked || WholeFileLocked()) return true;
+  if (!LockingActive() || m_fileLocked || WholeFileLocked() || !IsOpen()) return true;
   if (m_headerLockCount == 0) {
     const int32_t result = OsLockRegion(kHeaderLockRegion, true);
     if (result >= 2) {
