@@ -96,7 +96,8 @@ class TbrTable : public TbrDiskFile {
   // 0 returns false. Codes below -5, or n > count + 1: error 1002/1207.
   // Past the last record: EOF, false, current record unchanged. Prior from
   // record 1: BOF, false. Empty table: BOF and EOF, false. Deleted records
-  // are not skipped here (derived objects do that).
+  // are not skipped here (derived objects do that). Going to the record it
+  // stands on (kGoSame, or its number) reads the file, never read-ahead.
   virtual bool GoTo(int32_t recordNo);
   int32_t RecordCount() const { return m_recordCount; }
   int32_t RecNo() const { return m_recNo; }
@@ -119,10 +120,13 @@ class TbrTable : public TbrDiskFile {
   // event 0.
   virtual void BlankRecord();
   // Writes the image as a new last record followed by 0x1A and rewrites the
-  // header at once (count, date, stamp, user), all under the header lock.
+  // header at once (count, date, stamp, user), all under the header lock. A
+  // write that fails part way (disk full) is cut off again before it is reported.
   virtual bool AppendRecord();
   // Rewrites record n from the image (no 0x1A, size unchanged) and the
-  // header; n outside 1..count appends instead (through AppendRecord()).
+  // header; n outside 1..count appends instead (through AppendRecord()). The
+  // count is refreshed and the record written under the header lock; dBASE IV
+  // memo blocks the record no longer uses are freed after it is written.
   virtual bool ReplaceRecord(int32_t recordNo);
   bool MarkDeleted();  // '*' into byte 0, rewrite the current record
   bool Recall();       // ' ' into byte 0, rewrite the current record
@@ -211,7 +215,8 @@ class TbrTable : public TbrDiskFile {
 
   // ---- locks (table level, counted) ----
   // Without active locking these succeed without a lock. A refusal is
-  // reported with subcode 1112. Each success raises the lock count.
+  // reported with subcode 1112. Each success raises the lock count and drops
+  // what was read ahead.
   bool LockRecord();  // current record's region of the protocol
   bool LockAppend();
   bool LockFile();  // implies record and append locks; refreshes the header
@@ -266,7 +271,8 @@ class TbrTable : public TbrDiskFile {
   // Physical-order read-ahead: record reads are served from a 32 KiB buffer
   // (whole records) and memo reads from a 64 KiB window of the memo file.
   // Writes by this object keep both consistent; writes by other objects or
-  // processes may not be seen while it is on.
+  // processes are seen when going to the current record and after any lock
+  // (both drop what was read ahead), not while walking on.
   void SetReadAhead(bool on);
   bool ReadAhead() const { return !m_readAhead.empty(); }
 
