@@ -155,6 +155,7 @@ bool TbrTable::ReadHeaderAndFields(int32_t& failure, std::string& detail) {
   m_keptFlags = m_header[layout::kFlagsOffset] & layout::kKeptFlagBits;
   m_changeStamp = layout::GetU32(m_header + layout::kChangeStampOffset);
   m_recordCount = CountFromSize(size, m_headerLength, m_recordLength);
+  m_fileSize = size;
   failure = 0;
   return true;
 }

@@ -176,7 +176,10 @@ bool TbrTable::AppendImage(int64_t offset) {
     TbrSuppressErrors quiet(*this);
     written = WriteImage(offset, m_recordLength + 1);
   }
-  if (written) return true;
+  if (written) {
+    m_fileSize = std::max<int64_t>(m_fileSize, offset + m_recordLength + 1);
+    return true;
+  }
   const int32_t failure = LastCode();
   {
     TbrSuppressErrors quiet(*this);
