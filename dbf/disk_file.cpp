@@ -18,23 +18,6 @@ namespace {
 
 constexpr int kRetryPeriodSeconds = 2;
 
-struct ProtocolValues {
-  uint32_t recordLockBase;
-  uint32_t topOffset;
-  uint32_t fileLockLength;
-};
-
-ProtocolValues ValuesOf(TbrLokProtocol protocol) {
-  switch (protocol) {
-    case TbrLokProtocol::DB4Lock:
-      return {0x40000000u, 0xEFFFFFFFu, 0xB0000000u};
-    case TbrLokProtocol::ClipLock:
-      return {1000000000u, 1000000000u, 1000000000u};
-    default:
-      return {0x40000000u, 0x7FFFFFFEu, 0x3FFFFFFFu};
-  }
-}
-
 // Every object with an open handle, guarded by EngineMutex().
 std::vector<TbrDiskFile*>& OpenFiles() {
   static std::vector<TbrDiskFile*> files;
@@ -80,6 +63,34 @@ int32_t WithRetry(Attempt attempt, Retryable retryable) {
   return result;
 }
 
+constexpr off_t kPresenceByte = static_cast<off_t>(kOpenPresenceOffset);
+constexpr off_t kExclusiveByte = static_cast<off_t>(kOpenExclusiveOffset);
+constexpr off_t kToEndOfFile = 0;  // fcntl length 0: up to any size
+
+int SetOfdLock(int fd, short type, off_t start, off_t length) {
+  struct flock request {};
+  request.l_type = type;
+  request.l_whence = SEEK_SET;
+  request.l_start = start;
+  request.l_len = length;
+  if (::fcntl(fd, F_OFD_SETLK, &request) == 0) return 0;
+  return errno;
+}
+
+// Whether another open holds any lock on the byte at offset.
+bool OthersHold(int fd, off_t offset) {
+  struct flock request {};
+  request.l_type = F_WRLCK;
+  request.l_whence = SEEK_SET;
+  request.l_start = offset;
+  request.l_len = 1;
+  return ::fcntl(fd, F_OFD_GETLK, &request) == 0 && request.l_type != F_UNLCK;
+}
+
+int32_t LockErrorCode(int err) {
+  return (err == EAGAIN || err == EACCES) ? code::kLockViolation : OsErrorCode(err);
+}
+
 bool TransientIo(int32_t code) { return code == OsErrorCode(EINTR) || code == OsErrorCode(EAGAIN); }
 bool LockConflict(int32_t code) { return code == code::kLockViolation; }
 
@@ -113,40 +124,6 @@ std::string FindIgnoringCase(const std::string& dir, const std::string& name) {
 }
 
 }  // namespace
-
-TbrLockRegion RecordLockRegion(TbrLokProtocol protocol, uint32_t headerLength,
-                               uint32_t recordLength, int32_t recordNo, bool indexAttached) {
-  const auto r = static_cast<uint32_t>(recordNo);
-  switch (protocol) {
-    case TbrLokProtocol::DB4Lock:
-      return {0xEFFFFFFEu - r, 1};
-    case TbrLokProtocol::ClipLock:
-      return {1000000000u + r, 1};
-    default:
-      if (indexAttached) return {0x7FFFFFFEu - r, 1};
-      return {0x40000000u + headerLength + (r - 1) * recordLength, 1};
-  }
-}
-
-TbrLockRegion AppendLockRegion(TbrLokProtocol protocol) {
-  return {ValuesOf(protocol).topOffset, 1};
-}
-
-TbrLockRegion FileLockRegion(TbrLokProtocol protocol) {
-  const ProtocolValues values = ValuesOf(protocol);
-  return {values.recordLockBase, values.fileLockLength};
-}
-
-TbrLockRegion MemoLockRegion(TbrLokProtocol protocol) {
-  switch (protocol) {
-    case TbrLokProtocol::DB4Lock:
-      return {0xEFFFFFFEu, 2};
-    case TbrLokProtocol::ClipLock:
-      return {1000000000u, 1};
-    default:
-      return {0x7FFFFFFDu, 1};
-  }
-}
 
 std::recursive_mutex& EngineMutex() {
   static std::recursive_mutex mutex;
@@ -234,9 +211,12 @@ TbrDiskFile::~TbrDiskFile() { Close(); }
 int32_t TbrDiskFile::OpenHandle() {
   for (TbrDiskFile* other : OpenFiles()) {
     const bool writable = (other->m_openMode & 0x07) != 0 || m_readOnly;
-    if (other != this && other->m_path == m_path && other->m_handle >= 0 && writable) {
+    // A handle whose file was replaced under its name serves only its old objects.
+    if (other != this && other->m_path == m_path && other->m_handle >= 0 && writable &&
+        !other->Replaced()) {
       m_handle = other->m_handle;
       m_lockingActive = other->m_lockingActive;
+      m_heldExclusively = other->m_heldExclusively;
       return 0;
     }
   }
@@ -252,6 +232,35 @@ int32_t TbrDiskFile::OpenHandle() {
     else if (probe != code::kLockViolation)
       m_lockingActive = false;
   }
+  if (!m_lockingActive) return 0;
+  const int32_t result = WithRetry([this] { return TakeOpenModeLock(); }, LockConflict);
+  if (result != code::kLockViolation) return 0;  // held, or a file system without these locks
+  ::close(m_handle);
+  m_handle = -1;
+  return code::kSharingViolation;
+}
+
+// One attempt at the open-mode lock: take ours, then look for the other kind.
+int32_t TbrDiskFile::TakeOpenModeLock() {
+  const bool exclusive = (m_openMode & 0x70) == 0x10;
+  const int access = m_openMode & 0x07;
+  if (exclusive) {
+    const int err = SetOfdLock(m_handle, access == 0 ? F_RDLCK : F_WRLCK, 0, kToEndOfFile);
+    if (err != 0) return LockErrorCode(err);
+    if (OthersHold(m_handle, kPresenceByte)) {
+      SetOfdLock(m_handle, F_UNLCK, 0, kToEndOfFile);
+      return code::kLockViolation;
+    }
+    m_heldExclusively = true;
+    return 0;
+  }
+  if (access == 1) return 0;  // a write-only handle cannot hold a read lock
+  const int err = SetOfdLock(m_handle, F_RDLCK, kPresenceByte, 1);
+  if (err != 0) return LockErrorCode(err);
+  if (OthersHold(m_handle, kExclusiveByte)) {
+    SetOfdLock(m_handle, F_UNLCK, kPresenceByte, 1);
+    return code::kLockViolation;
+  }
   return 0;
 }
 
@@ -264,6 +273,10 @@ bool TbrDiskFile::Open() {
     auto& files = OpenFiles();
     if (std::find(files.begin(), files.end(), this) == files.end()) files.push_back(this);
     m_closed = false;
+  }
+  if (result == code::kSharingViolation) {
+    ReportText(result, subcode::kOpen, (m_path + " (in use by another program)").c_str());
+    return false;
   }
   return Check(result, subcode::kOpen);
 }
@@ -279,6 +292,13 @@ bool TbrDiskFile::CreateFile() {
   guard.unlock();
   if (!Open()) return false;
   return true;
+}
+
+bool TbrDiskFile::OpenInThisProcess(const std::string& path) {
+  std::lock_guard<std::recursive_mutex> guard(EngineMutex());
+  const auto& files = OpenFiles();
+  return std::any_of(files.begin(), files.end(),
+                     [&path](const TbrDiskFile* f) { return f->m_path == path; });
 }
 
 void TbrDiskFile::Close() {
@@ -300,6 +320,7 @@ void TbrDiskFile::Close() {
   }
   m_dirty = false;
   m_handle = -1;
+  m_heldExclusively = false;
   m_closed = true;
   m_position = 0;
 }
@@ -399,6 +420,24 @@ bool TbrDiskFile::Truncate(int64_t offset) {
   return Check(result, subcode::kTruncate);
 }
 
+bool TbrDiskFile::CutOwnTail(int64_t offset) {
+  std::lock_guard<std::recursive_mutex> guard(EngineMutex());
+  int32_t result = m_handle < 0 ? OsErrorCode(EBADF) : 0;
+  m_cacheStart = m_cacheEnd = 0;
+  if (result == 0 && ::ftruncate(m_handle, offset) != 0) result = OsErrorCode(errno);
+  if (result == 0) m_dirty = true;
+  return Check(result, subcode::kTruncate);
+}
+
+bool TbrDiskFile::Replaced() {
+  std::lock_guard<std::recursive_mutex> guard(EngineMutex());
+  if (m_handle < 0) return false;
+  struct stat mine {}, named {};
+  if (::fstat(m_handle, &mine) != 0) return false;
+  if (::stat(m_path.c_str(), &named) != 0) return true;
+  return mine.st_ino != named.st_ino || mine.st_dev != named.st_dev;
+}
+
 bool TbrDiskFile::Flush() {
   std::lock_guard<std::recursive_mutex> guard(EngineMutex());
   if (m_closed || m_handle < 0) return Check(OsErrorCode(EBADF), subcode::kFlush);
@@ -410,14 +449,13 @@ bool TbrDiskFile::Flush() {
 
 int32_t TbrDiskFile::OsLockOnce(TbrLockRegion region, bool lock) {
   if (m_handle < 0) return OsErrorCode(EBADF);
-  struct flock request {};
-  request.l_type = static_cast<short>(!lock ? F_UNLCK : m_readOnly ? F_RDLCK : F_WRLCK);
-  request.l_whence = SEEK_SET;
-  request.l_start = static_cast<off_t>(region.offset);
-  request.l_len = static_cast<off_t>(region.length);
-  if (::fcntl(m_handle, F_OFD_SETLK, &request) == 0) return 0;
-  const int err = errno;
-  return (err == EAGAIN || err == EACCES) ? code::kLockViolation : OsErrorCode(err);
+  // Inside the whole-file lock every region is ours already; unlocking one
+  // would cut a hole into it.
+  if (m_heldExclusively) return 0;
+  const short type = static_cast<short>(!lock ? F_UNLCK : m_readOnly ? F_RDLCK : F_WRLCK);
+  const int err = SetOfdLock(m_handle, type, static_cast<off_t>(region.offset),
+                             static_cast<off_t>(region.length));
+  return err == 0 ? 0 : LockErrorCode(err);
 }
 
 int32_t TbrDiskFile::OsLockRegion(TbrLockRegion region, bool lock) {

@@ -12,6 +12,14 @@
 // file conflict even inside one process, while objects that share a handle
 // (same path, see Open) share their locks. A refused lock is code 33.
 //
+// Open-mode locks: with locking active, a shared open holds a read lock on
+// one byte past the 32-bit range of every protocol (no record, header or memo
+// lock ever touches it), and an exclusive open (sharing bits 0x10: modes 18
+// and 16) holds the whole file, so each sees the other: an open that meets
+// such a lock of another open is refused with code 32 and the text
+// "<path> (in use by another program)". While an object holds the whole file
+// its own region locks need no operating-system call.
+//
 // Every operating-system call is made while holding the process-wide engine
 // mutex. Lock attempts refused by another open, and transient I/O errors, are
 // retried for the retry period (2 s, so 2 to 3 s in all), calling the message
@@ -25,6 +33,7 @@
 #include <string>
 
 #include "dbf/errors.h"
+#include "dbf/lock_regions.h"
 
 namespace qm::dbf {
 
@@ -35,26 +44,6 @@ constexpr uint8_t kOpenExclusiveReadWrite = 18;  // exclusive, read-write
 constexpr uint8_t kOpenExclusiveReadOnly = 16;   // exclusive, read only
 constexpr uint8_t kOpenCreate = 2;               // read-write, no sharing bits: no locking
 
-enum class TbrLokProtocol : uint8_t { Default = 0, DB4Lock = 1, ClipLock = 2, FoxLock = 3 };
-
-// A lock region: unsigned 32-bit offset and length, as other programs use them.
-struct TbrLockRegion {
-  uint32_t offset;
-  uint32_t length;
-  bool operator==(const TbrLockRegion&) const = default;
-};
-
-constexpr uint32_t kWholeFileLength = 0xFFFFFFFFu;
-
-// The regions of each protocol. H header length, R record length, r record number.
-TbrLockRegion RecordLockRegion(TbrLokProtocol protocol, uint32_t headerLength,
-                               uint32_t recordLength, int32_t recordNo, bool indexAttached);
-TbrLockRegion AppendLockRegion(TbrLokProtocol protocol);
-TbrLockRegion FileLockRegion(TbrLokProtocol protocol);
-TbrLockRegion MemoLockRegion(TbrLokProtocol protocol);
-constexpr TbrLockRegion kHeaderLockRegion{0, 32};
-constexpr TbrLockRegion kWholeFileLockRegion{0, kWholeFileLength};
-constexpr TbrLockRegion kProbeLockRegion{0, 1};
 
 // The process-wide engine mutex; recursive because an open probes a lock.
 std::recursive_mutex& EngineMutex();
@@ -84,7 +73,7 @@ class TbrDiskFile : public TbrErrorReporter {
   TbrDiskFile(const TbrDiskFile&) = delete;
   TbrDiskFile& operator=(const TbrDiskFile&) = delete;
 
-  // Opens the file (subcode 1107). A second object on the same path shares
+  // Opens the file (subcode 1107; 32 when another open holds it exclusively). A second object on the same path shares
   // the first one's handle instead of opening again (when that handle allows
   // the second object's access; a read-write object never takes a read-only
   // handle). A shared open probes a
@@ -93,6 +82,8 @@ class TbrDiskFile : public TbrErrorReporter {
   // Creates or truncates the file, then opens it with the object's mode
   // (subcode 1108). Code 12 when an object on this path is open.
   bool CreateFile();
+  // Whether an object of this process has the (normalised) path open.
+  static bool OpenInThisProcess(const std::string& path);
   // Releases this object's lock region and leaves the handle to other
   // objects still open on the path (flushing first when dirty). Never reports.
   void Close();
@@ -104,6 +95,9 @@ class TbrDiskFile : public TbrErrorReporter {
   int64_t FileSize();             // -1 on failure (subcode 1105)
   bool Truncate(int64_t offset);  // code 5 unless writable and (unshared or whole-file locked)
   bool Flush();                   // when dirty; false on a closed object (subcode 1111)
+  // True when the path no longer names the file this object has open (another
+  // program renamed a new file into its place, or removed it).
+  bool Replaced();
 
   // One region per object. Same region again: success without an OS call;
   // another region while one is held: code 33. Without locking: code 1.
@@ -138,15 +132,23 @@ class TbrDiskFile : public TbrErrorReporter {
   // through other objects or by other processes are not seen while a range
   // is cached, so it is for read-only walks only.
   void SetReadCache(uint32_t bytes);
+  // Forgets the cached window, so the next read goes to the file.
+  void DropReadCache() { m_cacheStart = m_cacheEnd = 0; }
   int Handle() const { return m_handle; }
+  // Whether this object's open holds the whole file exclusively.
+  bool HeldExclusively() const { return m_heldExclusively; }
 
  protected:
   const char* ErrorText() const override { return m_path.c_str(); }
+  // Cuts the file at offset without the whole-file lock that Truncate asks
+  // for: only for bytes the caller itself just wrote under the header lock.
+  bool CutOwnTail(int64_t offset);
 
  private:
   int32_t OpenHandle();
   int32_t TransferOnce(int64_t offset, void* buffer, uint32_t length, bool write);
   int32_t OsLockOnce(TbrLockRegion region, bool lock);
+  int32_t TakeOpenModeLock();
   int32_t CachedRead(int64_t offset, void* buffer, uint32_t length);
 
   std::string m_path;
@@ -160,6 +162,7 @@ class TbrDiskFile : public TbrErrorReporter {
   uint32_t m_transferred = 0;
   bool m_locked = false;
   bool m_wholeFileLocked = false;
+  bool m_heldExclusively = false;  // the open-mode lock covers the whole file
   uint32_t m_lockOffset = 0;
   uint32_t m_lockLength = 0;
   TbrLokProtocol m_protocol = TbrLokProtocol::Default;

@@ -67,4 +67,10 @@ void TbrErrorReporter::Error(int32_t code, int32_t subCode, const char* text) {
   CallErrorHook(code, subCode, text);
 }
 
+void TbrErrorReporter::ReportText(int32_t code, int32_t subCode, const char* text) {
+  m_lastCode = code;
+  if (code != 0) errno = code;
+  if (code != 0 && m_suppressCount <= 0) Error(code, subCode, text);
+}
+
 }  // namespace qm::dbf

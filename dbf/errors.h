@@ -33,6 +33,7 @@ constexpr int32_t kFileNotFound = 2;  // table or memo file missing
 constexpr int32_t kAccessDenied =
     5;  // truncate refused (read-only, or shared and not locked whole)
 constexpr int32_t kFileAlreadyOpen = 12;  // create of a file open in this process
+constexpr int32_t kSharingViolation = 32;  // open refused: the file is held exclusively elsewhere
 constexpr int32_t kLockViolation = 33;    // lock refused (second region, or held by another open)
 constexpr int32_t kNoMemory = 203;        // table buffers not obtained
 constexpr int32_t kListIndex = 213;       // list index out of range (internal)
@@ -67,6 +68,7 @@ constexpr int32_t kNumberPut = 1261;
 constexpr int32_t kFieldLookup = 1298;
 constexpr int32_t kFieldType = 1299;
 constexpr int32_t kMemoOpen = 6101;
+constexpr int32_t kMemoWrite = 6102;  // memo text the memo layout cannot hold
 constexpr int32_t kMemoLineInsert = 6103;
 constexpr int32_t kMemoBufferSize = 6104;
 constexpr int32_t kMemoBlockHeader = 6199;
@@ -132,6 +134,8 @@ class TbrErrorReporter {
  protected:
   // Text of reports made by Check(): the object's file path (null for none).
   virtual const char* ErrorText() const { return nullptr; }
+  // Like Check() for a non-zero code, with a built text instead of ErrorText().
+  void ReportText(int32_t code, int32_t subCode, const char* text);
 
   int32_t m_lastCode = 0;
   int32_t m_suppressCount = 0;

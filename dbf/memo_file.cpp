@@ -308,6 +308,19 @@ std::optional<uint32_t> TbrMemoFile::WriteMemo(uint32_t oldBlock, const char* te
   return block;
 }
 
+bool TbrMemoFile::FreeBlocks(uint32_t block) {
+  m_textFresh = false;
+  if (m_layout != MemoLayout::DBase4 || block == 0) return true;
+  if (!m_usable || !EnsureOpen()) return false;
+  ReadCacheOff directReads(*this);
+  MemoLockGuard lock(*this);
+  if (lock.Refused()) return false;
+  uint8_t header[memo::kHeaderWorkSize];
+  if (!ReadHeader(header)) return false;
+  if (block == m_currentBlock) m_currentBlock = m_currentBlocks = 0;
+  return ChainRun(header, block);
+}
+
 std::optional<uint32_t> TbrMemoFile::Place(uint32_t oldBlock, uint32_t needed) {
   const bool fitsInPlace =
       m_layout != MemoLayout::DBase4 && oldBlock != 0 && OldBlockCount(oldBlock) >= needed;
@@ -315,7 +328,7 @@ std::optional<uint32_t> TbrMemoFile::Place(uint32_t oldBlock, uint32_t needed) {
   uint8_t header[memo::kHeaderWorkSize];
   if (!ReadHeader(header)) return std::nullopt;
   const std::optional<uint32_t> block = m_layout == MemoLayout::DBase4
-                                            ? PlaceDb4(header, oldBlock, needed)
+                                            ? PlaceDb4(header, needed)
                                             : AllocateAtEnd(header, needed);
   if (!block || !WriteHeader(header)) return std::nullopt;
   return block;

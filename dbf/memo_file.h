@@ -14,7 +14,8 @@
 // Block numbers count from the start of the file in the layout's block size;
 // 0 means no memo. Writes place a memo in its old blocks when it still fits
 // them, else at the end of the file (dBASE III, FoxPro) or in the first free
-// run large enough (dBASE IV, whose abandoned blocks are chained for reuse).
+// run large enough (dBASE IV, whose blocks are chained for reuse by FreeBlocks
+// once the record that used them is rewritten).
 // With locking active every write holds the memo lock of the protocol and
 // re-reads the next free block inside it, so several processes can append.
 //
@@ -79,6 +80,10 @@ class TbrMemoFile : public TbrDiskFile {
     return WriteMemo(oldBlock, text.data(), static_cast<uint32_t>(text.size()));
   }
 
+  // dBASE IV: gives the blocks of the memo at block to the free chain, to be
+  // called once no record refers to them any more. Other layouts: nothing.
+  bool FreeBlocks(uint32_t block);
+
   // Block and block count of the memo last read or written.
   uint32_t CurrentBlock() const { return m_currentBlock; }
   uint32_t CurrentBlockCount() const { return m_currentBlocks; }
@@ -128,7 +133,9 @@ class TbrMemoFile : public TbrDiskFile {
   std::optional<uint32_t> Place(uint32_t oldBlock, uint32_t needed);
   std::optional<uint64_t> NextFreeBlock(const uint8_t* header);
   std::optional<uint32_t> AllocateAtEnd(uint8_t* header, uint32_t needed);
-  std::optional<uint32_t> PlaceDb4(uint8_t* header, uint32_t oldBlock, uint32_t needed);
+  std::optional<uint32_t> PlaceDb4(uint8_t* header, uint32_t needed);
+  bool ChainRun(uint8_t* header, uint32_t block);
+  static std::vector<FreeRun> MergedRuns(std::vector<FreeRun> chain);
   std::vector<FreeRun> ReadFreeChain(const uint8_t* header, uint64_t nextFree);
   bool WriteFreeChain(uint8_t* header, const std::vector<FreeRun>& chain);
   uint32_t Db4BlockCount(uint32_t block);

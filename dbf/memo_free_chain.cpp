@@ -55,23 +55,10 @@ uint32_t TbrMemoFile::Db4BlockCount(uint32_t block) {
   return BlocksFor(length);
 }
 
-std::optional<uint32_t> TbrMemoFile::PlaceDb4(uint8_t* header, uint32_t oldBlock, uint32_t needed) {
-  const std::optional<uint64_t> next = NextFreeBlock(header);
-  if (!next) return std::nullopt;
-  std::vector<FreeRun> chain = ReadFreeChain(header, *next);
-  if (oldBlock != 0 && oldBlock < *next) {
-    const uint32_t count =
-        static_cast<uint32_t>(std::min<uint64_t>(Db4BlockCount(oldBlock), *next - oldBlock));
-    const bool alreadyFree = std::any_of(chain.begin(), chain.end(), [&](const FreeRun& r) {
-      return oldBlock < r.start + r.count && r.start < oldBlock + count;
-    });
-    if (count > 0 && !alreadyFree) {
-      chain.push_back({oldBlock, count});
-      std::sort(chain.begin(), chain.end(),
-                [](const FreeRun& a, const FreeRun& b) { return a.start < b.start; });
-    }
-  }
-  // Neighbouring runs become one, so freed space can hold larger memos.
+// Neighbouring runs become one, so freed space can hold larger memos.
+std::vector<TbrMemoFile::FreeRun> TbrMemoFile::MergedRuns(std::vector<FreeRun> chain) {
+  std::sort(chain.begin(), chain.end(),
+            [](const FreeRun& a, const FreeRun& b) { return a.start < b.start; });
   std::vector<FreeRun> merged;
   for (const FreeRun& run : chain) {
     if (!merged.empty() && merged.back().start + merged.back().count == run.start)
@@ -79,6 +66,16 @@ std::optional<uint32_t> TbrMemoFile::PlaceDb4(uint8_t* header, uint32_t oldBlock
     else
       merged.push_back(run);
   }
+  if (merged.size() > memo::kDb4MaxFreeRuns) merged.resize(memo::kDb4MaxFreeRuns);
+  return merged;
+}
+
+// The old memo's blocks stay where they are: the record still points there
+// until it is rewritten (FreeBlocks then).
+std::optional<uint32_t> TbrMemoFile::PlaceDb4(uint8_t* header, uint32_t needed) {
+  const std::optional<uint64_t> next = NextFreeBlock(header);
+  if (!next) return std::nullopt;
+  std::vector<FreeRun> merged = MergedRuns(ReadFreeChain(header, *next));
   std::optional<uint32_t> block;
   auto fit = std::find_if(merged.begin(), merged.end(),
                           [&](const FreeRun& r) { return r.count >= needed; });
@@ -91,9 +88,24 @@ std::optional<uint32_t> TbrMemoFile::PlaceDb4(uint8_t* header, uint32_t oldBlock
     block = AllocateAtEnd(header, needed);
     if (!block) return std::nullopt;
   }
-  if (merged.size() > memo::kDb4MaxFreeRuns) merged.resize(memo::kDb4MaxFreeRuns);
   if (!WriteFreeChain(header, merged)) return std::nullopt;
   return block;
+}
+
+// Adds the memo at block to the chain in the header image (inside the memo lock).
+bool TbrMemoFile::ChainRun(uint8_t* header, uint32_t block) {
+  const std::optional<uint64_t> next = NextFreeBlock(header);
+  if (!next) return false;
+  if (block >= *next) return true;
+  std::vector<FreeRun> chain = ReadFreeChain(header, *next);
+  const uint32_t count =
+      static_cast<uint32_t>(std::min<uint64_t>(Db4BlockCount(block), *next - block));
+  const bool alreadyFree = std::any_of(chain.begin(), chain.end(), [&](const FreeRun& r) {
+    return block < r.start + r.count && r.start < block + count;
+  });
+  if (count == 0 || alreadyFree) return true;
+  chain.push_back({block, count});
+  return WriteFreeChain(header, MergedRuns(std::move(chain))) && WriteHeader(header);
 }
 
 }  // namespace qm::dbf

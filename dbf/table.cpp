@@ -2,6 +2,7 @@
 // field descriptors, opening, closing and the header refresh and update.
 #include "dbf/table.h"
 
+#include <sys/stat.h>
 #include <sys/time.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 
 #include "dbf/dbf_format.h"
 #include "dbf/memo_file.h"
+#include "dbf/scope_exit.h"
 
 namespace qm::dbf {
 namespace {
@@ -61,6 +63,7 @@ bool TbrTable::Load() {
       failure = code::kFileNotFound;
     else if (!ReadHeaderAndFields(failure, detail) && failure == 0)
       failure = LastCode() != 0 ? LastCode() : code::kNotATable;
+    if (failure == code::kSharingViolation) detail = " (in use by another program)";
     TbrDiskFile::Close();
   }
   if (failure == 0) {
@@ -87,9 +90,23 @@ bool TbrTable::Load() {
   TableEvent(kEventCreated, 0);
   m_memoExpected = m_version == layout::kVersionDb3Memo || m_version == layout::kVersionDb4Memo ||
                    m_version == layout::kVersionFoxMemo ||
-                   (m_version == layout::kVersionVisualFox && (m_keptFlags & layout::kFlagMemo));
+                   (m_version == layout::kVersionVisualFox && (m_keptFlags & layout::kFlagMemo)) ||
+                   VisualFoxMemoWithoutFlag();
   m_productionIndex = (m_keptFlags & layout::kFlagProductionIndex) != 0;
   return true;
+}
+
+// Some writers (python3-dbf among them) leave the memo flag of a Visual
+// FoxPro table clear although it has memo fields and an .FPT beside it.
+bool TbrTable::VisualFoxMemoWithoutFlag() const {
+  if (m_version != layout::kVersionVisualFox || (m_keptFlags & layout::kFlagMemo)) return false;
+  const bool memoField = std::any_of(m_fields.begin(), m_fields.end(), [](const TbrField& f) {
+    return (f.type == 'M' || f.type == 'G') && f.length == 4;
+  });
+  struct stat info {};
+  return memoField &&
+         stat(NormalizePath(TbrMemoFile::MemoPathFor(Path(), memo::MemoLayout::FoxPro)).c_str(),
+              &info) == 0;
 }
 
 // Reads the header and descriptors; failure is set for damage found here
@@ -126,9 +143,19 @@ bool TbrTable::ReadHeaderAndFields(int32_t& failure, std::string& detail) {
   if (!area.empty() && !Read(layout::kHeaderSize, area.data(), static_cast<uint32_t>(area.size())))
     return false;
   if (!ParseDescriptors(area, detail)) return false;
+  // Descriptors and terminator fill the header exactly (32n + 1), unless a
+  // terminator ends the descriptors early (some writers pad the header).
+  const size_t used = m_fields.size() * layout::kDescriptorSize;
+  const bool early = used < area.size() && area[used] == layout::kFieldTerminator;
+  if (!early && area.size() % layout::kDescriptorSize != 0) {
+    detail = " (header length " + std::to_string(m_headerLength) +
+             " is not 32 bytes per field plus 33)";
+    return false;
+  }
   m_keptFlags = m_header[layout::kFlagsOffset] & layout::kKeptFlagBits;
   m_changeStamp = layout::GetU32(m_header + layout::kChangeStampOffset);
   m_recordCount = CountFromSize(size, m_headerLength, m_recordLength);
+  m_fileSize = size;
   failure = 0;
   return true;
 }
@@ -147,6 +174,12 @@ bool TbrTable::ParseDescriptors(const std::vector<uint8_t>& area, std::string& d
     field.type = static_cast<char>(d[layout::kTypeOffset]);
     field.length = d[layout::kLengthOffset];
     field.decimals = d[layout::kDecimalsOffset];
+    if (field.type == 'C' && field.decimals != 0) {
+      // A character field longer than 255 keeps the length's high byte here
+      // (Clipper and others write them so).
+      field.length += field.decimals << 8;
+      field.decimals = 0;
+    }
     field.offset = offset;
     offset += field.length;
     if (offset > m_recordLength) {
@@ -177,32 +210,54 @@ bool TbrTable::OpenTable() {
 
 void TbrTable::CloseTable() {
   if (!m_usable || !IsOpen()) return;
-  if (m_state == TbrTableState::RecordWritten) {
-    RefreshHeader();
-    HeaderUpdate(false);
-  }
+  // Locks and handle go even when the last header update raises.
+  TbrScopeExit close([this] {
+    TbrSuppressErrors quiet(*this);
+    if (Locked()) {
+      m_lockCount = 1;
+      UnlockTable();
+    }
+    m_headerLockCount = 0;
+    TbrDiskFile::Close();
+    m_state = TbrTableState::HeaderKnown;
+  });
+  if (m_state == TbrTableState::RecordWritten && RefreshHeader()) HeaderUpdate(false);
   if (Locked()) {
     m_lockCount = 1;
     UnlockTable();
   }
-  TbrDiskFile::Close();
-  m_state = TbrTableState::HeaderKnown;
 }
 
 bool TbrTable::RefreshHeader() {
   if (!LockingActive() || m_fileLocked || !IsOpen()) return true;
-  if (!Read(0, m_header, layout::kHeaderSize)) return false;
+  if (Replaced()) return ReportChanged("replaced");
+  uint8_t header[layout::kHeaderSize];
+  if (!Read(0, header, layout::kHeaderSize)) return false;
+  if (header[layout::kVersionOffset] != m_version ||
+      layout::GetU16(header + layout::kHeaderLengthOffset) != m_headerLength ||
+      layout::GetU16(header + layout::kRecordLengthOffset) != m_recordLength)
+    return ReportChanged("changed in its layout");
   const int64_t size = FileSize();
   if (size < 0) return false;
+  std::memcpy(m_header, header, layout::kHeaderSize);
+  m_fileSize = size;
   m_recordCount = CountFromSize(size, m_headerLength, m_recordLength);
   m_changeStamp = layout::GetU32(m_header + layout::kChangeStampOffset);
   return true;
 }
 
+bool TbrTable::ReportChanged(const char* what) {
+  const std::string text = Path() + " (" + what +
+                           " by another program since it was opened; open the table again)";
+  ReportText(code::kNotATable, subcode::kTableOpen, text.c_str());
+  return false;
+}
+
 bool TbrTable::HeaderUpdate(bool mayDefer) {
   if (ReadOnly() || m_state != TbrTableState::RecordWritten) return true;
   if (mayDefer && m_fileLocked) return true;  // written when the file lock is released
-  if (!HeaderLock()) return false;
+  HeaderLockScope lock(*this);
+  if (!lock.Held()) return false;
   timeval now{};
   gettimeofday(&now, nullptr);
   std::tm local{};
@@ -219,8 +274,7 @@ bool TbrTable::HeaderUpdate(bool mayDefer) {
   layout::PutU32(m_header + layout::kUserNumberOffset, static_cast<uint32_t>(m_userNumber));
   const bool written = Write(0, m_header, layout::kHeaderSize);
   if (written) m_state = TbrTableState::Open;
-  const bool unlocked = HeaderUnlock();
-  return written && unlocked;
+  return lock.Release() && written;
 }
 
 bool TbrTable::FlushTable() {
@@ -241,11 +295,6 @@ std::string TbrTable::TableName() const {
   for (char& c : name)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
   return name;
-}
-
-void TbrTable::ReportText(int32_t code, int32_t subCode, const char* text) {
-  m_lastCode = code;
-  if (code != 0 && SuppressionCount() <= 0) Error(code, subCode, text);
 }
 
 }  // namespace qm::dbf

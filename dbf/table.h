@@ -96,7 +96,8 @@ class TbrTable : public TbrDiskFile {
   // 0 returns false. Codes below -5, or n > count + 1: error 1002/1207.
   // Past the last record: EOF, false, current record unchanged. Prior from
   // record 1: BOF, false. Empty table: BOF and EOF, false. Deleted records
-  // are not skipped here (derived objects do that).
+  // are not skipped here (derived objects do that). Going to the record it
+  // stands on (kGoSame, or its number) reads the file, never read-ahead.
   virtual bool GoTo(int32_t recordNo);
   int32_t RecordCount() const { return m_recordCount; }
   int32_t RecNo() const { return m_recNo; }
@@ -119,10 +120,13 @@ class TbrTable : public TbrDiskFile {
   // event 0.
   virtual void BlankRecord();
   // Writes the image as a new last record followed by 0x1A and rewrites the
-  // header at once (count, date, stamp, user), all under the header lock.
+  // header at once (count, date, stamp, user), all under the header lock. A
+  // write that fails part way (disk full) is cut off again before it is reported.
   virtual bool AppendRecord();
   // Rewrites record n from the image (no 0x1A, size unchanged) and the
-  // header; n outside 1..count appends instead (through AppendRecord()).
+  // header; n outside 1..count appends instead (through AppendRecord()). The
+  // count is refreshed and the record written under the header lock; dBASE IV
+  // memo blocks the record no longer uses are freed after it is written.
   virtual bool ReplaceRecord(int32_t recordNo);
   bool MarkDeleted();  // '*' into byte 0, rewrite the current record
   bool Recall();       // ' ' into byte 0, rewrite the current record
@@ -194,8 +198,15 @@ class TbrTable : public TbrDiskFile {
   uint32_t ReadMemo(int32_t n, char* buffer, uint32_t capacity);
   std::string MemoText(int32_t n);
   std::string MemoText(std::string_view name);
+  // Why text cannot be the memo of field n, or empty when it can: a dBASE III
+  // memo ends at its first 0x1A, so a text holding one would come back cut.
+  // WriteMemo refuses such a text with 1004/6102 and this message; callers
+  // that check whole imports first can ask here.
+  std::string MemoTextRefusal(int32_t n, std::string_view text) const;
   // Writes the memo and stores its block number in the field of the current
-  // image (the record itself is written by AppendRecord/ReplaceRecord).
+  // image (the record itself is written by AppendRecord/ReplaceRecord). With
+  // locking active it holds the header lock meanwhile: a memo written while
+  // another program holds it would be left behind by the record's refused write.
   bool WriteMemo(int32_t n, std::string_view text);
   bool WriteMemo(std::string_view name, std::string_view text);
   // The memo file object, opened on first use; null when the table has no
@@ -204,7 +215,8 @@ class TbrTable : public TbrDiskFile {
 
   // ---- locks (table level, counted) ----
   // Without active locking these succeed without a lock. A refusal is
-  // reported with subcode 1112. Each success raises the lock count.
+  // reported with subcode 1112. Each success raises the lock count and drops
+  // what was read ahead.
   bool LockRecord();  // current record's region of the protocol
   bool LockAppend();
   bool LockFile();  // implies record and append locks; refreshes the header
@@ -215,6 +227,38 @@ class TbrTable : public TbrDiskFile {
   // Header lock (0,32), nested; taken only with active locking and no file lock.
   bool HeaderLock();
   bool HeaderUnlock();
+
+  // Scope guards for the locks above: what was taken is released however the
+  // scope ends. Release() reports a failed release on the normal path; the
+  // destructor releases quietly and keeps LastCode() (an error is in flight).
+  class HeaderLockScope {
+   public:
+    explicit HeaderLockScope(TbrTable& table) : m_table(table), m_held(table.HeaderLock()) {}
+    ~HeaderLockScope();
+    HeaderLockScope(const HeaderLockScope&) = delete;
+    HeaderLockScope& operator=(const HeaderLockScope&) = delete;
+    bool Held() const { return m_held; }
+    bool Release();
+
+   private:
+    TbrTable& m_table;
+    bool m_held;
+  };
+  // For one counted lock (record, append, file): Taken() after it succeeded.
+  class LockScope {
+   public:
+    explicit LockScope(TbrTable& table) : m_table(table) {}
+    ~LockScope();
+    LockScope(const LockScope&) = delete;
+    LockScope& operator=(const LockScope&) = delete;
+    void Taken() { m_held = true; }
+    void Keep() { m_held = false; }  // the lock outlives the scope
+    bool Release();
+
+   private:
+    TbrTable& m_table;
+    bool m_held = false;
+  };
 
   // ---- settings ----
   void SetTableLockingProtocol(int protocol);  // also for the memo file
@@ -227,14 +271,18 @@ class TbrTable : public TbrDiskFile {
   // Physical-order read-ahead: record reads are served from a 32 KiB buffer
   // (whole records) and memo reads from a 64 KiB window of the memo file.
   // Writes by this object keep both consistent; writes by other objects or
-  // processes may not be seen while it is on.
+  // processes are seen when going to the current record and after any lock
+  // (both drop what was read ahead), not while walking on.
   void SetReadAhead(bool on);
   bool ReadAhead() const { return !m_readAhead.empty(); }
 
   std::vector<uint8_t>& FieldChanged() { return m_fieldChanged; }
 
   // Re-reads the 32 header bytes and the count from the file size (only with
-  // active locking and no file lock).
+  // active locking and no file lock). A table whose file was replaced since it
+  // was opened (another program renamed a new file into its place), or whose
+  // version, header length or record length changed, is refused with 1001/1204
+  // and a text saying so: writing the old layout on would damage the new table.
   bool RefreshHeader();
 
  protected:
@@ -249,13 +297,17 @@ class TbrTable : public TbrDiskFile {
   bool HeaderUpdate(bool mayDefer);
   void SetState(TbrTableState state) { m_state = state; }
   void SetRecNo(int32_t recNo) { m_recNo = recNo; }
-  // Reports code/subcode with a built text through Error() (unless suppressed).
-  void ReportText(int32_t code, int32_t subCode, const char* text);
 
  private:
   bool ReadHeaderAndFields(int32_t& code, std::string& detail);
+  bool VisualFoxMemoWithoutFlag() const;
   bool ParseDescriptors(const std::vector<uint8_t>& area, std::string& detail);
   bool WriteImage(int64_t offset, uint32_t length);
+  bool AppendImage(int64_t offset);
+  bool ReportChanged(const char* what);
+  void DropCachedImages();
+  std::vector<uint32_t> MemoBlocksOnDisk(int32_t recordNo);
+  void FreeReplacedMemos(const std::vector<uint32_t>& before);
   bool LockHelper(TbrLockRegion region);
   int32_t NumberFieldFor(std::string_view name, const char* acceptedTypes);
   bool IsVisualFoxBinary(const TbrField& field) const;
@@ -275,6 +327,7 @@ class TbrTable : public TbrDiskFile {
   uint8_t m_keptFlags = 0;
   uint32_t m_changeStamp = 0;
   int32_t m_recordCount = 0;
+  int64_t m_fileSize = 0;  // at the last refresh
   std::vector<TbrField> m_fields;
   int32_t m_recNo = 0;
   std::vector<char> m_ownImage;  // record length + 1, last byte 0x1A

@@ -1,6 +1,11 @@
 #include "dbf/table_creator.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <charconv>
 #include <cstring>
@@ -46,10 +51,23 @@ std::string TrimBlanksAndQuotes(const std::string& path) {
 
 }  // namespace
 
+std::string FieldNameProblem(std::string_view name) {
+  const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  if (name.empty()) return "a field needs a name";
+  if (name.size() > kMaxNameLength) return "a field name has at most 10 characters";
+  if (!letter(name.front())) return "a field name starts with a letter A-Z";
+  for (char c : name)
+    if (!letter(c) && !digit(c) && c != '_')
+      return "a field name holds only letters A-Z, digits 0-9 and _";
+  return {};
+}
+
 bool ParseFieldLine(std::string_view line, TbrFieldDef& def) {
   const std::size_t nameEnd = line.find(';');
   if (nameEnd == std::string_view::npos || nameEnd == 0) return false;
-  def.name = std::string(line.substr(0, std::min(nameEnd, kMaxNameLength)));
+  if (!FieldNameProblem(line.substr(0, nameEnd)).empty()) return false;
+  def.name = std::string(line.substr(0, nameEnd));
   std::string_view rest = line.substr(nameEnd + 1);
   if (rest.size() < 2 || rest[1] != ';') return false;
   def.type = rest[0];
@@ -164,17 +182,86 @@ bool TbrTableCreator::CheckLayout() {
   return false;
 }
 
+// A new file written under a temporary name beside its final one and renamed
+// into place, so that a program with the old file open keeps the old file
+// (and notices the replacement) instead of seeing it truncated and rewritten.
+// Removed again unless committed.
+class TbrTableCreator::TempFile {
+ public:
+  explicit TempFile(const std::string& finalPath) : m_finalPath(finalPath) {}
+  ~TempFile() {
+    if (!m_path.empty()) ::unlink(m_path.c_str());
+  }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+
+  // Creates the file (with the old file's permissions when there is one) and
+  // writes image; reports a failure through the error hook.
+  bool Write(const std::vector<uint8_t>& image) {
+    struct stat old {};
+    const bool replacing = ::stat(m_finalPath.c_str(), &old) == 0;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+      m_path = m_finalPath + "." + std::to_string(::getpid()) + "-" + std::to_string(attempt) +
+               ".new";
+      fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+      m_path.clear();
+      CallErrorHook(OsErrorCode(errno), subcode::kCreate, m_finalPath.c_str());
+      return false;
+    }
+    if (replacing) ::fchmod(fd, old.st_mode & 07777);
+    ::close(fd);
+    TbrDiskFile file(m_path, kOpenCreate);
+    const bool ok = file.Open() &&
+                    file.Write(0, image.data(), static_cast<uint32_t>(image.size())) &&
+                    file.Flush();
+    file.Close();
+    return ok;
+  }
+
+  bool Commit() {
+    if (::rename(m_path.c_str(), m_finalPath.c_str()) != 0) {
+      CallErrorHook(OsErrorCode(errno), subcode::kCreate, m_finalPath.c_str());
+      return false;
+    }
+    m_path.clear();
+    return true;
+  }
+
+ private:
+  std::string m_finalPath;
+  std::string m_path;
+};
+
 bool TbrTableCreator::Create() {
   m_createCalled = true;
   m_created = false;
   if (!CheckLayout()) return false;
-  m_file = std::make_unique<TbrDiskFile>(m_path, kOpenCreate);
-  if (!m_file->CreateFile() || !WriteTable()) return false;
-  m_created = !m_hasMemo || WriteMemoFile();
+  const std::string tablePath = NormalizePath(m_path);
+  const std::string memoPath = NormalizePath(MemoPath());
+  for (const std::string& path : {tablePath, memoPath}) {
+    if ((path == tablePath || m_hasMemo) && TbrDiskFile::OpenInThisProcess(path)) {
+      CallErrorHook(code::kFileAlreadyOpen, subcode::kCreate, path.c_str());
+      return false;
+    }
+  }
+  // Both files stand complete before either replaces an old one; the table
+  // goes first, since a new table never points into an old memo file.
+  TempFile table(tablePath);
+  TempFile memo(memoPath);
+  if (!table.Write(TableImage())) return false;
+  if (m_hasMemo && !memo.Write(MemoImage())) return false;
+  if (!table.Commit()) return false;
+  if (m_hasMemo && !memo.Commit()) return false;
+  m_file = std::make_unique<TbrDiskFile>(tablePath, kOpenCreate);
+  m_created = m_file->Open();
   return m_created;
 }
 
-bool TbrTableCreator::WriteTable() {
+std::vector<uint8_t> TbrTableCreator::TableImage() const {
   const uint32_t headerLength =
       layout::kHeaderSize + layout::kDescriptorSize * static_cast<uint32_t>(m_fields.size()) + 1;
   std::vector<uint8_t> image(headerLength + 1, 0);
@@ -192,10 +279,10 @@ bool TbrTableCreator::WriteTable() {
                 layout::kDescriptorSize);
   image[headerLength - 1] = layout::kFieldTerminator;
   image[headerLength] = layout::kEndOfFile;
-  return m_file->Write(0, image.data(), static_cast<uint32_t>(image.size()));
+  return image;
 }
 
-bool TbrTableCreator::WriteMemoFile() {
+std::vector<uint8_t> TbrTableCreator::MemoImage() const {
   std::vector<uint8_t> image;
   const std::string stem = Stem();
   switch (m_dialect) {
@@ -218,11 +305,7 @@ bool TbrTableCreator::WriteMemoFile() {
       std::memcpy(&image[memo::kStemOffset], stem.data(), stem.size());
       image[memo::kDb3BlockSize] = memo::kDb3Terminator;
   }
-  TbrDiskFile memoFile(MemoPath(), kOpenCreate);
-  const bool ok =
-      memoFile.CreateFile() && memoFile.Write(0, image.data(), static_cast<uint32_t>(image.size()));
-  memoFile.Close();
-  return ok;
+  return image;
 }
 
 }  // namespace qm::dbf

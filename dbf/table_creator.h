@@ -7,13 +7,16 @@
 //   creator.AddField("Snotes", 'M', 10, 0);
 //   if (creator.Create()) ...  // the table and CATALOG.DBT are on disk
 //
-// Create replaces an existing file of the name; it is refused with code 12
-// (subcode 1108) when a file of that name is open in this process, and a
+// Create replaces an existing file of the name: the new files are written
+// under temporary names and renamed into place, so a program that has the old
+// table open keeps writing the old file and is told so at its next header
+// refresh (TbrTable::RefreshHeader). Create is refused with code 12 (subcode
+// 1108) when the table or memo file is open in this process, and a
 // field list the header cannot hold (a length or decimal count above 255, a
 // record above 65535 bytes, more than 2046 fields) is refused with code 1004,
 // subcode 1108, the field's name as text, before anything is written. Failures
-// go through the error hook (errors.h); a table file written before a memo file
-// failure stays on disk. A creator destroyed without Create creates first.
+// go through the error hook (errors.h); when either file cannot be written,
+// neither replaces an old one. A creator destroyed without Create creates first.
 //
 // The field-list checks of the table creation component (one "name;T;len;dec"
 // text per field, names unique in upper case) are here too, so that every
@@ -39,8 +42,14 @@ struct TbrFieldDef {
   int32_t decimals = 0;
 };
 
+// Why name cannot be a field name, or empty when it can: names are 1 to 10
+// ASCII letters, digits and '_', starting with a letter, so that every other
+// program, key expression and the header's 11 name bytes hold them unchanged.
+std::string FieldNameProblem(std::string_view name);
+
 // Parses "name;T;length;decimals" (for example "Snotes;M;10;0"): the name is
-// everything before the first ';' (10 characters kept), the type exactly one
+// everything before the first ';' (refused unless FieldNameProblem() finds
+// nothing wrong with it), the type exactly one
 // character followed by ';', the length the integer before the next ';', the
 // decimals the integer in the first three characters of the rest. False when
 // the line does not parse or its name is empty.
@@ -86,9 +95,10 @@ class TbrTableCreator {
   struct Descriptor {
     uint8_t bytes[32];
   };
+  class TempFile;
   bool CheckLayout();
-  bool WriteTable();
-  bool WriteMemoFile();
+  std::vector<uint8_t> TableImage() const;
+  std::vector<uint8_t> MemoImage() const;
   std::string Stem() const;
 
   std::string m_path;

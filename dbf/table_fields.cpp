@@ -18,6 +18,7 @@ namespace qm::dbf {
 namespace {
 
 constexpr size_t kNumberTextLimit = 31;
+constexpr int32_t kLastStoredYear = 9999;
 constexpr std::string_view kTrueLetters = "TtYyJj";
 
 std::string_view TrimRight(std::string_view text) {
@@ -281,7 +282,12 @@ int32_t TbrTable::Date(int32_t n) {
 bool TbrTable::PutDate(int32_t n, int32_t dayNumber) {
   const TbrField& field = Field(n);
   if (field.length == 0) return false;
-  if (dayNumber == kInvalidDate) return Check(code::kFieldType, subcode::kDatePut);
+  // A stored date has four year digits: a later year would be kept modulo 10000.
+  int32_t year = 0, month = 0, day = 0;
+  const bool beyondYear9999 = dayNumber > 0 && SplitDayNumber(dayNumber, year, month, day) &&
+                              year > kLastStoredYear;
+  if (dayNumber == kInvalidDate || beyondYear9999)
+    return Check(code::kFieldType, subcode::kDatePut);
   if (field.type != 'D') return false;
   FieldPut(n, StoredDate(dayNumber));
   return true;

@@ -1,6 +1,7 @@
 // The table object's counted locks and the header lock, on the regions of
 // the locking protocol (disk_file.h).
 #include "dbf/memo_file.h"
+#include "dbf/scope_exit.h"
 #include "dbf/table.h"
 
 namespace qm::dbf {
@@ -17,6 +18,7 @@ bool TbrTable::LockHelper(TbrLockRegion region) {
     return false;
   }
   ++m_lockCount;
+  DropCachedImages();  // a lock is taken to see and change what is in the file now
   return true;
 }
 
@@ -27,17 +29,25 @@ bool TbrTable::LockRecord() {
 
 bool TbrTable::LockAppend() { return LockHelper(AppendLockRegion(LockingProtocol())); }
 
+// A lock whose header refresh fails (a replaced table) is given back.
 bool TbrTable::LockFile() {
   if (!LockHelper(FileLockRegion(LockingProtocol()))) return false;
   if (!LockingActive() || m_fileLocked) return true;
-  RefreshHeader();
+  LockScope undo(*this);
+  undo.Taken();
+  if (!RefreshHeader()) return false;
+  undo.Keep();
   m_fileLocked = true;
   return true;
 }
 
 bool TbrTable::LockWholeFile() {
   if (!LockHelper(kWholeFileLockRegion)) return false;
-  if (LockingActive() && m_lockCount == 1) RefreshHeader();
+  if (!LockingActive() || m_lockCount != 1) return true;
+  LockScope undo(*this);
+  undo.Taken();
+  if (!RefreshHeader()) return false;
+  undo.Keep();
   return true;
 }
 
@@ -49,16 +59,26 @@ bool TbrTable::UnlockTable() {
   if (--m_lockCount > 0) return true;
   m_lockCount = 0;
   bool ok = true;
-  if (m_fileLocked) ok = HeaderUpdate(false);  // the update deferred while the file was locked
-  ok = Unlock() && ok;
+  {
+    // The region goes even when the deferred update fails by raising.
+    TbrScopeExit release([this] {
+      TbrSuppressErrors quiet(*this);
+      const int32_t failure = LastCode();
+      m_fileLocked = false;
+      Unlock();
+      SetLastCode(failure);
+    });
+    if (m_fileLocked) ok = HeaderUpdate(false);  // the update deferred while the file was locked
+    release.Dismiss();
+  }
   m_fileLocked = false;
-  return ok;
+  return Unlock() && ok;
 }
 
 bool TbrTable::HeaderLock() {
   // Under the whole-file lock the header is covered already, and unlocking
   // (0,32) afterwards would cut that range out of it.
-  if (!LockingActive() || m_fileLocked || WholeFileLocked()) return true;
+  if (!LockingActive() || m_fileLocked || WholeFileLocked() || !IsOpen()) return true;
   if (m_headerLockCount == 0) {
     const int32_t result = OsLockRegion(kHeaderLockRegion, true);
     if (result >= 2) {
@@ -79,6 +99,34 @@ bool TbrTable::HeaderUnlock() {
     return false;
   }
   return true;
+}
+
+TbrTable::HeaderLockScope::~HeaderLockScope() {
+  if (!m_held) return;
+  TbrSuppressErrors quiet(m_table);
+  const int32_t failure = m_table.LastCode();
+  m_table.HeaderUnlock();
+  m_table.SetLastCode(failure);
+}
+
+bool TbrTable::HeaderLockScope::Release() {
+  if (!m_held) return true;
+  m_held = false;
+  return m_table.HeaderUnlock();
+}
+
+TbrTable::LockScope::~LockScope() {
+  if (!m_held) return;
+  TbrSuppressErrors quiet(m_table);
+  const int32_t failure = m_table.LastCode();
+  m_table.UnlockTable();
+  m_table.SetLastCode(failure);
+}
+
+bool TbrTable::LockScope::Release() {
+  if (!m_held) return true;
+  m_held = false;
+  return m_table.UnlockTable();
 }
 
 void TbrTable::SetTableLockingProtocol(int protocol) {

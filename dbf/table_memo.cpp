@@ -4,6 +4,7 @@
 
 #include "dbf/dbf_format.h"
 #include "dbf/memo_file.h"
+#include "dbf/memo_format.h"
 #include "dbf/table.h"
 
 namespace qm::dbf {
@@ -16,6 +17,11 @@ bool IsMemoType(char type) { return type == 'M' || type == 'G' || type == 'B'; }
 TbrMemoFile* TbrTable::MemoFile() {
   if (m_memo) return m_memo.get();
   if (!m_memoExpected || m_memoFailed || !m_usable) return nullptr;
+  // The memo file beside a replaced table belongs to the new table.
+  if (LockingActive() && Replaced()) {
+    ReportChanged("replaced");
+    return nullptr;
+  }
   auto memo = std::make_unique<TbrMemoFile>(this, Path(), OpenMode(), m_version,
                                             m_header[layout::kFlagsOffset], LockingProtocol());
   if (!memo->Usable()) {
@@ -65,10 +71,19 @@ bool TbrTable::WriteMemo(int32_t n, std::string_view text) {
   if (!IsMemoType(Field(n).type)) return false;
   const int32_t oldBlock = MemoBlock(n);
   if (text.empty() && oldBlock == 0) return true;
+  const std::string refusal = MemoTextRefusal(n, text);
+  if (!refusal.empty()) {
+    ReportText(code::kFieldType, subcode::kMemoWrite, refusal.c_str());
+    return false;
+  }
   TbrMemoFile* memo = MemoFile();
   if (memo == nullptr) return false;
+  // The record's write needs the header lock: a memo written while another
+  // program holds it would be left behind by the refused write.
+  HeaderLockScope header(*this);
+  if (!header.Held()) return false;
   const std::optional<uint32_t> block = memo->WriteMemo(static_cast<uint32_t>(oldBlock), text);
-  if (!block) return false;
+  if (!block || !header.Release()) return false;
   if (*block == 0) {
     FieldPut(n, "");
     return true;
@@ -80,6 +95,43 @@ bool TbrTable::WriteMemo(int32_t n, std::string_view text) {
     return true;
   }
   return PutNumber(n, static_cast<double>(*block));
+}
+
+std::string TbrTable::MemoTextRefusal(int32_t n, std::string_view text) const {
+  if (m_version != layout::kVersionDb3Memo ||
+      text.find(static_cast<char>(memo::kDb3Terminator)) == std::string_view::npos)
+    return {};
+  return "Memo text for " + TableName() + "->" + Field(n).name +
+         " holds the byte 0x1A, which ends a dBASE III memo";
+}
+
+// dBASE IV memos give their blocks back to the free chain, but only once the
+// record that used them is rewritten: until then the file still points there.
+// The blocks each memo field of the record holds in the file before it is
+// replaced (empty for other layouts).
+std::vector<uint32_t> TbrTable::MemoBlocksOnDisk(int32_t recordNo) {
+  std::vector<uint32_t> blocks;
+  if (m_version != layout::kVersionDb4Memo || !m_memo) return blocks;
+  std::vector<char> record(m_recordLength);
+  TbrSuppressErrors quiet(*this);
+  if (!Read(RecordOffset(recordNo), record.data(), m_recordLength)) return blocks;
+  blocks.assign(m_fields.size(), 0);
+  for (size_t i = 0; i < m_fields.size(); ++i)
+    if (IsMemoType(m_fields[i].type))
+      blocks[i] = TbrMemoFile::BlockFromField(
+          std::string_view(record.data() + m_fields[i].offset, m_fields[i].length));
+  return blocks;
+}
+
+// After the record was written: frees the memos it no longer refers to. A
+// failure only leaves the blocks abandoned.
+void TbrTable::FreeReplacedMemos(const std::vector<uint32_t>& before) {
+  for (size_t i = 0; i < before.size(); ++i) {
+    const auto n = static_cast<int32_t>(i + 1);
+    if (before[i] == 0 || before[i] == static_cast<uint32_t>(MemoBlock(n))) continue;
+    TbrSuppressErrors quiet(*m_memo);
+    m_memo->FreeBlocks(before[i]);
+  }
 }
 
 uint32_t TbrTable::MemoLength(std::string_view name) {

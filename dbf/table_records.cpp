@@ -62,6 +62,9 @@ bool TbrTable::GoTo(int32_t recordNo) {
       return false;
     }
   }
+  // Re-reading the record we stand on asks for what is in the file now,
+  // whatever another program changed since it was read ahead.
+  if (target == m_recNo) DropCachedImages();
   TableEvent(kEventBeforeRead, recordNo);
   if (!ReadRecordBytes(RecordOffset(target), m_image, m_recordLength)) {
     m_eof = LastCode() == code::kShortRead;
@@ -102,6 +105,11 @@ void TbrTable::SetReadAhead(bool on) {
   m_readAhead.assign(static_cast<size_t>(records) * m_recordLength, 0);
 }
 
+void TbrTable::DropCachedImages() {
+  InvalidateReadAhead();
+  if (m_memo) m_memo->DropReadCache();
+}
+
 void TbrTable::PointRecordImage(char* buffer) {
   m_image = buffer != nullptr ? buffer : m_ownImage.data();
 }
@@ -120,9 +128,11 @@ void TbrTable::BlankRecord() {
   std::fill(m_image, m_image + m_recordLength, ' ');
   if (m_memo) m_memo->ClearLines();
   for (int32_t n = 1; n <= FieldCount(); ++n) {
-    const char type = m_fields[n - 1].type;
-    if (type == 'N' || type == 'F' ||
-        (IsVisualFoxBinary(m_fields[n - 1]) && type != 'M' && type != 'G')) {
+    const TbrField& field = m_fields[n - 1];
+    if (IsVisualFoxBinary(field)) {
+      // Binary numbers and memo block numbers: zero, never blanks.
+      std::fill(m_image + field.offset, m_image + field.offset + field.length, '\0');
+    } else if (field.type == 'N' || field.type == 'F') {
       TbrSuppressErrors quiet(*this);  // a field too narrow for "0.00" stays blank
       PutNumber(n, 0.0);
     }
@@ -134,65 +144,76 @@ void TbrTable::BlankRecord() {
 bool TbrTable::AppendRecord() {
   if (!m_usable || m_state == TbrTableState::HeaderKnown) return false;
   TableEvent(kEventBeforeWrite, 0);
-  if (!HeaderLock()) return false;
-  bool appendLocked = false;
+  HeaderLockScope header(*this);
+  if (!header.Held()) return false;
+  LockScope append(*this);
   if (m_lockBeforeWrite && !m_fileLocked) {
-    if (!LockAppend()) {
-      HeaderUnlock();
-      return false;
-    }
-    appendLocked = LockingActive();
+    if (!LockAppend()) return false;
+    if (LockingActive()) append.Taken();
   }
-  const TbrTableState previousState = m_state;
-  const int32_t previousRecNo = m_recNo;
+  if (!RefreshHeader()) return false;  // the count other writers left, under the header lock
+  const int32_t count = m_recordCount + 1;
+  m_image[0] = layout::kLiveFlag;
+  if (!AppendImage(RecordOffset(count))) return false;
+  m_recNo = m_recordCount = count;
   m_state = TbrTableState::RecordWritten;
-  bool ok = RefreshHeader();  // the count other writers left, under the header lock
-  const int32_t previousCount = m_recordCount;
-  if (ok) {
-    m_image[0] = layout::kLiveFlag;
-    ok = WriteImage(RecordOffset(previousCount + 1), m_recordLength + 1);
-    if (ok) {
-      m_recNo = m_recordCount = previousCount + 1;
-      ok = HeaderUpdate(true);  // on failure the record stands and the update stays pending
-    }
-  }
-  if (!ok && m_recordCount == previousCount) {
-    m_state = previousState;
-    m_recNo = previousRecNo;
-  }
-  if (appendLocked) UnlockTable();
-  const bool unlocked = HeaderUnlock();
-  if (!ok) return false;
+  const bool updated = HeaderUpdate(true);  // on failure the record stands, the update pending
+  bool released = append.Release();
+  released = header.Release() && released;
+  if (!updated) return false;
   m_bof = m_eof = false;
   TableEvent(kEventAfterWrite, 0);
   std::memcpy(m_original.data(), m_image, m_recordLength);
-  return unlocked;
+  return released;
+}
+
+// Writes the record and the end-of-file marker behind the last record. A
+// write that fails part way (disk full, I/O error) is cut off again, so no
+// torn record is left for other programs to read; then it is reported.
+bool TbrTable::AppendImage(int64_t offset) {
+  bool written;
+  {
+    TbrSuppressErrors quiet(*this);
+    written = WriteImage(offset, m_recordLength + 1);
+  }
+  if (written) {
+    m_fileSize = std::max<int64_t>(m_fileSize, offset + m_recordLength + 1);
+    return true;
+  }
+  const int32_t failure = LastCode();
+  {
+    TbrSuppressErrors quiet(*this);
+    if (CutOwnTail(offset) && m_fileSize > offset) {
+      const char endOfFile = static_cast<char>(layout::kEndOfFile);
+      Write(offset, &endOfFile, 1);
+    }
+  }
+  return Check(failure, subcode::kWrite);
 }
 
 bool TbrTable::ReplaceRecord(int32_t recordNo) {
   if (!m_usable || m_state == TbrTableState::HeaderKnown) return false;
   TableEvent(kEventBeforeWrite, recordNo);
   if (recordNo > m_recordCount || recordNo < 1) return AppendRecord();
-  bool recordLocked = false;
+  LockScope record(*this);
   if (m_lockBeforeWrite && !m_fileLocked) {
-    const int32_t current = m_recNo;
-    m_recNo = recordNo;  // the lock guards the record being written
-    const bool locked = LockRecord();
-    m_recNo = current;
-    if (!locked) return false;
-    recordLocked = LockingActive();
+    if (!LockHelper(RecordLockRegion(LockingProtocol(), m_headerLength, m_recordLength, recordNo,
+                                     IndexAttached())))
+      return false;
+    if (LockingActive()) record.Taken();
   }
-  const TbrTableState previousState = m_state;
+  // Under the header lock the count read cannot be undone by an append of
+  // another program before this header update.
+  HeaderLockScope header(*this);
+  if (!header.Held() || !RefreshHeader()) return false;
+  const std::vector<uint32_t> memosBefore = MemoBlocksOnDisk(recordNo);
+  if (!WriteImage(RecordOffset(recordNo), m_recordLength)) return false;
+  m_recNo = recordNo;
   m_state = TbrTableState::RecordWritten;
-  bool ok = WriteImage(RecordOffset(recordNo), m_recordLength);
-  if (ok) {
-    m_recNo = recordNo;
-    RefreshHeader();
-    ok = HeaderUpdate(true);
-  } else {
-    m_state = previousState;
-  }
-  if (recordLocked) UnlockTable();
+  bool ok = HeaderUpdate(true);
+  FreeReplacedMemos(memosBefore);
+  ok = header.Release() && ok;
+  ok = record.Release() && ok;
   if (!ok) return false;
   TableEvent(kEventAfterWrite, recordNo);
   std::memcpy(m_original.data(), m_image, m_recordLength);

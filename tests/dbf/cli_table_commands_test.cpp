@@ -1,6 +1,7 @@
 // The companion's table commands as a user runs them: create, import, dump.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 
 #include "dbf/table.h"
@@ -79,6 +80,9 @@ TEST_F(CliTable, InvalidFieldListsChangeNothing) {
     args.push_back("--force");
     ExpectFailure(RunCli(args, Dir()), "Field list is invalid");
   }
+  // Names other programs cannot use are refused as typed, never cut or stored.
+  for (const char* arg : {"1CODE:8", "MY CODE:8", "MY-CODE:8", "Description_long:8", "Pr\xC3\xADs:8"})
+    ExpectFailure(RunCli({"create", arg, "--force"}, Dir()), "\"" + std::string(arg) + "\"");
   ExpectFailure(RunCli({"create", "A:1", "B:1", "C:1", "D:1", "E:1", "F:1", "--force"}, Dir()),
                 "five");
   EXPECT_EQ(ReadFileBytes(File("CATALOG.DBF")), table);
@@ -140,6 +144,51 @@ TEST_F(CliTable, DumpSkipsDeletedRecordsUnlessAsked) {
   EXPECT_NE(all.find("\r\n,QM-1003,"), std::string::npos);
   const std::string json = RunCli({"dump", "--json", "--deleted"}, Dir()).out;
   EXPECT_NE(json.find("{\"_deleted\":true,\"CODE\":\"QM-1002\""), std::string::npos);
+}
+
+// A table open in another program while "create --force" replaces it: the
+// old handle must never write its layout into the new files.
+TEST_F(CliTable, CreateOverATableOpenElsewhereKeepsTheNewTableWhole) {
+  CreateDemo();
+  TbrTable old(File("CATALOG.DBF"), kOpenSharedReadWrite);
+  ASSERT_TRUE(old.OpenTable());
+  ASSERT_TRUE(old.GoTo(1));
+  ASSERT_EQ(RunCli({"create", "CODE:8", "NAME:30", "--force"}, Dir()).status, 0);
+  const std::string table = ReadFileBytes(File("CATALOG.DBF"));
+  const std::string memo = ReadFileBytes(File("CATALOG.DBT"));
+  test::ReportRecorder reports;
+  old.FieldPut(1, "OLD-1");
+  EXPECT_FALSE(old.WriteMemo("SNOTES", "a memo for the old layout"));
+  EXPECT_FALSE(old.AppendRecord());
+  EXPECT_FALSE(old.ReplaceRecord(1));
+  ASSERT_EQ(reports.Reports().size(), 3u);
+  for (const test::Report& report : reports.Reports()) {
+    EXPECT_EQ(report.code, code::kNotATable);
+    EXPECT_NE(report.text.find("(replaced by another program since it was opened"),
+              std::string::npos)
+        << report.text;
+  }
+  EXPECT_EQ(ReadFileBytes(File("CATALOG.DBF")), table);
+  EXPECT_EQ(ReadFileBytes(File("CATALOG.DBT")), memo);
+
+  // Rebuilt in place with another record length: refused the same way.
+  TbrTable fresh(File("CATALOG.DBF"), kOpenSharedReadWrite);
+  ASSERT_TRUE(fresh.OpenTable());
+  std::string rebuilt = table;
+  rebuilt[10] = static_cast<char>(rebuilt[10] + 5);
+  std::filesystem::resize_file(File("CATALOG.DBF"), 0);  // same file, new content
+  {
+    std::FILE* f = std::fopen(File("CATALOG.DBF").c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(rebuilt.data(), 1, rebuilt.size(), f);
+    std::fclose(f);
+  }
+  reports.Clear();
+  fresh.BlankRecord();
+  EXPECT_FALSE(fresh.AppendRecord());
+  ASSERT_EQ(reports.Reports().size(), 1u);
+  EXPECT_NE(reports.Reports()[0].text.find("changed in its layout"), std::string::npos);
+  EXPECT_EQ(ReadFileBytes(File("CATALOG.DBF")), rebuilt);
 }
 
 TEST_F(CliTable, DumpRefusesWhatIsNotATable) {

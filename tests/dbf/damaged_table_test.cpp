@@ -58,6 +58,18 @@ TEST_F(DamagedTableTest, HeaderLengthTooSmall) {
   EXPECT_EQ(OpenError(bytes), Prefix() + " (header length 20 too small)");
 }
 
+// Not 32 bytes per field plus 33, and no terminator among the descriptors:
+// opening it as a table with fewer (or no) fields would misread every record.
+TEST_F(DamagedTableTest, HeaderLengthNotAWholeNumberOfDescriptors) {
+  for (const uint32_t length : {40u, 97u - 5u}) {
+    std::string bytes = Good();
+    SetU16(bytes, 8, length);
+    bytes[96] = 'A';  // the terminator is not where the header length puts it
+    EXPECT_EQ(OpenError(bytes), Prefix() + " (header length " + std::to_string(length) +
+                                    " is not 32 bytes per field plus 33)");
+  }
+}
+
 TEST_F(DamagedTableTest, RecordLengthZero) {
   std::string bytes = Good();
   SetU16(bytes, 10, 0);

@@ -115,6 +115,14 @@ TEST_F(FieldValuesTest, DatePutAndTextPutWithConversion) {
   EXPECT_FALSE(m_table->PutText(4, "2/30/05"));
   EXPECT_EQ(LastReport().subCode, 1251);
   EXPECT_EQ(m_table->RawText(4), "20050307");
+  // Four year digits: a later year is refused, never stored modulo 10000.
+  EXPECT_FALSE(m_table->PutText(4, "1/1/10000"));
+  EXPECT_EQ(LastReport().code, 1004);
+  EXPECT_EQ(LastReport().subCode, 1251);
+  EXPECT_FALSE(m_table->PutDate(4, DayNumber(10000, 1, 1)));
+  EXPECT_EQ(m_table->RawText(4), "20050307");
+  EXPECT_TRUE(m_table->PutDate(4, DayNumber(9999, 12, 31)));
+  EXPECT_EQ(m_table->RawText(4), "99991231");
   EXPECT_TRUE(m_table->PutDate(4, 0));
   EXPECT_EQ(m_table->RawText(4), "        ");
   EXPECT_FALSE(m_table->PutDate(1, DayNumber(2001, 1, 1)));  // not a date field: nothing stored
@@ -179,6 +187,22 @@ TEST_F(FieldValuesTest, BlankRecordHoldsFormattedZeroInNumbers) {
 
 namespace qm::dbf {
 namespace {
+
+TEST(CharacterFields, LongerThan255KeepTheHighByteInTheDecimals) {
+  test::ScratchDir dir;
+  const std::vector<FieldSpec> fields = {{"LONG", 'C', 300, 1}, {"CODE", 'C', 4}};
+  const std::string text = std::string(299, 'x') + "y";
+  test::WriteFileBytes(dir.File("WIDE.DBF"),
+                       test::TableBytes(0x03, fields, {test::RecordBytes(fields, {text, "AB"})}));
+  TbrTable table(dir.File("wide"), kOpenSharedReadOnly);
+  ASSERT_TRUE(table.OpenTable());
+  EXPECT_EQ(table.FieldLength(1), 300u);
+  EXPECT_EQ(table.FieldDecimals(1), 0u);
+  EXPECT_EQ(table.FieldOffset(2), 301u);
+  ASSERT_TRUE(table.GoTo(1));
+  EXPECT_EQ(table.Text(1), text);
+  EXPECT_EQ(table.Text(2), "AB");
+}
 
 TEST(VisualFoxFields, BinaryNumbersRoundTrip) {
   test::ScratchDir dir;

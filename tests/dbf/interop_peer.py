@@ -13,6 +13,12 @@
   interop_peer.py check-dump TABLE FORMAT DUMP
       Compares the output of "quillmart-cli dump" (FORMAT csv, json,
       csv-deleted or json-deleted) with TABLE as python3-dbfread reads it.
+  interop_peer.py vfp-write DIR
+      Writes DIR/VFP.DBF with its .FPT through python3-dbf: a Visual FoxPro
+      table with a memo field (python3-dbf leaves the header's memo flag clear).
+  interop_peer.py vfp-read TABLE
+      Prints "CODE|NOTES" per record as python3-dbf reads TABLE, then a line
+      "--", then the same as python3-dbfread reads it.
 
 Exit status 0 when everything agrees; otherwise the differences on stdout, 1.
 """
@@ -126,11 +132,37 @@ def check_dump(table, fmt, dump_path):
     return failures
 
 
+def vfp_write(directory):
+    table = dbf.Table(directory + "/VFP.DBF", "CODE C(8); NOTES M", dbf_type="vfp",
+                      codepage="cp437")
+    table.open(dbf.READ_WRITE)
+    table.append(("V-1", "memo written by python3-dbf"))
+    table.append(("V-2", ""))
+    table.close()
+    return 0
+
+
+def vfp_read(path):
+    table = dbf.Table(path, codepage="cp437")
+    table.open(dbf.READ_ONLY)
+    for record in table:
+        print(f"{record.code.rstrip()}|{record.notes}")
+    table.close()
+    print("--")
+    for record in dbfread.DBF(path, encoding="cp437"):
+        print(f"{record['CODE']}|{record['NOTES'] or ''}")
+    return 0
+
+
 def main(argv):
     if argv[1] == "check":
         return check(argv[2], argv[3], "--dbfread-only" in argv[4:])
     if argv[1] == "write":
         return write(argv[2])
+    if argv[1] == "vfp-write":
+        return vfp_write(argv[2])
+    if argv[1] == "vfp-read":
+        return vfp_read(argv[2])
     if argv[1] == "check-dump":
         return check_dump(argv[2], argv[3], argv[4])
     print(__doc__)

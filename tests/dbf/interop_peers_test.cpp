@@ -131,5 +131,31 @@ TEST(InteropPeerWrites, DumpReadsThePeersTableIdentically) {
   }
 }
 
+// python3-dbf writes Visual FoxPro tables with memo fields and an .FPT but
+// the memo flag clear; blank records must keep binary memo pointers at zero.
+TEST(InteropPeerWrites, VisualFoxTableWithMemosBothWays) {
+  test::ScratchDir dir;
+  test::ProcessResult r = test::RunPeerScript("interop_peer.py", {"vfp-write", dir.Path()}, dir.Path());
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  {
+    TbrTable table(dir.File("VFP.DBF"), kOpenSharedReadWrite);
+    ASSERT_TRUE(table.OpenTable());
+    ASSERT_TRUE(table.GoTo(1));
+    EXPECT_EQ(table.MemoText("NOTES"), "memo written by python3-dbf");
+    table.BlankRecord();
+    table.FieldPut(1, "E-1");
+    ASSERT_TRUE(table.AppendRecord());
+    table.BlankRecord();
+    table.FieldPut(1, "E-2");
+    ASSERT_TRUE(table.WriteMemo("NOTES", "memo written by the engine"));
+    ASSERT_TRUE(table.AppendRecord());
+  }
+  r = test::RunPeerScript("interop_peer.py", {"vfp-read", "VFP.DBF"}, dir.Path());
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::string rows =
+      "V-1|memo written by python3-dbf\nV-2|\nE-1|\nE-2|memo written by the engine\n";
+  EXPECT_EQ(r.out, rows + "--\n" + rows);
+}
+
 }  // namespace
 }  // namespace qm::dbf

@@ -2,10 +2,14 @@
 // offsets, the retry period, and two processes appending to one shared table.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
+#include <functional>
+#include <memory>
 #include <set>
 #include <string>
 
@@ -131,10 +135,12 @@ TEST_F(LockingTest, MemoLockOfEachProtocolInTheMemoFile) {
   }
 }
 
-// A child process that holds region of path until released.
+// A child process that holds region of path until released, or, given
+// whileHeld, until that has run on its open of the file.
 class HeldElsewhere {
  public:
-  HeldElsewhere(const std::string& path, TbrLockRegion region) {
+  HeldElsewhere(const std::string& path, TbrLockRegion region,
+                const std::function<void(int fd)>& whileHeld = {}) {
     if (pipe(m_ready) != 0 || pipe(m_done) != 0) return;
     m_child = fork();
     if (m_child == 0) {
@@ -146,7 +152,10 @@ class HeldElsewhere {
       fcntl(fd, F_OFD_SETLK, &request);
       (void)!write(m_ready[1], "x", 1);
       char c;
-      (void)!read(m_done[0], &c, 1);
+      if (whileHeld)
+        whileHeld(fd);
+      else
+        (void)!read(m_done[0], &c, 1);
       _exit(0);
     }
     char c;
@@ -204,6 +213,180 @@ TEST_F(LockingTest, AppendWithoutTheHeaderLockWritesNothing) {
   EXPECT_EQ(table.RecordCount(), 6);
   EXPECT_EQ(table.RecNo(), 2);
   EXPECT_EQ(table.State(), TbrTableState::Open);
+}
+
+// With the default handler every refusal raises; nothing may stay locked.
+TEST_F(LockingTest, RefusedWritesUnderTheRaisingHandlerLeaveNoLockBehind) {
+  const std::string path = m_dir.File("LOCKS.DBF");
+  TbrTable table(path, kOpenSharedReadWrite);
+  ASSERT_TRUE(table.OpenTable());
+  table.SetLockBeforeWrite(true);
+  ASSERT_TRUE(table.GoTo(3));
+  table.FieldPut(1, "refused");
+  {
+    HeldElsewhere holder(path, AppendLockRegion(TbrLokProtocol::Default));
+    ASSERT_TRUE(holder.Held());
+    EXPECT_THROW(table.AppendRecord(), EInOutError);
+    EXPECT_EQ(Probe(kHeaderLockRegion), "free");
+  }
+  {
+    HeldElsewhere holder(path, RecordLockRegion(TbrLokProtocol::Default, 97, 31, 3, false));
+    ASSERT_TRUE(holder.Held());
+    EXPECT_THROW(table.ReplaceRecord(3), EInOutError);
+    EXPECT_EQ(Probe(kHeaderLockRegion), "free");
+  }
+  EXPECT_EQ(table.LockCount(), 0);
+  EXPECT_EQ(table.RecNo(), 3);
+  EXPECT_TRUE(table.ReplaceRecord(3));
+  EXPECT_TRUE(table.AppendRecord());
+  EXPECT_EQ(Probe(kHeaderLockRegion), "free");
+  EXPECT_EQ(Probe(AppendLockRegion(TbrLokProtocol::Default)), "free");
+  EXPECT_EQ(table.RecordCount(), 7);
+}
+
+// Another writer holds the header lock while it appends: the replace waiting
+// for that lock must count the new record, not undo it in the header.
+TEST_F(LockingTest, ReplaceCountsAnAppendMadeWhileItWaitedForTheHeaderLock) {
+  const std::string path = m_dir.File("LOCKS.DBF");
+  TbrTable table(path, kOpenSharedReadWrite);
+  ASSERT_TRUE(table.OpenTable());
+  ASSERT_TRUE(table.GoTo(2));
+  HeldElsewhere writer(path, kHeaderLockRegion, [](int fd) {
+    usleep(300000);
+    const std::string record = test::RecordBytes(kFields, {"appended elsewhere"}) + "\x1A";
+    (void)!pwrite(fd, record.data(), record.size(), 97 + 6 * 31);
+    uint8_t count[4];
+    layout::PutU32(count, 7);
+    (void)!pwrite(fd, count, sizeof count, 4);
+  });
+  ASSERT_TRUE(writer.Held());
+  table.FieldPut(1, "replaced");
+  ASSERT_TRUE(table.ReplaceRecord(2));
+  const std::string bytes = test::ReadFileBytes(path);
+  EXPECT_EQ(layout::GetU32(reinterpret_cast<const uint8_t*>(bytes.data()) + 4), 7u);
+  EXPECT_EQ(table.RecordCount(), 7);
+}
+
+// An import refused the header lock must not leave its memo behind.
+TEST_F(LockingTest, NoMemoIsWrittenWhileAnotherProgramHoldsTheHeaderLock) {
+  test::ReportRecorder recorder;
+  const std::string memo = test::ReadFileBytes(m_dir.File("LOCKS.DBT"));
+  TbrTable table(m_dir.File("LOCKS.DBF"), kOpenSharedReadWrite);
+  ASSERT_TRUE(table.OpenTable());
+  table.BlankRecord();
+  HeldElsewhere holder(m_dir.File("LOCKS.DBF"), kHeaderLockRegion);
+  ASSERT_TRUE(holder.Held());
+  EXPECT_FALSE(table.WriteMemo(2, "would be an orphan"));
+  ASSERT_FALSE(recorder.Reports().empty());
+  EXPECT_EQ(recorder.Reports().back().subCode, subcode::kHeaderLock);
+  EXPECT_EQ(test::ReadFileBytes(m_dir.File("LOCKS.DBT")), memo);
+  EXPECT_EQ(table.MemoBlock(2), 0);
+}
+
+// The disk fills up in the middle of an append (a file size limit stands in
+// for it): the partial record is cut off again and the error is raised.
+TEST_F(LockingTest, AppendThatRunsOutOfSpaceLeavesNoTornRecord) {
+  const std::string path = m_dir.File("LOCKS.DBF");
+  const std::string before = test::ReadFileBytes(path);
+  const pid_t child = fork();
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{before.size() + 10, before.size() + 10};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    TbrTable table(path, kOpenSharedReadWrite);
+    if (!table.OpenTable()) _exit(2);
+    table.BlankRecord();
+    table.FieldPut(1, "torn");
+    try {
+      table.AppendRecord();
+    } catch (const EInOutError& e) {
+      _exit(e.Code() == 112 && e.SubCode() == subcode::kWrite ? 0 : 3);
+    }
+    _exit(4);
+  }
+  int status = -1;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(test::ReadFileBytes(path), before);
+}
+
+// A process answering open and close requests for one table, forked before
+// the test opens anything (a child forked later would share the parent's opens).
+class PeerProcess {
+ public:
+  explicit PeerProcess(const std::string& path) {
+    if (pipe(m_requests) != 0 || pipe(m_answers) != 0) return;
+    m_child = fork();
+    if (m_child == 0) {
+      Serve(path);
+      _exit(0);
+    }
+  }
+  ~PeerProcess() {
+    (void)!write(m_requests[1], "q", 1);
+    waitpid(m_child, nullptr, 0);
+    for (int fd : {m_requests[0], m_requests[1], m_answers[0], m_answers[1]}) close(fd);
+  }
+  // 'o' open shared, 'x' open exclusive, 'c' close: "opened", "closed" or the report.
+  std::string Ask(char request) {
+    if (write(m_requests[1], &request, 1) != 1) return "no peer";
+    std::string answer;
+    char c;
+    while (read(m_answers[0], &c, 1) == 1 && c != '\n') answer += c;
+    return answer;
+  }
+
+ private:
+  void Serve(const std::string& path) {
+    test::ReportRecorder reports;
+    std::unique_ptr<TbrTable> table;
+    char request;
+    while (read(m_requests[0], &request, 1) == 1 && request != 'q') {
+      std::string answer = "closed";
+      table.reset();
+      if (request != 'c') {
+        table = std::make_unique<TbrTable>(
+            path, request == 'x' ? kOpenExclusiveReadWrite : kOpenSharedReadWrite);
+        answer = table->OpenTable() ? "opened"
+                                    : std::to_string(reports.Reports().back().code) + " " +
+                                          reports.Reports().back().text;
+      }
+      answer += '\n';
+      (void)!write(m_answers[1], answer.data(), answer.size());
+    }
+  }
+  int m_requests[2] = {-1, -1};
+  int m_answers[2] = {-1, -1};
+  pid_t m_child = -1;
+};
+
+TEST_F(LockingTest, ExclusiveOpenKeepsOtherProcessesOut) {
+  const std::string path = m_dir.File("LOCKS.DBF");
+  const std::string inUse = "32 " + path + " (in use by another program)";
+  PeerProcess peer(path);
+  {
+    TbrTable mine(path, kOpenExclusiveReadWrite);
+    ASSERT_TRUE(mine.OpenTable());
+    EXPECT_EQ(peer.Ask('o'), inUse);
+    EXPECT_EQ(peer.Ask('x'), inUse);
+    mine.BlankRecord();
+    ASSERT_TRUE(mine.AppendRecord());  // its own locks stay inside its whole-file lock
+    ASSERT_TRUE(mine.LockRecord());
+    ASSERT_TRUE(mine.UnlockTable());
+    EXPECT_EQ(Probe({0, 1}), "0+0");  // the whole file, through any length
+  }
+  EXPECT_EQ(peer.Ask('o'), "opened");
+  test::ReportRecorder reports;
+  TbrTable exclusive(path, kOpenExclusiveReadWrite);
+  EXPECT_FALSE(exclusive.OpenTable());
+  ASSERT_EQ(reports.Reports().size(), 1u);
+  EXPECT_EQ(std::to_string(reports.Reports()[0].code) + " " + reports.Reports()[0].text, inUse);
+  TbrTable shared(path, kOpenSharedReadWrite);
+  EXPECT_TRUE(shared.OpenTable());
+  EXPECT_EQ(peer.Ask('c'), "closed");
+  shared.CloseTable();
+  TbrTable again(path, kOpenExclusiveReadWrite);
+  EXPECT_TRUE(again.OpenTable());
 }
 
 void AppendMany(const std::string& path, const std::string& prefix, int count) {

@@ -6,6 +6,7 @@
 
 #include "dbf/dbf_format.h"
 #include "dbf/memo_file.h"
+#include "dbf/table.h"
 #include "dbf_test_util.h"
 
 namespace qm::dbf {
@@ -136,6 +137,25 @@ TEST_F(MemoDbase3, MemoLockHeldElsewhereRefusesTheWrite) {
   EXPECT_EQ(reports.Reports()[0].subCode, subcode::kLock);
   EXPECT_EQ(Bytes(), before);
   close(other);
+}
+
+// 0x1A ends a dBASE III memo: a text holding one would be cut on reading.
+TEST_F(MemoDbase3, TextHoldingTheEndOfMemoByteIsRefused) {
+  const std::vector<test::FieldSpec> fields = {{"CODE", 'C', 4}, {"SNOTES", 'M', 10}};
+  WriteFileBytes(m_dir.File("CATALOG.DBF"), test::TableBytes(0x83, fields, {}));
+  m_memo.reset();
+  const std::string before = Bytes();
+  test::ReportRecorder reports;
+  TbrTable table(m_dir.File("CATALOG.DBF"), kOpenSharedReadWrite);
+  ASSERT_TRUE(table.OpenTable());
+  table.BlankRecord();
+  EXPECT_FALSE(table.WriteMemo("SNOTES", std::string("before\x1A after")));
+  ASSERT_EQ(reports.Reports().size(), 1u);
+  EXPECT_EQ(reports.Reports()[0].code, code::kFieldType);
+  EXPECT_EQ(reports.Reports()[0].text,
+            "Memo text for CATALOG->SNOTES holds the byte 0x1A, which ends a dBASE III memo");
+  EXPECT_EQ(table.MemoBlock(2), 0);
+  EXPECT_EQ(Bytes(), before);
 }
 
 TEST(MemoFile, BlockNumberFromTheField) {

@@ -5,6 +5,7 @@
 #include "dbf/dbf_format.h"
 #include "dbf/memo_bytes.h"
 #include "dbf/memo_file.h"
+#include "dbf/table.h"
 #include "dbf/table_creator.h"
 #include "dbf_test_util.h"
 
@@ -48,9 +49,12 @@ TEST_F(MemoLayouts, Dbase4BlockHeaderAndReuseOfFreedBlocks) {
   EXPECT_EQ(bytes.substr(512, 4), std::string("\xFF\xFF\x08\x00", 4));
   EXPECT_EQ(layout::GetU32(At(bytes, 516)), 8u + 13u);
   const uint32_t second = *memo->WriteMemo(0, "neighbour");
-  // Growing moves the memo; its old block is freed and taken again first fit.
+  // Growing moves the memo; its old block stays until the record no longer
+  // points there, then it is freed and taken again first fit.
   const uint32_t grown = *memo->WriteMemo(first, std::string(1000, 'g'));
   EXPECT_EQ(grown, 3u);
+  EXPECT_EQ(Reopen()->ReadMemoText(first), "dBASE IV text");
+  ASSERT_TRUE(memo->FreeBlocks(first));
   EXPECT_EQ(memo->WriteMemo(0, "reuses block one"), first);
   memo = Reopen();
   EXPECT_EQ(memo->ReadMemoText(first), "reuses block one");
@@ -58,11 +62,48 @@ TEST_F(MemoLayouts, Dbase4BlockHeaderAndReuseOfFreedBlocks) {
   EXPECT_EQ(memo->ReadMemoText(grown), std::string(1000, 'g'));
 }
 
-TEST_F(MemoLayouts, Dbase4RewriteInPlaceWhenItStillFits) {
+TEST_F(MemoLayouts, Dbase4RewriteNeverOverwritesTheOldText) {
   auto memo = Create(TbrDBFTypes::DBaseIV);
   const uint32_t block = *memo->WriteMemo(0, std::string(300, 'a'));
-  EXPECT_EQ(memo->WriteMemo(block, std::string(400, 'b')), block);
-  EXPECT_EQ(Reopen()->ReadMemoText(block), std::string(400, 'b'));
+  const uint32_t moved = *memo->WriteMemo(block, std::string(400, 'b'));
+  EXPECT_NE(moved, block);
+  EXPECT_EQ(Reopen()->ReadMemoText(block), std::string(300, 'a'));
+  EXPECT_EQ(Reopen()->ReadMemoText(moved), std::string(400, 'b'));
+}
+
+// A dBASE IV memo's blocks are freed only once the record that used them is
+// rewritten: an edit that is cancelled leaves the record's memo intact.
+TEST_F(MemoLayouts, Dbase4CancelledEditKeepsTheRecordsMemo) {
+  TbrTableCreator creator(m_dir.File("four.dbf"), TbrDBFTypes::DBaseIV);
+  creator.AddField("CODE", 'C', 4, 0);
+  creator.AddField("NOTES", 'M', 10, 0);
+  ASSERT_TRUE(creator.Create());
+  TbrTable table(creator.Path(), kOpenSharedReadWrite);
+  ASSERT_TRUE(table.OpenTable());
+  for (const char* text : {"first memo", "second memo"}) {
+    table.BlankRecord();
+    ASSERT_TRUE(table.WriteMemo(2, text));
+    ASSERT_TRUE(table.AppendRecord());
+  }
+  ASSERT_TRUE(table.GoTo(1));
+  const int32_t firstBlock = table.MemoBlock(2);
+  ASSERT_TRUE(table.WriteMemo(2, std::string(2000, 'c')));  // then cancelled
+  ASSERT_TRUE(table.GoTo(2));
+  ASSERT_TRUE(table.WriteMemo(2, "second, edited"));
+  ASSERT_TRUE(table.ReplaceRecord(2));
+  ASSERT_TRUE(table.GoTo(1));
+  EXPECT_EQ(table.MemoText(2), "first memo");
+  // Rewritten now: its old block goes back to the chain and is taken again.
+  ASSERT_TRUE(table.WriteMemo(2, "first, edited"));
+  ASSERT_TRUE(table.ReplaceRecord(1));
+  table.BlankRecord();
+  ASSERT_TRUE(table.WriteMemo(2, "third"));
+  ASSERT_TRUE(table.AppendRecord());
+  EXPECT_EQ(table.MemoBlock(2), firstBlock);
+  for (auto [recNo, text] : {std::pair{1, "first, edited"}, {2, "second, edited"}, {3, "third"}}) {
+    ASSERT_TRUE(table.GoTo(recNo));
+    EXPECT_EQ(table.MemoText(2), text);
+  }
 }
 
 TEST_F(MemoLayouts, FoxProBigEndianHeadersAndMoveOnGrowth) {

@@ -166,9 +166,15 @@ TEST(FieldList, ChecksOfTheFieldLines) {
   }
   ASSERT_TRUE(ParseFieldList({"A;C;5;1234"}, defs, bad));  // decimals from three characters
   EXPECT_EQ(defs[0].decimals, 123);
-  ASSERT_TRUE(ParseFieldList({"Description_long;C;5;0"}, defs, bad));
-  EXPECT_EQ(defs[0].name, "Descriptio");
-  EXPECT_FALSE(ParseFieldList({"Description_1;C;5;0", "DESCRIPTION_2;C;5;0"}, defs, bad));
+  ASSERT_TRUE(ParseFieldList({"Descr_10;C;5;0", "A1_b2_C3_d;C;5;0"}, defs, bad));
+  EXPECT_EQ(defs[1].name, "A1_b2_C3_d");
+  // Only names every other program reads back unchanged; none is cut.
+  for (const char* name : {"Description_long", "1CODE", "_CODE", "MY CODE", "MY-CODE", "Pr\xC3\xADs"}) {
+    EXPECT_FALSE(ParseFieldList({"A;C;5;0", std::string(name) + ";C;5;0"}, defs, bad)) << name;
+    EXPECT_EQ(bad, 1u) << name;
+    EXPECT_NE(FieldNameProblem(name), "") << name;
+  }
+  EXPECT_EQ(FieldNameProblem("Description_long"), "a field name has at most 10 characters");
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The table object: navigation edge cases, appends and replaces as they land
 // on disk, field lookup and field put.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <ctime>
 
@@ -237,6 +239,37 @@ TEST_F(TableTest, ReadAheadServesRecordsAndSeesOwnWrites) {
   ASSERT_TRUE(table.GoTo(11));
   ASSERT_TRUE(table.GoTo(10));
   EXPECT_EQ(table.Text(1), "TEN");
+}
+
+// Another program replaces records behind the read-ahead buffer: "same" and
+// a lock (the dataset's edit) read the file, so no replace of theirs is lost.
+TEST_F(TableTest, ReadAheadRereadsTheFileOnSameAndAfterALock) {
+  const std::string path = Write(50);
+  const auto replaceElsewhere = [&path](int recNo, const std::string& code) {
+    const int fd = open(path.c_str(), O_RDWR);
+    const std::string record = test::RecordBytes(kFields, {code, "1"});
+    EXPECT_EQ(pwrite(fd, record.data(), record.size(), 129 + (recNo - 1) * 21), 21);
+    close(fd);
+  };
+  TbrTable table(path, kOpenSharedReadWrite);
+  ASSERT_TRUE(table.OpenTable());
+  table.SetReadAhead(true);
+  ASSERT_TRUE(table.GoTo(5));
+  replaceElsewhere(5, "NEW5");
+  ASSERT_TRUE(table.GoTo(kGoSame));
+  EXPECT_EQ(table.Text(1), "NEW5");
+  ASSERT_TRUE(table.GoTo(20));
+  replaceElsewhere(20, "NEW20");
+  replaceElsewhere(21, "NEW21");
+  ASSERT_TRUE(table.GoTo(20));  // the record it stands on, asked for by number
+  EXPECT_EQ(table.Text(1), "NEW20");
+  replaceElsewhere(22, "NEW22");
+  ASSERT_TRUE(table.LockRecord());
+  ASSERT_TRUE(table.GoTo(kGoNext));
+  EXPECT_EQ(table.Text(1), "NEW21");
+  ASSERT_TRUE(table.GoTo(kGoNext));
+  EXPECT_EQ(table.Text(1), "NEW22");
+  EXPECT_TRUE(table.UnlockTable());
 }
 
 TEST_F(TableTest, PointedRecordImageIsReadAndAppended) {
