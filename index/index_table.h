@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -73,9 +74,11 @@ class TbrIndexTable : public dbf::TbrTable {
   bool ReplaceRecord(int32_t recordNo) override;
 
   // ---- building ----
-  // Creates an NDX file over the table (existing contents replaced); unique when
-  // uniqueOption is 0; orderOption 7 and 8 upper-case character keys. NDX files are
-  // always ascending (the format cannot say otherwise). The new file is not attached.
+  // Creates an NDX file over the table (existing contents replaced once the build
+  // is complete; a failed build leaves them as they were); unique when uniqueOption
+  // is 0; orderOption 7 and 8 upper-case character keys, kept as UPPER() around the
+  // stored expression. NDX files are always ascending (the format cannot say
+  // otherwise). The new file is not attached.
   bool BuildIndex(const std::string& fileName, const std::string& tagName,
                   const std::string& keyExpression, const std::string& forCondition,
                   int uniqueOption, int orderOption);
@@ -115,8 +118,13 @@ class TbrIndexTable : public dbf::TbrTable {
   bool MaintainKeys(int32_t number);
   bool LockIndexes();
   void UnlockIndexes();
+  class BuildScope;
   bool BuildTree(TbrNdxFile& file);
-  bool CreateNdx(TbrNdxFile& file, const std::string& expression, bool ascending, bool unique);
+  std::optional<bool> SortIntoTree(TbrNdxFile& file, bool padded);
+  bool CreateNdx(TbrNdxFile& file, std::string expression, bool unique, bool upperCase);
+  bool WriteNewTree(TbrNdxFile& file);
+  bool LockForRebuild(TbrNdxFile& file);
+  bool RebuildAttached(TbrNdxFile& file);
   void Report(int32_t code, int32_t subCode, const std::string& text);
 
   int MatchField(int32_t field, const std::string& value, bool allFields);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <random>
 #include <sstream>
+#include <string>
 
 #include "index/ndx_key.h"
 #include "table_fixture_util.h"
@@ -13,17 +14,7 @@ namespace {
 
 using Pairs = std::vector<std::pair<std::string, int32_t>>;
 
-Pairs PerlWalk(const std::string& ndx) {
-  std::string out = test::RunCommand("/usr/bin/perl " QM_TEST_DATA "/index/walk_ndx.pl " + ndx);
-  Pairs pairs;
-  std::istringstream lines(out);
-  std::string line;
-  while (std::getline(lines, line)) {
-    size_t tab = line.find('\t');
-    pairs.emplace_back(line.substr(0, tab), std::stoi(line.substr(tab + 1)));
-  }
-  return pairs;
-}
+Pairs PerlWalk(const std::string& ndx) { return test::PerlWalk({ndx}).front(); }
 
 // Our walk with numeric keys shown as Perl shows them (the number).
 Pairs OwnWalk(TbrNdxTag& tag, bool numeric) {
