@@ -14,6 +14,7 @@
 #include <optional>
 #include <vector>
 
+#include "dbf/errors.h"
 #include "index/index_errors.h"
 #include "index/index_table.h"
 #include "index/key_sorter.h"
@@ -200,6 +201,14 @@ class TbrIndexTable::BuildScope {
   TbrNdxTag* m_current;
 };
 
+// A table opened read-only (or whose file is) cannot have its indexes written:
+// refused up front, naming the index, before anything is created.
+bool TbrIndexTable::IndexWritable(const std::string& path) {
+  if (!ReadOnly()) return true;
+  Report(dbf::code::kAccessDenied, subcode::kFileName, path);
+  return false;
+}
+
 // Opens an existing index file and takes its whole-file lock for a rebuild.
 bool TbrIndexTable::LockForRebuild(TbrNdxFile& file) {
   if (!file.IsOpen()) {
@@ -239,6 +248,7 @@ bool TbrIndexTable::BuildIndex(const std::string& fileName, const std::string& t
     Report(code::kFileNotFound, subcode::kFileName, path);
     return false;
   }
+  if (!IndexWritable(path)) return false;
   TbrNdxFile target(path, OpenMode(), this);
   target.SetLockingProtocol(static_cast<int>(LockingProtocol()));
   const bool replacing = target.Exists();
@@ -266,7 +276,7 @@ bool TbrIndexTable::BuildIndex(const std::string& fileName, const std::string& t
 // Rebuilds one attached index into a work file with its own key, then over itself.
 bool TbrIndexTable::RebuildAttached(TbrNdxFile& file) {
   UnlockOnExit unlock(file);
-  if (!LockForRebuild(file)) return false;
+  if (!IndexWritable(file.Path()) || !LockForRebuild(file)) return false;
   WorkIndex work(file.Path(), OpenMode(), this);
   if (!work.Create()) {
     Report(code::kFileNotFound, subcode::kFileName, file.Path());

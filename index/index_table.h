@@ -123,6 +123,7 @@ class TbrIndexTable : public dbf::TbrTable {
   std::optional<bool> SortIntoTree(TbrNdxFile& file, bool padded);
   bool CreateNdx(TbrNdxFile& file, std::string expression, bool unique, bool upperCase);
   bool WriteNewTree(TbrNdxFile& file);
+  bool IndexWritable(const std::string& path);
   bool LockForRebuild(TbrNdxFile& file);
   bool RebuildAttached(TbrNdxFile& file);
   void Report(int32_t code, int32_t subCode, const std::string& text);

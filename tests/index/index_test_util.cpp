@@ -146,7 +146,7 @@ std::vector<std::vector<std::pair<std::string, int32_t>>> PerlWalk(
       walks.emplace_back();
       continue;
     }
-    size_t tab = line.find('\t');
+    size_t tab = line.rfind('\t');  // keys may hold tabs themselves
     if (walks.empty() || tab == std::string::npos) {
       ADD_FAILURE() << "unexpected walker output: " << line;
       break;
