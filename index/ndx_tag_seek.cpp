@@ -67,8 +67,9 @@ bool TbrNdxTag::ChildFor(const TbrNdxPage& page, std::string_view key, int32_t r
   int high = low;
   while (high < keys && Compare(page.entries[high].key, key) == 0) ++high;
   TbrNdxPage scratch;
-  while (low < high) {
-    int middle = low + (high - low) / 2;
+  // Appends bring the highest record number: the last child of the run is tried first.
+  for (bool first = true; low < high; first = false) {
+    int middle = first ? high - 1 : low + (high - low) / 2;
     const TbrNdxEntry* last = nullptr;
     if (!LastEntryBelow(page.entries[middle].value, last, scratch)) return false;
     if (last != nullptr && ComparePair(last->key, last->value, key, recNo) >= 0) {

@@ -19,10 +19,17 @@ bool TbrNdxTag::Insert(std::string_view key, int32_t recNo, bool* inserted) {
   // A new last key of a leaf is the new separator for it in the pages above.
   if (leaf.index + 1 == static_cast<int>(leaf.page.entries.size()) && leafLevel > 0)
     ok = UpdateSeparators(leafLevel - 1, std::string(key));
+  const bool fits = leaf.page.KeyCount() <= m_file.Geometry().maxKeys;
   ok = ok && WriteLevel(leafLevel) && m_file.WriteHeader();
   if (inserted) *inserted = ok;
-  m_path.clear();
-  return ok && SeekEntry(key, recNo);
+  // Without a split the path holds the pages as written: the cursor stays on the
+  // new entry, so standing the table's order on it costs no second descent.
+  if (ok && fits) {
+    TakeCurrent();
+  } else {
+    m_path.clear();
+  }
+  return ok;
 }
 
 // Sets the separator of the current child at `level`; when that child is the extra

@@ -2,6 +2,10 @@
 //                                 distinct keys in shuffled order, and DIR/keys.txt
 // qm_index_bench build DIR        builds DIR/BENCH.NDX, unique, over KEY and prints
 //                                 the build time, the key count and the sorter's bound
+// qm_index_bench appends DIR COUNT repeated|distinct
+//                                 appends COUNT records to DIR/APPEND.DBF (one C 8 field)
+//                                 with a non-unique index attached, all with one key or
+//                                 each with its own, and prints the time
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -65,10 +69,34 @@ int Build(const std::string& dir) {
 
 }  // namespace
 
+int Appends(const std::string& dir, long count, bool repeated) {
+  std::string path = dir + "/APPEND.DBF";
+  if (Make(dir, 0) != 0 || std::rename((dir + "/BENCH.DBF").c_str(), path.c_str()) != 0) return 1;
+  qm::index::TbrIndexTable table(path, qm::dbf::kOpenSharedReadWrite);
+  if (!table.OpenTable() || !table.BuildIndex(dir + "/APPEND.NDX", "", "KEY", "", 1, 0) ||
+      table.OpenIndexList(dir + "/APPEND.NDX", "APPEND") != 0)
+    return 1;
+  auto start = std::chrono::steady_clock::now();
+  for (long i = 0; i < count; ++i) {
+    table.BlankRecord();
+    table.FieldPut(1, repeated ? std::string("SAMEKEY") : KeyOf(static_cast<uint64_t>(i)));
+    if (!table.AppendRecord()) return 1;
+  }
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  long keys = 0;
+  qm::index::TbrNdxTag& tag = *table.CurrentTag();
+  for (int32_t r = tag.Move(qm::dbf::kGoTop); r != 0; r = tag.Move(qm::dbf::kGoNext)) ++keys;
+  std::printf("%.3f\n", seconds);
+  return keys == count ? 0 : 1;
+}
+
 int main(int argc, char** argv) {
   std::string command = argc > 2 ? argv[1] : "";
+  if (command == "appends" && argc == 5)
+    return Appends(argv[2], std::atol(argv[3]), std::string(argv[4]) == "repeated");
   if (command == "make" && argc == 4) return Make(argv[2], std::atol(argv[3]));
   if (command == "build" && argc == 3) return Build(argv[2]);
-  std::fprintf(stderr, "usage: qm_index_bench make DIR COUNT | build DIR\n");
+  std::fprintf(stderr,
+               "usage: qm_index_bench make DIR COUNT | build DIR | appends DIR COUNT repeated|distinct\n");
   return 2;
 }
