@@ -39,6 +39,7 @@ best() {
 cd "$work"  # the sorter's .CPL work file goes to the current directory
 read -r qm_s qm_kb < <(best "$bench" build "$work")
 cat "$work/out.txt"
+"$bench" verify "$work"
 if compgen -G "$work/*.CPL" >/dev/null; then echo "a .CPL work file was left behind" >&2; exit 1; fi
 reset="sqlite3 '$work/keys.db' 'DROP INDEX IF EXISTS ki;'"
 read -r sq_s sq_kb < <(best sqlite3 "$work/keys.db" "CREATE UNIQUE INDEX ki ON k(key);")

@@ -22,9 +22,18 @@ constexpr uint8_t kStringEnd = 0x04;  // a complete sort string ends here
 constexpr uint8_t kKeyEnd = 0x08;     // unique: a key text ends here (its suffix below)
 constexpr int kMaxTail = 2;
 
-std::string RecordSuffix(int32_t recNo) {
-  std::string digits = std::to_string(recNo);
-  return std::string(1, static_cast<char>(digits.size())) + digits;
+// The record number's digit count, then its digits.
+std::string_view RecordSuffix(int32_t recNo, char (&buffer)[12]) {
+  char digits[10];
+  int n = 0;
+  auto value = static_cast<uint32_t>(recNo);
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0 && n < 10);
+  buffer[0] = static_cast<char>(n);
+  for (int i = 0; i < n; ++i) buffer[1 + i] = digits[n - 1 - i];
+  return std::string_view(buffer, n + 1);
 }
 
 std::string_view TrimRight(std::string_view s) {
@@ -116,14 +125,15 @@ void TbrKeySorter::Add(int32_t recNo, std::string_view key) {
   if (key.size() > static_cast<size_t>(MaxKeyLength()))
     throw TbrSortError(dbf::code::kFieldType, dbf::subcode::kWrite,
                        "Key longer than " + std::to_string(MaxKeyLength()) + " bytes");
-  std::string suffix = RecordSuffix(recNo);
+  char suffixBuffer[12];
+  std::string_view suffix = RecordSuffix(recNo, suffixBuffer);
   m_longest = std::max(m_longest, static_cast<int>(key.size()));
   ++m_count;
   Reserve(key.size() + suffix.size() + 2);
   if (!m_unique) {
-    std::string s(key);
-    s += suffix;
-    At(Insert(0, s)).meta |= kStringEnd;
+    m_sortString.assign(key);
+    m_sortString += suffix;
+    At(Insert(0, m_sortString)).meta |= kStringEnd;
     return;
   }
   uint16_t keyEnd = Insert(0, key);

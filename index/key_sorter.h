@@ -100,6 +100,7 @@ class TbrKeySorter {
   std::string m_workName;
   uint64_t m_fileEnd = 0;
   std::vector<uint64_t> m_runStarts;
+  std::string m_sortString;  // reused for each non-unique sort string
 };
 
 }  // namespace qm::index
