@@ -126,7 +126,8 @@ TEST(NdxInteropSweep, PerlXBaseWalksIndexesOfManyTableSizes) {
 }
 
 // Replaces that move keys from one end of the tree to the other empty leaves and
-// then inner pages; Perl XBase walks the maintained index whole all the way.
+// then inner pages, until an inner page is left with a single child; Perl XBase
+// walks the maintained index whole all the way.
 TEST_F(NdxInterop, PerlXBaseWalksIndexWhileReplacesDrainItsPages) {
   Create({{"KEY", 'C', 10}});
   const int count = 2000;
@@ -135,9 +136,11 @@ TEST_F(NdxInterop, PerlXBaseWalksIndexWhileReplacesDrainItsPages) {
   ASSERT_EQ(m_table->OpenIndexList("T", "T"), 0);
   std::vector<std::pair<std::string, int32_t>> byKey = test::WalkTag(*m_table->CurrentTag());
   std::mt19937 rng(5);
-  // The lowest nine tenths of the keys move behind all others, in random order.
+  // The build fills leaves of 25 keys and inner pages of 25 children: moving the
+  // lowest 2 * 625 - 25 keys behind all others (in random order) leaves the second
+  // inner page of the lowest level with its last leaf alone.
   std::vector<int32_t> moved;
-  for (size_t i = 0; i < byKey.size() * 9 / 10; ++i) moved.push_back(byKey[i].second);
+  for (size_t i = 0; i < 2 * 625 - 25; ++i) moved.push_back(byKey[i].second);
   std::shuffle(moved.begin(), moved.end(), rng);
   for (size_t i = 0; i < moved.size(); ++i) {
     Replace(moved[i], {"Z" + SweepKey(i, 9)});
