@@ -50,8 +50,7 @@ class TbrNdxTag {
   SeekResult Stand(std::string_view key, int32_t recNo);
 
   // Inserts the pair at its place in key and record-number order; a unique tag skips
-  // a key it already has (`inserted` false). The cursor then stands on the new
-  // entry, or (after a page split) nowhere until the next move.
+  // a key it already has (`inserted` false). The cursor then stands on the new key.
   bool Insert(std::string_view key, int32_t recNo, bool* inserted = nullptr);
   // Removes the pair when present (`found` tells).
   bool Delete(std::string_view key, int32_t recNo, bool* found = nullptr);

@@ -26,10 +26,10 @@ bool TbrNdxTag::Insert(std::string_view key, int32_t recNo, bool* inserted) {
   // new entry, so standing the table's order on it costs no second descent.
   if (ok && fits) {
     TakeCurrent();
-  } else {
-    m_path.clear();
+    return true;
   }
-  return ok;
+  m_path.clear();
+  return ok && SeekEntry(key, recNo);
 }
 
 // Sets the separator of the current child at `level`; when that child is the extra
