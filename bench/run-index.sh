@@ -3,7 +3,9 @@
 # against SQLite's CREATE UNIQUE INDEX over the same keys, in the same run; then
 # 20,000 appends into a table with a non-unique index, all with one repeated key
 # against each with its own key.
-# Usage: bench/run-index.sh [BUILD_DIR] [RECORDS] [APPENDS]
+# Usage: bench/run-index.sh [BUILD_DIR] [RECORDS] [APPENDS] [sweep]
+# With "sweep" it first runs the Perl XBase sweep of the index tests at full size
+# (about 500 table sizes up to 100,000 records instead of the test suite's 56).
 # Prints wall time and peak resident memory of each build (GNU time, best of three
 # runs), the sorter's node-memory bound, the time ratio Quillmart / SQLite, the
 # append times (best of three) and their ratio repeated / distinct.
@@ -12,6 +14,10 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 count=${2:-1000000}
 appends=${3:-20000}
+if [ "${4:-}" = sweep ]; then
+  cmake --build "$build" --target index_ndx_interop_test >/dev/null
+  QM_NDX_SWEEP_FULL=1 "$build/tests/index/index_ndx_interop_test" --gtest_filter='NdxInteropSweep.*'
+fi
 cmake --build "$build" --target qm_index_bench >/dev/null
 bench=$build/bin/qm_index_bench
 work=$(mktemp -d)

@@ -82,7 +82,9 @@ class TbrIndexTable : public dbf::TbrTable {
   bool BuildIndex(const std::string& fileName, const std::string& tagName,
                   const std::string& keyExpression, const std::string& forCondition,
                   int uniqueOption, int orderOption);
-  // Rebuilds every attached index from the table; Empties truncates them (zap).
+  // Rebuilds every attached index from the table, each under its whole-file lock into
+  // a work file first, so a failed rebuild leaves the index as it was; EmptyIndexes
+  // truncates them (zap).
   bool Reindex();
   bool EmptyIndexes();
 

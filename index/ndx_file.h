@@ -1,7 +1,7 @@
 #pragma once
 // The NDX index file object: header, block allocation and page transfer. The tree
 // logic (cursor, seek, insert, delete) is the tag's (ndx_tag.h); the bottom-up build
-// is in ndx_build.h.
+// is in ndx_page_builder.h.
 //
 // Damage is never trusted: a header whose sizes do not fit a 512-byte page, a root
 // or child block outside the file, or a key count above the page maximum is reported

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -83,12 +84,16 @@ void WriteSweepTable(const std::string& path, int length, int count) {
 
 // Table sizes around the page boundaries where a bottom-up build ends a level with
 // a lone entry (m keys per page: m*m*k + 1 records and so on), and some others.
+// QM_NDX_SWEEP_FULL=1 (bench/run-index.sh sweep) widens the sweep to many more
+// boundaries and random sizes up to 100,000 records.
 std::vector<int> SweepSizes(int m, std::mt19937& rng) {
+  const bool full = std::getenv("QM_NDX_SWEEP_FULL") != nullptr;
   std::vector<int> sizes = {1, 2, m - 1, m, m + 1, 2 * m + 1};
-  for (int k : {1, 2}) {
+  for (int k = 1; k <= (full ? 40 : 2); ++k) {
     for (int extra : {0, 1, m / 2, m, m + 1}) sizes.push_back(m * m * k + extra);
   }
-  for (int i = 0; i < 8; ++i) sizes.push_back(static_cast<int>(rng() % 4000) + 3);
+  for (int i = 0; i < (full ? 40 : 8); ++i)
+    sizes.push_back(static_cast<int>(rng() % (full ? 100000 : 4000)) + 3);
   return sizes;
 }
 
