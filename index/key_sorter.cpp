@@ -57,6 +57,7 @@ TbrKeySorter::TbrKeySorter(TbrKeySink& sink, std::string workDir, bool ascending
     : m_sink(sink), m_workDir(std::move(workDir)), m_ascending(ascending), m_unique(unique) {
   static_assert(sizeof(Node) == cpl::kNodeSize);
   if (!m_workDir.empty() && m_workDir.back() != '/') m_workDir += '/';
+  m_secondChild.assign(256 * 256, 0);
   StartBlock();
   NewNode();  // the root
 }
@@ -114,6 +115,7 @@ uint16_t TbrKeySorter::NewNode() {
 
 void TbrKeySorter::ClearTrie() {
   std::fill(std::begin(m_rootChild), std::end(m_rootChild), uint16_t{0});
+  m_secondChild.assign(256 * 256, 0);
   m_blocks.resize(1);
   m_curBlock = 0;
   StartBlock();
@@ -142,6 +144,15 @@ void TbrKeySorter::Add(int32_t recNo, std::string_view key) {
   At(Insert(keyEnd, suffix)).meta |= kStringEnd;
 }
 
+// The lookup slot for child `c` of `parent` when `parent` is a first-level node
+// without an inline tail, else null.
+uint16_t* TbrKeySorter::SecondSlot(uint16_t parent, uint8_t c) {
+  if (parent == 0) return nullptr;
+  const Node& node = At(parent);
+  if (m_rootChild[node.ch] != parent || (node.meta & kTailMask) != 0) return nullptr;
+  return &m_secondChild[node.ch * 256u + c];
+}
+
 // Walks down from `from` along `s`, creating what is missing; returns the node at
 // which `s` ends (for an empty `s`, `from` itself).
 uint16_t TbrKeySorter::Insert(uint16_t from, std::string_view s) {
@@ -150,7 +161,8 @@ uint16_t TbrKeySorter::Insert(uint16_t from, std::string_view s) {
   while (i < s.size()) {
     auto c = static_cast<uint8_t>(s[i]);
     uint16_t prev = 0;
-    uint16_t n = cur == 0 ? m_rootChild[c] : 0;
+    uint16_t* second = SecondSlot(cur, c);
+    uint16_t n = cur == 0 ? m_rootChild[c] : (second != nullptr ? *second : 0);
     if (n == 0) {
       n = At(cur).child;
       while (n != 0 && Compare(At(n).ch, c) < 0) {
@@ -164,6 +176,7 @@ uint16_t TbrKeySorter::Insert(uint16_t from, std::string_view s) {
       At(head).sibling = n;
       (prev != 0 ? At(prev).sibling : At(cur).child) = head;
       if (cur == 0) m_rootChild[c] = head;
+      if (second != nullptr) *second = head;
       return last;
     }
     ++i;
@@ -208,6 +221,7 @@ void TbrKeySorter::Split(uint16_t n, int keep) {
   rest.sibling = 0;
   node.meta = static_cast<uint8_t>(keep);
   node.child = q;
+  if (uint16_t* second = SecondSlot(n, rest.ch)) *second = q;
 }
 
 void TbrKeySorter::Walk(uint16_t n, std::string& prefix,
@@ -256,6 +270,7 @@ void TbrKeySorter::Finish() {
   }
   m_blocks.clear();
   m_blocks.shrink_to_fit();
+  m_secondChild = {};
 }
 
 }  // namespace qm::index
