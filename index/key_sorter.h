@@ -1,10 +1,10 @@
 #pragma once
 // Key sorter for index builds: (record number, key) pairs in, pairs in key order out.
 //
-// Sorts in a character trie whose node pool never exceeds 32 blocks of 16 KB (plus two
-// lookup tables for its first two levels, 128.5 KB); when the
-// pool is full the trie is written as a sorted run to a work file named by 8 hex digits
-// and ".CPL" in the work directory, and the runs are merged at Finish. With unique set
+// Sorts in a character trie whose node pool never exceeds 32 blocks of 16 KB (beside
+// two lookup tables for its first two levels, 128.5 KB); when the pool is full the trie
+// is written as a sorted run to a work file named by 8 hex digits and ".CPL" in the
+// work directory, and the runs are merged at Finish. With unique set
 // the first pair of a key value wins (the build adds records in physical order, so that
 // is the lowest record number); descending negates every comparison. The work file is
 // removed when the sorter is destroyed, also after a failure.
