@@ -13,9 +13,10 @@ bool RebuildCatalogIndex(TbrIndexTable& table) {
 void WalkInIndexOrder(const std::string& tablePath, const std::string& indexName,
                       const std::function<void(dbf::TbrTable&)>& visit) {
   TbrIndexTable table(tablePath, dbf::kOpenSharedReadOnly);
-  if (!table.OpenTable()) return;
+  if (!table.OpenTable()) throw TbrIndexWalkError(tablePath + " does not open as a table");
   table.SetUseDeleted(true);
-  if (table.OpenIndexList("\"" + indexName + "\"", "") != 0) return;
+  if (table.OpenIndexList("\"" + indexName + "\"", "") != 0)
+    throw TbrIndexWalkError(indexName + " does not open as an index of " + tablePath);
   table.SelectTag(table.TagByNumber(1)->File().TagName(), false);
   for (bool ok = table.GoTo(dbf::kGoTop); ok; ok = table.GoTo(dbf::kGoNext)) visit(table);
 }

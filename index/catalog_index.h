@@ -5,6 +5,7 @@
 // build --key-order.
 
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 #include "index/index_table.h"
@@ -20,9 +21,17 @@ inline constexpr char kCatalogTag[] = "CATALOG";
 // table's error operation; the result tells whether the index is in use.
 bool RebuildCatalogIndex(TbrIndexTable& table);
 
+// A table or index that the walk could not open, when the engine's error
+// operation did not raise already.
+class TbrIndexWalkError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // Opens `tablePath` read-only with `indexName` as its order and calls `visit` for
 // every record in that order, deleted ones included (the caller filters). Engine
-// failures arrive as the engine's errors (dbf::EInOutError).
+// failures arrive as the engine's errors (dbf::EInOutError); a table or index that
+// does not open without one raises TbrIndexWalkError.
 void WalkInIndexOrder(const std::string& tablePath, const std::string& indexName,
                       const std::function<void(dbf::TbrTable&)>& visit);
 

@@ -1,105 +1,130 @@
-// Index builds: the build driver of the ordered table and the NDX bottom-up build.
-#include <cstring>
+// Index builds: the build driver of the ordered table.
+//
+// Every build goes to a work file beside the index (".<pid>.tmp" after its name) and
+// reaches the real name only when it is complete, so a failed build (a key that
+// cannot be evaluated or is too wide, a read-only table, a full disk) leaves any
+// index that was there untouched. A new index is renamed into place; an existing
+// one is overwritten from the work file while its whole-file lock is held from
+// before the build, so that other table objects that have it open keep sharing one
+// file and no key written meanwhile is lost.
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <optional>
+#include <vector>
+
+#include "dbf/errors.h"
 #include "index/index_errors.h"
 #include "index/index_table.h"
 #include "index/key_sorter.h"
 #include "index/ndx_format.h"
 #include "index/ndx_key.h"
+#include "index/ndx_page_builder.h"
 
 namespace qm::index {
 
 namespace {
 
-// Builds the tree bottom-up from keys arriving in order: one page buffer per level;
-// a full page is written and its last key goes one level up with its block.
-class TbrNdxPageBuilder : public TbrKeySink {
+std::string WorkPathFor(const std::string& path) {
+  return path + "." + std::to_string(::getpid()) + ".tmp";
+}
+
+bool HasByteBelowBlank(std::string_view key) {
+  return std::any_of(key.begin(), key.end(), [](char c) { return static_cast<uint8_t>(c) < ' '; });
+}
+
+bool IsUpperExpression(const std::string& expression) {
+  return expression.rfind("UPPER(", 0) == 0 && expression.back() == ')' &&
+         expression.find(')') == expression.size() - 1;
+}
+
+// Releases a rebuild's whole-file lock however the rebuild ends.
+class UnlockOnExit {
  public:
-  explicit TbrNdxPageBuilder(TbrNdxFile& file) : m_file(file) {}
+  explicit UnlockOnExit(TbrNdxFile& file) : m_file(file) {}
+  ~UnlockOnExit() { m_file.UnlockIndex(); }
+  UnlockOnExit(const UnlockOnExit&) = delete;
+  UnlockOnExit& operator=(const UnlockOnExit&) = delete;
 
-  void Output(int32_t recNo, std::string_view sortText) override {
-    Add(0, StoredFromSortText(sortText, m_file.Geometry().character),
-        static_cast<uint32_t>(recNo));
+ private:
+  TbrNdxFile& m_file;
+};
+
+// The work file of one build: removed however the build ends, unless it was renamed.
+class WorkIndex {
+ public:
+  WorkIndex(const std::string& target, uint8_t openMode, dbf::TbrErrorReporter* owner)
+      : m_file(WorkPathFor(target), openMode, owner) {}
+  ~WorkIndex() {
+    m_file.Close();
+    if (!m_renamed) ::unlink(m_file.Path().c_str());
   }
+  WorkIndex(const WorkIndex&) = delete;
+  WorkIndex& operator=(const WorkIndex&) = delete;
 
-  // Writes the partly filled pages; the topmost becomes the root.
-  bool Finish() {
-    if (m_levels.empty()) m_levels.emplace_back();
-    for (size_t level = 0; level < m_levels.size() && m_ok; ++level) {
-      TbrNdxPage& page = m_levels[level];
-      page.block = m_file.AllocateBlock();
-      bool top = level + 1 == m_levels.size();
-      if (top) m_file.SetRoot(page.block);
-      Queue(page);
-      if (!top) Add(level + 1, page.entries.back().key, page.block);
-    }
-    return WritePending() && m_ok;
+  TbrNdxFile& File() { return m_file; }
+  bool Create() {
+    dbf::TbrSuppressErrors quiet(m_file);
+    return m_file.CreateIndex();
+  }
+  bool RenameTo(const std::string& target) {
+    m_file.Close();
+    m_renamed = std::rename(m_file.Path().c_str(), target.c_str()) == 0;
+    return m_renamed;
   }
 
  private:
-  void Add(size_t level, const std::string& key, uint32_t value) {
-    if (!m_ok) return;
-    if (level >= static_cast<size_t>(ndx::kMaxLevels)) {
-      m_ok = false;
-      return;
-    }
-    if (m_levels.size() <= level) {
-      m_levels.emplace_back();
-      m_levels.back().leaf = level == 0;
-    }
-    TbrNdxPage& page = m_levels[level];
-    // A full inner page keeps one key less: its last entry is the extra child.
-    size_t capacity = static_cast<size_t>(m_file.Geometry().maxKeys);
-    if (page.entries.size() >= capacity) {
-      page.block = m_file.AllocateBlock();
-      Queue(page);
-      std::string last = page.entries.back().key;
-      uint32_t block = page.block;
-      m_levels[level].entries.clear();
-      Add(level + 1, last, block);
-    }
-    m_levels[level].entries.push_back(TbrNdxEntry{key, value});
-  }
-
-  // Pages get their blocks in ascending order as they are finished, so runs of
-  // them go to the file in one write.
-  void Queue(const TbrNdxPage& page) {
-    size_t blocks = m_pending.size() / ndx::kBlockSize;
-    if (page.block != m_pendingStart + blocks || blocks >= kPendingBlocks) {
-      m_ok = WritePending() && m_ok;
-      m_pendingStart = page.block;
-    }
-    m_pending.resize(m_pending.size() + ndx::kBlockSize);
-    EncodeNdxPage(page, m_file.Geometry(), m_pending.data() + m_pending.size() - ndx::kBlockSize);
-  }
-
-  bool WritePending() {
-    bool ok = m_pending.empty() ||
-              m_file.Write(static_cast<int64_t>(m_pendingStart) * ndx::kBlockSize, m_pending.data(),
-                           static_cast<uint32_t>(m_pending.size()));
-    m_pending.clear();
-    return ok;
-  }
-
-  static constexpr size_t kPendingBlocks = 128;
-  TbrNdxFile& m_file;
-  std::vector<TbrNdxPage> m_levels;
-  std::vector<uint8_t> m_pending;
-  uint32_t m_pendingStart = 0;
-  bool m_ok = true;
+  TbrNdxFile m_file;
+  bool m_renamed = false;
 };
+
+// Writes the finished work file over `target` (whole-file locked by the caller) and
+// cuts the target to its length; the target then reads its new header.
+bool CopyIndexInto(TbrNdxFile& from, TbrNdxFile& target) {
+  int64_t size = from.FileSize();
+  if (size < 0) return false;
+  std::vector<uint8_t> buffer(64 * ndx::kBlockSize);
+  for (int64_t at = 0; at < size; at += static_cast<int64_t>(buffer.size())) {
+    auto length = static_cast<uint32_t>(std::min<int64_t>(size - at, buffer.size()));
+    if (!from.Read(at, buffer.data(), length) || !target.Write(at, buffer.data(), length))
+      return false;
+  }
+  return target.Truncate(size) && target.Flush() && target.ReadHeader();
+}
 
 }  // namespace
 
+// Sorts the keys of every accepted record and builds the tree into `file`.
+// Blank-padded keys (as every NDX reader compares them) order a byte below the
+// blank before the blank, which the sorter's byte order of trimmed keys does not;
+// so the first such key restarts the sort with every key padded to full length.
 bool TbrIndexTable::BuildTree(TbrNdxFile& file) {
-  TbrNdxPageBuilder builder(file);
+  std::optional<bool> built = SortIntoTree(file, false);
+  if (!built) built = SortIntoTree(file, true);
+  return *built;
+}
+
+std::optional<bool> TbrIndexTable::SortIntoTree(TbrNdxFile& file, bool padded) {
+  const bool character = file.Geometry().character;
+  const auto keyLength = static_cast<size_t>(file.Geometry().keyLength);
+  TbrNdxPageBuilder builder(file, padded);
   TbrKeySorter sorter(builder, "", file.Ascending(), file.Unique());
   if (OnStatus) OnStatus(-1, 1, RecordCount());
   try {
     std::string key;
     for (bool ok = GoTo(dbf::kGoTop); ok; ok = GoTo(dbf::kGoNext)) {
       if (!KeyFor(file, nullptr, key)) return false;
-      sorter.Add(RecNo(), SortTextFromStored(key, file.Geometry().character));
+      if (!character) {
+        sorter.Add(RecNo(), SortTextFromStored(key, false));
+      } else if (padded) {
+        key.resize(keyLength, ' ');
+        sorter.Add(RecNo(), key + '\x01');
+      } else if (HasByteBelowBlank(key)) {
+        return std::nullopt;
+      } else {
+        sorter.Add(RecNo(), key);
+      }
       if (OnStatus) OnStatus(1, 1, RecNo());
     }
     if (OnStatus) OnStatus(-1, 2, static_cast<int32_t>(sorter.Count()));
@@ -114,99 +139,168 @@ bool TbrIndexTable::BuildTree(TbrNdxFile& file) {
   return ok && file.WriteHeader();
 }
 
-// Evaluates the key once to size it, then writes header and tree.
-bool TbrIndexTable::CreateNdx(TbrNdxFile& file, const std::string& expression, bool ascending,
-                              bool unique) {
-  file.SetExpression(expression);
-  file.SetAscending(ascending);
-  file.SetUnique(unique);
+// Evaluates the key once to size it, then writes header and tree. Upper-cased keys
+// are asked for by an UPPER() around the expression, which the file keeps, so every
+// later open maintains and finds keys the way they were built.
+bool TbrIndexTable::CreateNdx(TbrNdxFile& file, std::string expression, bool unique,
+                              bool upperCase) {
   std::string text;
   char type = 0;
   bool changed = false;
   TbrExprContext context{this, nullptr, 0, true, &OnFormula};
   if (!EvaluateExpression(context, file.TagName(), expression, text, type, changed)) return false;
-  if (type == 'C' && text.size() > static_cast<size_t>(ndx::kMaxKeyLength)) {
+  if (type == 'C' && text.size() > static_cast<size_t>(kMaxNdxKeyLength)) {
+    Report(code::kExpression, subcode::kExpression,
+           "The key " + expression + " is " + std::to_string(text.size()) +
+               " characters wide; an NDX index holds keys of at most " +
+               std::to_string(kMaxNdxKeyLength));
+    return false;
+  }
+  if (upperCase && (type == 0 || type == 'C') && !IsUpperExpression(expression))
+    expression = "UPPER(" + expression + ")";
+  if (expression.size() > static_cast<size_t>(ndx::kExpressionMax)) {
     Report(code::kExpression, subcode::kExpression, expression);
     return false;
   }
+  file.SetExpression(expression);
+  file.SetAscending(true);
+  file.SetUnique(unique);
   file.SetKeyLayout(type == 0 ? 'C' : type, static_cast<int>(text.size()));
+  return WriteNewTree(file);
+}
+
+// Writes the header's block and the tree into a freshly created file.
+bool TbrIndexTable::WriteNewTree(TbrNdxFile& file) {
   uint8_t zero[ndx::kBlockSize] = {};
   if (!file.Write(0, zero, sizeof zero)) return false;
   file.AllocateBlock();  // the header's block
   return BuildTree(file);
 }
 
+// The table as a build walks it: physical order, read-ahead on, indexing mode;
+// restored however the build ends.
+class TbrIndexTable::BuildScope {
+ public:
+  explicit BuildScope(TbrIndexTable& table)
+      : m_table(table), m_readAhead(table.ReadAhead()), m_current(table.m_current) {
+    table.m_current = nullptr;
+    table.SetReadAhead(true);
+    table.m_mode = TbrTableMode::Indexing;
+  }
+  ~BuildScope() {
+    m_table.m_mode = TbrTableMode::Normal;
+    m_table.SetReadAhead(m_readAhead);
+    m_table.m_current = m_current;
+  }
+  BuildScope(const BuildScope&) = delete;
+  BuildScope& operator=(const BuildScope&) = delete;
+
+ private:
+  TbrIndexTable& m_table;
+  bool m_readAhead;
+  TbrNdxTag* m_current;
+};
+
+// A table opened read-only (or whose file is) cannot have its indexes written:
+// refused up front, naming the index, before anything is created.
+bool TbrIndexTable::IndexWritable(const std::string& path) {
+  if (!ReadOnly()) return true;
+  Report(dbf::code::kAccessDenied, subcode::kFileName, path);
+  return false;
+}
+
+// Opens an existing index file and takes its whole-file lock for a rebuild.
+bool TbrIndexTable::LockForRebuild(TbrNdxFile& file) {
+  if (!file.IsOpen()) {
+    bool opened;
+    {
+      dbf::TbrSuppressErrors quiet(file);
+      opened = file.Open();
+    }
+    if (!opened) {
+      Report(code::kSharing, subcode::kFileName, file.Path());
+      return false;
+    }
+  }
+  bool locked;
+  {
+    dbf::TbrSuppressErrors quiet(file);
+    locked = !file.LockingActive() || file.Lock(0, dbf::kWholeFileLength);
+  }
+  if (!locked) Report(code::kLockRefused, subcode::kIndexLock, file.Path());
+  return locked;
+}
+
 bool TbrIndexTable::BuildIndex(const std::string& fileName, const std::string& tagName,
                                const std::string& keyExpression, const std::string& forCondition,
                                int uniqueOption, int orderOption) {
   CloseIndexFiles();
-  bool readAhead = ReadAhead();
-  SetReadAhead(true);
   std::string path = IndexPath(fileName);
   std::string expression = keyExpression;
   NormalizeExpression(expression);
   std::string extension = path.substr(path.rfind('.'));
-  bool translate = orderOption == 7 || orderOption == 8;
-  bool ok = false;
-  if ((extension == ".CDX" || extension == ".MDX") &&
-      (tagName.empty() || tagName.size() > 31)) {
-    Report(code::kTagRequired, subcode::kTagEmpty, "Tag Field is Empty");
-  } else if (extension != ".NDX") {
-    Report(code::kFileNotFound, subcode::kFileName, path);
-  } else {
-    TbrNdxFile file(path, OpenMode(), this);
-    bool created;
-    {
-      dbf::TbrSuppressErrors quiet(file);
-      created = file.CreateIndex();
-    }
-    if (!created) {
-      Report(file.Exists() ? code::kSharing : code::kFileNotFound, subcode::kFileName, path);
-    } else {
-      file.SetGeneralTranslation(translate);
-      m_mode = TbrTableMode::Indexing;
-      try {
-        // An NDX file has no place for a descending flag: every reader, this engine
-        // after reopening included, walks it as ascending, so it is always built so.
-        ok = CreateNdx(file, expression, true, uniqueOption == 0);
-      } catch (...) {
-        m_mode = TbrTableMode::Normal;
-        SetReadAhead(readAhead);
-        throw;
-      }
-      m_mode = TbrTableMode::Normal;
-      file.Close();
-    }
-  }
   (void)forCondition;  // NDX keeps no for-condition
-  SetReadAhead(readAhead);
-  return ok;
+  if ((extension == ".CDX" || extension == ".MDX") && (tagName.empty() || tagName.size() > 31)) {
+    Report(code::kTagRequired, subcode::kTagEmpty, "Tag Field is Empty");
+    return false;
+  }
+  if (extension != ".NDX") {
+    Report(code::kFileNotFound, subcode::kFileName, path);
+    return false;
+  }
+  if (!IndexWritable(path)) return false;
+  TbrNdxFile target(path, OpenMode(), this);
+  target.SetLockingProtocol(static_cast<int>(LockingProtocol()));
+  const bool replacing = target.Exists();
+  UnlockOnExit unlock(target);
+  if (replacing && !LockForRebuild(target)) return false;
+  WorkIndex work(target.Path(), OpenMode(), this);
+  if (!work.Create()) {
+    Report(code::kFileNotFound, subcode::kFileName, path);
+    return false;
+  }
+  bool ok;
+  {
+    BuildScope scope(*this);
+    // An NDX file has no place for a descending flag: every reader, this engine
+    // after reopening included, walks it as ascending, so it is always built so.
+    ok = CreateNdx(work.File(), expression, uniqueOption == 0, orderOption == 7 || orderOption == 8);
+  }
+  if (!ok) return false;
+  if (replacing) return CopyIndexInto(work.File(), target);
+  if (work.RenameTo(target.Path())) return true;
+  Report(code::kFileNotFound, subcode::kFileName, path);
+  return false;
+}
+
+// Rebuilds one attached index into a work file with its own key, then over itself.
+bool TbrIndexTable::RebuildAttached(TbrNdxFile& file) {
+  UnlockOnExit unlock(file);
+  if (!IndexWritable(file.Path()) || !LockForRebuild(file)) return false;
+  WorkIndex work(file.Path(), OpenMode(), this);
+  if (!work.Create()) {
+    Report(code::kFileNotFound, subcode::kFileName, file.Path());
+    return false;
+  }
+  TbrNdxFile& fresh = work.File();
+  fresh.SetExpression(file.Expression());
+  fresh.SetAscending(file.Ascending());
+  fresh.SetUnique(file.Unique());
+  fresh.SetKeyLayout(file.Geometry().character ? 'C' : file.KeyType(), file.Geometry().keyLength);
+  bool ok;
+  {
+    BuildScope scope(*this);
+    ok = WriteNewTree(fresh);
+  }
+  return ok && CopyIndexInto(fresh, file);
 }
 
 bool TbrIndexTable::Reindex() {
   bool ok = true;
-  TbrNdxTag* current = m_current;
-  m_current = nullptr;  // builds walk the table in physical order
   for (Slot& slot : m_files) {
-    TbrNdxFile& file = *slot.file;
     slot.tag->Release();
-    if (file.LockingActive() && !file.Lock(0, dbf::kWholeFileLength)) {
-      Report(code::kLockRefused, subcode::kIndexLock, file.Path());
-      ok = false;
-      continue;
-    }
-    bool done = file.Truncate(0);
-    if (done) {
-      uint8_t zero[ndx::kBlockSize] = {};
-      file.StartOver();
-      done = file.Write(0, zero, sizeof zero);
-      file.AllocateBlock();  // the header's block
-    }
-    done = done && BuildTree(file);
-    if (file.Locked()) file.Unlock();
-    ok = done && ok;
+    ok = RebuildAttached(*slot.file) && ok;
   }
-  m_current = current;
   if (m_current != nullptr) SyncTag(*m_current, false);
   return ok;
 }

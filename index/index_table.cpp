@@ -163,7 +163,6 @@ bool TbrIndexTable::KeyFor(TbrNdxFile& file, const char* image, std::string& sto
   if (int32_t field = OnFormula ? 0 : PlainKeyField(file)) {
     const char* record = image != nullptr ? image : RecordImage();
     stored = StoredKey(std::string_view(record + FieldOffset(field), FieldLength(field)), true);
-    if (file.GeneralTranslation()) stored = UpperAscii(stored);
     return true;
   }
   std::string text;
@@ -173,14 +172,14 @@ bool TbrIndexTable::KeyFor(TbrNdxFile& file, const char* image, std::string& sto
   if (!EvaluateExpression(context, file.TagName(), file.Expression(), text, type, changed))
     return false;
   stored = StoredKey(text, file.Geometry().character);
-  if (file.GeneralTranslation() && file.Geometry().character) stored = UpperAscii(stored);
   return true;
 }
 
 // Stands the tag on the table's current record. A record without an entry (left
-// out by a unique tag, or deleted before the build) stands the tag on the nearest
-// key; only with `report` is a missing entry an error, and not for a unique tag
-// that holds the key from another record.
+// out by a unique tag, or deleted before the build) stands the tag between the
+// entries around its key, so that next and prior continue from there; only with
+// `report` is a missing entry an error, and not for a unique tag that holds the key
+// from another record.
 bool TbrIndexTable::SyncTag(TbrNdxTag& tag, bool report) {
   if (RecNo() < 1 || RecNo() > RecordCount()) {
     tag.Move(dbf::kGoTop);
@@ -190,10 +189,12 @@ bool TbrIndexTable::SyncTag(TbrNdxTag& tag, bool report) {
     return true;
   std::string key;
   if (!tag.Reload() || !KeyFor(tag.File(), nullptr, key)) return false;
-  if (tag.SeekEntry(key, RecNo())) return true;
-  TbrNdxTag::SeekResult nearest = tag.Seek(key, true);
-  if (nearest == TbrNdxTag::SeekResult::PastEnd) tag.Move(dbf::kGoBottom);
-  if (!report || (tag.File().Unique() && nearest == TbrNdxTag::SeekResult::Found)) return true;
+  TbrNdxTag::SeekResult stood = tag.Stand(key, RecNo());
+  if (stood != TbrNdxTag::SeekResult::Less) return stood == TbrNdxTag::SeekResult::Found;
+  if (!report) return true;
+  bool heldElsewhere = tag.File().Unique() && tag.Seek(key, true) == TbrNdxTag::SeekResult::Found;
+  tag.Stand(key, RecNo());
+  if (heldElsewhere) return true;
   Report(code::kSharing, subcode::kKeyMissing, std::string());
   return false;
 }

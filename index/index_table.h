@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -73,13 +74,17 @@ class TbrIndexTable : public dbf::TbrTable {
   bool ReplaceRecord(int32_t recordNo) override;
 
   // ---- building ----
-  // Creates an NDX file over the table (existing contents replaced); unique when
-  // uniqueOption is 0; orderOption 7 and 8 upper-case character keys. NDX files are
-  // always ascending (the format cannot say otherwise). The new file is not attached.
+  // Creates an NDX file over the table (existing contents replaced once the build
+  // is complete; a failed build leaves them as they were); unique when uniqueOption
+  // is 0; orderOption 7 and 8 upper-case character keys, kept as UPPER() around the
+  // stored expression. NDX files are always ascending (the format cannot say
+  // otherwise). The new file is not attached.
   bool BuildIndex(const std::string& fileName, const std::string& tagName,
                   const std::string& keyExpression, const std::string& forCondition,
                   int uniqueOption, int orderOption);
-  // Rebuilds every attached index from the table; Empties truncates them (zap).
+  // Rebuilds every attached index from the table, each under its whole-file lock into
+  // a work file first, so a failed rebuild leaves the index as it was; EmptyIndexes
+  // truncates them (zap).
   bool Reindex();
   bool EmptyIndexes();
 
@@ -115,8 +120,14 @@ class TbrIndexTable : public dbf::TbrTable {
   bool MaintainKeys(int32_t number);
   bool LockIndexes();
   void UnlockIndexes();
+  class BuildScope;
   bool BuildTree(TbrNdxFile& file);
-  bool CreateNdx(TbrNdxFile& file, const std::string& expression, bool ascending, bool unique);
+  std::optional<bool> SortIntoTree(TbrNdxFile& file, bool padded);
+  bool CreateNdx(TbrNdxFile& file, std::string expression, bool unique, bool upperCase);
+  bool WriteNewTree(TbrNdxFile& file);
+  bool IndexWritable(const std::string& path);
+  bool LockForRebuild(TbrNdxFile& file);
+  bool RebuildAttached(TbrNdxFile& file);
   void Report(int32_t code, int32_t subCode, const std::string& text);
 
   int MatchField(int32_t field, const std::string& value, bool allFields);

@@ -112,20 +112,18 @@ bool TbrIndexTable::FindKey(const std::string& text) {
   if (clip) unlock.emplace(*this);
   if (RecordCount() == 0 && !RefreshHeader()) return false;
   if (RecordCount() == 0) return false;
-  if (m_current == nullptr) {
-    GoTo(dbf::kGoBottom);
-    SetEof(true);
-    return false;
-  }
-  TbrNdxFile& file = m_current->File();
-  std::string keyText = file.KeyType() == 'D' ? NdxDateKeyText(text) : text;
-  std::string key = StoredKey(keyText, file.Geometry().character);
-  TbrNdxTag::SeekResult result = m_current->Seek(key, m_exact);
   auto fail = [this] {
     GoTo(dbf::kGoBottom);
     SetEof(true);
     return false;
   };
+  if (m_current == nullptr) return fail();
+  TbrNdxFile& file = m_current->File();
+  // Another table object may have rebuilt or grown the index since the last look.
+  if (!m_current->Reload()) return fail();
+  std::string keyText = file.KeyType() == 'D' ? NdxDateKeyText(text) : text;
+  std::string key = StoredKey(keyText, file.Geometry().character);
+  TbrNdxTag::SeekResult result = m_current->Seek(key, m_exact);
   if (result != TbrNdxTag::SeekResult::Found) {
     if (result != TbrNdxTag::SeekResult::Less || !m_stayNear) return fail();
     TbrTable::GoTo(m_current->RecNo());

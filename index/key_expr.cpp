@@ -134,6 +134,7 @@ bool Evaluator::Sequence(std::string_view text, std::string& out, char& type) {
     }
   }
   out.append(movedBlanks, ' ');
+  if (out.size() > kMaxExpressionResult) return Fail(out);
   return !out.empty();
 }
 
@@ -202,10 +203,16 @@ bool Evaluator::Field(std::string_view name, std::string& value, char& type) {
       value = buffer;
       break;
     }
-    default:
-      if (!ParseNumber(raw, number)) number = 0;
+    default: {
+      bool stored = ParseNumber(raw, number);
+      if (!stored) number = 0;
       value = FormatNumber(number, static_cast<int>(field.length), static_cast<int>(field.decimals));
+      // A stored number that does not fit the field's own layout (more digits before
+      // the point than the decimals leave room for) keeps its value as stored
+      // rather than turning into asterisks, which every key would read as 0.
+      if (stored && value.find('*') != std::string::npos) value.assign(raw);
       type = 'N';
+    }
   }
   return true;
 }

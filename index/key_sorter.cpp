@@ -22,9 +22,18 @@ constexpr uint8_t kStringEnd = 0x04;  // a complete sort string ends here
 constexpr uint8_t kKeyEnd = 0x08;     // unique: a key text ends here (its suffix below)
 constexpr int kMaxTail = 2;
 
-std::string RecordSuffix(int32_t recNo) {
-  std::string digits = std::to_string(recNo);
-  return std::string(1, static_cast<char>(digits.size())) + digits;
+// The record number's digit count, then its digits.
+std::string_view RecordSuffix(int32_t recNo, char (&buffer)[12]) {
+  char digits[10];
+  int n = 0;
+  auto value = static_cast<uint32_t>(recNo);
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0 && n < 10);
+  buffer[0] = static_cast<char>(n);
+  for (int i = 0; i < n; ++i) buffer[1 + i] = digits[n - 1 - i];
+  return std::string_view(buffer, n + 1);
 }
 
 std::string_view TrimRight(std::string_view s) {
@@ -48,6 +57,7 @@ TbrKeySorter::TbrKeySorter(TbrKeySink& sink, std::string workDir, bool ascending
     : m_sink(sink), m_workDir(std::move(workDir)), m_ascending(ascending), m_unique(unique) {
   static_assert(sizeof(Node) == cpl::kNodeSize);
   if (!m_workDir.empty() && m_workDir.back() != '/') m_workDir += '/';
+  m_secondChild.assign(256 * 256, 0);
   StartBlock();
   NewNode();  // the root
 }
@@ -105,6 +115,7 @@ uint16_t TbrKeySorter::NewNode() {
 
 void TbrKeySorter::ClearTrie() {
   std::fill(std::begin(m_rootChild), std::end(m_rootChild), uint16_t{0});
+  m_secondChild.assign(256 * 256, 0);
   m_blocks.resize(1);
   m_curBlock = 0;
   StartBlock();
@@ -116,20 +127,30 @@ void TbrKeySorter::Add(int32_t recNo, std::string_view key) {
   if (key.size() > static_cast<size_t>(MaxKeyLength()))
     throw TbrSortError(dbf::code::kFieldType, dbf::subcode::kWrite,
                        "Key longer than " + std::to_string(MaxKeyLength()) + " bytes");
-  std::string suffix = RecordSuffix(recNo);
+  char suffixBuffer[12];
+  std::string_view suffix = RecordSuffix(recNo, suffixBuffer);
   m_longest = std::max(m_longest, static_cast<int>(key.size()));
   ++m_count;
   Reserve(key.size() + suffix.size() + 2);
   if (!m_unique) {
-    std::string s(key);
-    s += suffix;
-    At(Insert(0, s)).meta |= kStringEnd;
+    m_sortString.assign(key);
+    m_sortString += suffix;
+    At(Insert(0, m_sortString)).meta |= kStringEnd;
     return;
   }
   uint16_t keyEnd = Insert(0, key);
   if (At(keyEnd).meta & kKeyEnd) return;  // the first record of a key value wins
   At(keyEnd).meta |= kKeyEnd;
   At(Insert(keyEnd, suffix)).meta |= kStringEnd;
+}
+
+// The lookup slot for child `c` of `parent` when `parent` is a first-level node
+// without an inline tail, else null.
+uint16_t* TbrKeySorter::SecondSlot(uint16_t parent, uint8_t c) {
+  if (parent == 0) return nullptr;
+  const Node& node = At(parent);
+  if (m_rootChild[node.ch] != parent || (node.meta & kTailMask) != 0) return nullptr;
+  return &m_secondChild[node.ch * 256u + c];
 }
 
 // Walks down from `from` along `s`, creating what is missing; returns the node at
@@ -140,7 +161,8 @@ uint16_t TbrKeySorter::Insert(uint16_t from, std::string_view s) {
   while (i < s.size()) {
     auto c = static_cast<uint8_t>(s[i]);
     uint16_t prev = 0;
-    uint16_t n = cur == 0 ? m_rootChild[c] : 0;
+    uint16_t* second = SecondSlot(cur, c);
+    uint16_t n = cur == 0 ? m_rootChild[c] : (second != nullptr ? *second : 0);
     if (n == 0) {
       n = At(cur).child;
       while (n != 0 && Compare(At(n).ch, c) < 0) {
@@ -154,6 +176,7 @@ uint16_t TbrKeySorter::Insert(uint16_t from, std::string_view s) {
       At(head).sibling = n;
       (prev != 0 ? At(prev).sibling : At(cur).child) = head;
       if (cur == 0) m_rootChild[c] = head;
+      if (second != nullptr) *second = head;
       return last;
     }
     ++i;
@@ -198,6 +221,7 @@ void TbrKeySorter::Split(uint16_t n, int keep) {
   rest.sibling = 0;
   node.meta = static_cast<uint8_t>(keep);
   node.child = q;
+  if (uint16_t* second = SecondSlot(n, rest.ch)) *second = q;
 }
 
 void TbrKeySorter::Walk(uint16_t n, std::string& prefix,
@@ -246,6 +270,7 @@ void TbrKeySorter::Finish() {
   }
   m_blocks.clear();
   m_blocks.shrink_to_fit();
+  m_secondChild = {};
 }
 
 }  // namespace qm::index

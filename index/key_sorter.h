@@ -1,9 +1,10 @@
 #pragma once
 // Key sorter for index builds: (record number, key) pairs in, pairs in key order out.
 //
-// Sorts in a character trie whose node pool never exceeds 32 blocks of 16 KB; when the
-// pool is full the trie is written as a sorted run to a work file named by 8 hex digits
-// and ".CPL" in the work directory, and the runs are merged at Finish. With unique set
+// Sorts in a character trie whose node pool never exceeds 32 blocks of 16 KB (beside
+// two lookup tables for its first two levels, 128.5 KB); when the pool is full the trie
+// is written as a sorted run to a work file named by 8 hex digits and ".CPL" in the
+// work directory, and the runs are merged at Finish. With unique set
 // the first pair of a key value wins (the build adds records in physical order, so that
 // is the lowest record number); descending negates every comparison. The work file is
 // removed when the sorter is destroyed, also after a failure.
@@ -74,6 +75,7 @@ class TbrKeySorter {
   uint16_t NewNode();
   void ClearTrie();
   uint16_t Insert(uint16_t from, std::string_view s);
+  uint16_t* SecondSlot(uint16_t parent, uint8_t c);
   uint16_t NewBranch(std::string_view s, uint16_t& head);
   void Split(uint16_t n, int keep);
   void Walk(uint16_t n, std::string& prefix, const std::function<void(std::string_view)>& fn);
@@ -91,6 +93,9 @@ class TbrKeySorter {
   std::vector<std::unique_ptr<Node[]>> m_blocks;
   Node* m_blockBase[32] = {};  // m_blocks[i].get(), kept beside for the hot lookups
   uint16_t m_rootChild[256] = {};  // first-level node of each byte: the widest sibling list
+  // Second-level node of each pair of bytes, below first-level nodes without an
+  // inline tail: the next widest lists. A lookup aid only; the lists stay as they are.
+  std::vector<uint16_t> m_secondChild;
   size_t m_curBlock = 0;   // block that new nodes come from
   size_t m_nextIndex = 0;  // next free node inside it
   size_t m_peakBlocks = 0;
@@ -100,6 +105,7 @@ class TbrKeySorter {
   std::string m_workName;
   uint64_t m_fileEnd = 0;
   std::vector<uint64_t> m_runStarts;
+  std::string m_sortString;  // reused for each non-unique sort string
 };
 
 }  // namespace qm::index

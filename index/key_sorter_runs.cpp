@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <queue>
+#include <algorithm>
 #include <vector>
 
 #include "dbf/disk_file.h"
@@ -164,25 +164,38 @@ void TbrKeySorter::Merge() {
   auto order = [this](const RunReader& r) {
     return m_unique ? r.key : std::string_view(r.current);
   };
-  auto later = [&](size_t a, size_t b) {
+  // A tree of losers: the run that comes first sits at the top, and a run that moved
+  // on plays its way up once, log2(runs) comparisons per string. Index `count`
+  // stands for a player that beats everyone, so that the tree fills from empty;
+  // an exhausted run loses to everyone.
+  const size_t count = readers.size();
+  auto first = [&](size_t a, size_t b) {
+    if (a == count || b == count) return a == count;
+    if (readers[a]->done || readers[b]->done) return !readers[a]->done;
     int c = order(*readers[a]).compare(order(*readers[b]));
     if (!m_ascending) c = -c;
-    return c != 0 ? c > 0 : a > b;
+    return c != 0 ? c < 0 : a < b;
   };
-  std::priority_queue<size_t, std::vector<size_t>, decltype(later)> heap(later);
-  for (size_t r = 0; r < readers.size(); ++r) heap.push(r);
+  std::vector<size_t> tree(std::max<size_t>(count, 1), count);
+  auto replay = [&](size_t run) {
+    size_t winner = run;
+    for (size_t node = (run + count) / 2; node > 0; node /= 2) {
+      if (first(tree[node], winner)) std::swap(tree[node], winner);
+    }
+    tree[0] = winner;
+  };
+  for (size_t r = count; r-- > 0;) replay(r);
   std::string lastKey;
   bool any = false;
-  while (!heap.empty()) {
-    size_t r = heap.top();
-    heap.pop();
-    std::string_view s = readers[r]->current;
-    if (!m_unique || !any || readers[r]->key != lastKey) {
-      Deliver(s);
-      if (m_unique) lastKey.assign(readers[r]->key);
+  while (count > 0 && !readers[tree[0]]->done) {
+    RunReader& reader = *readers[tree[0]];
+    if (!m_unique || !any || reader.key != lastKey) {
+      Deliver(reader.current);
+      if (m_unique) lastKey.assign(reader.key);
       any = true;
     }
-    if (readers[r]->Next()) heap.push(r);
+    reader.Next();
+    replay(tree[0]);
   }
 }
 

@@ -1,5 +1,6 @@
 #include "index/ndx_file.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "index/index_errors.h"
@@ -73,11 +74,13 @@ bool TbrNdxFile::ReadHeader() {
   const char* expression = reinterpret_cast<const char*>(header + ndx::kExpressionOffset);
   m_expression.assign(expression, strnlen(expression, ndx::kExpressionMax));
   m_keyField = -1;
+  // Each size is a 16-bit field: their product is checked in 64 bits, so no
+  // combination of large values can wrap into something that looks small.
   const TbrNdxGeometry& g = m_geometry;
   if (g.keyLength < 1 || g.keyLength > ndx::kPagePayload / 2 - ndx::kEntrySizeSlack ||
       (!g.character && g.keyLength != ndx::kNumericKeyLength) ||
       g.entrySize < g.keyLength + ndx::kEntryKeyOffset || g.maxKeys < 1 ||
-      g.maxKeys * g.entrySize > ndx::kPagePayload)
+      int64_t{g.maxKeys} * g.entrySize > ndx::kPagePayload)
     return Damaged(0, "key sizes do not fit a page");
   if (m_root == 0 || m_root >= m_nextFree)
     return Damaged(0, "root block " + std::to_string(m_root) + " outside the file");
@@ -104,7 +107,17 @@ bool TbrNdxFile::WriteHeader() {
   return true;
 }
 
+bool TbrNdxFile::RefreshLength() {
+  int64_t size = FileSize();
+  if (size < 0) return false;
+  m_nextFree = static_cast<uint32_t>(std::min<int64_t>(size / ndx::kBlockSize, UINT32_MAX));
+  return true;
+}
+
 bool TbrNdxFile::ReadPage(uint32_t block, TbrNdxPage& page) {
+  // Another writer may have grown the file since the length was taken: a block
+  // past it is only damage once the file's real length says so.
+  if (block >= m_nextFree && !RefreshLength()) return false;
   if (block == 0 || block >= m_nextFree)
     return Damaged(block, "page block outside the file");
   uint8_t buffer[ndx::kBlockSize];
@@ -114,13 +127,11 @@ bool TbrNdxFile::ReadPage(uint32_t block, TbrNdxPage& page) {
   }
   page.block = block;
   std::string damage = DecodeNdxPage(buffer, m_geometry, m_nextFree, page);
-  if (!damage.empty()) return Damaged(block, damage);
-  if (m_translate) {
-    for (TbrNdxEntry& entry : page.entries) {
-      for (char& c : entry.key) {
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-      }
-    }
+  if (!damage.empty()) {
+    uint32_t known = m_nextFree;
+    if (!RefreshLength()) return false;
+    if (m_nextFree != known) damage = DecodeNdxPage(buffer, m_geometry, m_nextFree, page);
+    if (!damage.empty()) return Damaged(block, damage);
   }
   return true;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The NDX index file object: header, block allocation and page transfer. The tree
 // logic (cursor, seek, insert, delete) is the tag's (ndx_tag.h); the bottom-up build
-// is in ndx_build.h.
+// is in ndx_page_builder.h.
 //
 // Damage is never trusted: a header whose sizes do not fit a 512-byte page, a root
 // or child block outside the file, or a key count above the page maximum is reported
@@ -31,8 +31,11 @@ class TbrNdxFile : public dbf::TbrDiskFile {
   bool WriteHeader();  // only when marked changed
   void MarkHeaderChanged() { m_headerChanged = true; }
 
-  // Reads block `block` into `page`; damage is reported and gives false.
+  // Reads block `block` into `page`; damage is reported and gives false. A block
+  // past the known length re-takes the file length first (another writer's growth).
   bool ReadPage(uint32_t block, TbrNdxPage& page);
+  // Takes the block count from the file's current length.
+  bool RefreshLength();
   // Writes a page that fits (no split) to its own block.
   bool WritePage(const TbrNdxPage& page);
   uint32_t AllocateBlock() { return m_nextFree++; }
@@ -68,8 +71,6 @@ class TbrNdxFile : public dbf::TbrDiskFile {
   void SetAscending(bool on) { m_ascending = on; }
   char KeyType() const { return m_keyType; }  // 'C', 'N' or 'D'
   void SetKeyType(char letter) { m_keyType = letter; }
-  bool GeneralTranslation() const { return m_translate; }
-  void SetGeneralTranslation(bool on) { m_translate = on; }
   // The file name without directory and extension, upper-cased.
   const std::string& TagName() const { return m_tagName; }
 
@@ -84,7 +85,6 @@ class TbrNdxFile : public dbf::TbrDiskFile {
   bool m_headerChanged = false;
   bool m_unique = false;
   bool m_ascending = true;
-  bool m_translate = false;
   char m_keyType = 'C';
   std::string m_expression;
   int32_t m_keyField = -1;

@@ -50,3 +50,9 @@ constexpr int EntrySize(int keyLength) { return (keyLength + 8 + 3) / 4 * 4; }
 constexpr int KeysPerPage(int keyLength) { return kPagePayload / EntrySize(keyLength); }
 
 }  // namespace qm::index::ndx
+
+namespace qm::index {
+// The widest character key an NDX file can hold; key fields wider than this cannot
+// be the program's index key (table creation and the setup dialog refuse them).
+inline constexpr int kMaxNdxKeyLength = ndx::kMaxKeyLength;
+}  // namespace qm::index

@@ -34,6 +34,7 @@ std::string DecodeNdxPage(const uint8_t* block, const TbrNdxGeometry& geometry,
     TbrNdxEntry& out = page.entries[i];
     if (page.leaf) {
       out.value = GetU32(entry + ndx::kEntryRecordOffset);
+      if (out.value == 0) return "record number 0 in entry " + std::to_string(i);
     } else {
       out.value = GetU32(entry + ndx::kEntryChildOffset);
       if (out.value == 0 || out.value >= blockCount)

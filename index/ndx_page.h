@@ -25,10 +25,17 @@ struct TbrNdxPage {
   uint32_t block = 0;
   bool leaf = true;
   std::vector<TbrNdxEntry> entries;  // inner pages: count + 1
+
+  // The key count as the page stores it: inner pages have one entry more.
+  int KeyCount() const {
+    int n = static_cast<int>(entries.size());
+    return leaf ? n : n - 1;
+  }
 };
 
 // Decodes a block. Returns an empty text on success, else what is damaged: a count
-// above the page maximum, or (inner pages) a child block outside 1..blockCount-1.
+// above the page maximum, a leaf entry with record number 0, or (inner pages) a
+// child block outside 1..blockCount-1.
 std::string DecodeNdxPage(const uint8_t* block, const TbrNdxGeometry& geometry,
                           uint32_t blockCount, TbrNdxPage& page);
 

@@ -8,15 +8,6 @@
 
 namespace qm::index {
 
-namespace {
-
-int KeyCount(const TbrNdxPage& page) {
-  int n = static_cast<int>(page.entries.size());
-  return page.leaf ? n : n - 1;
-}
-
-}  // namespace
-
 int TbrNdxTag::Compare(std::string_view a, std::string_view b, int* matched) const {
   int c = CompareKeys(a, b, m_file.Geometry().character, matched);
   return m_file.Ascending() ? c : -c;
@@ -29,10 +20,21 @@ bool TbrNdxTag::Reload() {
 
 bool TbrNdxTag::LoadRoot() {
   m_path.clear();
+  m_visited.clear();
+  m_between = false;
   m_path.emplace_back();
-  if (m_file.ReadPage(m_file.Root(), m_path.back().page)) return true;
+  if (m_file.ReadPage(m_file.Root(), m_path.back().page) && FirstVisit(m_file.Root())) return true;
   m_path.clear();
   return false;
+}
+
+// Marks a page read by the current walk; a page met twice is a subtree that two
+// parents share, which would make the walk repeat keys without end.
+bool TbrNdxTag::FirstVisit(uint32_t block) {
+  if (block >= m_visited.size()) m_visited.resize(block + 1);
+  if (m_visited[block]) return m_file.Damaged(block, "page reached twice in one walk");
+  m_visited[block] = true;
+  return true;
 }
 
 // Loads the child of the current entry of the lowest loaded page.
@@ -45,7 +47,7 @@ bool TbrNdxTag::LoadChild() {
     if (level.page.block == child) return m_file.Damaged(child, "page cycle in the tree");
   }
   Level next;
-  if (!m_file.ReadPage(child, next.page)) return false;
+  if (!m_file.ReadPage(child, next.page) || !FirstVisit(child)) return false;
   m_path.push_back(std::move(next));
   return true;
 }
@@ -64,6 +66,7 @@ bool TbrNdxTag::Descend(bool last) {
 
 void TbrNdxTag::TakeCurrent() {
   const Level& leaf = m_path.back();
+  m_between = false;
   m_recNo = static_cast<int32_t>(leaf.page.entries[leaf.index].value);
   m_key = leaf.page.entries[leaf.index].key;
   m_bof = m_eof = false;
@@ -72,6 +75,11 @@ void TbrNdxTag::TakeCurrent() {
 // Advances the cursor one entry; running off an end sets Bof()/Eof() and leaves
 // the path where it was.
 bool TbrNdxTag::Step(bool forward) {
+  if (forward != m_forward) {  // turning back re-reads pages of the walk so far
+    m_visited.clear();
+    m_forward = forward;
+  }
+  m_between = false;
   for (;;) {
     size_t level = m_path.size();
     while (level > 0) {
@@ -100,7 +108,9 @@ int32_t TbrNdxTag::Move(int32_t code) {
   m_bof = m_eof = false;
   if (code == dbf::kGoTop || code == dbf::kGoBottom || m_path.empty()) {
     bool last = code == dbf::kGoBottom || code == dbf::kGoPrior;
-    if (!LoadRoot()) return m_recNo = 0;
+    // Another table object may have moved the root or grown the file.
+    if (!m_file.ReadHeader() || !LoadRoot()) return m_recNo = 0;
+    m_forward = !last;
     m_path[0].index = last ? static_cast<int>(m_path[0].page.entries.size()) - 1 : 0;
     if (m_path[0].index < 0) m_path[0].index = 0;
     ok = Descend(last);
@@ -110,9 +120,14 @@ int32_t TbrNdxTag::Move(int32_t code) {
     } else if (ok) {
       TakeCurrent();
     }
+  } else if (code == dbf::kGoNext && m_between) {
+    // Standing before the entry at the leaf position: that entry is the next one.
+    const Level& leaf = m_path.back();
+    if (leaf.index < static_cast<int>(leaf.page.entries.size())) TakeCurrent();
+    else ok = Step(true);
   } else if (code == dbf::kGoNext || code == dbf::kGoPrior) {
     ok = Step(code == dbf::kGoNext);
-  } else if (code == dbf::kGoSame) {
+  } else if (code == dbf::kGoSame && !m_between) {
     const Level& leaf = m_path.back();
     if (leaf.index < static_cast<int>(leaf.page.entries.size())) TakeCurrent();
   }
@@ -122,57 +137,6 @@ int32_t TbrNdxTag::Move(int32_t code) {
     m_eof = true;
   }
   return m_bof || m_eof ? 0 : m_recNo;
-}
-
-// Loads the path to the leaf position of `key`: the first entry not below it, or
-// with `afterEqual` the first entry above it (one past the end when there is none).
-bool TbrNdxTag::SeekPath(std::string_view key, bool afterEqual, bool exact) {
-  if (!LoadRoot()) return false;
-  const bool partial = !exact && m_file.Geometry().character;
-  for (;;) {
-    Level& lv = m_path.back();
-    int keys = KeyCount(lv.page);
-    int i = 0;
-    for (; i < keys; ++i) {
-      int matched = 0;
-      int c = Compare(lv.page.entries[i].key, key, &matched);
-      if (partial && c != 0 && matched >= static_cast<int>(key.size())) c = 0;
-      if (afterEqual ? c > 0 : c >= 0) break;
-    }
-    if (lv.page.leaf) {
-      lv.index = i;
-      return true;
-    }
-    lv.index = std::min(i, keys);
-    if (!LoadChild()) return false;
-  }
-}
-
-TbrNdxTag::SeekResult TbrNdxTag::Seek(std::string_view key, bool exact) {
-  if (!SeekPath(key, false, exact)) return SeekResult::Failed;
-  Level& leaf = m_path.back();
-  int size = static_cast<int>(leaf.page.entries.size());
-  if (leaf.index >= size) {
-    leaf.index = size - 1;
-    if (size == 0 || !Step(true)) return m_path.empty() ? SeekResult::Failed : SeekResult::PastEnd;
-    if (m_eof) return SeekResult::PastEnd;
-  } else {
-    TakeCurrent();
-  }
-  int matched = 0;
-  int c = Compare(m_key, key, &matched);
-  if (c == 0 || (!exact && m_file.Geometry().character && matched >= static_cast<int>(key.size())))
-    return SeekResult::Found;
-  return SeekResult::Less;
-}
-
-bool TbrNdxTag::SeekEntry(std::string_view key, int32_t recNo) {
-  SeekResult result = Seek(key, true);
-  while (result == SeekResult::Found) {
-    if (m_recNo == recNo) return true;
-    if (!Step(true) || m_eof || Compare(m_key, key) != 0) return false;
-  }
-  return false;
 }
 
 }  // namespace qm::index

@@ -3,15 +3,6 @@
 
 namespace qm::index {
 
-namespace {
-
-int KeyCount(const TbrNdxPage& page) {
-  int n = static_cast<int>(page.entries.size());
-  return page.leaf ? n : n - 1;
-}
-
-}  // namespace
-
 bool TbrNdxTag::Insert(std::string_view key, int32_t recNo, bool* inserted) {
   if (inserted) *inserted = false;
   if (m_file.Unique()) {
@@ -19,8 +10,7 @@ bool TbrNdxTag::Insert(std::string_view key, int32_t recNo, bool* inserted) {
     if (found == SeekResult::Failed) return false;
     if (found == SeekResult::Found) return true;
   }
-  // Ascending tags place a key after its equals, descending ones before them.
-  if (!SeekPath(key, m_file.Ascending(), true)) return false;
+  if (!SeekPair(key, recNo)) return false;
   size_t leafLevel = m_path.size() - 1;
   Level& leaf = m_path[leafLevel];
   leaf.page.entries.insert(leaf.page.entries.begin() + leaf.index,
@@ -29,8 +19,15 @@ bool TbrNdxTag::Insert(std::string_view key, int32_t recNo, bool* inserted) {
   // A new last key of a leaf is the new separator for it in the pages above.
   if (leaf.index + 1 == static_cast<int>(leaf.page.entries.size()) && leafLevel > 0)
     ok = UpdateSeparators(leafLevel - 1, std::string(key));
+  const bool fits = leaf.page.KeyCount() <= m_file.Geometry().maxKeys;
   ok = ok && WriteLevel(leafLevel) && m_file.WriteHeader();
   if (inserted) *inserted = ok;
+  // Without a split the path holds the pages as written: the cursor stays on the
+  // new entry, so standing the table's order on it costs no second descent.
+  if (ok && fits) {
+    TakeCurrent();
+    return true;
+  }
   m_path.clear();
   return ok && SeekEntry(key, recNo);
 }
@@ -40,7 +37,7 @@ bool TbrNdxTag::Insert(std::string_view key, int32_t recNo, bool* inserted) {
 bool TbrNdxTag::UpdateSeparators(size_t level, const std::string& key) {
   for (size_t l = level + 1; l-- > 0;) {
     Level& lv = m_path[l];
-    if (lv.index < KeyCount(lv.page)) {
+    if (lv.index < lv.page.KeyCount()) {
       lv.page.entries[lv.index].key = key;
       return m_file.WritePage(lv.page);
     }
@@ -50,7 +47,7 @@ bool TbrNdxTag::UpdateSeparators(size_t level, const std::string& key) {
 
 bool TbrNdxTag::WriteLevel(size_t level) {
   const TbrNdxPage& page = m_path[level].page;
-  if (KeyCount(page) <= m_file.Geometry().maxKeys) return m_file.WritePage(page);
+  if (page.KeyCount() <= m_file.Geometry().maxKeys) return m_file.WritePage(page);
   return SplitLevel(level);
 }
 
@@ -97,7 +94,9 @@ bool TbrNdxTag::Delete(std::string_view key, int32_t recNo, bool* found) {
 
 // Removes the current entry of `level`. An emptied page leaves its parent (an
 // emptied root becomes an empty leaf); a removed last entry changes the separator
-// of the page in the levels above. Blocks of emptied pages are not reused.
+// of the page in the levels above; an inner page left with a single child gives
+// way to that child, since an inner page with no key is one other readers cannot
+// descend. Blocks of pages that leave the tree are not reused.
 bool TbrNdxTag::RemoveAt(size_t level) {
   TbrNdxPage& page = m_path[level].page;
   int index = m_path[level].index;
@@ -114,7 +113,22 @@ bool TbrNdxTag::RemoveAt(size_t level) {
     const TbrNdxEntry& last = page.entries.back();
     ok = UpdateSeparators(level - 1, last.key);
   }
+  if (!page.leaf && page.entries.size() == 1) return ok && Collapse(level);
   return ok && m_file.WritePage(page);
+}
+
+// Puts the only child of the inner page at `level` in that page's place: the
+// parent's entry keeps its separator (the child's subtree holds the same keys),
+// and a root gives the root to its child.
+bool TbrNdxTag::Collapse(size_t level) {
+  uint32_t child = m_path[level].page.entries.front().value;
+  if (level == 0) {
+    m_file.SetRoot(child);
+    return m_file.WriteHeader();
+  }
+  Level& parent = m_path[level - 1];
+  parent.page.entries[parent.index].value = child;
+  return m_file.WritePage(parent.page);
 }
 
 }  // namespace qm::index

@@ -1,7 +1,12 @@
 // qm_index_bench make DIR COUNT   writes DIR/BENCH.DBF (one C 8 field KEY) with COUNT
 //                                 distinct keys in shuffled order, and DIR/keys.txt
 // qm_index_bench build DIR        builds DIR/BENCH.NDX, unique, over KEY and prints
-//                                 the build time, the key count and the sorter's bound
+//                                 the build time and the sorter's bound
+// qm_index_bench verify DIR       walks DIR/BENCH.NDX: one key per record
+// qm_index_bench appends DIR COUNT repeated|distinct
+//                                 appends COUNT records to DIR/APPEND.DBF (one C 8 field)
+//                                 with a non-unique index attached, all with one key or
+//                                 each with its own, and prints the time
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -54,21 +59,54 @@ int Build(const std::string& dir) {
   qm::index::TbrIndexTable table(dir + "/BENCH.DBF", qm::dbf::kOpenSharedReadWrite);
   if (!table.OpenTable() || !table.BuildIndex(dir + "/BENCH.NDX", "", "KEY", "", 0, 0)) return 1;
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  if (table.OpenIndexList(dir + "/BENCH.NDX", "BENCH") != 0) return 1;
-  long keys = 0;
-  qm::index::TbrNdxTag& tag = *table.CurrentTag();
-  for (int32_t r = tag.Move(qm::dbf::kGoTop); r != 0; r = tag.Move(qm::dbf::kGoNext)) ++keys;
-  std::printf("quillmart build %.3f s, %ld keys, sorter nodes at most %d KB\n", seconds, keys,
+  std::printf("quillmart build %.3f s, sorter nodes at most %d KB\n", seconds,
               qm::index::cpl::kMaxNodeBlocks * 16);
+  return 0;
+}
+
+long CountKeys(qm::index::TbrNdxTag& tag) {
+  long keys = 0;
+  for (int32_t r = tag.Move(qm::dbf::kGoTop); r != 0; r = tag.Move(qm::dbf::kGoNext)) ++keys;
+  return keys;
+}
+
+// Walks the built index: every record's key once.
+int Verify(const std::string& dir) {
+  qm::index::TbrIndexTable table(dir + "/BENCH.DBF", qm::dbf::kOpenSharedReadWrite);
+  if (!table.OpenTable() || table.OpenIndexList(dir + "/BENCH.NDX", "BENCH") != 0) return 1;
+  long keys = CountKeys(*table.CurrentTag());
+  std::printf("%ld keys in BENCH.NDX\n", keys);
   return keys == table.RecordCount() ? 0 : 1;
+}
+
+int Appends(const std::string& dir, long count, bool repeated) {
+  std::string path = dir + "/APPEND.DBF";
+  if (Make(dir, 0) != 0 || std::rename((dir + "/BENCH.DBF").c_str(), path.c_str()) != 0) return 1;
+  qm::index::TbrIndexTable table(path, qm::dbf::kOpenSharedReadWrite);
+  if (!table.OpenTable() || !table.BuildIndex(dir + "/APPEND.NDX", "", "KEY", "", 1, 0) ||
+      table.OpenIndexList(dir + "/APPEND.NDX", "APPEND") != 0)
+    return 1;
+  auto start = std::chrono::steady_clock::now();
+  for (long i = 0; i < count; ++i) {
+    table.BlankRecord();
+    table.FieldPut(1, repeated ? std::string("SAMEKEY") : KeyOf(static_cast<uint64_t>(i)));
+    if (!table.AppendRecord()) return 1;
+  }
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("%.3f\n", seconds);
+  return CountKeys(*table.CurrentTag()) == count ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string command = argc > 2 ? argv[1] : "";
+  if (command == "appends" && argc == 5)
+    return Appends(argv[2], std::atol(argv[3]), std::string(argv[4]) == "repeated");
   if (command == "make" && argc == 4) return Make(argv[2], std::atol(argv[3]));
   if (command == "build" && argc == 3) return Build(argv[2]);
-  std::fprintf(stderr, "usage: qm_index_bench make DIR COUNT | build DIR\n");
+  if (command == "verify" && argc == 3) return Verify(argv[2]);
+  std::fprintf(stderr,
+               "usage: qm_index_bench make DIR COUNT | build DIR | verify DIR | appends DIR COUNT repeated|distinct\n");
   return 2;
 }

@@ -1,6 +1,8 @@
 // The companion's index commands: reindex, dump --index and build --key-order.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <fstream>
 
 #include "index_test_util.h"
@@ -10,6 +12,11 @@ namespace {
 
 std::string Cli(const std::string& args) {
   return test::RunCommand("XDG_CONFIG_HOME=$PWD/cfg " QM_CLI " " + args + " 2>&1");
+}
+
+// The output and then "exit N" with the exit status.
+std::string CliStatus(const std::string& args) {
+  return test::RunCommand("XDG_CONFIG_HOME=$PWD/cfg " QM_CLI " " + args + " 2>&1; echo \"exit $?\"");
 }
 
 TEST(CliIndex, ReindexDumpAndKeyOrderBuildShareOneUniqueKeyOrder) {
@@ -33,6 +40,36 @@ TEST(CliIndex, ReindexDumpAndKeyOrderBuildShareOneUniqueKeyOrder) {
   EXPECT_EQ(page.find(">APPLE<", apple + 1), std::string::npos);  // the repeated key is left out
   std::string failure = test::RunCommand(QM_CLI " dump --index NOSUCH.NDX 2>&1 || true");
   EXPECT_NE(failure.find("Bramble Error 2, SubCode -7"), std::string::npos) << failure;
+}
+
+// A failed rebuild keeps the index that was there; an index that cannot be used
+// fails dump --index and build --key-order with exit status 1.
+TEST(CliIndex, FailuresKeepTheIndexAndExitWithStatusOne) {
+  test::TempDir dir;
+  Cli("create keyname:10 price:8 --force");
+  std::ofstream("in.csv") << "keyname,price\nPEAR,1\nAPPLE,2\n";
+  Cli("import in.csv");
+  Cli("reindex");
+  const std::string index = test::ReadFile("CATALOG.NDX");
+  ASSERT_EQ(index.size(), 1024u);
+  ASSERT_EQ(::chmod("CATALOG.DBF", 0444), 0);
+  for (const char* command : {"reindex", "build --key-order"}) {
+    std::string out = CliStatus(command);
+    EXPECT_NE(out.find("exit 1"), std::string::npos) << command << ": " << out;
+    EXPECT_NE(out.find("CATALOG.NDX"), std::string::npos) << command << ": " << out;
+    EXPECT_EQ(test::ReadFile("CATALOG.NDX"), index) << command;
+  }
+  ASSERT_EQ(::chmod("CATALOG.DBF", 0644), 0);
+
+  std::string damaged = index;
+  damaged[512 + 8] = 0;  // the first entry's record number becomes 0
+  std::ofstream("CATALOG.NDX", std::ios::binary) << damaged;
+  std::string out = CliStatus("dump --index CATALOG.NDX");
+  EXPECT_NE(out.find("Error 1001"), std::string::npos) << out;
+  EXPECT_NE(out.find("CATALOG.NDX: block 1: record number 0"), std::string::npos) << out;
+  EXPECT_NE(out.find("exit 1"), std::string::npos) << out;
+  out = CliStatus("dump --index NOSUCH.NDX");
+  EXPECT_NE(out.find("exit 1"), std::string::npos) << out;
 }
 
 }  // namespace

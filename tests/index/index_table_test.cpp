@@ -89,5 +89,66 @@ TEST_F(IndexTable, ClipperProtocolLocksIndexesForAFindOnly) {
   ::close(other);
 }
 
+// Two table objects on one table and index (two datasets, or two processes): the
+// second sees the first one's 400 appends through its find-key, top and bottom
+// although the tree grew past the file length it last knew.
+TEST_F(IndexTable, SecondTableObjectFindsAndWalksWhatTheFirstAppended) {
+  Create({{"NAME", 'C', 10}});
+  Append({"K0000"});
+  ASSERT_TRUE(m_table->BuildIndex("T", "", "NAME", "", 0, 0));
+  ASSERT_EQ(m_table->OpenIndexList("T", "T"), 0);
+  TbrIndexTable other(m_dir.File("T.DBF"), dbf::kOpenSharedReadWrite);
+  ASSERT_TRUE(other.OpenTable());
+  ASSERT_EQ(other.OpenIndexList("T", "T"), 0);
+  EXPECT_TRUE(other.FindKey("K0000"));
+  for (int i = 400; i >= 1; --i) Append({"K" + std::to_string(1000 + i)});
+  EXPECT_TRUE(other.FindKey("K1200"));
+  EXPECT_EQ(other.RecNo(), 202);
+  ASSERT_TRUE(other.GoTo(dbf::kGoBottom));
+  EXPECT_EQ(other.RecNo(), 2);
+  std::vector<int32_t> order;
+  for (bool ok = other.GoTo(dbf::kGoTop); ok; ok = other.GoTo(dbf::kGoNext)) order.push_back(other.RecNo());
+  EXPECT_EQ(order, Walk());
+  EXPECT_EQ(order.size(), 401u);
+}
+
+// A unique index's duplicate has no entry; when the key it shares has left the
+// index too, next and prior from it continue at its key's place without a skip.
+TEST_F(IndexTable, NextAndPriorFromARecordWithoutAnEntry) {
+  Create({{"NAME", 'C', 10}});
+  for (const char* name : {"APPLE", "BANANA", "BANANA", "CHERRY", "DATE"}) Append({name});
+  ASSERT_TRUE(m_table->BuildIndex("T", "", "NAME", "", 0, 0));
+  ASSERT_EQ(m_table->OpenIndexList("T", "T"), 0);
+  Replace(2, {"BLUE"});  // record 3 keeps BANANA, which no entry holds any more
+  ASSERT_TRUE(m_table->GoTo(3));
+  ASSERT_TRUE(m_table->GoTo(dbf::kGoNext));
+  EXPECT_EQ(m_table->RecNo(), 2);  // BLUE
+  ASSERT_TRUE(m_table->GoTo(3));
+  ASSERT_TRUE(m_table->GoTo(dbf::kGoPrior));
+  EXPECT_EQ(m_table->RecNo(), 1);  // APPLE
+  ASSERT_TRUE(m_table->GoTo(2));
+  ASSERT_TRUE(m_table->GoTo(dbf::kGoNext));
+  EXPECT_EQ(m_table->RecNo(), 4);  // CHERRY
+}
+
+// Order options 7 and 8 upper-case character keys: the file says so in its key
+// expression, so a later open maintains and finds keys as the build made them.
+TEST_F(IndexTable, UpperCasedOrderSurvivesReopening) {
+  Create({{"NAME", 'C', 10}});
+  for (const char* name : {"pear", "Apple", "fig"}) Append({name});
+  ASSERT_TRUE(m_table->BuildIndex("T", "", "NAME", "", 1, 7));
+  ASSERT_EQ(m_table->OpenIndexList("T", "T"), 0);
+  EXPECT_EQ(m_table->CurrentTag()->File().Expression(), "UPPER(NAME)");
+  Append({"banana"});
+  Append({"Cherry"});
+  std::vector<int32_t> maintained = Walk();
+  EXPECT_EQ(maintained, (std::vector<int32_t>{2, 4, 5, 3, 1}));
+  m_table->SetExactMatch(true);
+  EXPECT_TRUE(m_table->FindKey("BANANA"));
+  EXPECT_EQ(m_table->RecNo(), 4);
+  ASSERT_TRUE(m_table->Reindex());
+  EXPECT_EQ(Walk(), maintained);
+}
+
 }  // namespace
 }  // namespace qm::index

@@ -131,3 +131,30 @@ std::string FirstDifference(const std::vector<std::pair<std::string, int32_t>>& 
 }
 
 }  // namespace qm::index::test
+
+namespace qm::index::test {
+
+std::vector<std::vector<std::pair<std::string, int32_t>>> PerlWalk(
+    const std::vector<std::string>& files) {
+  std::string command = "/usr/bin/perl " QM_TEST_DATA "/index/walk_ndx.pl";
+  for (const std::string& file : files) command += " '" + file + "'";
+  std::istringstream lines(RunCommand(command));
+  std::vector<std::vector<std::pair<std::string, int32_t>>> walks(files.size() == 1 ? 1 : 0);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.rfind("==> ", 0) == 0) {
+      walks.emplace_back();
+      continue;
+    }
+    size_t tab = line.rfind('\t');  // keys may hold tabs themselves
+    if (walks.empty() || tab == std::string::npos) {
+      ADD_FAILURE() << "unexpected walker output: " << line;
+      break;
+    }
+    walks.back().emplace_back(line.substr(0, tab), std::stoi(line.substr(tab + 1)));
+  }
+  walks.resize(files.size());
+  return walks;
+}
+
+}  // namespace qm::index::test

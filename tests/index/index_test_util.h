@@ -60,6 +60,14 @@ std::string ReadFile(const std::string& path);
 
 namespace qm::index::test {
 // "" when equal, else the first position where two pair lists differ.
+
 std::string FirstDifference(const std::vector<std::pair<std::string, int32_t>>& actual,
                             const std::vector<std::pair<std::string, int32_t>>& expected);
+}  // namespace qm::index::test
+
+namespace qm::index::test {
+// Every (key, record) pair of each NDX file as Perl XBase walks it, in one run of
+// the walker for all files.
+std::vector<std::vector<std::pair<std::string, int32_t>>> PerlWalk(
+    const std::vector<std::string>& files);
 }  // namespace qm::index::test

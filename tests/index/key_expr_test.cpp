@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "dbf/errors.h"
+#include "index/ndx_key.h"
 #include "table_fixture_util.h"
 
 namespace qm::index {
@@ -104,6 +107,33 @@ TEST(KeyExprNormalise, BlanksDroppedOutsideQuotesExceptAroundComparisons) {
   std::string text = "a  +  b  =  'x  y'  ! c";
   NormalizeExpression(text);
   EXPECT_EQ(text, "a+b = 'x  y' ! c");
+}
+
+// Results stop at 255 bytes, the blanks that "-" moves to the end included.
+TEST_F(KeyExpr, MinusConcatenationKeepsTheResultCap) {
+  std::string blanks(100, ' ');
+  EXPECT_EQ(Eval("'" + std::string(150, 'A') + blanks + "'-'" + std::string(5, 'B') + "'").size(), 255u);
+  EXPECT_EQ(Eval("'" + std::string(150, 'A') + blanks + "'-'" + std::string(10, 'B') + "'").substr(0, 1), "!");
+}
+
+// A number stored wider than its field's decimals allow (other programs write such
+// values) keys by its stored value, not as 0.
+TEST(KeyExprNumbers, StoredNumberWiderThanItsLayoutKeysByItsValue) {
+  test::TempDir dir;
+  test::WriteEmptyTable(dir.File("N.DBF"), {{"P", 'N', 5, 2}});
+  // The records as another program stored them: the file written directly.
+  std::string bytes = test::ReadFile(dir.File("N.DBF"));
+  bytes.pop_back();  // end-of-file mark
+  for (const char* value : {"123.4", "99.50", "-1.25", "12345"}) bytes += std::string(" ") + value;
+  bytes[4] = 4;
+  std::ofstream(dir.File("N.DBF"), std::ios::binary) << bytes << '\x1A';
+  TbrIndexTable table(dir.File("N.DBF"), dbf::kOpenSharedReadWrite);
+  ASSERT_TRUE(table.OpenTable());
+  ASSERT_TRUE(table.BuildIndex("N", "", "P", "", 1, 0));
+  ASSERT_EQ(table.OpenIndexList("N", "N"), 0);
+  std::vector<double> keys;
+  for (const auto& [key, recNo] : test::WalkTag(*table.CurrentTag())) keys.push_back(DoubleFromOrdered(key));
+  EXPECT_EQ(keys, (std::vector<double>{-1.25, 99.5, 123.4, 12345}));
 }
 
 }  // namespace

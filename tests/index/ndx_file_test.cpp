@@ -173,5 +173,50 @@ TEST_F(NdxFile, IndexFileNamesKindsAndZap) {
   EXPECT_EQ(Walk(), Order{3});
 }
 
+// NDX readers compare keys blank-padded to the key length, so a byte below the blank
+// (a tab) sorts before the key's end: the build orders keys so, and exact find-key,
+// maintenance and Perl XBase agree with it.
+TEST_F(NdxFile, KeysWithAByteBelowTheBlankFoundAsBuilt) {
+  Create({{"NAME", 'C', 6}});
+  for (auto v : {"A!", "A", "A\tB", "A B", "A\x01"}) Append({v});
+  Build("NAME", true);
+  EXPECT_EQ(Walk(), (Order{5, 3, 2, 4, 1}));
+  m_table->SetExactMatch(true);
+  for (int32_t r = 1; r <= 5; ++r) {
+    ASSERT_TRUE(m_table->dbf::TbrTable::GoTo(r));
+    std::string key = m_table->RawText(1);
+    EXPECT_TRUE(m_table->FindKey(key)) << "record " << r;
+    EXPECT_EQ(m_table->RecNo(), r);
+  }
+  Append({"A\t"});
+  EXPECT_EQ(Walk(), (Order{5, 6, 3, 2, 4, 1}));
+  auto perl = test::PerlWalk({m_dir.File("T.NDX")}).front();
+  EXPECT_EQ(test::FirstDifference(perl, test::WalkTag(*m_table->CurrentTag())), "");
+}
+
+// NDX keys stop at 100 bytes. A build that fails leaves no file behind and an index
+// that was there as it was, work file removed.
+TEST_F(NdxFile, TooWideKeyRefusedAndAFailedBuildKeepsTheIndex) {
+  EXPECT_EQ(kMaxNdxKeyLength, 100);
+  Create({{"NAME", 'C', 10}, {"CODE", 'C', 120}});
+  Append({"PEAR", "X"});
+  Append({"APPLE", "Y"});
+  Build("NAME", true);
+  std::string before = test::ReadFile(m_dir.File("T.NDX"));
+  for (const char* name : {"T", "WIDE"}) {
+    try {
+      m_table->BuildIndex(name, "", "CODE", "", 0, 0);
+      ADD_FAILURE() << "a 120-byte key was built into " << name;
+    } catch (const dbf::EInOutError& error) {
+      EXPECT_NE(std::string(error.what()).find("120 characters wide"), std::string::npos) << error.what();
+      EXPECT_NE(std::string(error.what()).find("at most 100"), std::string::npos) << error.what();
+    }
+  }
+  EXPECT_EQ(test::ReadFile(m_dir.File("T.NDX")), before);
+  EXPECT_EQ(test::RunCommand("ls"), "T.DBF\nT.NDX\n");
+  ASSERT_EQ(m_table->OpenIndexList("T", "T"), 0);
+  EXPECT_EQ(Walk(), (Order{2, 1}));
+}
+
 }  // namespace
 }  // namespace qm::index
