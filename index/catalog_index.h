@@ -22,7 +22,7 @@ bool RebuildCatalogIndex(TbrIndexTable& table);
 
 // Opens `tablePath` read-only with `indexName` as its order and calls `visit` for
 // every record in that order, deleted ones included (the caller filters). Engine
-// failures arrive as the engine's errors (dbf::EInOutError).
+// failures arrive as the engine's errors (dbf::EEngineIoError).
 void WalkInIndexOrder(const std::string& tablePath, const std::string& indexName,
                       const std::function<void(dbf::TbrTable&)>& visit);
 

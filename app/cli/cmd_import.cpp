@@ -64,7 +64,7 @@ void PutRow(dbf::TbrTable& table, const std::vector<int32_t>& fields, const Row&
                      " characters");
     try {
       if (!table.PutText(n, value)) throw CliError(where + "value not accepted");
-    } catch (const dbf::EInOutError& e) {
+    } catch (const dbf::EEngineIoError& e) {
       throw CliError(where + e.what());
     }
   }
