@@ -49,7 +49,7 @@ int Build(const Args& input) {
   } else {
     source = std::make_unique<catalog::EngineRecordSource>();
   }
-  if (!args.empty()) throw CliError("build: unexpected argument " + args.front());
+  ExpectOperands("build", Operands("build", args), 0, 0);
   TerminalObserver observer(stdout);
   catalog::BuildLocal(*source, observer);
   return 0;
@@ -57,7 +57,12 @@ int Build(const Args& input) {
 
 }  // namespace
 
-QM_CLI_COMMAND("build", "build [--key-order]          write catalog.htm (and the stacked pages and upload.txt) here",
+QM_CLI_COMMAND("build", "build [--key-order]  write catalog.htm (and the stacked pages and upload.txt) here",
                Build);
+QM_CLI_HELP("build",
+            "Build Local of the windows program, from CATALOG.DBF and the settings.\n"
+            "\nOptions:\n"
+            "  --key-order          list the products in key order through a freshly rebuilt\n"
+            "                       CATALOG.NDX, as while the product window is open\n");
 
 }  // namespace qm::cli
