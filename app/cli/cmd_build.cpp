@@ -10,10 +10,13 @@
 #include "app/core/index_record_source.h"
 #include "cli_command.h"
 #include "cmd_progress_bar.h"
+#include "dbf/table.h"
 
 namespace qm::cli {
 
 namespace {
+
+constexpr char kTableName[] = "catalog.dbf";
 
 class TerminalObserver : public catalog::BuildObserver {
  public:
@@ -50,6 +53,8 @@ int Build(const Args& input) {
     source = std::make_unique<catalog::EngineRecordSource>();
   }
   ExpectOperands("build", Operands("build", args), 0, 0);
+  // A missing or damaged table is reported before a line of catalog.htm is written.
+  dbf::TbrTable(kTableName, dbf::kOpenSharedReadOnly).OpenTable();
   TerminalObserver observer(stdout);
   catalog::BuildLocal(*source, observer);
   return 0;

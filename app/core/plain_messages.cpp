@@ -24,10 +24,11 @@ std::string Extension(const std::string& path) {
 // A missing file, named after what it is to Quillmart.
 Said Missing(const std::string& path) {
   const std::filesystem::path p(path);
-  const std::string name = p.filename().string();
+  // Named as the engine names new files, the way it would stand on disk.
+  const std::string name = dbf::UpperCase437(p.filename().string());
   const std::string dir = p.parent_path().string();
   const std::string ext = Extension(path);
-  if (dbf::UpperCase437(name) == "CATALOG.DBF") return {"no product table in " + dir, name + " not found"};
+  if (name == "CATALOG.DBF") return {"no product table in " + dir, name + " not found"};
   if (ext == ".DBF") return {"no table " + name + " in " + dir, "not found"};
   if (ext == ".NDX") return {"no index " + name + " in " + dir, "not found"};
   if (ext == ".DBT") return {"no memo file " + name + " in " + dir, "not found"};

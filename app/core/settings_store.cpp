@@ -190,7 +190,9 @@ void SettingsStore::Load() const {
   if (m_data->loaded) return;
   m_data->loaded = true;
   QFile file(m_path);
-  if (!file.exists()) return;
+  // stat follows links: a store that links to a file not made yet is absent too.
+  struct stat st {};
+  if (::stat(QFile::encodeName(m_path).constData(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) return;
   if (!file.open(QIODevice::ReadOnly)) {
     m_data->unreadable = true;
     return;
