@@ -54,6 +54,7 @@ struct ProgramOptions {
 void TakeProgramOptions(Args& args, ProgramOptions& options, bool leadingOnly) {
   for (std::size_t i = 0; i < args.size();) {
     const std::string word = args[i];
+    if (word == "--" && leadingOnly) args.erase(args.begin() + static_cast<long>(i));
     if (word == "--") break;
     if (word == "-h" || word == "--help") options.help = true;
     else if (word == "-V" || word == "--version") options.version = true;

@@ -140,7 +140,7 @@ class RowWriter {
       const std::string upper = dbf::UpperCase437(value);
       if (upper.size() > 1 || upper.find_first_not_of("TFYN? ") != std::string::npos)
         return why = "\"" + value + "\" is not a logical value; write T or F", false;
-      m_table.FieldPut(n, value);
+      m_table.FieldPut(n, upper);
       return true;
     }
     std::string bytes;

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using qm::catalog::CatalogSettings;
 using qm::catalog::SettingsError;
@@ -169,6 +170,11 @@ TEST_F(SettingsStoreTest, StoreOthersCanReadIsReported) {
   const std::string warning = SettingsStore(Path()).ExposureWarning();
   EXPECT_NE(warning.find("can be read by others (mode 0644)"), std::string::npos) << warning;
   EXPECT_NE(warning.find("chmod 600"), std::string::npos);
+  ASSERT_EQ(::chmod(QFile::encodeName(Path()).constData(), 0600), 0);
+  if (::geteuid() == 0 && ::chown(QFile::encodeName(Path()).constData(), 65534, 65534) == 0) {
+    EXPECT_NE(SettingsStore(Path()).ExposureWarning().find("belongs to another user (uid 65534)"),
+              std::string::npos);
+  }
 }
 
 }  // namespace
