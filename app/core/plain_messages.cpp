@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "app/core/settings_store.h"
 #include "dbf/char_tables.h"
 #include "dbf/errors.h"
 
@@ -96,6 +97,12 @@ std::string PlainMessage(const std::exception& error) {
     std::string text;
     ParseEngineReport(message, code, subCode, text);
     return PlainEngineMessage(engine->Code(), engine->SubCode(), text);
+  }
+  if (const auto* settings = dynamic_cast<const SettingsError*>(&error)) {
+    if (settings->StorePath().empty()) return message;
+    const bool reading = message.rfind("Failed to get data", 0) == 0;
+    return std::string(reading ? "cannot read" : "cannot write") + " the settings store " +
+           settings->StorePath() + " (" + message + ")";
   }
   // The windows' own text for a missing table ("Cannot find file <path>") is
   // the engine's file-not-found report on opening the table.

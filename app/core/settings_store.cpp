@@ -208,7 +208,7 @@ void SettingsStore::Load() const {
 QString SettingsStore::ReadString(const QString& section, const QString& ident,
                                   const QString& def) const {
   Load();
-  if (m_data->unreadable) throw SettingsError(("Failed to get data for " + Quoted(ident)).toStdString());
+  if (m_data->unreadable) Fail("Failed to get data for " + Quoted(ident));
   const auto* v = m_data->Find(section, ident);
   if (!v) return def;
   // The store's values end at the first NUL, as every other copy of it reads them.
@@ -256,9 +256,9 @@ void SettingsStore::WriteString(const QString& section, const QString& ident, co
                                ident.contains(u'\r') || ident.trimmed().startsWith(u'#') ||
                                ident.trimmed().startsWith(u';') || ident.trimmed().startsWith(u'[');
   if (m_data->unreadable || unreadableIdent)
-    throw SettingsError(("Failed to set data for " + Quoted(ident)).toStdString());
+    Fail("Failed to set data for " + Quoted(ident));
   if (section.contains(u']') || section.contains(u'\n') || section.contains(u'\r'))
-    throw SettingsError(("Failed to create key " + section).toStdString());
+    Fail("Failed to create key " + section);
   m_data->Set(section, ident, value);
   Save(section, ident);
 }
@@ -273,27 +273,31 @@ void SettingsStore::WriteBool(const QString& section, const QString& ident, bool
 
 void SettingsStore::Save(const QString& section, const QString& ident) const {
   const QString dir = QFileInfo(m_path).absolutePath();
-  if (!QDir().mkpath(dir)) throw SettingsError(("Failed to create key " + section).toStdString());
+  if (!QDir().mkpath(dir)) Fail("Failed to create key " + section);
   // A store that is a symbolic link (dotfiles kept elsewhere) stays one:
   // the file it points to is replaced.
   if (!ReplaceAtomically(LinkTarget(m_path), m_data->Serialise()))
-    throw SettingsError(("Failed to set data for " + Quoted(ident)).toStdString());
+    Fail("Failed to set data for " + Quoted(ident));
 }
 
 std::vector<SettingsStore::Entry> SettingsStore::Entries() const {
   Load();
   if (m_data->unreadable)
-    throw SettingsError(("Failed to get data for " + Quoted(QLatin1String(kStoreName))).toStdString());
+    Fail("Failed to get data for " + Quoted(QLatin1String(kStoreName)));
   std::vector<Entry> out;
   for (const auto& s : m_data->sections)
     for (const auto& v : s.values) out.push_back({s.name, v.ident, v.value});
   return out;
 }
 
+void SettingsStore::Fail(const QString& message) const {
+  throw SettingsError(message.toStdString(), QFile::encodeName(m_path).toStdString());
+}
+
 std::string SettingsStore::ExposureWarning() const {
   struct stat st {};
   const QByteArray path = QFile::encodeName(m_path);
-  if (::stat(path.constData(), &st) != 0) return {};
+  if (::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
   const std::string name = path.toStdString();
   char mode[8];
   std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));

@@ -30,7 +30,13 @@ namespace qm::catalog {
 
 class SettingsError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit SettingsError(const std::string& message, std::string storePath = {})
+      : std::runtime_error(message), m_storePath(std::move(storePath)) {}
+  // The store's file, so a message can name it.
+  const std::string& StorePath() const { return m_storePath; }
+
+ private:
+  std::string m_storePath;
 };
 
 class SettingsStore {
@@ -77,6 +83,7 @@ class SettingsStore {
   struct Data;
   void Load() const;
   void Save(const QString& section, const QString& ident) const;
+  [[noreturn]] void Fail(const QString& message) const;
 
   QString m_path;
   std::unique_ptr<Data> m_data;

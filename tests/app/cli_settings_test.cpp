@@ -2,6 +2,7 @@
 // kind; the password kept out of listings; a store others can read reported.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 
 #include <sys/stat.h>
@@ -59,6 +60,15 @@ TEST(CliSettings, StoreOthersCanReadGetsAWarning) {
   EXPECT_TRUE(r.err.startsWith("quillmart-cli: warning: ")) << r.err.toStdString();
   EXPECT_TRUE(r.err.contains("can be read by others (mode 0644)"));
   EXPECT_EQ(cli.Run({"dump"}).err.count("warning"), 0) << "only commands that read the settings warn";
+}
+
+TEST(CliSettings, StoreThatCannotBeWrittenIsNamed) {
+  CliScratch cli;
+  QDir().mkpath(cli.ConfigPath("Quillmart.ini"));  // a folder in the store's place
+  const CliResult r = cli.Run({"settings", "set", "Company Info", "Name", "Shop"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "quillmart-cli: cannot write the settings store " + QFile::encodeName(cli.ConfigPath("Quillmart.ini")) +
+                       " (Failed to set data for 'Name')\n");
 }
 
 TEST(CliSettings, ReadmeListsEverySetting) {
