@@ -9,7 +9,7 @@
 namespace qm::cli {
 namespace {
 
-constexpr char kTableName[] = "CATALOG.DBF";
+constexpr char kTableName[] = "catalog.dbf";  // found in any case; new tables are CATALOG.DBF
 
 catalog::ImportOptions TakeImportOptions(Args& args) {
   catalog::ImportOptions options;
@@ -35,7 +35,7 @@ int RunImport(const Args& input) {
     throw CliError(std::string(e.what()) +
                    "; nothing was appended (name the file's encoding: --encoding latin1, cp1252 or cp437)");
   }
-  std::string line = catalog::CountOf(result.appended, "record", "records") + " appended to " + kTableName;
+  std::string line = catalog::CountOf(result.appended, "record", "records") + " appended to " + result.tableName;
   if (result.replacedCharacters > 0)
     line += "; " + catalog::CountOf(result.replacedCharacters, "character", "characters") +
             " that code page 437 cannot hold stored as ?";

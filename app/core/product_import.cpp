@@ -232,6 +232,7 @@ ImportResult ImportProducts(const std::string& csvPath, const std::string& table
       throw ImportError(tableName + " has no memo file for " + table.FieldName(n));
 
   ImportResult result;
+  result.tableName = tableName;
   result.replacedCharacters = writer.Replaced();
   ImportOptions quiet = options;
   quiet.replaceUnmappable = true;  // the rows were checked; count replacements once

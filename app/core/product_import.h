@@ -61,6 +61,7 @@ struct ImportOptions {
 };
 
 struct ImportResult {
+  std::string tableName;               // the table's file name as it stands on disk
   std::size_t appended = 0;            // records appended
   std::size_t replacedCharacters = 0;  // characters stored as '?'
 };

@@ -82,6 +82,11 @@ TEST_F(CliImport, DatesAreIsoOrTheLocaleWithFourDigitYears) {
   EXPECT_TRUE(dumped.contains("A2,1999-12-31,2.00,2,F,"));
   EXPECT_TRUE(dumped.contains("A3,2099-01-02,3.00,3,T,"));
   EXPECT_TRUE(dumped.contains("A4,,4.00,4,F,"));
+  EXPECT_TRUE(cli.Run({"import", "in.csv"}).out.endsWith(" appended to catalog.dbf\n")) << "the peer's name on disk";
+  // Another locale, another order; ISO is read everywhere.
+  cli.Write("de.csv", header + "D1,31.12.1999,1,1,T,\nD2,2000-01-01,1,1,T,\n");
+  EXPECT_EQ(cli.Shell("LC_ALL=de_DE.UTF-8 " QM_CLI " import de.csv").status, 0);
+  EXPECT_TRUE(Dump().contains("D1,1999-12-31,"));
   CliResult r = Import(header + "B1,12/31/99,1,1,T,\n");  // which century?
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.err.contains("Row 2, field BORN: \"12/31/99\" is not a date; write yyyy-mm-dd or mm/dd/yyyy"))
