@@ -107,7 +107,7 @@ std::string ManPage() {
     const Usage u = SplitUsage(c.usage);
     man << ".TP\n.B " << Roff(u.synopsis) << "\n" << Roff(Capitalised(u.summary)) << ".\n";
     const std::string details = CommandHelp(c.name);
-    if (!details.empty()) man << ".RS\n.nf\n" << Roff(details) << ".fi\n.RE\n";
+    if (!details.empty()) man << ".sp\n.RS\n.nf\n" << Roff(details) << ".fi\n.RE\n";
   }
   man << ".SH FILES\n.nf\n" << Roff(kFilesText) << ".fi\n.SH EXIT STATUS\n" << Roff(kExitStatus)
       << ".SH SEE ALSO\n.BR quillmart (1)\n";
