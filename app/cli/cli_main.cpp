@@ -27,6 +27,12 @@ constexpr int kExitUsage = 2;
 
 void Print(std::FILE* out, const std::string& text) { std::fputs(text.c_str(), out); }
 
+// Help and version texts go to stdout and end the program successfully.
+int Show(const std::string& text) {
+  Print(stdout, text);
+  return 0;
+}
+
 int Fail(const std::string& text) {
   std::fflush(stdout);
   Print(stderr, std::string(kProgramName) + ": " + text + "\n");
@@ -75,13 +81,12 @@ void TakeProgramOptions(Args& args, ProgramOptions& options, bool leadingOnly) {
 }
 
 int ShowHelp(const Args& operands) {
-  if (operands.empty()) return Print(stdout, ProgramHelp()), 0;
-  if (operands.size() == 1 && operands[0] == "--man") return Print(stdout, ManPage()), 0;
+  if (operands.empty()) return Show(ProgramHelp());
+  if (operands.size() == 1 && operands[0] == "--man") return Show(ManPage());
   if (operands.size() > 1) throw UsageError("help takes one command name");
   const CommandInfo* command = FindCommand(operands[0]);
   if (command == nullptr) throw UsageError("no command named \"" + operands[0] + "\"");
-  Print(stdout, CommandHelpText(*command));
-  return 0;
+  return Show(CommandHelpText(*command));
 }
 
 // The settings store holds the FTP password: say so when others can read it.
@@ -94,17 +99,17 @@ void WarnAboutExposedSettings(const std::string& command) {
 int Dispatch(Args args) {
   ProgramOptions options;
   TakeProgramOptions(args, options, true);
-  if (options.help) return Print(stdout, ProgramHelp()), 0;
-  if (options.version) return Print(stdout, VersionText()), 0;
+  if (options.help) return Show(ProgramHelp());
+  if (options.version) return Show(VersionText());
   if (args.empty()) throw UsageError("no command given");
   const std::string name = args.front();
   args.erase(args.begin());
   const CommandInfo* command = FindCommand(name);
   if (name != "help" && command == nullptr) throw UsageError("unknown command \"" + name + "\"");
   TakeProgramOptions(args, options, false);
-  if (options.version) return Print(stdout, VersionText()), 0;
+  if (options.version) return Show(VersionText());
   if (name == "help") return ShowHelp(options.help ? Args{} : args);
-  if (options.help) return Print(stdout, CommandHelpText(*command)), 0;
+  if (options.help) return Show(CommandHelpText(*command));
   if (!options.directory.empty() && ::chdir(options.directory.c_str()) != 0)
     throw CliError("cannot work in " + options.directory + ": " + std::strerror(errno));
   WarnAboutExposedSettings(name);

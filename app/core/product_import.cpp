@@ -113,9 +113,9 @@ class RowWriter {
     for (std::size_t i = 0; i < m_fields.size(); ++i) {
       const std::string where =
           "Row " + std::to_string(row.number) + ", field " + m_table.FieldName(m_fields[i]) + ": ";
-      std::string why;
       bool unmappable = false;
-      if (PutValue(i, row.values[i], why, unmappable)) continue;
+      const std::string why = PutValue(i, row.values[i], unmappable);
+      if (why.empty()) continue;
       if (unmappable) throw ImportUnmappableError(where + why);
       throw ImportError(where + why);
     }
@@ -129,40 +129,43 @@ class RowWriter {
   std::size_t Replaced() const { return m_replaced; }
 
  private:
-  bool PutValue(std::size_t i, const std::string& value, std::string& why, bool& unmappable) {
+  // Puts one value; returns what is wrong with it, empty when it was stored.
+  std::string PutValue(std::size_t i, const std::string& value, bool& unmappable) {
     const int32_t n = m_fields[i];
     const char type = m_table.FieldType(n);
+    std::string why;
     if (type == 'D') {
       int32_t day = 0;
-      return import::ParseImportDate(value, day, why) && m_table.PutDate(n, day);
+      if (import::ParseImportDate(value, day, why)) m_table.PutDate(n, day);
+      return why;
     }
     if (type == 'L') {
       const std::string upper = dbf::UpperCase437(value);
       if (upper.size() > 1 || upper.find_first_not_of("TFYN? ") != std::string::npos)
-        return why = "\"" + value + "\" is not a logical value; write T or F", false;
+        return "\"" + value + "\" is not a logical value; write T or F";
       m_table.FieldPut(n, upper);
-      return true;
+      return {};
     }
     std::string bytes;
-    if (!import::ToCodePage437(value, m_options.replaceUnmappable, bytes, m_replaced, why))
-      return unmappable = true, false;
+    if (!import::ToCodePage437(value, m_options.replaceUnmappable, bytes, m_replaced, why)) {
+      unmappable = true;
+      return why;
+    }
     if (type == 'M') {
       m_memos[i] = bytes;
-      if (bytes.size() <= dbf::memo::kMaxMemoLength) return true;
-      return why = "memo longer than " + std::to_string(dbf::memo::kMaxMemoLength) + " bytes", false;
+      if (bytes.size() <= dbf::memo::kMaxMemoLength) return {};
+      return "memo longer than " + std::to_string(dbf::memo::kMaxMemoLength) + " bytes";
     }
-    if (type != 'C' && type != 'N' && type != 'F')
-      return why = std::string("fields of type ") + type + " cannot be imported", false;
-    if (bytes.size() > m_table.FieldLength(n))
-      return why = "\"" + value + "\" is longer than the field's " +
-                   std::to_string(m_table.FieldLength(n)) + " characters", false;
+    if (type != 'C' && type != 'N' && type != 'F') return std::string("fields of type ") + type + " cannot be imported";
+    const std::string width = std::to_string(m_table.FieldLength(n));
+    if (bytes.size() > m_table.FieldLength(n)) return "\"" + value + "\" is longer than the field's " + width + " characters";
     try {
-      if (m_table.PutText(n, bytes)) return true;
+      if (m_table.PutText(n, bytes)) return {};
     } catch (const dbf::EEngineIoError&) {
+      // The engine refused the number; the message below says why in plain words.
     }
-    return why = "\"" + value + "\" is not a number that fits the field (" +
-                 std::to_string(m_table.FieldLength(n)) + " wide, " +
-                 std::to_string(m_table.FieldDecimals(n)) + " decimals)", false;
+    return "\"" + value + "\" is not a number that fits the field (" + width + " wide, " +
+           std::to_string(m_table.FieldDecimals(n)) + " decimals)";
   }
 
   dbf::TbrTable& m_table;
