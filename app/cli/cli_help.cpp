@@ -21,8 +21,7 @@ constexpr char kGlobalOptions[] =
     "  -h, --help           show this help and exit\n"
     "  -V, --version        show the version and exit\n";
 
-constexpr char kExitStatus[] =
-    "Exit status: 0 success, 1 failure, 2 wrong command line.\n";
+constexpr char kExitStatus[] = "Exit status: 0 success, 1 failure, 2 wrong command line.\n";
 
 constexpr char kFilesText[] =
     "CATALOG.DBF, CATALOG.DBT, CATALOG.NDX  the product table, its memos and key index\n"
@@ -52,8 +51,10 @@ std::string CommandList() {
   for (const CommandInfo& c : Commands()) {
     const Usage u = SplitUsage(c.usage);
     std::string line = "  " + u.synopsis;
-    if (line.size() + 2 > kSummaryColumn) line += "\n" + std::string(kSummaryColumn, ' ');
-    else line += std::string(kSummaryColumn - line.size(), ' ');
+    if (line.size() + 2 > kSummaryColumn)
+      line += "\n" + std::string(kSummaryColumn, ' ');
+    else
+      line += std::string(kSummaryColumn - line.size(), ' ');
     out += line + u.summary + "\n";
   }
   return out;
@@ -65,9 +66,12 @@ std::string Roff(const std::string& text) {
   bool lineStart = true;
   for (char c : text) {
     if (lineStart && (c == '.' || c == '\'')) out += "\\&";
-    if (c == '\\') out += "\\e";
-    else if (c == '-') out += "\\-";
-    else out += c;
+    if (c == '\\')
+      out += "\\e";
+    else if (c == '-')
+      out += "\\-";
+    else
+      out += c;
     lineStart = c == '\n';
   }
   return out;
@@ -75,21 +79,18 @@ std::string Roff(const std::string& text) {
 
 }  // namespace
 
-std::string VersionText() {
-  return std::string(kProgramName) + " (Quillmart) " QM_VERSION "\n";
-}
+std::string VersionText() { return std::string(kProgramName) + " (Quillmart) " QM_VERSION "\n"; }
 
 std::string ProgramHelp() {
-  return std::string("Usage: ") + kProgramName + " [OPTION]... COMMAND [ARG]...\n" + kAbout +
-         "\nOptions:\n" + kGlobalOptions + "\nCommands:\n" + CommandList() + "\n\"" +
-         kProgramName + " help COMMAND\" or \"" + kProgramName +
-         " COMMAND --help\" shows a command's options.\n" + kExitStatus;
+  return std::string("Usage: ") + kProgramName + " [OPTION]... COMMAND [ARG]...\n" + kAbout + "\nOptions:\n" +
+         kGlobalOptions + "\nCommands:\n" + CommandList() + "\n\"" + kProgramName + " help COMMAND\" or \"" +
+         kProgramName + " COMMAND --help\" shows a command's options.\n" + kExitStatus;
 }
 
 std::string CommandHelpText(const CommandInfo& command) {
   const Usage u = SplitUsage(command.usage);
-  std::string out = std::string("Usage: ") + kProgramName + " " + u.synopsis + "\n" +
-                    Capitalised(u.summary) + ".\n";
+  std::string out =
+      std::string("Usage: ") + kProgramName + " " + u.synopsis + "\n" + Capitalised(u.summary) + ".\n";
   const std::string details = CommandHelp(command.name);
   if (!details.empty()) out += "\n" + details;
   out += std::string("\nCommon options:\n") + kGlobalOptions + "\n" + kExitStatus;
@@ -101,16 +102,18 @@ std::string ManPage() {
   man << ".TH QUILLMART-CLI 1 \"\" \"Quillmart " QM_VERSION "\" \"User Commands\"\n"
       << ".SH NAME\nquillmart\\-cli \\- keep the Quillmart product table and build its web catalog\n"
       << ".SH SYNOPSIS\n.B quillmart\\-cli\n[\\fIOPTION\\fR]... \\fICOMMAND\\fR [\\fIARG\\fR]...\n"
-      << ".SH DESCRIPTION\n" << Roff(kAbout) << ".SH OPTIONS\n.nf\n" << Roff(kGlobalOptions)
-      << ".fi\n.SH COMMANDS\n";
+      << ".SH DESCRIPTION\n"
+      << Roff(kAbout) << ".SH OPTIONS\n.nf\n"
+      << Roff(kGlobalOptions) << ".fi\n.SH COMMANDS\n";
   for (const CommandInfo& c : Commands()) {
     const Usage u = SplitUsage(c.usage);
     man << ".TP\n.B " << Roff(u.synopsis) << "\n" << Roff(Capitalised(u.summary)) << ".\n";
     const std::string details = CommandHelp(c.name);
     if (!details.empty()) man << ".sp\n.RS\n.nf\n" << Roff(details) << ".fi\n.RE\n";
   }
-  man << ".SH FILES\n.nf\n" << Roff(kFilesText) << ".fi\n.SH EXIT STATUS\n" << Roff(kExitStatus)
-      << ".SH SEE ALSO\n.BR quillmart (1)\n";
+  man << ".SH FILES\n.nf\n"
+      << Roff(kFilesText) << ".fi\n.SH EXIT STATUS\n"
+      << Roff(kExitStatus) << ".SH SEE ALSO\n.BR quillmart (1)\n";
   return man.str();
 }
 

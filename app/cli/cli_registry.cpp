@@ -27,9 +27,8 @@ bool LooksLikeOption(const std::string& word) { return word.size() > 1 && word[0
 
 bool RegisterCommand(const CommandInfo& info) {
   Registry().push_back(info);
-  std::sort(Registry().begin(), Registry().end(), [](const CommandInfo& a, const CommandInfo& b) {
-    return std::string(a.name) < b.name;
-  });
+  std::sort(Registry().begin(), Registry().end(),
+            [](const CommandInfo& a, const CommandInfo& b) { return std::string(a.name) < b.name; });
   return true;
 }
 
@@ -84,17 +83,14 @@ Args Operands(const std::string& command, const Args& args) {
       optionsEnded = true;
       continue;
     }
-    if (!optionsEnded && LooksLikeOption(word))
-      throw UsageError(command + ": unknown option " + word);
+    if (!optionsEnded && LooksLikeOption(word)) throw UsageError(command + ": unknown option " + word);
     operands.push_back(word);
   }
   return operands;
 }
 
-void ExpectOperands(const std::string& command, const Args& operands, std::size_t min,
-                    std::size_t max) {
-  if (operands.size() > max)
-    throw UsageError(command + ": unexpected argument \"" + operands[max] + "\"");
+void ExpectOperands(const std::string& command, const Args& operands, std::size_t min, std::size_t max) {
+  if (operands.size() > max) throw UsageError(command + ": unexpected argument \"" + operands[max] + "\"");
   if (operands.size() < min)
     throw UsageError(command + ": " + std::to_string(min - operands.size()) +
                      (min - operands.size() == 1 ? " argument" : " arguments") + " missing");

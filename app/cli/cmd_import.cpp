@@ -15,8 +15,7 @@ catalog::ImportOptions TakeImportOptions(Args& args) {
   catalog::ImportOptions options;
   options.replaceUnmappable = TakeFlag(args, "--replace-unmappable");
   std::string encoding;
-  if (TakeOption(args, "--encoding", encoding) &&
-      !catalog::ParseImportEncoding(encoding, options.encoding))
+  if (TakeOption(args, "--encoding", encoding) && !catalog::ParseImportEncoding(encoding, options.encoding))
     throw UsageError("import: no encoding \"" + encoding + "\"; say utf-8, latin1, cp1252 or cp437");
   return options;
 }
@@ -35,7 +34,8 @@ int RunImport(const Args& input) {
     throw CliError(std::string(e.what()) +
                    "; nothing was appended (name the file's encoding: --encoding latin1, cp1252 or cp437)");
   }
-  std::string line = catalog::CountOf(result.appended, "record", "records") + " appended to " + result.tableName;
+  std::string line =
+      catalog::CountOf(result.appended, "record", "records") + " appended to " + result.tableName;
   if (result.replacedCharacters > 0)
     line += "; " + catalog::CountOf(result.replacedCharacters, "character", "characters") +
             " that code page 437 cannot hold stored as ?";
@@ -45,7 +45,8 @@ int RunImport(const Args& input) {
 
 }  // namespace
 
-QM_CLI_COMMAND("import", "import [OPTION]... FILE.csv  append the rows of a CSV file to CATALOG.DBF", RunImport);
+QM_CLI_COMMAND("import", "import [OPTION]... FILE.csv  append the rows of a CSV file to CATALOG.DBF",
+               RunImport);
 QM_CLI_HELP("import",
             "The header row names the fields (any case); a column named like the memo field fills\n"
             "the memo. Every row is checked before any is appended: a refused file changes nothing.\n"

@@ -3,7 +3,6 @@
 // setup are accepted, each with a value of its kind, so a typo can never
 // quietly make a section or value nothing reads.
 #include <QString>
-
 #include <cstdio>
 #include <set>
 
@@ -22,7 +21,9 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 // keeps them, so every value stays on one line of the listing.
 std::string OneLine(const QString& value) {
   QString out = value;
-  out.replace(u'\\', QStringLiteral("\\\\")).replace(u'\r', QStringLiteral("\\r")).replace(u'\n', QStringLiteral("\\n"));
+  out.replace(u'\\', QStringLiteral("\\\\"))
+      .replace(u'\r', QStringLiteral("\\r"))
+      .replace(u'\n', QStringLiteral("\\n"));
   return out.toStdString();
 }
 
@@ -42,8 +43,8 @@ const catalog::SettingInfo& KnownSetting(const std::string& section, const std::
   }
   if (idents.empty())
     throw UsageError("no settings section \"" + section + "\"; the sections are: " + Joined(sections));
-  throw UsageError("no setting \"" + ident + "\" in section " + section + "; its settings are: " +
-                   Joined(idents));
+  throw UsageError("no setting \"" + ident + "\" in section " + section +
+                   "; its settings are: " + Joined(idents));
 }
 
 int Get(const Args& operands) {

@@ -156,9 +156,11 @@ class RowWriter {
       if (bytes.size() <= dbf::memo::kMaxMemoLength) return {};
       return "memo longer than " + std::to_string(dbf::memo::kMaxMemoLength) + " bytes";
     }
-    if (type != 'C' && type != 'N' && type != 'F') return std::string("fields of type ") + type + " cannot be imported";
+    if (type != 'C' && type != 'N' && type != 'F')
+      return std::string("fields of type ") + type + " cannot be imported";
     const std::string width = std::to_string(m_table.FieldLength(n));
-    if (bytes.size() > m_table.FieldLength(n)) return "\"" + value + "\" is longer than the field's " + width + " characters";
+    if (bytes.size() > m_table.FieldLength(n))
+      return "\"" + value + "\" is longer than the field's " + width + " characters";
     try {
       if (m_table.PutText(n, bytes)) return {};
     } catch (const dbf::EEngineIoError&) {
@@ -194,8 +196,10 @@ std::vector<Row> ReadRows(const std::string& path, ImportEncoding encoding, CsvR
         throw ImportEncodingError("Row " + std::to_string(number) + ": " + why);
       value = utf8;
     }
-    if (number == 1) header = csv;
-    else rows.push_back({number, csv});
+    if (number == 1)
+      header = csv;
+    else
+      rows.push_back({number, csv});
     if (!reader.Next(csv)) return rows;
     if (csv.size() != header.size())
       throw ImportError("Row " + std::to_string(reader.RowNumber()) + ": " +
@@ -209,11 +213,16 @@ std::vector<Row> ReadRows(const std::string& path, ImportEncoding encoding, CsvR
 bool ParseImportEncoding(const std::string& name, ImportEncoding& encoding) {
   std::string key = dbf::UpperCase437(name);
   key.erase(std::remove(key.begin(), key.end(), '-'), key.end());
-  if (key == "UTF8") encoding = ImportEncoding::kUtf8;
-  else if (key == "LATIN1" || key == "ISO88591") encoding = ImportEncoding::kLatin1;
-  else if (key == "CP1252" || key == "WINDOWS1252") encoding = ImportEncoding::kCp1252;
-  else if (key == "CP437") encoding = ImportEncoding::kCp437;
-  else return false;
+  if (key == "UTF8")
+    encoding = ImportEncoding::kUtf8;
+  else if (key == "LATIN1" || key == "ISO88591")
+    encoding = ImportEncoding::kLatin1;
+  else if (key == "CP1252" || key == "WINDOWS1252")
+    encoding = ImportEncoding::kCp1252;
+  else if (key == "CP437")
+    encoding = ImportEncoding::kCp437;
+  else
+    return false;
   return true;
 }
 

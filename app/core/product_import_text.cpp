@@ -40,8 +40,11 @@ void AppendUtf8(char32_t c, std::string& out) {
 std::size_t NextCodePoint(std::string_view s, std::size_t at, char32_t& c) {
   const auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[at + i]); };
   const unsigned char lead = b(0);
-  std::size_t length = lead < 0x80 ? 1 : lead >= 0xC2 && lead < 0xE0 ? 2 : lead >= 0xE0 && lead < 0xF0 ? 3
-                     : lead >= 0xF0 && lead < 0xF5 ? 4 : 0;
+  std::size_t length = lead < 0x80                   ? 1
+                       : lead >= 0xC2 && lead < 0xE0 ? 2
+                       : lead >= 0xE0 && lead < 0xF0 ? 3
+                       : lead >= 0xF0 && lead < 0xF5 ? 4
+                                                     : 0;
   if (length == 0 || at + length > s.size()) return 0;
   c = length == 1 ? lead : lead & (0x7F >> length);
   for (std::size_t i = 1; i < length; ++i) {
@@ -75,8 +78,7 @@ const std::map<char32_t, char>& Cp437Bytes() {
 
 }  // namespace
 
-bool DecodeInput(std::string_view bytes, ImportEncoding encoding, std::string& utf8,
-                 std::string& why) {
+bool DecodeInput(std::string_view bytes, ImportEncoding encoding, std::string& utf8, std::string& why) {
   utf8.clear();
   if (encoding == ImportEncoding::kCp437) {
     utf8 = dbf::Cp437ToUtf8(bytes);  // every byte is a character there
@@ -171,8 +173,7 @@ bool ParseImportDate(std::string_view text, int32_t& dayNumber, std::string& why
     dayNumber = dbf::kInvalidDate;
   }
   if (dayNumber > 0) return true;
-  why = "\"" + std::string(text) + "\" is not a date; write yyyy-mm-dd or " + locale +
-        " (four-digit year)";
+  why = "\"" + std::string(text) + "\" is not a date; write yyyy-mm-dd or " + locale + " (four-digit year)";
   return false;
 }
 

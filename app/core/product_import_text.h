@@ -15,8 +15,7 @@ namespace qm::catalog::import {
 
 // Bytes of the input in `encoding` to UTF-8. False (with `why`) for bytes that
 // are not text in that encoding.
-bool DecodeInput(std::string_view bytes, ImportEncoding encoding, std::string& utf8,
-                 std::string& why);
+bool DecodeInput(std::string_view bytes, ImportEncoding encoding, std::string& utf8, std::string& why);
 
 // UTF-8 to code page 437. A character the code page cannot hold becomes '?'
 // and counts in `replaced` when `replace` is set; otherwise false with `why`

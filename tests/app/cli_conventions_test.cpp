@@ -28,7 +28,8 @@ TEST(CliConventions, HelpAndVersionEverywhere) {
   const CliResult help = cli.Run({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_TRUE(help.out.startsWith("Usage: quillmart-cli [OPTION]... COMMAND [ARG]...\n"));
-  for (const QStringList& args : {QStringList{"-h"}, QStringList{"help"}}) EXPECT_EQ(cli.Run(args).out, help.out);
+  for (const QStringList& args : {QStringList{"-h"}, QStringList{"help"}})
+    EXPECT_EQ(cli.Run(args).out, help.out);
   for (const QString& c : kCommands) {
     EXPECT_TRUE(help.out.contains("\n  " + c.toUtf8() + " ")) << c.toStdString();
     // The command's help, never the command: reindex must not look for a table "--help".
@@ -123,8 +124,9 @@ TEST(CliConventions, InstallBringsManPageAndWorkingCompletion) {
   const QString completion = cli.Path("prefix/share/bash-completion/completions/quillmart-cli");
   const QString prog = cli.Path("prefix/bin/quillmart-cli");
   const auto complete = [&](const QString& words) {
-    return cli.Shell("source '" + completion + "'; COMP_WORDS=('" + prog + "' " + words +
-                     "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _quillmart_cli; echo ${COMPREPLY[*]}")
+    return cli
+        .Shell("source '" + completion + "'; COMP_WORDS=('" + prog + "' " + words +
+               "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _quillmart_cli; echo ${COMPREPLY[*]}")
         .out.trimmed();
   };
   EXPECT_EQ(complete("d"), "dump");

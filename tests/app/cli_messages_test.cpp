@@ -14,10 +14,12 @@ using qm::catalog::test::CliScratch;
 TEST(CliMessages, MissingTableReadsTheSameFromEveryCommand) {
   CliScratch cli;
   cli.Write("in.csv", "CODE\nA1\n");
-  const QByteArray expected = "quillmart-cli: no product table in " + QDir(cli.Path()).canonicalPath().toUtf8() +
+  const QByteArray expected = "quillmart-cli: no product table in " +
+                              QDir(cli.Path()).canonicalPath().toUtf8() +
                               " (CATALOG.DBF not found; Bramble Error 2, SubCode 1204)\n";
-  for (const QStringList& args : {QStringList{"dump"}, QStringList{"reindex"}, QStringList{"import", "in.csv"},
-                                  QStringList{"build"}, QStringList{"dump", "--index", "CATALOG.NDX"}}) {
+  for (const QStringList& args :
+       {QStringList{"dump"}, QStringList{"reindex"}, QStringList{"import", "in.csv"}, QStringList{"build"},
+        QStringList{"dump", "--index", "CATALOG.NDX"}}) {
     const CliResult r = cli.Run(args);
     EXPECT_EQ(r.status, 1) << args.join(' ').toStdString();
     EXPECT_EQ(r.err, expected) << args.join(' ').toStdString();
@@ -42,7 +44,8 @@ TEST(CliMessages, DamagedTableAndExistingTableAreNamed) {
   cli.Write("CATALOG.DBF", QByteArray(40, '\x04'));
   const CliResult damaged = cli.Run({"dump"});
   EXPECT_EQ(damaged.status, 1);
-  EXPECT_TRUE(damaged.err.contains("CATALOG.DBF is not a dBASE table, or its header is damaged (Bramble Error 1001"))
+  EXPECT_TRUE(
+      damaged.err.contains("CATALOG.DBF is not a dBASE table, or its header is damaged (Bramble Error 1001"))
       << damaged.err.toStdString();
   const CliResult exists = cli.Run({"create", "CODE:6"});
   EXPECT_EQ(exists.status, 1);
@@ -59,7 +62,9 @@ TEST(CliMessages, CountsAreGrammatical) {
   EXPECT_EQ(cli.Run({"import", "one.csv"}).out, "1 record appended to CATALOG.DBF\n");
   EXPECT_EQ(cli.Run({"import", "two.csv"}).out, "2 records appended to CATALOG.DBF\n");
   EXPECT_EQ(cli.Run({"import", "none.csv"}).out, "0 records appended to CATALOG.DBF\n");
-  cli.Write("euro.csv", "CODE\n\xE2\x82\xAC" "1\n");
+  cli.Write("euro.csv",
+            "CODE\n\xE2\x82\xAC"
+            "1\n");
   EXPECT_EQ(cli.Run({"import", "--replace-unmappable", "euro.csv"}).out,
             "1 record appended to CATALOG.DBF; 1 character that code page 437 cannot hold stored as ?\n");
 }

@@ -16,8 +16,10 @@ using qm::catalog::test::CliScratch;
 TEST(RunScript, RunsAgainAndAgainAlsoAfterAFailedFirstRun) {
   CliScratch cli;
   const QString copy = cli.Path("copy");
-  CliResult r = cli.Shell("mkdir copy && cd '" QM_SOURCE_DIR "' && tar --exclude=./.git --exclude='./build*' "
-                          "--exclude='./demo-work*' -cf - . | tar -xf - -C '" + copy + "'");
+  CliResult r = cli.Shell("mkdir copy && cd '" QM_SOURCE_DIR
+                          "' && tar --exclude=./.git --exclude='./build*' "
+                          "--exclude='./demo-work*' -cf - . | tar -xf - -C '" +
+                          copy + "'");
   ASSERT_EQ(r.status, 0) << r.err.toStdString();
   const QString run = "cd copy && QM_BUILD_DIR='" + CliScratch::BuildDir() + "' ./run.sh";
 
