@@ -14,6 +14,7 @@ QProcessEnvironment CliScratch::Environment() const {
   env.insert("XDG_CONFIG_HOME", m_config.path());
   env.remove("DISPLAY");
   env.remove("WAYLAND_DISPLAY");
+  env.insert("LC_ALL", "C");  // dates in the C locale's order (mm/dd/yyyy), whatever the machine's
   return env;
 }
 
