@@ -2,28 +2,53 @@
 # Installs what is missing, builds Quillmart and starts it on a demo working directory
 # (demo-work/, made from demo/products.csv). Without a display it builds the demo
 # catalog headless with quillmart-cli and says where the pages are.
+#
+# Safe to run again and again, also after a run that failed half-way: the demo table
+# and the demo setup are each made in a scratch place and moved in whole, so they are
+# either complete or absent, and made only while absent.
+# QM_BUILD_DIR=DIR uses an existing build there instead of installing and building.
 set -euo pipefail
 cd "$(dirname "$0")"
-./scripts/install-deps.sh
-
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)"
-
 root=$(pwd)
+
+if [ -n "${QM_BUILD_DIR:-}" ]; then
+  build=$(cd "$QM_BUILD_DIR" && pwd)
+else
+  build="$root/build"
+  ./scripts/install-deps.sh
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$build" -j "$(nproc)"
+fi
+cli="$build/bin/quillmart-cli"
 work="$root/demo-work"
-cli="$root/build/bin/quillmart-cli"
 mkdir -p "$work"
-cd "$work"
-if [ ! -f catalog.dbf ]; then
-  "$cli" create CODE:8 NAME:30 PRICE:10 COLOUR:12 STOCK:6
-  "$cli" import "$root/demo/products.csv"
+scratch_dirs=()
+trap 'rm -rf "${scratch_dirs[@]}"' EXIT
+
+# The engine names the table CATALOG.DBF; a catalog.dbf from elsewhere serves too.
+table_present() { find "$1" -maxdepth 1 -iname catalog.dbf | grep -q .; }
+
+if ! table_present "$work"; then
+  scratch=$(mktemp -d "$root/demo-work.new.XXXXXX")
+  scratch_dirs+=("$scratch")
+  "$cli" -C "$scratch" create CODE:8 NAME:30 PRICE:10 COLOUR:12 STOCK:6
+  "$cli" -C "$scratch" import "$root/demo/products.csv"
+  rm -f "$work/CATALOG.NDX"
+  mv -f "$scratch/CATALOG.DBT" "$work/"
+  mv -f "$scratch/CATALOG.DBF" "$work/"  # last: its presence means the demo is whole
+else
+  echo "Using the demo table already in $work"
 fi
 
 # A first run gets a demo setup (every column, one page per product); an
 # existing Quillmart.ini is left as it is.
-store="${XDG_CONFIG_HOME:-$HOME/.config}/Quillmart.ini"
-if [ ! -f "$store" ] && "$cli" help | grep -q '^  settings'; then
-  demo_set() { "$cli" settings set "$1" "$2" "$3"; }
+config="${XDG_CONFIG_HOME:-$HOME/.config}"
+store="$config/Quillmart.ini"
+if [ ! -e "$store" ]; then
+  mkdir -p "$config"
+  setup=$(mktemp -d "$config/.quillmart-setup.XXXXXX")
+  scratch_dirs+=("$setup")
+  demo_set() { XDG_CONFIG_HOME="$setup" "$cli" settings set "$1" "$2" "$3"; }
   demo_set "Company Info" Name "Lumenfold Demo Shop"
   demo_set "Company Info" Address "12 Harbour Lane"
   demo_set "Company Info" City "Port Elm"
@@ -43,18 +68,15 @@ if [ ! -f "$store" ] && "$cli" help | grep -q '^  settings'; then
   for f in 1:Code 2:Product 3:Price 4:Colour 5:Stock; do demo_set Database "Field${f%%:*}" "${f#*:}"; done
   demo_set Database Columns 5
   demo_set "Stacked Pages" usestackedpages 1
+  mv "$setup/Quillmart.ini" "$store"
 fi
 
-if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$root/build/bin/quillmart" ]; then
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$build/bin/quillmart" ]; then
   echo "Starting Quillmart in $work"
-  exec "$root/build/bin/quillmart" "$work"
+  cd "$work"
+  exec "$build/bin/quillmart" "$work"
 fi
 
-if "$cli" help | grep -q '^  build'; then
-  "$cli" build
-  echo "No display: the demo catalog was built headless."
-  echo "Open $work/catalog.htm in a browser."
-else
-  "$cli" dump
-  echo "The demo table is $work/catalog.dbf."
-fi
+"$cli" -C "$work" build
+echo "No display: the demo catalog was built headless."
+echo "Open $work/catalog.htm in a browser."

@@ -36,7 +36,7 @@ void FatalStop(int32_t code) {
 void DefaultErrorHandler(int32_t code, int32_t subCode, const char* text) {
   if (code == 0) return;
   if (subCode < 0 && subCode != subcode::kValueConversion) FatalStop(code);
-  throw EInOutError(code, subCode, BrambleErrorMessage(code, subCode, text));
+  throw EEngineIoError(code, subCode, BrambleErrorMessage(code, subCode, text));
 }
 
 ErrorHook SetErrorHook(ErrorHook hook) {

@@ -5,7 +5,7 @@
 //
 //   operation --Check--> object's Error() --(default)--> error hook --> handler
 //
-// The default handler raises EInOutError with the message
+// The default handler raises EEngineIoError with the message
 //   "Bramble Error <code>, SubCode <subcode>  <text>"
 // and stops the process for internal faults (negative subcode). The dataset
 // component overrides Error() on its table objects to route reports to its own
@@ -76,9 +76,9 @@ constexpr int32_t kMemoBlockHeader = 6199;
 
 // The engine's I/O error, raised by the default handler. what() is the exact
 // message; the report's parts stay available for callers that sort errors.
-class EInOutError : public std::runtime_error {
+class EEngineIoError : public std::runtime_error {
  public:
-  EInOutError(int32_t code, int32_t subCode, const std::string& message)
+  EEngineIoError(int32_t code, int32_t subCode, const std::string& message)
       : std::runtime_error(message), m_code(code), m_subCode(subCode) {}
   int32_t Code() const { return m_code; }
   int32_t SubCode() const { return m_subCode; }
@@ -92,7 +92,7 @@ class EInOutError : public std::runtime_error {
 std::string BrambleErrorMessage(int32_t code, int32_t subCode, const char* text);
 
 // The end of the path. Code 0: nothing. Negative subcode: FatalStop(code).
-// Otherwise throws EInOutError with BrambleErrorMessage().
+// Otherwise throws EEngineIoError with BrambleErrorMessage().
 void DefaultErrorHandler(int32_t code, int32_t subCode, const char* text);
 
 // Internal fault (for example a list index out of range): prints

@@ -30,7 +30,7 @@ class TbrIndexWalkError : public std::runtime_error {
 
 // Opens `tablePath` read-only with `indexName` as its order and calls `visit` for
 // every record in that order, deleted ones included (the caller filters). Engine
-// failures arrive as the engine's errors (dbf::EInOutError); a table or index that
+// failures arrive as the engine's errors (dbf::EEngineIoError); a table or index that
 // does not open without one raises TbrIndexWalkError.
 void WalkInIndexOrder(const std::string& tablePath, const std::string& indexName,
                       const std::function<void(dbf::TbrTable&)>& visit);

@@ -1,80 +1,139 @@
 // quillmart-cli: the headless companion of the Quillmart windows program.
+//
+// main owns what every command shares: the program's options (-C, --help,
+// --version, which also work after the command name), "help [COMMAND]", and
+// the one place where failures become a line on stderr and an exit status.
 #include <QCoreApplication>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
+#include <unistd.h>
 
+#include "app/core/locale_dates.h"
+#include "app/core/plain_messages.h"
+#include "app/core/settings_store.h"
 #include "cli_command.h"
+#include "cli_help.h"
 #include "dbf/disk_file.h"
 
 namespace qm::cli {
-
 namespace {
-std::vector<CommandInfo>& Registry() {
-  static std::vector<CommandInfo> commands;
-  return commands;
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+void Print(std::FILE* out, const std::string& text) { std::fputs(text.c_str(), out); }
+
+// Help and version texts go to stdout and end the program successfully.
+int Show(const std::string& text) {
+  Print(stdout, text);
+  return 0;
 }
-}  // namespace
 
-bool RegisterCommand(const CommandInfo& info) {
-  Registry().push_back(info);
-  return true;
+int Fail(const std::string& text) {
+  std::fflush(stdout);
+  Print(stderr, std::string(kProgramName) + ": " + text + "\n");
+  return kExitFailure;
 }
 
-const std::vector<CommandInfo>& Commands() { return Registry(); }
+int UsageFailure(const std::string& text, const std::string& command) {
+  std::fflush(stdout);
+  const std::string helpCall = std::string(kProgramName) + (command.empty() ? "" : " " + command);
+  Print(stderr, std::string(kProgramName) + ": " + text + "\nTry '" + helpCall +
+                    " --help' for more information.\n");
+  return kExitUsage;
+}
 
-bool TakeFlag(Args& args, const std::string& flag) {
-  for (auto it = args.begin(); it != args.end(); ++it) {
-    if (*it == flag) {
-      args.erase(it);
-      return true;
+// What the program's options asked for, wherever they stood.
+struct ProgramOptions {
+  std::string directory;
+  bool help = false;
+  bool version = false;
+};
+
+// Takes -h/--help, -V/--version and -C DIR/--directory DIR from `args` (up to
+// "--"); with `leadingOnly` it stops at the first word that is no option (the
+// command name).
+void TakeProgramOptions(Args& args, ProgramOptions& options, bool leadingOnly) {
+  for (std::size_t i = 0; i < args.size();) {
+    const std::string word = args[i];
+    if (word == "--" && leadingOnly) args.erase(args.begin() + static_cast<long>(i));
+    if (word == "--") break;
+    if (word == "-h" || word == "--help") options.help = true;
+    else if (word == "-V" || word == "--version") options.version = true;
+    else if (word == "-C" || word == "--directory") {
+      if (i + 1 == args.size()) throw UsageError("option " + word + " needs a folder");
+      options.directory = args[i + 1];
+      args.erase(args.begin() + static_cast<long>(i));
+    } else if (word.rfind("--directory=", 0) == 0) options.directory = word.substr(12);
+    else if (word.size() > 2 && word.rfind("-C", 0) == 0) options.directory = word.substr(2);
+    else if (leadingOnly && word.size() > 1 && word[0] == '-') throw UsageError("unknown option " + word);
+    else if (leadingOnly) break;
+    else {
+      ++i;
+      continue;
     }
+    args.erase(args.begin() + static_cast<long>(i));
   }
-  return false;
 }
 
-bool TakeOption(Args& args, const std::string& flag, std::string& value) {
-  for (auto it = args.begin(); it != args.end(); ++it) {
-    if (*it != flag) continue;
-    if (it + 1 == args.end()) throw CliError("Option " + flag + " needs a value");
-    value = *(it + 1);
-    args.erase(it, it + 2);
-    return true;
-  }
-  return false;
+int ShowHelp(const Args& operands) {
+  if (operands.empty()) return Show(ProgramHelp());
+  if (operands.size() == 1 && operands[0] == "--man") return Show(ManPage());
+  if (operands.size() > 1) throw UsageError("help takes one command name");
+  const CommandInfo* command = FindCommand(operands[0]);
+  if (command == nullptr) throw UsageError("no command named \"" + operands[0] + "\"");
+  return Show(CommandHelpText(*command));
 }
 
-}  // namespace qm::cli
-
-namespace {
-void PrintUsage(std::FILE* out) {
-  std::fprintf(out, "usage: quillmart-cli COMMAND [ARGS]\n");
-  for (const auto& c : qm::cli::Commands()) std::fprintf(out, "  %s\n", c.usage);
+// The settings store holds the FTP password: say so when others can read it.
+void WarnAboutExposedSettings(const std::string& command) {
+  if (command != "settings" && command != "build" && command != "upload") return;
+  const std::string warning = catalog::SettingsStore().ExposureWarning();
+  if (!warning.empty()) Print(stderr, std::string(kProgramName) + ": warning: " + warning + "\n");
 }
+
+int Dispatch(Args args) {
+  ProgramOptions options;
+  TakeProgramOptions(args, options, true);
+  if (options.help) return Show(ProgramHelp());
+  if (options.version) return Show(VersionText());
+  if (args.empty()) throw UsageError("no command given");
+  const std::string name = args.front();
+  args.erase(args.begin());
+  const CommandInfo* command = FindCommand(name);
+  if (name != "help" && command == nullptr) throw UsageError("unknown command \"" + name + "\"");
+  TakeProgramOptions(args, options, false);
+  if (options.version) return Show(VersionText());
+  if (name == "help") return ShowHelp(options.help ? Args{} : args);
+  if (options.help) return Show(CommandHelpText(*command));
+  if (!options.directory.empty() && ::chdir(options.directory.c_str()) != 0)
+    throw CliError("cannot work in " + options.directory + ": " + std::strerror(errno));
+  WarnAboutExposedSettings(name);
+  return command->run(args);
+}
+
 }  // namespace
+}  // namespace qm::cli
 
 int main(int argc, char** argv) {
   // A core application gives the network layer its event loop; no GUI is linked.
   QCoreApplication app(argc, argv);
   // Lock retries of the engine let queued events (socket notifications) run meanwhile.
   qm::dbf::SetMessagePump([] { QCoreApplication::processEvents(); });
-  if (argc < 2 || std::string(argv[1]) == "help" || std::string(argv[1]) == "--help") {
-    PrintUsage(argc < 2 ? stderr : stdout);
-    return argc < 2 ? 1 : 0;
+  // Dates typed for import follow the user's locale, as in the windows.
+  qm::catalog::ApplyLocaleDateFormat();
+  const qm::cli::Args args(argv + 1, argv + argc);
+  const std::string command =
+      args.empty() || args[0].empty() || args[0][0] == '-' ? std::string() : args[0];
+  try {
+    return qm::cli::Dispatch(args);
+  } catch (const qm::cli::UsageError& e) {
+    return qm::cli::UsageFailure(e.what(), qm::cli::FindCommand(command) ? command : "");
+  } catch (const std::exception& e) {
+    return qm::cli::Fail(qm::catalog::PlainMessage(e));
   }
-  const std::string name = argv[1];
-  qm::cli::Args args(argv + 2, argv + argc);
-  for (const auto& c : qm::cli::Commands()) {
-    if (name != c.name) continue;
-    try {
-      return c.run(args);
-    } catch (const std::exception& e) {
-      std::fprintf(stderr, "%s\n", e.what());
-      return 1;
-    }
-  }
-  std::fprintf(stderr, "Unknown command: %s\n", name.c_str());
-  PrintUsage(stderr);
-  return 1;
 }

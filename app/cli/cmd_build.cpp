@@ -10,10 +10,13 @@
 #include "app/core/index_record_source.h"
 #include "cli_command.h"
 #include "cmd_progress_bar.h"
+#include "dbf/table.h"
 
 namespace qm::cli {
 
 namespace {
+
+constexpr char kTableName[] = "catalog.dbf";
 
 class TerminalObserver : public catalog::BuildObserver {
  public:
@@ -49,7 +52,9 @@ int Build(const Args& input) {
   } else {
     source = std::make_unique<catalog::EngineRecordSource>();
   }
-  if (!args.empty()) throw CliError("build: unexpected argument " + args.front());
+  ExpectOperands("build", Operands("build", args), 0, 0);
+  // A missing or damaged table is reported before a line of catalog.htm is written.
+  dbf::TbrTable(kTableName, dbf::kOpenSharedReadOnly).OpenTable();
   TerminalObserver observer(stdout);
   catalog::BuildLocal(*source, observer);
   return 0;
@@ -57,7 +62,12 @@ int Build(const Args& input) {
 
 }  // namespace
 
-QM_CLI_COMMAND("build", "build [--key-order]          write catalog.htm (and the stacked pages and upload.txt) here",
+QM_CLI_COMMAND("build", "build [--key-order]  write catalog.htm (and the stacked pages and upload.txt) here",
                Build);
+QM_CLI_HELP("build",
+            "Build Local of the windows program, from CATALOG.DBF and the settings.\n"
+            "\nOptions:\n"
+            "  --key-order          list the products in key order through a freshly rebuilt\n"
+            "                       CATALOG.NDX, as while the product window is open\n");
 
 }  // namespace qm::cli

@@ -1,9 +1,9 @@
-// quillmart-cli create NAME:WIDTH ... [--force]
+// quillmart-cli create [--force] NAME:WIDTH...
 //
 // What the setup dialog's Create New Database does: up to five character
 // fields and the memo field "Snotes;M;10;0" last, a dBASE III table with its
 // memo file, made by the engine's table creator after the field-list checks.
-// An existing catalog.dbf is replaced only with --force, and its index is
+// An existing CATALOG.DBF is replaced only with --force, and its index is
 // removed only once the new table stands, so a refused or failed creation
 // loses nothing.
 #include <cstdio>
@@ -18,6 +18,7 @@ namespace qm::cli {
 namespace {
 
 constexpr const char* kTableName = "catalog.dbf";
+constexpr const char* kTableNameOnDisk = "CATALOG.DBF";  // the engine upper-cases new file names
 constexpr const char* kIndexName = "CATALOG.NDX";
 constexpr const char* kMemoFieldLine = "Snotes;M;10;0";
 constexpr std::size_t kMaxUserFields = 5;
@@ -50,23 +51,23 @@ std::vector<dbf::TbrFieldDef> CheckedFields(const Args& fields) {
 int RunCreate(const Args& input) {
   Args args = input;
   const bool force = TakeFlag(args, "--force");
-  for (const std::string& arg : args)
-    if (arg.rfind("--", 0) == 0) throw CliError("Unknown option for create: " + arg);
+  args = Operands("create", args);
   if (args.size() > kMaxUserFields)
-    throw CliError("create takes at most five NAME:WIDTH fields, not " +
-                   std::to_string(args.size()));
+    throw UsageError("create takes at most five NAME:WIDTH fields, not " +
+                     std::to_string(args.size()));
   const std::vector<dbf::TbrFieldDef> defs = CheckedFields(args);
 
   const std::string tablePath = dbf::NormalizePath(kTableName);
   if (std::filesystem::exists(tablePath) && !force)
-    throw CliError(std::string(kTableName) +
-                   " exists; use --force to overwrite it (its records and memos are lost)");
+    throw CliError(std::string(kTableNameOnDisk) + " exists in " +
+                   std::filesystem::path(tablePath).parent_path().string() +
+                   "; use --force to overwrite it (its records and memos are lost)");
 
   {
     dbf::TbrTableCreator creator(kTableName, dbf::TbrDBFTypes::DBaseIII);
     for (const dbf::TbrFieldDef& def : defs)
       creator.AddField(def.name, def.type, def.length, def.decimals);
-    if (!creator.Create()) throw CliError(std::string(kTableName) + " was not created");
+    if (!creator.Create()) throw CliError(std::string(kTableNameOnDisk) + " was not created");
   }
   // The old key index describes records that are gone.
   std::error_code ignored;
@@ -74,15 +75,20 @@ int RunCreate(const Args& input) {
 
   dbf::TbrTable check(kTableName, dbf::kOpenSharedReadWrite);
   if (!check.Usable() || !check.OpenTable())
-    throw CliError(std::string(kTableName) + " was written but does not open");
-  std::printf("%s has been created\n", kTableName);
+    throw CliError(std::string(kTableNameOnDisk) + " was written but does not open");
+  std::printf("%s has been created\n", kTableNameOnDisk);
   return 0;
 }
 
 }  // namespace
 
-QM_CLI_COMMAND("create",
-               "create NAME:WIDTH ... [--force]  make an empty catalog.dbf (at most 5 fields)",
+QM_CLI_COMMAND("create", "create [--force] NAME:WIDTH...  make an empty CATALOG.DBF (up to 5 fields)",
                RunCreate);
+QM_CLI_HELP("create",
+            "Character fields NAME:WIDTH (width 1 to 255), the first one the product key; the\n"
+            "memo field SNOTES comes last. Also writes the memo file CATALOG.DBT.\n"
+            "\nOptions:\n"
+            "  --force              replace an existing CATALOG.DBF (its records and memos are\n"
+            "                       lost) and remove its CATALOG.NDX\n");
 
 }  // namespace qm::cli

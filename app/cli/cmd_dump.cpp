@@ -1,9 +1,9 @@
 // quillmart-cli dump [TABLE] [--json] [--deleted]
 //
-// Prints the records of a table (catalog.dbf by default) as CSV with a header
+// Prints the records of a table (CATALOG.DBF by default) as CSV with a header
 // row of the field names, or with --json as one object per line. Values are
-// the field texts as the engine displays them (trailing blanks removed), a
-// memo field gives its memo text; all text is translated from CP437 to UTF-8.
+// the exchange texts of app/core/product_import.h (dates as yyyy-mm-dd, memo
+// fields their memo text, all text UTF-8), which import reads back.
 // Deleted records are skipped; with --deleted they are printed too, marked in
 // an extra leading "_deleted" column (CSV: "*" or empty; JSON: true/false).
 // With --index FILE.NDX the records come in that index's order.
@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/core/product_import.h"
 #include "cli_command.h"
 #include "cmd_text_io.h"
 #include "dbf/char_tables.h"
@@ -33,10 +34,7 @@ void WalkInRecordOrder(dbf::TbrTable& table, const RecordVisit& visit) {
 
 std::vector<std::string> FieldTexts(dbf::TbrTable& table) {
   std::vector<std::string> values;
-  for (int32_t n = 1; n <= table.FieldCount(); ++n) {
-    const bool memo = table.FieldType(n) == 'M';
-    values.push_back(dbf::Cp437ToUtf8(memo ? table.MemoText(n) : table.Text(n)));
-  }
+  for (int32_t n = 1; n <= table.FieldCount(); ++n) values.push_back(catalog::ExchangeText(table, n));
   return values;
 }
 
@@ -48,8 +46,11 @@ class DumpPrinter {
       m_names.push_back(dbf::Cp437ToUtf8(table.FieldName(n)));
   }
 
+  // The header goes out with the first record, or at the end of a walk that
+  // found none, so a walk that fails at its start prints nothing at all.
   void Header() {
-    if (m_json) return;
+    if (m_json || m_headerDone) return;
+    m_headerDone = true;
     CsvRow row;
     if (m_withDeleted) row.push_back(kDeletedKey);
     row.insert(row.end(), m_names.begin(), m_names.end());
@@ -58,6 +59,7 @@ class DumpPrinter {
 
   void Record(dbf::TbrTable& table) {
     if (table.Deleted() && !m_withDeleted) return;
+    Header();
     const std::vector<std::string> values = FieldTexts(table);
     Emit(m_json ? JsonLine(values, table.Deleted()) : CsvRecord(values, table.Deleted()));
   }
@@ -84,6 +86,7 @@ class DumpPrinter {
 
   bool m_json;
   bool m_withDeleted;
+  bool m_headerDone = false;
   std::vector<std::string> m_names;
 };
 
@@ -93,31 +96,35 @@ int RunDump(const Args& input) {
   const bool withDeleted = TakeFlag(args, "--deleted");
   std::string indexFile;
   const bool indexed = TakeOption(args, "--index", indexFile);
-  for (const std::string& arg : args)
-    if (arg.rfind("--", 0) == 0) throw CliError("Unknown option for dump: " + arg);
-  if (args.size() > 1)
-    throw CliError("dump takes one table name, not " + std::to_string(args.size()));
-  const std::string path = args.empty() ? "catalog.dbf" : args[0];
+  const Args operands = Operands("dump", args);
+  ExpectOperands("dump", operands, 0, 1);
+  const std::string path = operands.empty() ? "CATALOG.DBF" : operands[0];
 
   dbf::TbrTable table(path, dbf::kOpenSharedReadOnly);
   if (!table.Usable() || !table.OpenTable()) throw CliError(path + " does not open as a table");
   table.SetReadAhead(true);
   DumpPrinter printer(table, json, withDeleted);
-  printer.Header();
   if (indexed) {
     index::WalkInIndexOrder(path, indexFile, [&](dbf::TbrTable& t) { printer.Record(t); });
   } else {
     WalkInRecordOrder(table, [&](dbf::TbrTable& t) { printer.Record(t); });
   }
+  printer.Header();
   std::fflush(stdout);
   return 0;
 }
 
 }  // namespace
 
-QM_CLI_COMMAND(
-    "dump",
-    "dump [TABLE] [--json] [--deleted] [--index FILE.NDX]  print the records (CSV, or JSON lines)",
-    RunDump);
+QM_CLI_COMMAND("dump", "dump [OPTION]... [TABLE]  print the records of CATALOG.DBF (or TABLE) as CSV",
+               RunDump);
+QM_CLI_HELP("dump",
+            "Dates come out as yyyy-mm-dd, numbers and logicals as the table shows them, memo\n"
+            "fields as their text, all in UTF-8: what import reads back.\n"
+            "\nOptions:\n"
+            "  --json               one JSON object per record instead of CSV\n"
+            "  --deleted            also print deleted records, marked in a first column\n"
+            "                       \"_deleted\"\n"
+            "  --index=FILE.NDX     print the records in that index's order\n");
 
 }  // namespace qm::cli

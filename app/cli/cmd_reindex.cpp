@@ -1,6 +1,6 @@
 // quillmart-cli reindex [TABLE]
 //
-// Rebuilds CATALOG.NDX over the first field of the table (catalog.dbf by default),
+// Rebuilds CATALOG.NDX over the first field of the table (CATALOG.DBF by default),
 // unique and ascending, exactly as the product window does when it is shown, and
 // prints how many keys the index holds.
 #include <cstdio>
@@ -13,8 +13,9 @@ namespace qm::cli {
 namespace {
 
 int RunReindex(const Args& args) {
-  if (args.size() > 1) throw CliError("reindex takes one table name, not " + std::to_string(args.size()));
-  const std::string path = args.empty() ? "catalog.dbf" : args[0];
+  const Args operands = Operands("reindex", args);
+  ExpectOperands("reindex", operands, 0, 1);
+  const std::string path = operands.empty() ? "catalog.dbf" : operands[0];
   index::TbrIndexTable table(path, dbf::kOpenSharedReadWrite);
   if (!table.OpenTable()) throw CliError(path + " does not open as a table");
   // The build reports the record count first (code -1, phase 1), then each record read.
@@ -34,7 +35,10 @@ int RunReindex(const Args& args) {
 
 }  // namespace
 
-QM_CLI_COMMAND("reindex", "reindex [TABLE]              rebuild CATALOG.NDX over the first field (unique)",
+QM_CLI_COMMAND("reindex", "reindex [TABLE]  rebuild CATALOG.NDX over the first field of CATALOG.DBF (or TABLE)",
                RunReindex);
+QM_CLI_HELP("reindex",
+            "The index is unique and ascending, as the product window builds it: a record that\n"
+            "repeats an earlier key has no entry. Prints how many keys it holds.\n");
 
 }  // namespace qm::cli

@@ -1,6 +1,8 @@
 // Typed access to the values of the settings store.
 #include <QStringList>
 
+#include <algorithm>
+
 #include "app/core/settings_store.h"
 
 namespace qm::catalog {
@@ -54,6 +56,86 @@ void SiteSettings::Write(SettingsStore& store) const {
   store.WriteString(section, QLatin1String(settings::kUserName), userName);
   store.WriteString(section, QLatin1String(settings::kRemoteDirectory), remoteDirectory);
   store.WriteString(section, QLatin1String(settings::kRemotePassword), remotePassword);
+}
+
+const std::vector<SettingInfo>& KnownSettings() {
+  using namespace settings;
+  using K = SettingKind;
+  static const std::vector<SettingInfo> known = {
+      {kCompanyInfo, "Name", K::kText, 0, "Company Name"},
+      {kCompanyInfo, "Address", K::kText, 0, "Company Address"},
+      {kCompanyInfo, "City", K::kText, 0, "City"},
+      {kCompanyInfo, "Prov", K::kText, 0, "Prov/State"},
+      {kCompanyInfo, "Pcode", K::kText, 0, "Postal Code/ZIP"},
+      {kCompanyInfo, "Tel", K::kText, 0, "Telephone"},
+      {kCompanyInfo, "Email", K::kText, 0, "E-Mail"},
+      {kWebPageSetup, "pagetitle", K::kText, 0, "Page Title"},
+      {kWebPageSetup, "pagecolor", K::kColour, 0, "Page Color"},
+      {kWebPageSetup, "pagefontcolor", K::kColour, 0, "page Font Color"},
+      {kWebPageSetup, "pageheading", K::kText, 0, "Main Heading"},
+      {kWebPageSetup, "pageparagraph", K::kMultiLineText, 255, "catalog paragraph"},
+      {kTableSetup, "tableheadingfontcolor", K::kColour, 0, "heading Font Color"},
+      {kTableSetup, "tableheadingbkcolor", K::kColour, 0, "heading Bkgrnd Color"},
+      {kTableSetup, "tablecellfontcolor", K::kColour, 0, "cell Font Color"},
+      {kTableSetup, "tablecellbkcolor", K::kColour, 0, "cell Bkgrnd Color"},
+      {kSiteSetup, kRemoteAddress, K::kText, 0, "Remote Address (FTP host name)"},
+      {kSiteSetup, kUserName, K::kText, 0, "User Name"},
+      {kSiteSetup, kRemoteDirectory, K::kText, 0, "Remote Directory (prefix of remote file names)"},
+      {kSiteSetup, kRemotePassword, K::kPassword, 0, "Login Password (stored as plain text)"},
+      {kStackedPages, kStackedText, K::kMultiLineText, 0, "Default Text of a new product's memo"},
+      {kStackedPages, kUseStackedPages, K::kSwitch, 0, "\"Yes\": one page per product"},
+      {kDatabase, "Field1", K::kText, 0, "Field One (heading of catalog column 1)"},
+      {kDatabase, "Field2", K::kText, 0, "Field Two (heading of catalog column 2)"},
+      {kDatabase, "Field3", K::kText, 0, "Field Three (heading of catalog column 3)"},
+      {kDatabase, "Field4", K::kText, 0, "Field Four (heading of catalog column 4)"},
+      {kDatabase, "Field5", K::kText, 0, "Field Five (heading of catalog column 5)"},
+      {kDatabase, kColumns, K::kColumnCount, 0, "number of catalog columns"},
+  };
+  return known;
+}
+
+const SettingInfo* FindSetting(const QString& section, const QString& ident) {
+  for (const SettingInfo& info : KnownSettings())
+    if (section == QLatin1String(info.section) && ident == QLatin1String(info.ident)) return &info;
+  return nullptr;
+}
+
+QString SettingKindName(SettingKind kind) {
+  switch (kind) {
+    case SettingKind::kText: return QStringLiteral("text");
+    case SettingKind::kMultiLineText: return QStringLiteral("text, several lines");
+    case SettingKind::kColour: return QStringLiteral("colour name");
+    case SettingKind::kColumnCount: return QStringLiteral("whole number 0 to %1").arg(kMaxColumns);
+    case SettingKind::kSwitch: return QStringLiteral("0 (off) or 1 (on)");
+    case SettingKind::kPassword: return QStringLiteral("password");
+  }
+  return {};
+}
+
+QString SettingValueProblem(const SettingInfo& info, const QString& value) {
+  const QString takes = QStringLiteral("%1 %2 takes ").arg(QLatin1String(info.section), QLatin1String(info.ident));
+  switch (info.kind) {
+    case SettingKind::kColumnCount: {
+      bool ok = false;
+      const int n = value.toInt(&ok);
+      const bool digitsOnly = !value.isEmpty() && std::all_of(value.begin(), value.end(), [](QChar c) {
+        return c >= u'0' && c <= u'9';
+      });
+      if (!ok || !digitsOnly || n > kMaxColumns) return takes + SettingKindName(info.kind);
+      return {};
+    }
+    case SettingKind::kSwitch:
+      if (value != QLatin1String("0") && value != QLatin1String("1")) return takes + SettingKindName(info.kind);
+      return {};
+    case SettingKind::kMultiLineText:
+      break;
+    default:
+      // The dialog's edits hold one line; a line break would split the page's markup.
+      if (value.contains(u'\n') || value.contains(u'\r')) return takes + QStringLiteral("one line of text");
+  }
+  if (info.maxLength > 0 && value.size() > info.maxLength)
+    return takes + QStringLiteral("at most %1 characters, not %2").arg(info.maxLength).arg(value.size());
+  return {};
 }
 
 }  // namespace qm::catalog

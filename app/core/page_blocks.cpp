@@ -28,9 +28,8 @@ void WriteHeaderBlock(TextFileWriter& out, const CatalogSettings& s, const QStri
 
 void WriteFooterBlock(TextFileWriter& out) {
   out.WriteLine(u"<HR align=\"center\" width=\"80%\">");
-  out.WriteLine(QStringLiteral("<CENTER><FONT SIZE=\"-2\">Prepared with <a href=\"") +
-                QLatin1String(kHomePageAddress) +
-                QStringLiteral("\" target=\"_blank\">Quillmart from Lumenfold</A></FONT></CENTER>"));
+  // Quillmart has no public home page, so the credit links nowhere.
+  out.WriteLine(u"<CENTER><FONT SIZE=\"-2\">Prepared with Quillmart from Lumenfold</FONT></CENTER>");
   out.WriteLine(u"</BODY>");
   out.WriteLine(u"</HTML>");
 }

@@ -3,7 +3,7 @@
 //
 //   header (13 lines)                          footer (4 lines)
 //    1 <!-- Built with Quillmart from Lumenfold    <HR align="center" width="80%">
-//    2 for {Name}                                  <CENTER>...Prepared with <a ...>...
+//    2 for {Name}                                  <CENTER>...Prepared with Quillmart...
 //    3 Last Update ... {date}  -->                 </BODY>
 //    4 <!DOCTYPE HTML PUBLIC ...>                  </HTML>
 //    5 " "   6 <HTML>  7 <HEAD>  8 <TITLE>  9 </HEAD>  10 " "
@@ -19,9 +19,6 @@
 #include "app/core/text_file_writer.h"
 
 namespace qm::catalog {
-
-// Address of the footer's "Quillmart from Lumenfold" link.
-inline constexpr char kHomePageAddress[] = "https://quillmart.lumenfold.example/";
 
 // Gives the date text of a page header; asked afresh for every page.
 using DateText = std::function<QString()>;

@@ -4,7 +4,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -77,17 +79,38 @@ bool ReplaceAtomically(const QString& path, const QByteArray& bytes) {
   return ok;
 }
 
+// The file a path finally names, following symbolic links (also dangling ones).
+QString LinkTarget(const QString& path) {
+  QString target = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    const QFileInfo info(target);
+    if (!info.isSymLink()) break;
+    target = info.symLinkTarget();
+  }
+  return target;
+}
+
 QString Quoted(const QString& ident) { return QStringLiteral("'") + ident + QStringLiteral("'"); }
 
 }  // namespace
 
+// The file as lines of bytes, so a rewrite changes only the line of the value
+// written: comments, lines it does not understand and bytes that are not UTF-8
+// stay exactly as they were. The parsed view points into those lines.
 struct SettingsStore::Data {
+  struct Value {
+    QString ident;
+    QString value;
+    std::size_t line;
+  };
   struct Section {
     QString name;
-    std::vector<std::pair<QString, QString>> values;
+    std::size_t headerLine;
+    std::vector<Value> values;
   };
   bool loaded = false;
   bool unreadable = false;
+  std::vector<QByteArray> lines;  // without their LF (a CR stays)
   std::vector<Section> sections;
 
   Section* Find(const QString& name) {
@@ -95,47 +118,60 @@ struct SettingsStore::Data {
       if (s.name == name) return &s;
     return nullptr;
   }
-  const std::pair<QString, QString>* Value(const QString& section, const QString& ident) {
+  const Value* Find(const QString& section, const QString& ident) {
     Section* s = Find(section);
     if (!s) return nullptr;
+    const Value* found = nullptr;
     for (const auto& v : s->values)
-      if (v.first == ident) return &v;
-    return nullptr;
+      if (v.ident == ident) found = &v;  // the last one wins, as it did when read
+    return found;
   }
-  void Parse(const QString& text);
+  void Parse();
+  void Set(const QString& section, const QString& ident, const QString& value);
   QByteArray Serialise() const;
 };
 
-void SettingsStore::Data::Parse(const QString& text) {
+void SettingsStore::Data::Parse() {
+  sections.clear();
   Section* current = nullptr;
-  for (QStringView line : QStringView(text).split(u'\n')) {
-    if (line.endsWith(u'\r')) line.chop(1);
-    const QStringView trimmed = line.trimmed();
-    if (trimmed.startsWith(u'[') && trimmed.endsWith(u']')) {
-      const QString name = trimmed.mid(1, trimmed.size() - 2).toString();
+  for (std::size_t n = 0; n < lines.size(); ++n) {
+    QByteArray bytes = lines[n];
+    if (bytes.endsWith('\r')) bytes.chop(1);
+    const QByteArray trimmed = bytes.trimmed();
+    if (trimmed.startsWith('[') && trimmed.endsWith(']')) {
+      const QString name = QString::fromUtf8(trimmed.mid(1, trimmed.size() - 2));
       current = Find(name);
-      if (!current) current = &sections.emplace_back(Section{name, {}});
+      if (!current) current = &sections.emplace_back(Section{name, n, {}});
       continue;
     }
-    const qsizetype eq = line.indexOf(u'=');
-    if (!current || eq < 0 || trimmed.startsWith(u';') || trimmed.startsWith(u'#')) continue;
-    const QString ident = line.left(eq).toString();
-    const QString value = Unescape(line.mid(eq + 1).toString());
-    bool replaced = false;
-    for (auto& v : current->values)
-      if (v.first == ident) v.second = value, replaced = true;
-    if (!replaced) current->values.emplace_back(ident, value);
+    const qsizetype eq = bytes.indexOf('=');
+    if (!current || eq < 0 || trimmed.startsWith(';') || trimmed.startsWith('#')) continue;
+    current->values.push_back(
+        {QString::fromUtf8(bytes.left(eq)), Unescape(QString::fromUtf8(bytes.mid(eq + 1))), n});
   }
 }
 
-QByteArray SettingsStore::Data::Serialise() const {
-  QString text;
-  for (const auto& s : sections) {
-    text += QLatin1Char('[') + s.name + QLatin1String("]\n");
-    for (const auto& v : s.values) text += v.first + QLatin1Char('=') + Escape(v.second) + QLatin1Char('\n');
-    text += QLatin1Char('\n');
+void SettingsStore::Data::Set(const QString& section, const QString& ident, const QString& value) {
+  const QByteArray line = (ident + QLatin1Char('=') + Escape(value)).toUtf8();
+  if (const Value* v = Find(section, ident)) {
+    // A hand-written CR LF line keeps its CR.
+    lines[v->line] = lines[v->line].endsWith('\r') ? line + '\r' : line;
+  } else if (Section* s = Find(section)) {
+    std::size_t after = s->headerLine;
+    for (const auto& v : s->values) after = std::max(after, v.line);
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(after + 1), line);
+  } else {
+    if (!lines.empty() && !lines.back().trimmed().isEmpty()) lines.emplace_back();
+    lines.push_back('[' + section.toUtf8() + ']');
+    lines.push_back(line);
   }
-  return text.toUtf8();
+  Parse();
+}
+
+QByteArray SettingsStore::Data::Serialise() const {
+  QByteArray text;
+  for (const auto& line : lines) text += line + '\n';
+  return text;
 }
 
 SettingsStore::SettingsStore() : SettingsStore(DefaultPath()) {}
@@ -154,28 +190,35 @@ void SettingsStore::Load() const {
   if (m_data->loaded) return;
   m_data->loaded = true;
   QFile file(m_path);
-  if (!file.exists()) return;
+  // stat follows links: a store that links to a file not made yet is absent too.
+  struct stat st {};
+  if (::stat(QFile::encodeName(m_path).constData(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) return;
   if (!file.open(QIODevice::ReadOnly)) {
     m_data->unreadable = true;
     return;
   }
-  m_data->Parse(QString::fromUtf8(file.readAll()));
+  QByteArray bytes = file.readAll();
+  if (bytes.endsWith('\n')) bytes.chop(1);
+  if (!bytes.isEmpty()) {
+    for (const QByteArray& line : bytes.split('\n')) m_data->lines.push_back(line);
+  }
+  m_data->Parse();
 }
 
 QString SettingsStore::ReadString(const QString& section, const QString& ident,
                                   const QString& def) const {
   Load();
-  if (m_data->unreadable) throw SettingsError(("Failed to get data for " + Quoted(ident)).toStdString());
-  const auto* v = m_data->Value(section, ident);
+  if (m_data->unreadable) Fail("Failed to get data for " + Quoted(ident));
+  const auto* v = m_data->Find(section, ident);
   if (!v) return def;
   // The store's values end at the first NUL, as every other copy of it reads them.
-  const qsizetype nul = v->second.indexOf(QChar(0));
-  return nul < 0 ? v->second : v->second.left(nul);
+  const qsizetype nul = v->value.indexOf(QChar(0));
+  return nul < 0 ? v->value : v->value.left(nul);
 }
 
 bool SettingsStore::ValueExists(const QString& section, const QString& ident) const {
   Load();
-  return m_data->Value(section, ident) != nullptr;
+  return m_data->Find(section, ident) != nullptr;
 }
 
 int SettingsStore::ReadInteger(const QString& section, const QString& ident, int def) const {
@@ -207,16 +250,16 @@ bool SettingsStore::ReadBool(const QString& section, const QString& ident, bool 
 
 void SettingsStore::WriteString(const QString& section, const QString& ident, const QString& value) {
   Load();
-  if (m_data->unreadable || ident.contains(u'=') || ident.contains(u'\n') || ident.contains(u'\r'))
-    throw SettingsError(("Failed to set data for " + Quoted(ident)).toStdString());
+  // An ident the reader would take for a comment, a section or a value
+  // could never be read back.
+  const bool unreadableIdent = ident.isEmpty() || ident.contains(u'=') || ident.contains(u'\n') ||
+                               ident.contains(u'\r') || ident.trimmed().startsWith(u'#') ||
+                               ident.trimmed().startsWith(u';') || ident.trimmed().startsWith(u'[');
+  if (m_data->unreadable || unreadableIdent)
+    Fail("Failed to set data for " + Quoted(ident));
   if (section.contains(u']') || section.contains(u'\n') || section.contains(u'\r'))
-    throw SettingsError(("Failed to create key " + section).toStdString());
-  Data::Section* s = m_data->Find(section);
-  if (!s) s = &m_data->sections.emplace_back(Data::Section{section, {}});
-  bool found = false;
-  for (auto& v : s->values)
-    if (v.first == ident) v.second = value, found = true;
-  if (!found) s->values.emplace_back(ident, value);
+    Fail("Failed to create key " + section);
+  m_data->Set(section, ident, value);
   Save(section, ident);
 }
 
@@ -230,19 +273,41 @@ void SettingsStore::WriteBool(const QString& section, const QString& ident, bool
 
 void SettingsStore::Save(const QString& section, const QString& ident) const {
   const QString dir = QFileInfo(m_path).absolutePath();
-  if (!QDir().mkpath(dir)) throw SettingsError(("Failed to create key " + section).toStdString());
-  if (!ReplaceAtomically(m_path, m_data->Serialise()))
-    throw SettingsError(("Failed to set data for " + Quoted(ident)).toStdString());
+  if (!QDir().mkpath(dir)) Fail("Failed to create key " + section);
+  // A store that is a symbolic link (dotfiles kept elsewhere) stays one:
+  // the file it points to is replaced.
+  if (!ReplaceAtomically(LinkTarget(m_path), m_data->Serialise()))
+    Fail("Failed to set data for " + Quoted(ident));
 }
 
 std::vector<SettingsStore::Entry> SettingsStore::Entries() const {
   Load();
   if (m_data->unreadable)
-    throw SettingsError(("Failed to get data for " + Quoted(QLatin1String(kStoreName))).toStdString());
+    Fail("Failed to get data for " + Quoted(QLatin1String(kStoreName)));
   std::vector<Entry> out;
   for (const auto& s : m_data->sections)
-    for (const auto& v : s.values) out.push_back({s.name, v.first, v.second});
+    for (const auto& v : s.values) out.push_back({s.name, v.ident, v.value});
   return out;
+}
+
+void SettingsStore::Fail(const QString& message) const {
+  throw SettingsError(message.toStdString(), QFile::encodeName(m_path).toStdString());
+}
+
+std::string SettingsStore::ExposureWarning() const {
+  struct stat st {};
+  const QByteArray path = QFile::encodeName(m_path);
+  if (::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  const std::string name = path.toStdString();
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+  if (st.st_uid != ::geteuid())
+    return name + " belongs to another user (uid " + std::to_string(st.st_uid) +
+           ") and holds the FTP password";
+  if ((st.st_mode & 077) != 0)
+    return name + " can be read by others (mode " + mode +
+           ") and holds the FTP password; chmod 600 " + name + " makes it private";
+  return {};
 }
 
 }  // namespace qm::catalog

@@ -30,7 +30,13 @@ namespace qm::catalog {
 
 class SettingsError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit SettingsError(const std::string& message, std::string storePath = {})
+      : std::runtime_error(message), m_storePath(std::move(storePath)) {}
+  // The store's file, so a message can name it.
+  const std::string& StorePath() const { return m_storePath; }
+
+ private:
+  std::string m_storePath;
 };
 
 class SettingsStore {
@@ -69,10 +75,15 @@ class SettingsStore {
   };
   std::vector<Entry> Entries() const;
 
+  // Empty while only the user can read the store; else a sentence saying who
+  // else can (it holds the FTP password) and how to make it private.
+  std::string ExposureWarning() const;
+
  private:
   struct Data;
   void Load() const;
   void Save(const QString& section, const QString& ident) const;
+  [[noreturn]] void Fail(const QString& message) const;
 
   QString m_path;
   std::unique_ptr<Data> m_data;
@@ -96,6 +107,34 @@ inline constexpr char kStackedText[] = "stacked text";
 inline constexpr char kUseStackedPages[] = "usestackedpages";
 inline constexpr char kColumns[] = "Columns";
 }  // namespace settings
+
+// What each setting of the setup holds, so values typed by hand (the
+// command line, a hand-edited store) can be checked before they are stored.
+enum class SettingKind {
+  kText,           // one line
+  kMultiLineText,  // line breaks kept
+  kColour,         // a colour name from the colour picker; not checked
+  kColumnCount,    // whole number 0..kMaxColumns
+  kSwitch,         // "0" or "1"
+  kPassword,       // one line, plain text; listings mask it
+};
+
+struct SettingInfo {
+  const char* section;
+  const char* ident;
+  SettingKind kind;
+  int maxLength;            // characters; 0 for no limit
+  const char* description;  // what the setup dialog calls it
+};
+
+// Every setting of the setup, in the setup dialog's order.
+const std::vector<SettingInfo>& KnownSettings();
+// The setting of that section and ident (exact names), or null.
+const SettingInfo* FindSetting(const QString& section, const QString& ident);
+// Empty when `value` suits the setting; else what the setting takes, in plain words.
+QString SettingValueProblem(const SettingInfo& info, const QString& value);
+// "text", "0 or 1", ...: the kind as the listings show it.
+QString SettingKindName(SettingKind kind);
 
 // Catalog columns hold at most this many fields.
 inline constexpr int kMaxColumns = 5;

@@ -61,7 +61,7 @@ TEST_F(CliTest, BuildWithStackedPagesPrintsBothNotices) {
 TEST_F(CliTest, BuildFailuresExitWithTheErrorText) {
   Result r = Run({"build"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(r.err.startsWith("Cannot find file ")) << r.err.toStdString();
+  EXPECT_TRUE(r.err.startsWith("quillmart-cli: no product table in ")) << r.err.toStdString();
   CopyFixture();
   Run({"settings", "set", "Database", "Columns", "5"});
   r = Run({"build"});

@@ -4,9 +4,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using qm::catalog::CatalogSettings;
 using qm::catalog::SettingsError;
@@ -58,7 +60,7 @@ TEST_F(SettingsStoreTest, FileIsPrivateAndReplacedWhole) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   QFile f(Path());
   ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-  EXPECT_EQ(f.readAll(), "[Site Setup]\nremote password=secret\nuser name=me\n\n");
+  EXPECT_EQ(f.readAll(), "[Site Setup]\nremote password=secret\nuser name=me\n");
 }
 
 TEST_F(SettingsStoreTest, IntegerAndBooleanTexts) {
@@ -122,6 +124,57 @@ TEST_F(SettingsStoreTest, TypedCatalogSettingsDefaultsAndValues) {
   EXPECT_EQ(s.fieldHeadings[2], "Price");
   EXPECT_TRUE(s.useStackedPages);
   EXPECT_EQ(SiteSettings::Read(SettingsStore(Path())).remoteDirectory, "onlinecatalog/");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SettingsStoreTest, RewriteKeepsCommentsUnknownLinesAndForeignBytes) {
+  const QByteArray original =
+      "; written by hand\r\n[Company Info]\r\nName=Old\r\n# Tel=disabled\r\nnot a value line\r\n"
+      "Address=Rue de la Paix \xE9t\xE9\r\n\r\n[Own Tool]\nkey=\xFF\xFE raw\n";
+  WriteRaw(original);
+  SettingsStore store(Path());
+  store.WriteString("Company Info", "Name", "New");
+  store.WriteString("Company Info", "City", "Port Elm");
+  store.WriteString("Database", "Columns", "3");
+  QFile f(Path());
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(),
+            "; written by hand\r\n[Company Info]\r\nName=New\r\n# Tel=disabled\r\nnot a value line\r\n"
+            "Address=Rue de la Paix \xE9t\xE9\r\nCity=Port Elm\n\r\n[Own Tool]\nkey=\xFF\xFE raw\n"
+            "\n[Database]\nColumns=3\n");
+  EXPECT_THROW(store.WriteString("Company Info", "#Tel", "1"), SettingsError);  // reads as a comment
+  EXPECT_THROW(store.WriteString("Company Info", "[x", "1"), SettingsError);
+}
+
+TEST_F(SettingsStoreTest, SymlinkedStoreIsWrittenThroughToItsTarget) {
+  QDir().mkpath(m_dir.path() + "/dotfiles");
+  QDir().mkpath(m_dir.path() + "/conf");
+  const QString target = m_dir.path() + "/dotfiles/Quillmart.ini";
+  ASSERT_TRUE(QFile::link(target, Path()));  // dangling until the first write
+  SettingsStore(Path()).WriteString("Company Info", "Name", "Shop");
+  SettingsStore(Path()).WriteString("Company Info", "Tel", "1");
+  EXPECT_TRUE(QFileInfo(Path()).isSymLink());
+  EXPECT_EQ(SettingsStore(target).ReadString("Company Info", "Tel", {}), "1");
+  EXPECT_EQ(SettingsStore(Path()).ReadString("Company Info", "Name", {}), "Shop");
+}
+
+TEST_F(SettingsStoreTest, StoreOthersCanReadIsReported) {
+  SettingsStore store(Path());
+  EXPECT_EQ(store.ExposureWarning(), "") << "no store yet";
+  store.WriteString("Site Setup", "remote password", "pw");
+  EXPECT_EQ(store.ExposureWarning(), "");
+  ASSERT_EQ(::chmod(QFile::encodeName(Path()).constData(), 0644), 0);
+  const std::string warning = SettingsStore(Path()).ExposureWarning();
+  EXPECT_NE(warning.find("can be read by others (mode 0644)"), std::string::npos) << warning;
+  EXPECT_NE(warning.find("chmod 600"), std::string::npos);
+  ASSERT_EQ(::chmod(QFile::encodeName(Path()).constData(), 0600), 0);
+  if (::geteuid() == 0 && ::chown(QFile::encodeName(Path()).constData(), 65534, 65534) == 0) {
+    EXPECT_NE(SettingsStore(Path()).ExposureWarning().find("belongs to another user (uid 65534)"),
+              std::string::npos);
+  }
 }
 
 }  // namespace

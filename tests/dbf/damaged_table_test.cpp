@@ -28,7 +28,7 @@ class DamagedTableTest : public ::testing::Test {
     TbrTable table(m_dir.File("bad"), kOpenSharedReadWrite);
     try {
       table.OpenTable();
-    } catch (const EInOutError& e) {
+    } catch (const EEngineIoError& e) {
       EXPECT_EQ(e.Code(), 1001);
       EXPECT_EQ(e.SubCode(), 1204);
       EXPECT_FALSE(table.Usable());

@@ -15,7 +15,7 @@ TEST(DefaultHandler, RaisesExactMessageWithCodeSubcodeAndPath) {
   try {
     DefaultErrorHandler(1001, 1204, "/data/CATALOG.DBF");
     FAIL() << "no exception";
-  } catch (const EInOutError& e) {
+  } catch (const EEngineIoError& e) {
     EXPECT_STREQ(e.what(), "Bramble Error 1001, SubCode 1204  /data/CATALOG.DBF");
     EXPECT_EQ(e.Code(), 1001);
     EXPECT_EQ(e.SubCode(), 1204);
@@ -45,7 +45,7 @@ TEST(ErrorPath, SuppressedOpenFailsQuietlyAndKeepsItsCode) {
   EXPECT_FALSE(file.Open());  // would raise without suppression
   EXPECT_EQ(file.LastCode(), 2);
   file.AllowErrors();
-  EXPECT_THROW(file.Open(), EInOutError);
+  EXPECT_THROW(file.Open(), EEngineIoError);
 }
 
 TEST(ErrorPath, ReportGoesThroughTheInstalledHookAndStoresErrno) {
@@ -76,7 +76,7 @@ TEST(ErrorPath, EmptyHookRestoresTheDefaultHandler) {
   SetErrorHook([](int32_t, int32_t, const char*) {});
   EXPECT_NO_THROW(CallErrorHook(5, 1109, "x"));
   SetErrorHook(nullptr);
-  EXPECT_THROW(CallErrorHook(5, 1109, "x"), EInOutError);
+  EXPECT_THROW(CallErrorHook(5, 1109, "x"), EEngineIoError);
 }
 
 }  // namespace

@@ -62,7 +62,7 @@ TEST_F(IndexTable, RefusedIndexLockStopsTheAppend) {
   try {
     m_table->AppendRecord();
     ADD_FAILURE() << "append went through a refused index lock";
-  } catch (const dbf::EInOutError& error) {
+  } catch (const dbf::EEngineIoError& error) {
     EXPECT_EQ(error.Code(), 33);
     EXPECT_EQ(error.SubCode(), 2222);
     EXPECT_NE(std::string(error.what()).find("T.NDX"), std::string::npos);

@@ -28,7 +28,7 @@ class KeyExpr : public test::TableFixture {
     try {
       if (!EvaluateExpression(context, "TAG", expression, result, resultType, changed))
         return "!(failed)";
-    } catch (const dbf::EInOutError& error) {
+    } catch (const dbf::EEngineIoError& error) {
       return "!" + std::string(error.what());
     }
     if (type) *type = resultType;

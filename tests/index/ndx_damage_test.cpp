@@ -40,7 +40,7 @@ class NdxDamage : public test::TableFixture {
         Append({"K0000"});
       }
       FAIL() << "no error for " << reason;
-    } catch (const dbf::EInOutError& error) {
+    } catch (const dbf::EEngineIoError& error) {
       EXPECT_NE(std::string(error.what()).find(reason), std::string::npos) << error.what();
     }
   }

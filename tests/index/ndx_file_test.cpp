@@ -153,7 +153,7 @@ TEST_F(NdxFile, IndexFileNamesKindsAndZap) {
   auto code = [](auto&& call) {
     try {
       call();
-    } catch (const dbf::EInOutError& error) {
+    } catch (const dbf::EEngineIoError& error) {
       return std::to_string(error.Code()) + "/" + std::to_string(error.SubCode());
     }
     return std::string("none");

@@ -1,0 +1,72 @@
+// What quillmart-cli says when something is wrong: plain words naming the
+// file first, the engine's report after, the same for every command.
+#include <gtest/gtest.h>
+
+#include <QDir>
+
+#include "cli_run_util.h"
+
+namespace {
+
+using qm::catalog::test::CliResult;
+using qm::catalog::test::CliScratch;
+
+TEST(CliMessages, MissingTableReadsTheSameFromEveryCommand) {
+  CliScratch cli;
+  cli.Write("in.csv", "CODE\nA1\n");
+  const QByteArray expected = "quillmart-cli: no product table in " +
+                              QDir(cli.Path()).canonicalPath().toUtf8() +
+                              " (CATALOG.DBF not found; Bramble Error 2, SubCode 1204)\n";
+  for (const QStringList& args :
+       {QStringList{"dump"}, QStringList{"reindex"}, QStringList{"import", "in.csv"}, QStringList{"build"},
+        QStringList{"dump", "--index", "CATALOG.NDX"}}) {
+    const CliResult r = cli.Run(args);
+    EXPECT_EQ(r.status, 1) << args.join(' ').toStdString();
+    EXPECT_EQ(r.err, expected) << args.join(' ').toStdString();
+    EXPECT_EQ(r.out, "") << args.join(' ').toStdString();
+  }
+  EXPECT_FALSE(QFile::exists(cli.Path("catalog.htm"))) << "no half page for a missing table";
+}
+
+TEST(CliMessages, DumpByAMissingIndexPrintsNoHeaderFirst) {
+  CliScratch cli;
+  ASSERT_EQ(cli.Run({"create", "CODE:6"}).status, 0);
+  const CliResult r = cli.Run({"dump", "--index", "CATALOG.NDX"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_TRUE(r.err.startsWith("quillmart-cli: no index CATALOG.NDX in ")) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains("(not found; Bramble Error 2, SubCode ")) << r.err.toStdString();
+  EXPECT_EQ(cli.Run({"dump"}).out, "CODE,SNOTES\r\n") << "an empty table still has its header";
+}
+
+TEST(CliMessages, DamagedTableAndExistingTableAreNamed) {
+  CliScratch cli;
+  cli.Write("CATALOG.DBF", QByteArray(40, '\x04'));
+  const CliResult damaged = cli.Run({"dump"});
+  EXPECT_EQ(damaged.status, 1);
+  EXPECT_TRUE(
+      damaged.err.contains("CATALOG.DBF is not a dBASE table, or its header is damaged (Bramble Error 1001"))
+      << damaged.err.toStdString();
+  const CliResult exists = cli.Run({"create", "CODE:6"});
+  EXPECT_EQ(exists.status, 1);
+  EXPECT_TRUE(exists.err.startsWith("quillmart-cli: CATALOG.DBF exists in ")) << exists.err.toStdString();
+  EXPECT_TRUE(exists.err.contains("--force"));
+}
+
+TEST(CliMessages, CountsAreGrammatical) {
+  CliScratch cli;
+  ASSERT_EQ(cli.Run({"create", "CODE:6"}).status, 0);
+  cli.Write("one.csv", "CODE\nA1\n");
+  cli.Write("two.csv", "CODE\nB1\nB2\n");
+  cli.Write("none.csv", "CODE\n");
+  EXPECT_EQ(cli.Run({"import", "one.csv"}).out, "1 record appended to CATALOG.DBF\n");
+  EXPECT_EQ(cli.Run({"import", "two.csv"}).out, "2 records appended to CATALOG.DBF\n");
+  EXPECT_EQ(cli.Run({"import", "none.csv"}).out, "0 records appended to CATALOG.DBF\n");
+  cli.Write("euro.csv",
+            "CODE\n\xE2\x82\xAC"
+            "1\n");
+  EXPECT_EQ(cli.Run({"import", "--replace-unmappable", "euro.csv"}).out,
+            "1 record appended to CATALOG.DBF; 1 character that code page 437 cannot hold stored as ?\n");
+}
+
+}  // namespace
