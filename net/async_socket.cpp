@@ -96,7 +96,7 @@ void TAsyncSocket::RaiseException(const std::string& message) {
 
 void TAsyncSocket::SocketError(const std::string& operation, int error) {
   const std::string message = "Error " + std::to_string(error) + " in function " + operation +
-                              "\r\n" + WSocketErrorDesc(error);
+                              "\r\n" + SocketErrorText(error);
   if (error == kWsaEConnReset || error == kWsaENotConn) {
     if (m_handle != -1) {
       DisarmNotifiers();
@@ -382,7 +382,7 @@ int TAsyncSocket::GetPeerName(sockaddr_in& addr) {
   return getpeername(m_handle, reinterpret_cast<sockaddr*>(&addr), &len) == 0 ? 0 : -1;
 }
 
-std::string TAsyncSocket::GetPeerAddr() {
+std::string TAsyncSocket::PeerAddressText() {
   if (m_state != wsConnected) return "error";
   sockaddr_in addr{};
   if (GetPeerName(addr) != 0) {
@@ -398,7 +398,7 @@ int TAsyncSocket::GetSockName(sockaddr_in& addr) {
   return getsockname(m_handle, reinterpret_cast<sockaddr*>(&addr), &len) == 0 ? 0 : -1;
 }
 
-std::string TAsyncSocket::GetXPort() {
+std::string TAsyncSocket::LocalPortText() {
   if (m_state != wsBound && m_state != wsConnected && m_state != wsListening) return "error";
   sockaddr_in addr{};
   if (GetSockName(addr) != 0) return "error";

@@ -98,9 +98,9 @@ class TAsyncSocket : public QObject {
   // end of holding (TCP_CORK): a producer writing small blocks then costs the
   // peer one wake-up per segment instead of one per block.
   void SetHoldSmallSegments(bool hold);
-  std::string GetPeerAddr();               // dotted, "error" when not connected
+  std::string PeerAddressText();               // dotted, "error" when not connected
   int GetPeerName(sockaddr_in& addr);
-  std::string GetXPort();                  // local port as text, "error" when unbound
+  std::string LocalPortText();                  // local port as text, "error" when unbound
   int GetSockName(sockaddr_in& addr);
   void Pause();
   void Resume();

@@ -38,6 +38,8 @@ class TCustomFtpClient : public QObject {
   std::string HostFileName;
   std::string LocalFileName;
   bool DisplayFlag = false;
+  // The data-port step of every transfer sends PORT, PASV or EPSV by this mode.
+  TFtpDataMode DataMode = ftpDataActive;
   bool Binary() const { return m_typeLetter == 'I'; }
   void SetBinary(bool binary) { m_typeLetter = binary ? 'I' : 'A'; }
   TFtpShareMode ShareMode() const;
@@ -51,6 +53,8 @@ class TCustomFtpClient : public QObject {
   bool Connected() const { return m_connected; }
   TFtpClientState State() const { return m_state; }
   TFtpRequest RequestType() const { return m_requestType; }
+  // The step running, or the last one run (after a failure: the one that failed).
+  TFtpStep CurrentStep() const { return m_currentStep; }
   long long RemoteFileSize = 0;
   std::string ReplyDirectory;
   int ResumeAt = 0;
@@ -77,6 +81,8 @@ class TCustomFtpClient : public QObject {
   void PutAsync() { StartRequest(frqStor); }
   void QuitAsync() { StartStep(ftpQuit); }
   void Abort();
+  // Shows a line through OnDisplay (also used by those driving the client).
+  void Display(const std::string& text);
 
  protected:
   virtual void TriggerProgress(int count, bool& abort);
@@ -88,7 +94,6 @@ class TCustomFtpClient : public QObject {
 
   // Session and reply dispatch (ftp_client.cpp).
   void SetState(TFtpClientState state);
-  void Display(const std::string& text);
   void SendCommand(const std::string& line);
   void CheckReady() const;
   static void CheckCommandLine(const std::string& line);
@@ -104,6 +109,8 @@ class TCustomFtpClient : public QObject {
   void HandleStepReply();
   void RunNextStep();
   void CompleteRequest(int code);
+  void FailStepLocally(int code, const std::string& text);
+  void IgnoreLine();
   std::string SocketFailureLine(int error) const;
 
   // Steps (ftp_steps.cpp).
@@ -116,6 +123,11 @@ class TCustomFtpClient : public QObject {
 
   // Data transfer (ftp_transfer.cpp).
   void DoPort();
+  void DoActivePort();
+  void ConnectPassiveData();
+  void PassiveDataConnected(int error);
+  void StartPassiveSend();
+  void WireReceive();
   void DoSend(TFtpStep step);
   void DoReceive(TFtpStep step);
   int AcceptFromServer();  // accepted handle, or -1
@@ -139,6 +151,8 @@ class TCustomFtpClient : public QObject {
   char m_typeLetter = 'I';
   int m_shareFlag = TLocalFile::kShareExclusive;
   bool m_connected = false;
+  int m_multiLineCode = 0;       // code of the multi-line reply being read, 0 outside one
+  bool m_passiveData = false;    // the data connection of this transfer was made by the client
   std::string m_errorMessage;
   std::string m_serverAddr;  // data connections are accepted from this address only
 

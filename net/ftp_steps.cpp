@@ -83,6 +83,7 @@ void TCustomFtpClient::DoOpen() {
   if (!m_multiStep) m_requestType = frqOpen;
   m_completed = false;
   m_replyBuffer.Clear();
+  m_multiLineCode = 0;
   FailureCode = 0;
   SetState(fcsLookingUp);
   m_control->DnsLookup(HostName);

@@ -2,6 +2,7 @@
 // socket and announces it; STOR/APPE send the local file in 1024-byte blocks,
 // RETR/LIST/NLST receive into it. A transfer is complete when both the server's
 // 226/250 reply has arrived and the data connection has closed.
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -9,6 +10,7 @@
 #include "net/ftp_client.h"
 #include "net/ftp_events.h"
 #include "net/message_pump.h"
+#include "net/socket_errors.h"
 
 namespace qm::net {
 
@@ -20,25 +22,81 @@ constexpr int kReceiveBlockSize = 2048;
 void TCustomFtpClient::DoPort() {
   CheckReady();
   if (!m_connected) throw FtpException("FTP component not connected");
-  ++m_transferId;  // a deferred close still pending must spare the new listener
-  m_data->SetProto("tcp");
-  m_data->SetAddr("0.0.0.0");
-  m_data->SetPort("0");
+  ++m_transferId;  // a deferred close still pending must spare the new connection
+  if (m_data->State() != wsClosed) m_data->Close();
   m_data->OnSessionAvailable = nullptr;
   m_data->OnSessionClosed = nullptr;
   m_data->OnDataAvailable = nullptr;
+  m_data->OnSessionConnected = nullptr;
+  m_passiveData = DataMode != ftpDataActive;
+  switch (DataMode) {
+    case ftpDataPassive:
+      return SendStep(ftpPort, "PASV", {227}, &TCustomFtpClient::ConnectPassiveData);
+    case ftpDataExtendedPassive:
+      return SendStep(ftpPort, "EPSV", {229}, &TCustomFtpClient::ConnectPassiveData);
+    default:
+      return DoActivePort();
+  }
+}
+
+void TCustomFtpClient::DoActivePort() {
+  m_data->SetProto("tcp");
+  m_data->SetAddr("0.0.0.0");
+  m_data->SetPort("0");
   m_data->Listen();
-  const int port = std::atoi(m_data->GetXPort().c_str());
+  const int port = std::atoi(m_data->LocalPortText().c_str());
   sockaddr_in local{};
   m_control->GetSockName(local);
   const auto* b = reinterpret_cast<const unsigned char*>(&local.sin_addr.s_addr);
   char command[64];
-  if (m_control->GetPeerAddr() == "127.0.0.1")
+  if (m_control->PeerAddressText() == "127.0.0.1")
     std::snprintf(command, sizeof command, "PORT 127,0,0,1,%d,%d", port / 256, port % 256);
   else
     std::snprintf(command, sizeof command, "PORT %d,%d,%d,%d,%d,%d", b[0], b[1], b[2], b[3],
                   port / 256, port % 256);
   SendStep(ftpPort, command, {200, 227});
+}
+
+// After the 227/229 reply: the step succeeds only once the data connection is
+// up, so a mode that cannot work fails here, before any STOR is pending.
+void TCustomFtpClient::ConnectPassiveData() {
+  if (FailureCode != 0) return CompleteRequest(FailureCode);
+  std::string host = m_serverAddr;
+  int port = 0;
+  const bool readable = DataMode == ftpDataExtendedPassive
+                            ? ReplyExtendedPassivePort(LastReply, port)
+                            : ReplyPassiveAddress(LastReply, host, port);
+  if (!readable) return FailStepLocally(425, "425 Unreadable passive reply: " + LastReply);
+  // Behind NAT a server names its private address; the data connection goes
+  // to the host of the control connection instead, never elsewhere.
+  if (host != m_serverAddr && IsUnroutableFrom(host, m_serverAddr)) {
+    Display("! Passive address " + host + " is not reachable, using " + m_serverAddr);
+    host = m_serverAddr;
+  }
+  m_next = &TCustomFtpClient::IgnoreLine;  // nothing is due from the server meanwhile
+  m_data->OnSessionConnected = [this](TAsyncSocket&, int error) { PassiveDataConnected(error); };
+  try {
+    m_data->SetProto("tcp");
+    m_data->SetAddr(host);
+    m_data->SetPort(std::to_string(port));
+    m_data->Connect();
+  } catch (const ESocketException&) {
+    PassiveDataConnected(m_data->LastError() != 0 ? m_data->LastError() : kWsaEConnRefused);
+  }
+}
+
+void TCustomFtpClient::PassiveDataConnected(int error) {
+  m_data->OnSessionConnected = nullptr;
+  if (error == 0) {
+    // Our sockets reset on close; a data connection must deliver its last bytes.
+    const linger graceful{0, 0};
+    setsockopt(m_data->Handle(), SOL_SOCKET, SO_LINGER, &graceful, sizeof graceful);
+    m_completed = false;
+    return CompleteRequest(0);
+  }
+  const std::string target = m_data->Addr() + " port " + m_data->Port();
+  m_data->Close();
+  FailStepLocally(425, "425 Could not open the data connection to " + target + ": " + SocketErrorText(error));
 }
 
 void TCustomFtpClient::DoSend(TFtpStep step) {
@@ -60,8 +118,10 @@ void TCustomFtpClient::DoSend(TFtpStep step) {
     FailureCode = 426;
     return CompleteRequest(426);
   }
-  m_data->OnSessionAvailable = [this](TAsyncSocket&, int) { SendAccept(); };
-  m_data->Rearm();  // the server may have connected already, right after PORT
+  if (!m_passiveData) {
+    m_data->OnSessionAvailable = [this](TAsyncSocket&, int) { SendAccept(); };
+    m_data->Rearm();  // the server may have connected already, right after PORT
+  }
   if (!m_localFile.OpenForRead(LocalFileName, m_shareFlag, ResumeAt)) {
     m_errorMessage = "426 Unable to open local file " + LocalFileName;
     ReplyCode = 426;
@@ -89,8 +149,12 @@ void TCustomFtpClient::DoReceive(TFtpStep step) {
   TransferCount = 0;
   m_dataCloseError = 0;
   ++m_transferId;
-  m_data->OnSessionAvailable = [this](TAsyncSocket&, int) { ReceiveAccept(); };
-  m_data->Rearm();
+  if (m_passiveData) {
+    WireReceive();
+  } else {
+    m_data->OnSessionAvailable = [this](TAsyncSocket&, int) { ReceiveAccept(); };
+    m_data->Rearm();
+  }
   if (!m_localFile.OpenForWrite(LocalFileName, m_shareFlag, ResumeAt <= 0, ResumeAt)) {
     LastReply = "Unable to open local file " + LocalFileName;
     ReplyCode = 550;
@@ -124,13 +188,19 @@ int TCustomFtpClient::AcceptFromServer() {
 void TCustomFtpClient::SendAccept() {
   const int handle = AcceptFromServer();
   if (handle < 0) return;
+  m_data->Dup(handle);
+  StartPassiveSend();
+}
+
+// The data connection is up and the server has agreed to the transfer: send.
+void TCustomFtpClient::StartPassiveSend() {
+  m_startTime = TickCountMs();
   m_data->OnSessionClosed = [this](TAsyncSocket&, int error) { DataClosed(true, error); };
   m_data->OnDataAvailable = [](TAsyncSocket& socket, int) {
     char discard[2048];
     socket.Receive(discard, sizeof discard);
   };
   m_data->OnDataSent = [this](TAsyncSocket&, int) { SendNextBlock(); };
-  m_data->Dup(handle);
   // The file goes out in 1024-byte blocks; the system joins them into full
   // segments, and the shut-down at the end of the file sends the rest.
   m_data->SetHoldSmallSegments(true);
@@ -140,10 +210,16 @@ void TCustomFtpClient::SendAccept() {
 void TCustomFtpClient::ReceiveAccept() {
   const int handle = AcceptFromServer();
   if (handle < 0) return;
+  m_data->Dup(handle);
+  WireReceive();
+}
+
+void TCustomFtpClient::WireReceive() {
+  m_startTime = TickCountMs();
   m_data->OnSessionClosed = [this](TAsyncSocket&, int error) { DataClosed(false, error); };
   m_data->OnDataAvailable = [this](TAsyncSocket&, int) { ReceiveBlock(); };
   m_data->OnDataSent = nullptr;
-  m_data->Dup(handle);
+  m_data->Rearm();  // bytes that arrived before the handler was wired
 }
 
 // Reports progress before each block; the progress handler may ask to stop the transfer,
@@ -218,6 +294,7 @@ void TCustomFtpClient::HandleTransferFirstReply() {
   if (!DisplayAndParse()) return;
   if (ReplyCode == 125 || ReplyCode == 150) {
     m_next = &TCustomFtpClient::HandleTransferSecondReply;
+    if (m_passiveData && m_sending) StartPassiveSend();
     return;
   }
   NoteFailure(ReplyCode);

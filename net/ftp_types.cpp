@@ -37,6 +37,14 @@ const char* FtpRequestName(TFtpRequest request) {
   return it == kNames.end() ? "?" : it->second;
 }
 
+const char* FtpDataModeName(TFtpDataMode mode) {
+  switch (mode) {
+    case ftpDataPassive: return "passive";
+    case ftpDataExtendedPassive: return "extended passive";
+    default: return "active";
+  }
+}
+
 TFtpStepSet RequestSteps(TFtpRequest request) {
   constexpr TFtpStepSet kLogin = StepBit(ftpOpen) | StepBit(ftpUser) | StepBit(ftpPass);
   constexpr TFtpStepSet kSession = kLogin | StepBit(ftpCwd) | StepBit(ftpQuit);

@@ -31,6 +31,11 @@ enum TFtpStep {
 using TFtpStepSet = std::uint32_t;
 constexpr TFtpStepSet StepBit(TFtpStep step) { return TFtpStepSet{1} << step; }
 
+// How data connections are made: the client listens and announces it (PORT),
+// or the server listens and the client connects (PASV, or EPSV of RFC 2428).
+enum TFtpDataMode { ftpDataActive, ftpDataPassive, ftpDataExtendedPassive };
+const char* FtpDataModeName(TFtpDataMode mode);  // "active", "passive", "extended passive"
+
 enum TFtpShareMode {
   ftpShareCompat, ftpShareExclusive, ftpShareDenyWrite, ftpShareDenyRead, ftpShareDenyNone
 };

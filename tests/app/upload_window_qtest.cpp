@@ -64,7 +64,8 @@ class UploadWindowTest : public QObject {
     form.UploadCatalogAction()->trigger();
     QCOMPARE(answers.texts.size(), 2);
     QCOMPARE(answers.texts[1], QStringLiteral("The catalog was not uploaded completely.\n"
-                                              "missing.htm: 426 Unable to open local file missing.htm"));
+                                              "missing.htm: Could not store onlinecatalog/missing.htm: "
+                                              "426 Unable to open local file missing.htm"));
     QCOMPARE(answers.icons[1], QMessageBox::Critical);
     QCOMPARE(Remote("onlinecatalog/catalog.htm"), QByteArray("c"));
     QVERIFY(!form.ProgressBar()->isVisible());

@@ -101,15 +101,25 @@ TEST(FtpSession, ServerThatNeverAnswersTimesOut) {
   EXPECT_EQ(server.Transcript(), (Lines{"USER user"}));
 }
 
-TEST(FtpSession, EmptyUserNameStallsUntilTimeoutWithoutRequestDone) {
+// A step that cannot start ends the request at once with its reason; it
+// never waits for the time-out.
+TEST(FtpSession, EmptyUserNameOrPasswordFailsTheLogInAtOnce) {
   FakeFtpServer server({F::Send(kWelcome), F::Hold()});
-  Session s(server.Port(), 1);
+  Session s(server.Port(), 5);
   s.client.UserName.clear();
+  const qint64 start = TickCountMs();
   EXPECT_FALSE(s.client.Connect());
-  EXPECT_EQ(s.client.ErrorMessage(), "426 Timeout");
-  s.PumpPending();
-  EXPECT_EQ(s.requestsDone, 0);
-  EXPECT_TRUE(server.Transcript().empty());
+  EXPECT_EQ(s.client.ErrorMessage(), "UserName emtpy");
+  s.client.Abort();
+  FakeFtpServer second({F::Send(kWelcome), F::Expect(), F::Send("331 password please\r\n"), F::Hold()});
+  Session t(second.Port(), 5);
+  t.client.PassWord.clear();
+  EXPECT_FALSE(t.client.Connect());
+  EXPECT_EQ(t.client.ErrorMessage(), "no password set");
+  EXPECT_EQ(t.client.FailureCode, 530);
+  EXPECT_LT(TickCountMs() - start, 3000);
+  t.client.Abort();
+  EXPECT_EQ(second.Transcript(), (Lines{"USER user"}));  // no PASS went out
 }
 
 TEST(FtpSession, ServerClosingMidRequestFailsTheRequest) {

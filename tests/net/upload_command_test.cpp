@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <fstream>
@@ -64,15 +65,16 @@ class UploadCommand : public ::testing::Test {
   Recorder recorder;
 };
 
-TEST_F(UploadCommand, CatalogGoesUnderTheRemoteDirectoryInListOrder) {
+// catalog.htm goes last: the listing never links to a page not there yet.
+TEST_F(UploadCommand, PagesGoUnderTheRemoteDirectoryInListOrderAndTheCatalogLast) {
   WriteCatalog();
   const UploadResult result = UploadCatalog(site, recorder, options);
   EXPECT_TRUE(result.AllUploaded()) << result.FailureText().toStdString();
   EXPECT_EQ(result.FailureText(), "");
   EXPECT_EQ(recorder.started, 3);  // the empty line names no file
   EXPECT_EQ(recorder.progress, (std::vector<int>{1, 2, 3}));
-  EXPECT_EQ(recorder.uploaded, (std::vector<QString>{"onlinecatalog/catalog.htm", "onlinecatalog/A100.htm",
-                                                     "onlinecatalog/B200.htm"}));
+  EXPECT_EQ(recorder.uploaded, (std::vector<QString>{"onlinecatalog/A100.htm", "onlinecatalog/B200.htm",
+                                                     "onlinecatalog/catalog.htm"}));
   EXPECT_TRUE(recorder.finishedCalled);
   EXPECT_EQ(ReadAll(Remote("onlinecatalog/catalog.htm")), "<html>catalog</html>\r\n");  // CR LF kept
   EXPECT_EQ(ReadAll(Remote("onlinecatalog/B200.htm")), "<html>b</html>\r\n");
@@ -88,44 +90,62 @@ TEST_F(UploadCommand, DirectoryWithoutFinalSlashIsGluedToTheName) {
   EXPECT_EQ(ReadAll(Remote("A100.htm")), "<html>a</html>\r\n");
 }
 
-TEST_F(UploadCommand, FailedFilesAreNamedWithTheServerReply) {
+TEST_F(UploadCommand, FailedFilesAreNamedWithTheServerReplyAndMissingDirectoriesAreMade) {
   Write("catalog.htm", "c");
-  Write("upload.txt", "missing.htm\r\ncatalog.htm\r\nnested/catalog.htm\r\n");
-  QDir(m_work.path()).mkdir("nested");
-  Write("nested/catalog.htm", "n");
+  Write("upload.txt", "missing.htm\r\ncatalog.htm\r\n");
+  site.remoteDirectory = "onlinecatalog/new/deeper/";
   const UploadResult result = UploadCatalog(site, recorder, options);
   EXPECT_FALSE(result.AllUploaded());
-  ASSERT_EQ(result.files.size(), 3u);
+  ASSERT_EQ(result.files.size(), 2u);
   EXPECT_FALSE(result.files[0].uploaded);
-  EXPECT_TRUE(result.files[0].reply.startsWith("426 Unable to open local file ")) << result.files[0].reply.toStdString();
+  EXPECT_TRUE(result.files[0].reply.startsWith("Could not store onlinecatalog/new/deeper/missing.htm: "
+                                               "426 Unable to open local file "))
+      << result.files[0].reply.toStdString();
   EXPECT_TRUE(result.files[1].uploaded);
-  EXPECT_FALSE(result.files[2].uploaded);  // onlinecatalog/nested/ does not exist there
-  EXPECT_TRUE(result.files[2].reply.startsWith("550 ")) << result.files[2].reply.toStdString();
+  EXPECT_EQ(ReadAll(Remote("onlinecatalog/new/deeper/catalog.htm")), "c");
+  // No temporary file is left behind, neither of the failed nor of the sent file.
+  EXPECT_EQ(QDir(Remote("onlinecatalog/new/deeper")).entryList(QDir::Files), QStringList{"catalog.htm"});
   const QString text = result.FailureText();
-  EXPECT_TRUE(text.startsWith("missing.htm: 426 Unable to open local file ")) << text.toStdString();
-  EXPECT_TRUE(text.contains("\nnested/catalog.htm: 550 "));
-  EXPECT_TRUE(result.FailureText(1).endsWith("\n... and 1 more")) << result.FailureText(1).toStdString();
+  EXPECT_TRUE(text.startsWith("missing.htm: Could not store ")) << text.toStdString();
+  Write("upload.txt", "missing.htm\r\ngone.htm\r\ncatalog.htm\r\n");
+  EXPECT_TRUE(UploadCatalog(site, recorder, options).FailureText(1).endsWith("\n... and 1 more"));
 }
 
-TEST_F(UploadCommand, LineBreakInTheRemoteDirectoryFailsEachFileAtOnce) {
+// Names that would send a file from outside the working folder, and a
+// remote directory that would smuggle a command: refused before connecting.
+TEST_F(UploadCommand, UnsafeNamesAreRefusedBeforeAnythingIsSent) {
+  WriteCatalog();
+  QTemporaryDir outside;
+  std::ofstream(outside.filePath("secret.txt").toStdString()) << "private";
+  QFile::link(outside.filePath("secret.txt"), m_work.filePath("link.htm"));
+  for (const char* name : {"../x.htm", "nested/catalog.htm", "link.htm", ".."}) {
+    Write("upload.txt", std::string("catalog.htm\r\n") + name + "\r\n");
+    EXPECT_THROW(UploadCatalog(site, recorder, options), UploadListError) << name;
+  }
+  EXPECT_EQ(recorder.started, -1);
   WriteCatalog();
   site.remoteDirectory = "onlinecatalog/\r\nDELE x";  // a multi-line setting
   const UploadResult result = UploadCatalog(site, recorder, options);
   EXPECT_FALSE(result.AllUploaded());
-  ASSERT_EQ(result.files.size(), 3u);
-  EXPECT_EQ(result.files[0].reply, "FTP command holds a line break");
   EXPECT_TRUE(recorder.uploaded.empty());
+  EXPECT_FALSE(QFile::exists(Remote("onlinecatalog/catalog.htm")));
 }
 
-TEST_F(UploadCommand, RefusedLoginFailsEveryFileAndSaysWhy) {
+TEST_F(UploadCommand, RefusedLoginTriesNoFileAndSaysWhyOnce) {
   WriteCatalog();
   site.remotePassword = "wrong";
   const UploadResult result = UploadCatalog(site, recorder, options);
   EXPECT_FALSE(result.connected);
-  EXPECT_TRUE(result.connectReply.startsWith("530 ")) << result.connectReply.toStdString();
-  EXPECT_EQ(recorder.progress.size(), 3u);  // the bar still runs to its end
+  EXPECT_EQ(result.connectReply.toStdString(), "Could not log in to 127.0.0.1 as user: 530 Authentication failed.");
+  EXPECT_EQ(recorder.started, -1);
   EXPECT_TRUE(recorder.uploaded.empty());
-  EXPECT_TRUE(result.FailureText().startsWith("Connect failed: 530 "));
+  EXPECT_EQ(result.FailureText(), result.connectReply);
+  site.remotePassword.clear();  // the server asks for one: said at once, no 15-second stall
+  const UploadResult empty = UploadCatalog(site, recorder, options);
+  EXPECT_TRUE(empty.connectReply.endsWith("(no password set)")) << empty.connectReply.toStdString();
+  options.port = "1";
+  EXPECT_EQ(UploadCatalog(site, recorder, options).connectReply.toStdString(),
+            "Could not connect to 127.0.0.1 port 1: connection refused");
 }
 
 TEST_F(UploadCommand, MissingListSendsNothingAndEmptyListSucceeds) {
@@ -160,9 +180,9 @@ TEST_F(UploadCommand, CommandLineUploadsAndReportsEachFile) {
   const QString out = QString::fromUtf8(cli.readAllStandardOutput());
   EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
   EXPECT_EQ(out,
-            "uploaded catalog.htm -> onlinecatalog/catalog.htm\n"
             "uploaded A100.htm -> onlinecatalog/A100.htm\n"
             "uploaded B200.htm -> onlinecatalog/B200.htm\n"
+            "uploaded catalog.htm -> onlinecatalog/catalog.htm\n"
             " Catalog has been uploaded \n");
   EXPECT_EQ(ReadAll(Remote("onlinecatalog/A100.htm")), "<html>a</html>\r\n");
 
@@ -171,7 +191,8 @@ TEST_F(UploadCommand, CommandLineUploadsAndReportsEachFile) {
   ASSERT_TRUE(cli.waitForFinished(30000));
   EXPECT_EQ(cli.exitCode(), 1);
   const QString failed = QString::fromUtf8(cli.readAllStandardOutput());
-  EXPECT_TRUE(failed.contains("FAILED gone.htm -> onlinecatalog/gone.htm: 426 Unable to open local file "))
+  EXPECT_TRUE(failed.contains("FAILED gone.htm -> onlinecatalog/gone.htm: Could not store onlinecatalog/gone.htm: "
+                              "426 Unable to open local file "))
       << failed.toStdString();
   EXPECT_FALSE(failed.contains("Catalog has been uploaded"));
   EXPECT_FALSE(failed.contains("secret"));
