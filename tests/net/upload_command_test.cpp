@@ -148,6 +148,58 @@ TEST_F(UploadCommand, RefusedLoginTriesNoFileAndSaysWhyOnce) {
             "Could not connect to 127.0.0.1 port 1: connection refused");
 }
 
+// 1,000 pages built and sent; then one price changes, one product goes and
+// every page carries a new build date: exactly the changed page, catalog.htm
+// and one deletion go over the wire, as the dry run said beforehand.
+TEST(UploadIncremental, OnlyTheChangedPageTheCatalogAndOneDeletionGoOverTheWire) {
+  QTemporaryDir work, logDir;
+  const QString log = logDir.filePath("ftp.log");
+  net::test::PyFtpServer server({"--log", log});
+  ASSERT_TRUE(server.Started());
+  const auto build = [&](const QString& date, int changed, int removed) {
+    std::string list = "catalog.htm\r\n", catalog;
+    for (int i = 0; i < 1000; ++i) {
+      if (i == removed) continue;
+      const std::string name = "P" + std::to_string(i) + ".htm";
+      std::ofstream(work.filePath(QString::fromStdString(name)).toStdString(), std::ios::binary)
+          << "<!-- Built with Quillmart from Lumenfold\r\nfor Shop\r\nLast Update ... " << date.toStdString()
+          << "  -->\r\n<P><B>Price: </B>" << (i == changed ? 12 : 10) << "\r\n";
+      list += name + "\r\n";
+      catalog += name;
+    }
+    std::ofstream(work.filePath("catalog.htm").toStdString(), std::ios::binary) << catalog;
+    std::ofstream(work.filePath("upload.txt").toStdString(), std::ios::binary) << list;
+  };
+  SiteSettings site{"127.0.0.1", "user", "shop/", "secret"};
+  UploadOptions options;
+  options.workDir = QDir(work.path());
+  options.port = QString::number(server.Port());
+  Recorder recorder;
+  build("8/12/26", -1, -1);
+  ASSERT_TRUE(UploadCatalog(site, recorder, options).AllUploaded());
+  QFile::remove(log);
+
+  build("9/12/26", 17, 500);
+  options.dryRun = true;
+  const UploadResult dry = UploadCatalog(site, recorder, options);
+  std::vector<QString> planned;
+  for (const UploadedFile& file : dry.files) planned.push_back((file.deletion ? "DELE " : "STOR ") + file.remoteName);
+  EXPECT_EQ(planned, (std::vector<QString>{"STOR shop/P17.htm", "STOR shop/catalog.htm", "DELE shop/P500.htm"}));
+  EXPECT_EQ(dry.unchangedCount, 998);
+  options.dryRun = false;
+  const UploadResult result = UploadCatalog(site, recorder, options);
+  EXPECT_TRUE(result.AllUploaded()) << result.FailureText().toStdString();
+  QFile logFile(log);
+  ASSERT_TRUE(logFile.open(QIODevice::ReadOnly));
+  QStringList changes;
+  for (const QByteArray& line : logFile.readAll().split('\n'))
+    if (line.startsWith("STOR") || line.startsWith("DELE") || line.startsWith("RNTO")) changes << line;
+  EXPECT_EQ(changes, (QStringList{"STOR shop/P17.htm.qmpart", "RNTO shop/P17.htm", "STOR shop/catalog.htm.qmpart",
+                                  "RNTO shop/catalog.htm", "DELE shop/P500.htm"}));
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(server.Root()) + "/shop/P500.htm"));
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(server.Root()) + "/shop/P501.htm"));
+}
+
 TEST_F(UploadCommand, MissingListSendsNothingAndEmptyListSucceeds) {
   try {
     UploadCatalog(site, recorder, options);
