@@ -65,18 +65,24 @@ int ConnectFrom(const char* source, const sockaddr_in& target) {
   return fd;
 }
 
+// A listening socket on a free port of `address`.
+int ListenOn(const std::string& address, int* port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  inet_pton(AF_INET, address.c_str(), &addr.sin_addr);
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  listen(fd, 4);
+  socklen_t len = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  *port = ntohs(addr.sin_port);
+  return fd;
+}
+
 }  // namespace
 
 FakeFtpServer::FakeFtpServer(std::vector<Step> script, std::string address) : m_address(std::move(address)) {
-  m_listen = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  inet_pton(AF_INET, m_address.c_str(), &addr.sin_addr);
-  bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  listen(m_listen, 4);
-  socklen_t len = sizeof addr;
-  getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &len);
-  m_port = ntohs(addr.sin_port);
+  m_listen = ListenOn(m_address, &m_port);
   m_thread = std::thread([this, script = std::move(script)] { Run(script); });
 }
 
@@ -137,15 +143,8 @@ void FakeFtpServer::Run(std::vector<Step> script) {
         break;
       }
       case Step::kPassive: {
-        passive = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        inet_pton(AF_INET, m_address.c_str(), &addr.sin_addr);
-        bind(passive, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-        listen(passive, 1);
-        socklen_t len = sizeof addr;
-        getsockname(passive, reinterpret_cast<sockaddr*>(&addr), &len);
-        const int port = ntohs(addr.sin_port);
+        int port = 0;
+        passive = ListenOn(m_address, &port);
         const std::string reply = "227 Entering Passive Mode (" + step.text + "," + std::to_string(port / 256) +
                                   "," + std::to_string(port % 256) + ")\r\n";
         send(control, reply.data(), reply.size(), MSG_NOSIGNAL);
