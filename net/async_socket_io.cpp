@@ -223,9 +223,18 @@ void TAsyncSocket::TryToSend() {
     int length = 0;
     const char* bytes = m_sendQueue.Front(length);
     if (!bytes) break;
-    const ssize_t n = m_type == SOCK_DGRAM
-        ? ::sendto(m_handle, bytes, length, flags, reinterpret_cast<sockaddr*>(&m_sin), sizeof m_sin)
-        : ::send(m_handle, bytes, length, flags);
+    ssize_t n;
+    if (m_type == SOCK_DGRAM) {
+      n = ::sendto(m_handle, bytes, length, flags, reinterpret_cast<sockaddr*>(&m_sin), sizeof m_sin);
+    } else {
+      iovec parts[64];
+      msghdr message{};
+      message.msg_iov = parts;
+      message.msg_iovlen = m_sendQueue.Gather(parts, 64);
+      length = 0;
+      for (size_t i = 0; i < message.msg_iovlen; ++i) length += static_cast<int>(parts[i].iov_len);
+      n = ::sendmsg(m_handle, &message, flags);
+    }
     if (n < 0) {
       const int error = WsaErrorFromErrno(errno);
       if (error == kWsaEWouldBlock) return m_writeNotifier->setEnabled(!m_paused);

@@ -15,7 +15,9 @@
 namespace qm::net {
 
 namespace {
-constexpr int kSendBlockSize = 1024;
+// Servers cannot see the block size; 64 KiB keeps the event loop passes of a
+// large page few (one per block) while the socket queue stays short.
+constexpr int kSendBlockSize = 64 * 1024;
 constexpr int kReceiveBlockSize = 2048;
 }  // namespace
 
