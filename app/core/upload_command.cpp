@@ -68,8 +68,9 @@ void CheckUploadName(const QDir& workDir, const QString& name) {
   };
   if (name.contains(u'/') || name.contains(u'\\') || name == QStringLiteral(".") || name == QStringLiteral(".."))
     refuse();
-  // A link may still lead out of the folder.
+  // A plain name is a file of the folder; only a link may still lead out of it.
   const QFileInfo info(workDir.filePath(name));
+  if (!info.isSymLink()) return;
   const QString folder = QFileInfo(workDir.path()).canonicalFilePath();
   if (info.exists() && QFileInfo(info.canonicalFilePath()).dir().canonicalPath() != folder) refuse();
 }
@@ -197,10 +198,12 @@ UploadResult RunSession(const std::vector<QString>& names, const SiteSettings& s
   observer.BeforeConnect();
   result.connected = publisher.Open();
   result.connectReply = result.connected ? Text(publisher.Client().LastReply) : Text(publisher.Problem());
-  if (!result.connected) return result;  // nothing is tried after a failed log-in
-  if (!publisher.MakeDirectories(Bytes(site.remoteDirectory)) && !publisher.IsOpen()) {
+  if (result.connected && !publisher.MakeDirectories(Bytes(site.remoteDirectory)) && !publisher.IsOpen()) {
     result.connected = false;
     result.connectReply = Text(publisher.Problem());
+  }
+  if (!result.connected) {  // nothing is tried after a failed log-in; the one message says why
+    observer.FilesFinished(result);
     return result;
   }
   try {

@@ -71,6 +71,20 @@ class UploadWindowTest : public QObject {
     QVERIFY(!form.ProgressBar()->isVisible());
   }
 
+  void RefusedLogInIsOneMessageAndSendsNothing() {
+    Write("catalog.htm", "c");
+    Write("upload.txt", "catalog.htm\r\n");
+    qm::catalog::SettingsStore store;
+    qm::catalog::SiteSettings{"127.0.0.1", "user", "onlinecatalog/", "wrong"}.Write(store);
+    qm::gui::TCatMainForm form;
+    qm::gui::InstallUploadCatalog(form, m_options);
+    BoxAnswerer answers;
+    form.UploadCatalogAction()->trigger();
+    QCOMPARE(answers.texts, QStringList({"Connect to the Net, then click OK",
+                                         "Could not log in to 127.0.0.1 as user: 530 Authentication failed."}));
+    QCOMPARE(Remote("onlinecatalog/catalog.htm"), QByteArray("<missing>"));
+  }
+
   void MissingListShowsTheErrorAndSendsNothing() {
     qm::gui::TCatMainForm form;
     qm::gui::InstallUploadCatalog(form, m_options);

@@ -16,6 +16,8 @@ PyFtpServer::PyFtpServer(const QStringList& extraArgs) {
   m_process.setProgram("/usr/bin/python3");
   m_process.setArguments(QStringList{QM_FTP_SERVER_SCRIPT, m_root.path(), "0"} + extraArgs);
   m_process.setProcessChannelMode(QProcess::SeparateChannels);
+  // pyftpdlib looks at its own working directory on CWD: never one a test removes.
+  m_process.setWorkingDirectory(m_root.path());
   m_process.start();
   if (!m_process.waitForStarted(5000)) return;
   for (int i = 0; i < 100 && !m_process.canReadLine(); ++i) m_process.waitForReadyRead(100);
