@@ -14,6 +14,7 @@
 
 #include "net/host_lookup.h"
 #include "net/socket_errors.h"
+#include "net/tls_session.h"
 
 namespace qm::net {
 
@@ -74,6 +75,8 @@ void TAsyncSocket::ResetFields() {
   m_readStalled = false;
   m_readCount = 0;
   m_closeEventFired = false;
+  m_tls.reset();
+  m_tlsDone = nullptr;
   FlushTimeout = 60;
 }
 
@@ -335,6 +338,7 @@ void TAsyncSocket::Dup(int handle) {
   }
   m_handle = handle;
   m_closeEventFired = false;
+  m_tls.reset();
   ArmNotifiers(false);
   ChangeState(wsConnected);
 }
@@ -356,6 +360,7 @@ void TAsyncSocket::CloseHandle(bool shutDown) {
     ::close(std::exchange(m_handle, -1));
     return;
   }
+  if (shutDown && m_tls) m_tls->ShutDownTls();
   if (shutDown) ::shutdown(m_handle, SHUT_RDWR);
   DisarmNotifiers();
   // On Linux the descriptor is released even when close reports an error.
@@ -368,6 +373,7 @@ void TAsyncSocket::CloseHandle(bool shutDown) {
 }
 
 void TAsyncSocket::ShutDown(int how) {
+  if (m_handle != -1 && m_tls && how != SHUT_RD) m_tls->ShutDownTls();  // the close alert before the FIN
   if (m_handle != -1) ::shutdown(m_handle, how);
 }
 

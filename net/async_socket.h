@@ -14,6 +14,7 @@
 
 #include <QObject>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@
 class QSocketNotifier;
 
 namespace qm::net {
+
+class TTlsSession;
 
 enum TSocketState {
   wsInvalidState, wsOpened, wsBound, wsConnecting, wsConnected, wsAccepting, wsListening, wsClosed
@@ -102,6 +105,12 @@ class TAsyncSocket : public QObject {
   int GetPeerName(sockaddr_in& addr);
   std::string LocalPortText();                  // local port as text, "error" when unbound
   int GetSockName(sockaddr_in& addr);
+  // From now on the connection speaks TLS (as a client): the handshake runs
+  // from the readiness events, then Receive and Send carry plain bytes over
+  // it. done(0) once the handshake is through, done(error) when it failed.
+  // resumeFrom: a socket whose TLS session this one resumes.
+  void StartTls(const std::string& serverName, const TAsyncSocket* resumeFrom, std::function<void(int error)> done);
+  const TTlsSession* Tls() const { return m_tls.get(); }
   void Pause();
   void Resume();
   // Readiness that found no handler (unread data, a connection offered to a
@@ -141,6 +150,8 @@ class TAsyncSocket : public QObject {
   void StallReads();
   void LineReader();
   bool PumpUntil(int seconds, const std::function<bool()>& done);
+  void ContinueHandshake();
+  bool SendOverTls(const char* bytes, int length, ssize_t& n);
 
   std::string m_addrText, m_portText, m_protoText = "tcp";
   sockaddr_in m_sin{};
@@ -169,6 +180,9 @@ class TAsyncSocket : public QObject {
   int m_lookupId = 0;
   std::string m_dnsResult;
   std::vector<std::string> m_dnsResultList;
+
+  std::unique_ptr<TTlsSession> m_tls;
+  std::function<void(int)> m_tlsDone;
 
   QSocketNotifier* m_readNotifier = nullptr;
   QSocketNotifier* m_writeNotifier = nullptr;

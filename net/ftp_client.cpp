@@ -130,6 +130,7 @@ void TCustomFtpClient::ControlSessionConnected(int error) {
   }
   m_connected = true;
   m_serverAddr = m_control->PeerAddressText();
+  if (ImplicitTls) m_control->StartTls(HostName, nullptr, [this](int tlsError) { ControlTlsDone(tlsError); });
 }
 
 void TCustomFtpClient::ControlDataAvailable() {
@@ -252,7 +253,7 @@ void TCustomFtpClient::StartRequest(TFtpRequest kind, TFtpStepSet steps) {
 
 void TCustomFtpClient::RunNextStep() {
   static const TFtpStep kOrder[] = {
-      ftpOpen, ftpUser, ftpPass, ftpCwd,  ftpCdup, ftpType, ftpPort, ftpRest,
+      ftpOpen, ftpAuth, ftpUser, ftpPass, ftpPbsz, ftpProt, ftpCwd,  ftpCdup, ftpType, ftpPort, ftpRest,
       ftpRetr, ftpStor, ftpAppe, ftpList, ftpNlst, ftpSyst, ftpMkd,  ftpRmd,
       ftpRnfr, ftpRnto, ftpSize, ftpDele, ftpPwd,  ftpQuote, ftpQuit};
   if (m_state == fcsAborting) {
@@ -272,6 +273,8 @@ void TCustomFtpClient::RunNextStep() {
     m_steps &= ~StepBit(step);
     if (step == ftpPass && m_currentStep == ftpUser && ReplyCode != 331) continue;
     if (step == ftpCwd && HostDirName.empty()) continue;
+    if (step == ftpAuth && (TlsMode == ftpTlsPlain || TlsActive())) continue;
+    if ((step == ftpPbsz || step == ftpProt) && !TlsActive()) continue;
     if (step == ftpRetr && !(m_currentStep == ftpRest && ReplyCode == 350 && ResumeAt >= 0)) ResumeAt = 0;
     if (step == ftpQuit) {
       m_savedReply = LastReply;

@@ -40,6 +40,12 @@ class TCustomFtpClient : public QObject {
   bool DisplayFlag = false;
   // The data-port step of every transfer sends PORT, PASV or EPSV by this mode.
   TFtpDataMode DataMode = ftpDataActive;
+  // TLS: explicit (AUTH TLS) by TlsMode, or implicit from the first byte
+  // (ftps:// on port 990). A certificate that the system's CA store cannot
+  // vouch for is accepted only when its SHA-256 fingerprint is this one.
+  TFtpTlsMode TlsMode = ftpTlsPlain;
+  bool ImplicitTls = false;
+  std::string TrustedFingerprint;
   bool Binary() const { return m_typeLetter == 'I'; }
   void SetBinary(bool binary) { m_typeLetter = binary ? 'I' : 'A'; }
   TFtpShareMode ShareMode() const;
@@ -60,6 +66,10 @@ class TCustomFtpClient : public QObject {
   int ResumeAt = 0;
   int TransferCount = 0;
   TAsyncSocket& ControlSocket() { return *m_control; }
+  // Whether the control connection runs over TLS (the password went encrypted).
+  bool TlsActive() const { return m_control->Tls() != nullptr; }
+  // SHA-256 fingerprint of the server's certificate, once TLS was tried.
+  std::string ServerFingerprint;
   TAsyncSocket& DataSocket() { return *m_data; }
 
   std::function<void(TCustomFtpClient& sender, std::string& msg)> OnDisplay;
@@ -119,6 +129,10 @@ class TCustomFtpClient : public QObject {
   void DoOpen();
   void DoRest();
   void QuitAfterReply();
+  void SecureControlAfterAuth();
+  void StartControlTls();
+  void ControlTlsDone(int error);
+  void StartDataTls(bool sending);
   void ExtractStepResult();
 
   // Data transfer (ftp_transfer.cpp).
@@ -153,6 +167,7 @@ class TCustomFtpClient : public QObject {
   bool m_connected = false;
   int m_multiLineCode = 0;       // code of the multi-line reply being read, 0 outside one
   bool m_passiveData = false;    // the data connection of this transfer was made by the client
+  bool m_protectData = false;    // PROT P accepted: data connections speak TLS too
   std::string m_errorMessage;
   std::string m_serverAddr;  // data connections are accepted from this address only
 

@@ -30,6 +30,9 @@ TFtpPublisher::TFtpPublisher(TFtpPublishSite site) : m_site(std::move(site)) {
   m_client.UserName = m_site.UserName;
   m_client.PassWord = m_site.PassWord;
   m_client.Timeout = m_site.TimeoutSeconds;
+  m_client.TlsMode = m_site.TlsMode;
+  m_client.ImplicitTls = m_site.Address.ImplicitTls;
+  m_client.TrustedFingerprint = m_site.TrustedFingerprint;
   m_client.SetShareMode(ftpShareExclusive);
   m_client.OnSessionConnected = [this](TCustomFtpClient&, int) { m_welcomed = true; };
   const std::vector<TFtpDataMode> modes = Candidates();
@@ -58,7 +61,12 @@ std::string TFtpPublisher::ConnectProblem() const {
     return m_welcomed ? where + " did not answer the log-in within " + std::to_string(m_site.TimeoutSeconds) + " seconds"
                       : "Could not connect to " + where + ": no answer within " +
                             std::to_string(m_site.TimeoutSeconds) + " seconds";
-  if (!m_welcomed) return where + " refused the session: " + Reply();
+  const std::string reply = Reply();
+  if (reply.rfind("The TLS handshake", 0) == 0 || reply.rfind("the certificate of", 0) == 0)
+    return "Could not connect securely to " + where + ": " + reply;
+  if (!m_welcomed) return where + " refused the session: " + reply;
+  if (m_client.CurrentStep() == ftpAuth)
+    return where + " does not offer TLS, which the site setup requires: " + reply;
   if (m_client.ErrorMessage() == "no password set")
     return "Could not log in to " + m_site.Address.Host + " as " + m_site.UserName +
            ": the server asks for a password and the site setup has none (no password set)";
@@ -83,14 +91,7 @@ bool TFtpPublisher::Login() {
   return true;
 }
 
-bool TFtpPublisher::Open() {
-  if (m_site.Address.ImplicitTls) {
-    m_problem = "Could not connect to " + m_site.Address.Describe() +
-                ": ftps:// needs TLS, which this version of Quillmart cannot speak yet";
-    return false;
-  }
-  return Login();
-}
+bool TFtpPublisher::Open() { return Login(); }
 
 bool TFtpPublisher::SessionLost() const {
   return !m_client.Connected() || m_client.ReplyCode == 421 || m_client.FailureCode == 421;

@@ -7,6 +7,8 @@
 //    removes its temporary file while the connection allows;
 //  - the data connection mode is chosen per site (automatic: EPSV, PASV, then
 //    PORT, the one that worked last time first);
+//  - the session is encrypted when the server offers TLS (or must be, by the
+//    site's setting), the certificate checked;
 //  - a lost session (421, a dropped connection, a time-out) is reconnected up
 //    to three times with growing waits, and the operation runs again.
 // Failures are told in plain words with the server's reply (Problem()).
@@ -29,6 +31,8 @@ struct TFtpPublishSite {
   std::string PassWord;
   TFtpModeChoice ModeChoice = ftpModeAutomatic;
   std::optional<TFtpDataMode> RememberedMode;  // automatic mode tries it first
+  TFtpTlsMode TlsMode = ftpTlsIfOffered;
+  std::string TrustedFingerprint;  // a self-signed certificate the user trusts
   int TimeoutSeconds = 15;
   std::vector<int> RetryWaitsMs = {1000, 2000, 4000};  // one reconnection per entry
 };
@@ -51,6 +55,7 @@ class TFtpPublisher {
   void Close();
 
   bool IsOpen() const { return m_open; }
+  bool Encrypted() const { return m_client.TlsActive(); }
   const std::string& Problem() const { return m_problem; }
   std::optional<TFtpDataMode> WorkingMode() const { return m_workingMode; }
   // What went again after a reconnection, each "name (why)".

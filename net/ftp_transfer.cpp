@@ -19,6 +19,15 @@ namespace {
 // large page few (one per block) while the socket queue stays short.
 constexpr int kSendBlockSize = 64 * 1024;
 constexpr int kReceiveBlockSize = 2048;
+
+// Our sockets reset on close (and accepted ones inherit that from the
+// listener); a data connection must deliver its last bytes, however slowly
+// the server reads them.
+void KeepUnsentBytesOnClose(int handle) {
+  const linger graceful{0, 0};
+  setsockopt(handle, SOL_SOCKET, SO_LINGER, &graceful, sizeof graceful);
+}
+
 }  // namespace
 
 void TCustomFtpClient::DoPort() {
@@ -90,9 +99,7 @@ void TCustomFtpClient::ConnectPassiveData() {
 void TCustomFtpClient::PassiveDataConnected(int error) {
   m_data->OnSessionConnected = nullptr;
   if (error == 0) {
-    // Our sockets reset on close; a data connection must deliver its last bytes.
-    const linger graceful{0, 0};
-    setsockopt(m_data->Handle(), SOL_SOCKET, SO_LINGER, &graceful, sizeof graceful);
+    KeepUnsentBytesOnClose(m_data->Handle());
     m_completed = false;
     return CompleteRequest(0);
   }
@@ -183,6 +190,7 @@ int TCustomFtpClient::AcceptFromServer() {
     return -1;
   }
   m_data->Close();  // the listening socket, before the transfer's handlers are wired
+  KeepUnsentBytesOnClose(handle);
   m_startTime = TickCountMs();
   return handle;
 }
@@ -191,7 +199,20 @@ void TCustomFtpClient::SendAccept() {
   const int handle = AcceptFromServer();
   if (handle < 0) return;
   m_data->Dup(handle);
-  StartPassiveSend();
+  if (m_protectData) StartDataTls(true);
+  else StartPassiveSend();
+}
+
+// PROT P: the data connection speaks TLS, resuming the control's session.
+void TCustomFtpClient::StartDataTls(bool sending) {
+  m_data->StartTls(HostName, m_control, [this, sending](int error) {
+    if (error != 0) {
+      Display("! TLS on the data connection failed: " + SocketErrorText(error));
+      m_data->Close();  // the server's reply to the transfer then ends it
+    } else if (sending) {
+      StartPassiveSend();
+    }
+  });
 }
 
 // The data connection is up and the server has agreed to the transfer: send.
@@ -214,6 +235,7 @@ void TCustomFtpClient::ReceiveAccept() {
   if (handle < 0) return;
   m_data->Dup(handle);
   WireReceive();
+  if (m_protectData) StartDataTls(false);
 }
 
 void TCustomFtpClient::WireReceive() {
@@ -247,6 +269,14 @@ void TCustomFtpClient::SendNextBlock() {
     return;
   }
   if (n == 0) {
+    if (m_data->Tls()) {
+      // Over TLS the server may still send (session tickets, its close
+      // alert): closing with those unread would reset the connection and
+      // lose the file's tail in the server's buffers. Only our side is shut;
+      // the server's close ends the transfer.
+      m_data->ShutDown(1);
+      return;
+    }
     // End of file: let the shut-down finish over a few loop passes, then close.
     m_data->ShutDown(2);
     PostDeferredClose(0);
@@ -296,7 +326,8 @@ void TCustomFtpClient::HandleTransferFirstReply() {
   if (!DisplayAndParse()) return;
   if (ReplyCode == 125 || ReplyCode == 150) {
     m_next = &TCustomFtpClient::HandleTransferSecondReply;
-    if (m_passiveData && m_sending) StartPassiveSend();
+    if (m_passiveData && m_protectData) StartDataTls(m_sending);
+    else if (m_passiveData && m_sending) StartPassiveSend();
     return;
   }
   NoteFailure(ReplyCode);

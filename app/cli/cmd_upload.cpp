@@ -2,7 +2,8 @@
 // the setup, like the window's Upload Catalog but without its question. One
 // line per file with its outcome; exit status 1 when any file did not go up.
 // --all sends unchanged files too, --dry-run only lists what would be sent
-// and deleted, --check tests the site instead of uploading.
+// and deleted, --check tests the site instead of uploading; --trust-fingerprint
+// stores the SHA-256 fingerprint of a self-signed server certificate to trust.
 #include <cstdio>
 
 #include "app/core/upload_command.h"
@@ -60,6 +61,8 @@ int Upload(const Args& arguments) {
   std::string value;
   if (TakeOption(args, "--port", value)) options.port = QString::fromStdString(value);
   if (TakeOption(args, "--mode", value)) options.connectionMode = QString::fromStdString(value);
+  if (TakeOption(args, "--tls", value)) options.tlsMode = QString::fromStdString(value);
+  if (TakeOption(args, "--trust-fingerprint", value)) options.trustedFingerprint = QString::fromStdString(value);
   options.sendAll = TakeFlag(args, "--all");
   options.dryRun = TakeFlag(args, "--dry-run");
   const bool check = TakeFlag(args, "--check");
@@ -83,7 +86,8 @@ int Upload(const Args& arguments) {
 }  // namespace
 
 QM_CLI_COMMAND("upload",
-               "upload [--port PORT] [--mode automatic|passive|active] [--all] [--dry-run] [--check]\n"
+               "upload [--port PORT] [--mode automatic|passive|active] [--tls required|\"if offered\"|plain]\n"
+               "                               [--trust-fingerprint SHA256] [--all] [--dry-run] [--check]\n"
                "                               send new and changed files of upload.txt to the FTP site of the setup",
                Upload);
 

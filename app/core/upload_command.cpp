@@ -126,6 +126,11 @@ net::TFtpPublishSite PublishSite(const SiteSettings& site, const UploadOptions& 
   publish.ModeChoice = choice == QLatin1String("passive") ? net::ftpModePassive
                        : choice == QLatin1String("active") ? net::ftpModeActive
                                                            : net::ftpModeAutomatic;
+  const QString tls = options.tlsMode.trimmed().toLower();
+  publish.TlsMode = tls == QLatin1String("required") ? net::ftpTlsRequired
+                    : tls == QLatin1String("plain")  ? net::ftpTlsPlain
+                                                     : net::ftpTlsIfOffered;
+  publish.TrustedFingerprint = Bytes(options.trustedFingerprint);
   const QString prefix = Text(address.Describe()) + QStringLiteral(": ");
   if (options.modeThatWorked.startsWith(prefix)) {
     const QString mode = options.modeThatWorked.mid(prefix.size());
@@ -147,6 +152,12 @@ net::TFtpSiteAddress SiteAddress(const SiteSettings& site, const UploadOptions& 
   } catch (const std::invalid_argument& e) {
     throw UploadListError(e.what());
   }
+}
+
+QString ClearPasswordWarning(const SiteSettings& site, const net::TFtpSiteAddress& address,
+                             const net::TFtpPublisher& publisher) {
+  if (site.remotePassword.isEmpty() || publisher.Encrypted()) return {};
+  return QStringLiteral("The password went to %1 in clear: the server offers no encryption (TLS).").arg(Text(address.Host));
 }
 
 QString WorkingModeText(const net::TFtpSiteAddress& address, const net::TFtpPublisher& publisher) {
@@ -191,12 +202,10 @@ UploadResult RunSession(const std::vector<QString>& names, const SiteSettings& s
     for (const QString& name : plan.deletes) result.files.push_back({name, site.remoteDirectory + name, true, {}, true});
     return result;
   }
-  if (!site.remotePassword.isEmpty())
-    result.warning = QStringLiteral("The password goes to %1 in clear: this connection is not encrypted.")
-                         .arg(Text(address.Host));
   net::TFtpPublisher publisher(PublishSite(site, options, address));
   observer.BeforeConnect();
   result.connected = publisher.Open();
+  result.warning = ClearPasswordWarning(site, address, publisher);
   result.connectReply = result.connected ? Text(publisher.Client().LastReply) : Text(publisher.Problem());
   if (result.connected && !publisher.MakeDirectories(Bytes(site.remoteDirectory)) && !publisher.IsOpen()) {
     result.connected = false;
@@ -225,6 +234,11 @@ SiteSettings ReadSite(UploadOptions& options) {
   if (options.connectionMode.isEmpty())
     options.connectionMode = store.ReadString(kSiteSection, kConnectionModeIdent, QStringLiteral("automatic"));
   if (options.modeThatWorked.isEmpty()) options.modeThatWorked = store.ReadString(kSiteSection, kModeThatWorkedIdent, {});
+  if (options.tlsMode.isEmpty()) options.tlsMode = store.ReadString(kSiteSection, kTlsIdent, QStringLiteral("if offered"));
+  if (!options.trustedFingerprint.isEmpty())
+    store.WriteString(kSiteSection, kTrustedCertificateIdent, options.trustedFingerprint);
+  else
+    options.trustedFingerprint = store.ReadString(kSiteSection, kTrustedCertificateIdent, {});
   return SiteSettings::Read(store);
 }
 
@@ -254,13 +268,19 @@ SiteCheck CheckSite(const SiteSettings& site, const UploadOptions& options) {
   SiteCheck check;
   const net::TFtpSiteAddress address = SiteAddress(site, options);
   net::TFtpPublisher publisher(PublishSite(site, options, address));
-  if (!publisher.Open()) {
+  const bool opened = publisher.Open();
+  check.fingerprint = Text(publisher.Client().ServerFingerprint);
+  if (!opened) {
     check.lines << Text(publisher.Problem());
+    if (publisher.Problem().find("could not be verified") != std::string::npos)
+      check.lines << QStringLiteral("If this is your server's own certificate, trust it with: "
+                                    "quillmart-cli upload --check --trust-fingerprint %1").arg(check.fingerprint);
     return check;
   }
-  check.lines << QStringLiteral("Connected to %1 and logged in as %2.").arg(Text(address.Describe()), site.userName);
-  if (!site.remotePassword.isEmpty())
-    check.lines << QStringLiteral("The password went in clear: this connection is not encrypted.");
+  check.lines << QStringLiteral("Connected to %1 and logged in as %2%3.")
+                     .arg(Text(address.Describe()), site.userName,
+                          publisher.Encrypted() ? QStringLiteral(" over TLS") : QString());
+  if (const QString warning = ClearPasswordWarning(site, address, publisher); !warning.isEmpty()) check.lines << warning;
   if (!publisher.FindWorkingMode()) {
     check.lines << Text(publisher.Problem());
     publisher.Close();

@@ -33,6 +33,10 @@ inline constexpr char kCatalogUploadedMessage[] = " Catalog has been uploaded ";
 // that worked last time on a site ("host port N: mode").
 inline constexpr char kConnectionModeIdent[] = "connection mode";
 inline constexpr char kModeThatWorkedIdent[] = "mode that worked";
+// "Site Setup" idents of encryption: "required", "if offered" (default) or
+// "plain"; and the SHA-256 fingerprint of a self-signed certificate the user trusts.
+inline constexpr char kTlsIdent[] = "TLS";
+inline constexpr char kTrustedCertificateIdent[] = "trusted certificate";
 
 struct UploadedFile {
   QString localName;   // as listed in upload.txt
@@ -82,6 +86,8 @@ struct UploadOptions {
   QString connectionMode;  // "automatic" (also when empty), "passive" or "active"
   QString modeThatWorked;  // as stored under kModeThatWorkedIdent
   std::vector<int> retryWaitsMs = {1000, 2000, 4000};  // reconnections after a lost session
+  QString tlsMode;             // "required", "if offered" (also when empty) or "plain"
+  QString trustedFingerprint;  // stored with the site when given to the store-reading calls
 };
 
 // Reads upload.txt (FileIoError when it cannot be read; UploadListError for a
@@ -109,6 +115,7 @@ struct SiteCheck {
   bool ok = false;
   QStringList lines;
   QString workingMode;  // stored like kModeThatWorkedIdent's value when ok
+  QString fingerprint;  // of the server's certificate, when TLS was tried
 };
 SiteCheck CheckSite(const SiteSettings& site, const UploadOptions& options = {});
 // The same with the user's store; stores the mode that worked.

@@ -40,6 +40,7 @@ TFtpPublishSite Site(int port, const std::string& host = "127.0.0.1") {
   site.UserName = "user";
   site.PassWord = "secret";
   site.ModeChoice = ftpModePassive;
+  site.TlsMode = ftpTlsPlain;  // the scripts speak no TLS
   site.TimeoutSeconds = 2;
   site.RetryWaitsMs = {20, 40, 80};
   return site;
