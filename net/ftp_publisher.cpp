@@ -1,5 +1,6 @@
 #include "net/ftp_publisher.h"
 
+#include <QTemporaryFile>
 #include <cctype>
 
 #include "net/message_pump.h"
@@ -208,9 +209,14 @@ bool TFtpPublisher::MakeDirectories(const std::string& remoteDir) {
 }
 
 bool TFtpPublisher::FindWorkingMode() {
+  QTemporaryFile listing;  // the listing itself is not looked at
+  if (!listing.open()) {
+    m_problem = "Could not create a temporary file for the directory listing";
+    return false;
+  }
   return WithRecovery("connection check", [&] {
     const bool listed = RunWithModes([&] {
-      m_client.LocalFileName = "/dev/null";
+      m_client.LocalFileName = listing.fileName().toStdString();
       m_client.HostFileName.clear();
       return m_client.Dir();
     });

@@ -79,5 +79,49 @@ TEST(FtpTls, SelfSignedCertificateIsRefusedUntilItsFingerprintIsTrusted) {
   EXPECT_EQ(plain.Problem(), "Could not log in to 127.0.0.1 as user: 550 SSL/TLS required on the control channel.");
 }
 
+// "Test connection" from the command line: the unknown certificate is named
+// with its fingerprint; trusting it stores it with the site, and the next
+// upload goes over TLS with no word about a password in clear.
+TEST(FtpTls, CheckShowsTheFingerprintAndTrustingItIsRemembered) {
+  TestCertificate certificate;
+  test::PyFtpServer server({"--tls", certificate.pem});
+  ASSERT_TRUE(server.Started());
+  QTemporaryDir config, work;
+  {
+    QFile ini(config.filePath("Quillmart.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[Site Setup]\nremote address=ftp://127.0.0.1:" + QByteArray::number(server.Port()) +
+              "\nuser name=user\nremote directory=site/\nremote password=secret\nTLS=required\n");
+  }
+  std::ofstream(work.filePath("catalog.htm").toStdString()) << "<html>tls</html>";
+  std::ofstream(work.filePath("upload.txt").toStdString()) << "catalog.htm\r\n";
+  const auto run = [&](const QStringList& args, QString* err = nullptr) {
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", config.path());
+    cli.setProcessEnvironment(env);
+    cli.setWorkingDirectory(work.path());
+    cli.start(QM_CLI, QStringList{"upload"} + args);
+    cli.waitForFinished(30000);
+    if (err) *err = QString::fromUtf8(cli.readAllStandardError());
+    return std::make_pair(cli.exitCode(), QString::fromUtf8(cli.readAllStandardOutput()));
+  };
+  const auto [refused, refusedText] = run({"--check"});
+  EXPECT_EQ(refused, 1);
+  EXPECT_TRUE(refusedText.contains(QString::fromStdString("--trust-fingerprint " + certificate.fingerprint)))
+      << refusedText.toStdString();
+  const auto [checked, checkedText] = run({"--check", "--trust-fingerprint", QString::fromStdString(certificate.fingerprint)});
+  EXPECT_EQ(checked, 0) << checkedText.toStdString();
+  EXPECT_TRUE(checkedText.contains("logged in as user over TLS.")) << checkedText.toStdString();
+  EXPECT_TRUE(checkedText.contains("The remote directory site does not exist yet")) << checkedText.toStdString();
+  QString err;
+  const auto [uploaded, uploadText] = run({}, &err);
+  EXPECT_EQ(uploaded, 0) << uploadText.toStdString() << err.toStdString();
+  EXPECT_FALSE(err.contains("in clear")) << err.toStdString();
+  QFile remote(QString::fromStdString(server.Root()) + "/site/catalog.htm");
+  ASSERT_TRUE(remote.open(QIODevice::ReadOnly));
+  EXPECT_EQ(remote.readAll(), "<html>tls</html>");
+}
+
 }  // namespace
 }  // namespace qm::net
