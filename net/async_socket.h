@@ -101,10 +101,13 @@ class TAsyncSocket : public QObject {
   // end of holding (TCP_CORK): a producer writing small blocks then costs the
   // peer one wake-up per segment instead of one per block.
   void SetHoldSmallSegments(bool hold);
-  std::string PeerAddressText();               // dotted, "error" when not connected
+  std::string PeerAddressText();               // dotted (or IPv6 text), "error" when not connected
   int GetPeerName(sockaddr_in& addr);
   std::string LocalPortText();                  // local port as text, "error" when unbound
   int GetSockName(sockaddr_in& addr);
+  // The local address as text (IPv4 dotted or IPv6), "error" when unbound.
+  std::string LocalAddressText();
+  bool IsIPv6() const { return m_v6; }
   // From now on the connection speaks TLS (as a client): the handshake runs
   // from the readiness events, then Receive and Send carry plain bytes over
   // it. done(0) once the handshake is through, done(error) when it failed.
@@ -155,6 +158,8 @@ class TAsyncSocket : public QObject {
 
   std::string m_addrText, m_portText, m_protoText = "tcp";
   sockaddr_in m_sin{};
+  sockaddr_in6 m_sin6{};  // used instead of m_sin when Addr is an IPv6 address
+  bool m_v6 = false;
   bool m_addrAssigned = false, m_portAssigned = false, m_protoAssigned = true;
   int m_proto = 6, m_type = 1;  // IPPROTO_TCP, SOCK_STREAM
   int m_localPort = 0;

@@ -51,11 +51,15 @@ void TCustomFtpClient::DoPort() {
 }
 
 void TCustomFtpClient::DoActivePort() {
+  const bool v6 = m_control->IsIPv6();
   m_data->SetProto("tcp");
-  m_data->SetAddr("0.0.0.0");
+  m_data->SetAddr(v6 ? "::" : "0.0.0.0");
   m_data->SetPort("0");
   m_data->Listen();
   const int port = std::atoi(m_data->LocalPortText().c_str());
+  if (v6) {  // PORT cannot name an IPv6 address: EPRT of RFC 2428 can
+    return SendStep(ftpPort, "EPRT |2|" + m_control->LocalAddressText() + "|" + std::to_string(port) + "|", {200});
+  }
   sockaddr_in local{};
   m_control->GetSockName(local);
   const auto* b = reinterpret_cast<const unsigned char*>(&local.sin_addr.s_addr);
@@ -80,7 +84,8 @@ void TCustomFtpClient::ConnectPassiveData() {
   if (!readable) return FailStepLocally(425, "425 Unreadable passive reply: " + LastReply);
   // Behind NAT a server names its private address; the data connection goes
   // to the host of the control connection instead, never elsewhere.
-  if (host != m_serverAddr && IsUnroutableFrom(host, m_serverAddr)) {
+  const bool v6Session = m_serverAddr.find(':') != std::string::npos;  // PASV names IPv4 only
+  if (host != m_serverAddr && (v6Session || IsUnroutableFrom(host, m_serverAddr))) {
     Display("! Passive address " + host + " is not reachable, using " + m_serverAddr);
     host = m_serverAddr;
   }

@@ -155,6 +155,27 @@ TEST(FtpPublisher, PassiveOnlyServerWorksInAutomaticAndPassiveModes) {
   EXPECT_EQ(remote.readAll(), "<p>passive</p>");
 }
 
+// An IPv6 server: EPSV in automatic mode, EPRT in active mode.
+TEST(FtpPublisher, IPv6ServerTakesFilesInBothModes) {
+  test::PyFtpServer server({"--host", "::1"});
+  ASSERT_TRUE(server.Started());
+  LocalPage page("<p>six</p>");
+  for (TFtpModeChoice choice : {ftpModeAutomatic, ftpModeActive}) {
+    TFtpPublishSite site = Site(server.Port());
+    site.Address = ParseSiteAddress("ftp://[::1]:" + std::to_string(server.Port()) + "/");
+    site.ModeChoice = choice;
+    TFtpPublisher publisher(site);
+    ASSERT_TRUE(publisher.Open()) << publisher.Problem();
+    EXPECT_TRUE(publisher.Store(page.path, choice == ftpModeActive ? "active.htm" : "auto.htm")) << publisher.Problem();
+    publisher.Close();
+  }
+  for (const char* name : {"/active.htm", "/auto.htm"}) {
+    QFile remote(QString::fromStdString(server.Root()) + name);
+    ASSERT_TRUE(remote.open(QIODevice::ReadOnly)) << name;
+    EXPECT_EQ(remote.readAll(), "<p>six</p>");
+  }
+}
+
 // The server dies halfway through a throttled upload: the good copy on the
 // server stays as it was, and no partial page takes its place.
 TEST(FtpPublisher, ServerKilledMidUploadLeavesTheOldFileIntact) {

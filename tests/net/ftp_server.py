@@ -2,13 +2,14 @@
 """Loopback FTP server for the network tests and benchmarks (pyftpdlib).
 
 Usage: ftp_server.py ROOT [PORT] [--passive-only] [--throttle BYTES_PER_SEC]
-                                 [--log FILE] [--tls CERTFILE]
+                                 [--log FILE] [--tls CERTFILE] [--host ::1]
 Serves ROOT on 127.0.0.1 (PORT 0 or absent: a free port) and prints "PORT <n>"
 once it listens. Accounts: "user"/"secret" (full rights) and "nopass", which is
 logged in by USER alone (230), as some servers do for open accounts.
   --passive-only  refuses PORT and EPRT, as servers behind a firewall do
   --throttle      limits the bytes received per second on data connections
   --log           appends every command line but PASS to FILE
+  --host          listens on this loopback address instead of 127.0.0.1
   --tls           requires AUTH TLS and protected data connections (CERTFILE
                   holds the key and the certificate)
 """
@@ -56,6 +57,7 @@ def main():
     parser.add_argument("--throttle", type=int, default=0)
     parser.add_argument("--log")
     parser.add_argument("--tls")
+    parser.add_argument("--host", default="127.0.0.1")
     options = parser.parse_args()
     logging.basicConfig(level=logging.ERROR)
     base = FTPHandler
@@ -78,7 +80,7 @@ def main():
     Handler.banner = "Quillmart test server ready."
     Handler.auth_failed_timeout = 0  # answer a wrong password at once
     Handler.masquerade_address_map = {}
-    server = FTPServer(("127.0.0.1", options.port), Handler)
+    server = FTPServer((options.host, options.port), Handler)
     print("PORT %d" % server.address[1], flush=True)
     server.serve_forever(handle_exit=True)
 
