@@ -191,6 +191,7 @@ class TCustomFtpClient : public QObject {
   int m_dataCloseError = 0;
   std::string m_dataCommand;
   qint64 m_startTime = 0;
+  std::vector<char> m_sendBlock;  // the file's next block on its way to the data socket
   int m_transferId = 0;  // a deferred close belongs to one transfer only
 };
 

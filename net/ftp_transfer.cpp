@@ -15,9 +15,9 @@
 namespace qm::net {
 
 namespace {
-// Servers cannot see the block size; 64 KiB keeps the event loop passes of a
+// Servers cannot see the block size; 256 KiB keeps the event loop passes of a
 // large page few (one per block) while the socket queue stays short.
-constexpr int kSendBlockSize = 64 * 1024;
+constexpr int kSendBlockSize = 256 * 1024;
 constexpr int kReceiveBlockSize = 2048;
 
 // Our sockets reset on close (and accepted ones inherit that from the
@@ -266,7 +266,8 @@ bool TCustomFtpClient::AbortRequestedByProgress() {
 void TCustomFtpClient::SendNextBlock() {
   if (!m_localFile.IsOpen()) return;
   if (AbortRequestedByProgress()) return;
-  char block[kSendBlockSize];
+  m_sendBlock.resize(kSendBlockSize);
+  char* block = m_sendBlock.data();
   const int n = m_localFile.Read(block, kSendBlockSize);
   if (n < 0) {
     Display("! Error reading file");
