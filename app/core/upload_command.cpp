@@ -188,10 +188,12 @@ void SendFiles(net::TFtpPublisher& publisher, const Plan& plan, UploadManifest& 
   }
 }
 
-UploadResult RunSession(const std::vector<QString>& names, const SiteSettings& site, UploadObserver& observer,
+UploadResult RunSession(const std::vector<QString>& names, const SiteSettings& setup, UploadObserver& observer,
                         const UploadOptions& options) {
   for (const QString& name : names) CheckUploadName(options.workDir, name);
-  const net::TFtpSiteAddress address = SiteAddress(site, options);
+  const net::TFtpSiteAddress address = SiteAddress(setup, options);
+  SiteSettings site = setup;  // an ftp:// address may carry the directory ("ftp://host/www/")
+  if (site.remoteDirectory.isEmpty()) site.remoteDirectory = Text(address.Path);
   UploadManifest manifest(options.workDir, Text(address.Host), address.Port, site.remoteDirectory);
   const Plan plan = MakePlan(names, manifest, options);
   UploadResult result;
