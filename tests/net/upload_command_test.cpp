@@ -250,5 +250,31 @@ TEST_F(UploadCommand, CommandLineUploadsAndReportsEachFile) {
   EXPECT_FALSE(failed.contains("secret"));
 }
 
+// A hostile reply cannot drive the terminal: control characters come out escaped.
+TEST(UploadCommandLine, ServerRepliesArePrintedWithControlCharactersEscaped) {
+  using F = net::test::FakeFtpServer;
+  F server({F::Send("220 ready\r\n"), F::Expect(), F::Send("500 no TLS\r\n"), F::Expect(),
+            F::Send("331 password\r\n"), F::Expect(), F::Send("530 \x1b[2J\x1b[31mgone\x1b[0m\r\n")});
+  QTemporaryDir config, work;
+  {
+    SettingsStore store(config.filePath("Quillmart.ini"));
+    SiteSettings{"127.0.0.1", "user", "", "secret"}.Write(store);
+  }
+  std::ofstream(work.filePath("upload.txt").toStdString()) << "catalog.htm\r\n";
+  std::ofstream(work.filePath("catalog.htm").toStdString()) << "c";
+  QProcess cli;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_CONFIG_HOME", config.path());
+  cli.setProcessEnvironment(env);
+  cli.setWorkingDirectory(work.path());
+  cli.start(QM_CLI, {"upload", "--port", QString::number(server.Port())});
+  ASSERT_TRUE(cli.waitForFinished(30000));
+  EXPECT_EQ(cli.exitCode(), 1);
+  const QByteArray err = cli.readAllStandardError();
+  EXPECT_TRUE(err.contains("Could not log in to 127.0.0.1 as user: 530 \\x1B[2J\\x1B[31mgone\\x1B[0m")) << err.toStdString();
+  EXPECT_FALSE(err.contains('\x1b'));
+  EXPECT_EQ(server.Transcript(), (std::vector<std::string>{"AUTH TLS", "USER user", "PASS secret"}));
+}
+
 }  // namespace
 }  // namespace qm::catalog
