@@ -14,6 +14,7 @@
 
 #include "net/host_lookup.h"
 #include "net/socket_errors.h"
+#include "net/tls_session.h"
 
 namespace qm::net {
 
@@ -26,6 +27,17 @@ std::string Trim(const std::string& text) {
 }
 
 int LastSystemError() { return WsaErrorFromErrno(errno); }
+
+// An IPv4 address dotted, an IPv6 one in its text form (an IPv4-mapped one as IPv4).
+std::string AddressText(const sockaddr_storage& addr) {
+  char text[INET6_ADDRSTRLEN] = {};
+  if (addr.ss_family == AF_INET6) {
+    const auto& in6 = reinterpret_cast<const sockaddr_in6&>(addr);
+    if (IN6_IS_ADDR_V4MAPPED(&in6.sin6_addr)) return inet_ntop(AF_INET, &in6.sin6_addr.s6_addr[12], text, sizeof text);
+    return inet_ntop(AF_INET6, &in6.sin6_addr, text, sizeof text);
+  }
+  return inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in&>(addr).sin_addr, text, sizeof text);
+}
 
 }  // namespace
 
@@ -58,6 +70,9 @@ TAsyncSocket::~TAsyncSocket() {
 void TAsyncSocket::ResetFields() {
   m_sin = sockaddr_in{};
   m_sin.sin_family = AF_INET;
+  m_sin6 = sockaddr_in6{};
+  m_sin6.sin6_family = AF_INET6;
+  m_v6 = false;
   m_addrAssigned = m_portAssigned = false;
   m_protoAssigned = true;
   m_proto = IPPROTO_TCP;
@@ -74,6 +89,8 @@ void TAsyncSocket::ResetFields() {
   m_readStalled = false;
   m_readCount = 0;
   m_closeEventFired = false;
+  m_tls.reset();
+  m_tlsDone = nullptr;
   FlushTimeout = 60;
 }
 
@@ -96,7 +113,7 @@ void TAsyncSocket::RaiseException(const std::string& message) {
 
 void TAsyncSocket::SocketError(const std::string& operation, int error) {
   const std::string message = "Error " + std::to_string(error) + " in function " + operation +
-                              "\r\n" + WSocketErrorDesc(error);
+                              "\r\n" + SocketErrorText(error);
   if (error == kWsaEConnReset || error == kWsaENotConn) {
     if (m_handle != -1) {
       DisarmNotifiers();
@@ -123,15 +140,17 @@ void TAsyncSocket::SetAddr(const std::string& value) {
     RaiseException("Cannot change Addr if not closed");
     return;
   }
-  const std::string host = Trim(value);
+  std::string host = Trim(value);
   in_addr addr{};
-  if (inet_aton(host.c_str(), &addr) == 0) {
+  if (inet_aton(host.c_str(), &addr) == 0 && inet_pton(AF_INET6, host.c_str(), &m_sin6.sin6_addr) != 1) {
     std::vector<std::string> addrs;
     int error = 0;
     if (!ResolveHostNow(host, addrs, error))
       throw ESocketException("SetAddr: Cannot convert host address '" + value + "'");
-    inet_aton(addrs.front().c_str(), &addr);
+    host = addrs.front();
+    inet_aton(host.c_str(), &addr);
   }
+  m_v6 = inet_pton(AF_INET6, host.c_str(), &m_sin6.sin6_addr) == 1;
   m_sin.sin_addr = addr;
   m_addrAssigned = true;
 }
@@ -160,6 +179,7 @@ void TAsyncSocket::SetPort(const std::string& value) {
     return;
   }
   m_sin.sin_port = htons(static_cast<uint16_t>(port));
+  m_sin6.sin6_port = m_sin.sin_port;
   m_portAssigned = true;
 }
 
@@ -199,8 +219,9 @@ void TAsyncSocket::DnsLookup(const std::string& hostName) {
   m_dnsResult.clear();
   m_dnsResultList.clear();
   in_addr addr{};
-  if (inet_aton(hostName.c_str(), &addr) != 0) {
-    m_dnsResult = inet_ntoa(addr);
+  in6_addr addr6{};
+  if (inet_aton(hostName.c_str(), &addr) != 0 || inet_pton(AF_INET6, hostName.c_str(), &addr6) == 1) {
+    m_dnsResult = inet_aton(hostName.c_str(), &addr) != 0 ? std::string(inet_ntoa(addr)) : hostName;
     m_dnsResultList.push_back(m_dnsResult);
     if (OnDnsLookupDone) OnDnsLookupDone(*this, 0);
     return;
@@ -253,7 +274,7 @@ void TAsyncSocket::Connect() {
   if (!m_portAssigned) return RaiseException("Connect: No Port Specified");
   if (!m_addrAssigned) return RaiseException("Connect: No IP Address Specified");
   if (!m_protoAssigned) return RaiseException("Connect: No Protocol Specified");
-  const int fd = ::socket(AF_INET, m_type | SOCK_NONBLOCK | SOCK_CLOEXEC, m_proto);
+  const int fd = ::socket(m_v6 ? AF_INET6 : AF_INET, m_type | SOCK_NONBLOCK | SOCK_CLOEXEC, m_proto);
   if (fd < 0) return SocketError("Connect (socket)", LastSystemError());
   m_handle = fd;
   ChangeState(wsOpened);
@@ -277,7 +298,9 @@ void TAsyncSocket::Connect() {
   }
   ConfigureStream();
   ArmNotifiers(true);  // writability reports the end of the connect
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&m_sin), sizeof m_sin) != 0 && errno != EINPROGRESS) {
+  const bool connecting = m_v6 ? ::connect(fd, reinterpret_cast<sockaddr*>(&m_sin6), sizeof m_sin6) == 0
+                               : ::connect(fd, reinterpret_cast<sockaddr*>(&m_sin), sizeof m_sin) == 0;
+  if (!connecting && errno != EINPROGRESS) {
     m_lastError = LastSystemError();
     return SocketError("Connect", m_lastError);
   }
@@ -288,9 +311,11 @@ int TAsyncSocket::Listen() {
   if (!m_portAssigned) return SocketError("listen: port not assigned", kWsaEInval), -1;
   if (!m_protoAssigned) return SocketError("listen: protocol not assigned", kWsaEInval), -1;
   if (!m_addrAssigned) return SocketError("listen: address not assigned", kWsaEInval), -1;
-  const int fd = ::socket(AF_INET, m_type | SOCK_NONBLOCK | SOCK_CLOEXEC, m_proto);
+  const int fd = ::socket(m_v6 ? AF_INET6 : AF_INET, m_type | SOCK_NONBLOCK | SOCK_CLOEXEC, m_proto);
   if (fd < 0) return SocketError("socket", LastSystemError()), -1;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&m_sin), sizeof m_sin) != 0) {
+  const bool bound = m_v6 ? ::bind(fd, reinterpret_cast<sockaddr*>(&m_sin6), sizeof m_sin6) == 0
+                          : ::bind(fd, reinterpret_cast<sockaddr*>(&m_sin), sizeof m_sin) == 0;
+  if (!bound) {
     const int error = LastSystemError();
     ::close(fd);  // never leave a half-made listener behind, whatever OnError does
     return SocketError("Bind", error), -1;
@@ -313,13 +338,14 @@ int TAsyncSocket::Listen() {
 int TAsyncSocket::Accept(std::string* peerAddr) {
   if (m_state != wsListening) return SocketError("not a listening socket", kWsaEInval), -1;
   Rearm();  // further offers are reported again
-  socklen_t len = sizeof m_sin;
-  const int fd = ::accept4(m_handle, reinterpret_cast<sockaddr*>(&m_sin), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  sockaddr_storage peer{};
+  socklen_t len = sizeof peer;
+  const int fd = ::accept4(m_handle, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (fd < 0) {
     if (errno == EAGAIN || errno == EWOULDBLOCK) return -1;  // the offer was withdrawn
     return SocketError("Accept", LastSystemError()), -1;
   }
-  if (peerAddr) *peerAddr = inet_ntoa(m_sin.sin_addr);
+  if (peerAddr) *peerAddr = AddressText(peer);
   return fd;
 }
 
@@ -335,6 +361,7 @@ void TAsyncSocket::Dup(int handle) {
   }
   m_handle = handle;
   m_closeEventFired = false;
+  m_tls.reset();
   ArmNotifiers(false);
   ChangeState(wsConnected);
 }
@@ -356,6 +383,7 @@ void TAsyncSocket::CloseHandle(bool shutDown) {
     ::close(std::exchange(m_handle, -1));
     return;
   }
+  if (shutDown && m_tls) m_tls->ShutDownTls();
   if (shutDown) ::shutdown(m_handle, SHUT_RDWR);
   DisarmNotifiers();
   // On Linux the descriptor is released even when close reports an error.
@@ -368,6 +396,7 @@ void TAsyncSocket::CloseHandle(bool shutDown) {
 }
 
 void TAsyncSocket::ShutDown(int how) {
+  if (m_handle != -1 && m_tls && how != SHUT_RD) m_tls->ShutDownTls();  // the close alert before the FIN
   if (m_handle != -1) ::shutdown(m_handle, how);
 }
 
@@ -382,14 +411,22 @@ int TAsyncSocket::GetPeerName(sockaddr_in& addr) {
   return getpeername(m_handle, reinterpret_cast<sockaddr*>(&addr), &len) == 0 ? 0 : -1;
 }
 
-std::string TAsyncSocket::GetPeerAddr() {
+std::string TAsyncSocket::PeerAddressText() {
   if (m_state != wsConnected) return "error";
-  sockaddr_in addr{};
-  if (GetPeerName(addr) != 0) {
+  sockaddr_storage addr{};
+  socklen_t len = sizeof addr;
+  if (getpeername(m_handle, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
     SocketError("GetPeerName", LastSystemError());
     return "error";
   }
-  return inet_ntoa(addr.sin_addr);
+  return AddressText(addr);
+}
+
+std::string TAsyncSocket::LocalAddressText() {
+  sockaddr_storage addr{};
+  socklen_t len = sizeof addr;
+  if (m_handle == -1 || getsockname(m_handle, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return "error";
+  return AddressText(addr);
 }
 
 int TAsyncSocket::GetSockName(sockaddr_in& addr) {
@@ -398,11 +435,14 @@ int TAsyncSocket::GetSockName(sockaddr_in& addr) {
   return getsockname(m_handle, reinterpret_cast<sockaddr*>(&addr), &len) == 0 ? 0 : -1;
 }
 
-std::string TAsyncSocket::GetXPort() {
+std::string TAsyncSocket::LocalPortText() {
   if (m_state != wsBound && m_state != wsConnected && m_state != wsListening) return "error";
-  sockaddr_in addr{};
-  if (GetSockName(addr) != 0) return "error";
-  return std::to_string(ntohs(addr.sin_port));
+  sockaddr_storage addr{};
+  socklen_t len = sizeof addr;
+  if (m_handle == -1 || getsockname(m_handle, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return "error";
+  const uint16_t port = addr.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6&>(addr).sin6_port
+                                                   : reinterpret_cast<const sockaddr_in&>(addr).sin_port;
+  return std::to_string(ntohs(port));
 }
 
 void TAsyncSocket::Pause() {

@@ -14,6 +14,7 @@
 
 #include <QObject>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@
 class QSocketNotifier;
 
 namespace qm::net {
+
+class TTlsSession;
 
 enum TSocketState {
   wsInvalidState, wsOpened, wsBound, wsConnecting, wsConnected, wsAccepting, wsListening, wsClosed
@@ -98,10 +101,19 @@ class TAsyncSocket : public QObject {
   // end of holding (TCP_CORK): a producer writing small blocks then costs the
   // peer one wake-up per segment instead of one per block.
   void SetHoldSmallSegments(bool hold);
-  std::string GetPeerAddr();               // dotted, "error" when not connected
+  std::string PeerAddressText();               // dotted (or IPv6 text), "error" when not connected
   int GetPeerName(sockaddr_in& addr);
-  std::string GetXPort();                  // local port as text, "error" when unbound
+  std::string LocalPortText();                  // local port as text, "error" when unbound
   int GetSockName(sockaddr_in& addr);
+  // The local address as text (IPv4 dotted or IPv6), "error" when unbound.
+  std::string LocalAddressText();
+  bool IsIPv6() const { return m_v6; }
+  // From now on the connection speaks TLS (as a client): the handshake runs
+  // from the readiness events, then Receive and Send carry plain bytes over
+  // it. done(0) once the handshake is through, done(error) when it failed.
+  // resumeFrom: a socket whose TLS session this one resumes.
+  void StartTls(const std::string& serverName, const TAsyncSocket* resumeFrom, std::function<void(int error)> done);
+  const TTlsSession* Tls() const { return m_tls.get(); }
   void Pause();
   void Resume();
   // Readiness that found no handler (unread data, a connection offered to a
@@ -141,9 +153,13 @@ class TAsyncSocket : public QObject {
   void StallReads();
   void LineReader();
   bool PumpUntil(int seconds, const std::function<bool()>& done);
+  void ContinueHandshake();
+  bool SendOverTls(const char* bytes, int length, ssize_t& n);
 
   std::string m_addrText, m_portText, m_protoText = "tcp";
   sockaddr_in m_sin{};
+  sockaddr_in6 m_sin6{};  // used instead of m_sin when Addr is an IPv6 address
+  bool m_v6 = false;
   bool m_addrAssigned = false, m_portAssigned = false, m_protoAssigned = true;
   int m_proto = 6, m_type = 1;  // IPPROTO_TCP, SOCK_STREAM
   int m_localPort = 0;
@@ -169,6 +185,9 @@ class TAsyncSocket : public QObject {
   int m_lookupId = 0;
   std::string m_dnsResult;
   std::vector<std::string> m_dnsResultList;
+
+  std::unique_ptr<TTlsSession> m_tls;
+  std::function<void(int)> m_tlsDone;
 
   QSocketNotifier* m_readNotifier = nullptr;
   QSocketNotifier* m_writeNotifier = nullptr;

@@ -6,11 +6,13 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 #include <cerrno>
+#include <utility>
 
 #include "net/async_socket.h"
 #include "net/host_lookup.h"
 #include "net/message_pump.h"
 #include "net/socket_errors.h"
+#include "net/tls_session.h"
 
 namespace qm::net {
 
@@ -109,6 +111,13 @@ void TAsyncSocket::OnWriteReady() {
 }
 
 void TAsyncSocket::HandleNotification(int events, int error) {
+  if (m_tls && !m_tls->HandshakeDone() && m_state == wsConnected) {
+    if (!(events & kFdClose)) return ContinueHandshake();
+    auto done = std::exchange(m_tlsDone, nullptr);  // the peer hung up mid-handshake
+    if (done) done(kWsaEConnReset);
+    if (m_state != wsClosed) Close();
+    return;
+  }
   if (events & kFdConnect) {
     ChangeState(wsConnected);
     if (OnSessionConnected) OnSessionConnected(*this, error);
@@ -177,8 +186,51 @@ int TAsyncSocket::RcvdCount() const {
   return m_handle == -1 ? -1 : Readable(m_handle);
 }
 
+void TAsyncSocket::StartTls(const std::string& serverName, const TAsyncSocket* resumeFrom,
+                            std::function<void(int error)> done) {
+  m_tls = std::make_unique<TTlsSession>(m_handle, serverName, resumeFrom ? resumeFrom->m_tls.get() : nullptr);
+  m_tlsDone = std::move(done);
+  Rearm();
+  ContinueHandshake();  // the client speaks first
+}
+
+void TAsyncSocket::ContinueHandshake() {
+  const TTlsSession::TStep step = m_tls->Handshake();
+  if (step == TTlsSession::kWantRead || step == TTlsSession::kWantWrite) {
+    m_writeNotifier->setEnabled(step == TTlsSession::kWantWrite && !m_paused);
+    return;
+  }
+  auto done = std::exchange(m_tlsDone, nullptr);
+  m_writeNotifier->setEnabled(!m_allSent && !m_paused);
+  if (step == TTlsSession::kFailed) m_lastError = kWsaEConnReset;
+  if (done) done(step == TTlsSession::kFailed ? kWsaEConnReset : 0);
+  if (m_tls && m_tls->Pending() > 0) PostNotification(kFdRead, 0);
+}
+
+bool TAsyncSocket::SendOverTls(const char* bytes, int length, ssize_t& n) {
+  TTlsSession::TStep step = TTlsSession::kDone;
+  n = m_tls->Write(bytes, length, step);
+  if (n >= 0) return true;
+  if (step == TTlsSession::kFailed) Close();
+  else m_writeNotifier->setEnabled(!m_paused);
+  return false;
+}
+
 int TAsyncSocket::Receive(void* buffer, int size) {
   Rearm();
+  if (m_tls) {
+    TTlsSession::TStep step = TTlsSession::kDone;
+    const int n = m_tls->Read(buffer, std::max(size, 0), step);
+    if (n < 0) {
+      m_lastError = step == TTlsSession::kFailed ? kWsaEConnReset : kWsaEWouldBlock;
+      if (step == TTlsSession::kWantWrite) m_writeNotifier->setEnabled(!m_paused);
+      return -1;
+    }
+    m_readCount += n;
+    // Decrypted bytes waiting inside TLS do not wake the loop: ask again.
+    if (m_tls->Pending() > 0) PostNotification(kFdRead, 0);
+    return n;
+  }
   const ssize_t n = ::recv(m_handle, buffer, static_cast<size_t>(std::max(size, 0)), 0);
   if (n < 0) {
     m_lastError = WsaErrorFromErrno(errno);
@@ -223,9 +275,20 @@ void TAsyncSocket::TryToSend() {
     int length = 0;
     const char* bytes = m_sendQueue.Front(length);
     if (!bytes) break;
-    const ssize_t n = m_type == SOCK_DGRAM
-        ? ::sendto(m_handle, bytes, length, flags, reinterpret_cast<sockaddr*>(&m_sin), sizeof m_sin)
-        : ::send(m_handle, bytes, length, flags);
+    ssize_t n;
+    if (m_type == SOCK_DGRAM) {
+      n = ::sendto(m_handle, bytes, length, flags, reinterpret_cast<sockaddr*>(&m_sin), sizeof m_sin);
+    } else if (m_tls) {
+      if (!SendOverTls(bytes, length, n)) return;
+    } else {
+      iovec parts[64];
+      msghdr message{};
+      message.msg_iov = parts;
+      message.msg_iovlen = m_sendQueue.Gather(parts, 64);
+      length = 0;
+      for (size_t i = 0; i < message.msg_iovlen; ++i) length += static_cast<int>(parts[i].iov_len);
+      n = ::sendmsg(m_handle, &message, flags);
+    }
     if (n < 0) {
       const int error = WsaErrorFromErrno(errno);
       if (error == kWsaEWouldBlock) return m_writeNotifier->setEnabled(!m_paused);

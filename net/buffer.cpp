@@ -47,6 +47,25 @@ const char* TSendQueue::Front(int& length) {
   return nullptr;
 }
 
+void TSendQueue::Consume(int count) {
+  while (count > 0 && !m_blocks.empty()) {
+    count -= m_blocks.front()->Remove(count);
+    if (count == 0 || m_blocks.size() == 1) break;
+    m_blocks.pop_front();  // sent whole; the rest of the count belongs to the next block
+  }
+}
+
+int TSendQueue::Gather(iovec* parts, int maxParts) const {
+  int count = 0;
+  for (const auto& block : m_blocks) {
+    if (count == maxParts) break;
+    int length = 0;
+    const char* bytes = block->Peek(length);
+    if (bytes) parts[count++] = {const_cast<char*>(bytes), static_cast<size_t>(length)};
+  }
+  return count;
+}
+
 bool TSendQueue::AllSent() {
   int length = 0;
   return Front(length) == nullptr;

@@ -10,6 +10,8 @@
 // Invariant: 0 <= consumed <= written <= Size. When consumed reaches written both
 // return to 0, so a block is filled again from its start instead of being freed.
 
+#include <sys/uio.h>
+
 #include <deque>
 #include <memory>
 #include <vector>
@@ -46,7 +48,11 @@ class TSendQueue {
   // Unsent bytes of the first block holding any; frees emptied leading blocks
   // but keeps the last one for reuse. nullptr and 0 when everything is sent.
   const char* Front(int& length);
-  void Consume(int count) { if (!m_blocks.empty()) m_blocks.front()->Remove(count); }
+  // Marks count bytes as sent, across blocks; emptied leading blocks are freed.
+  void Consume(int count);
+  // Up to maxParts spans of unsent bytes, in queue order, for one gathered
+  // write: a large send then costs one system call, not one per block.
+  int Gather(iovec* parts, int maxParts) const;
   bool AllSent();
   int BlockCount() const { return static_cast<int>(m_blocks.size()); }
   void Clear() { m_blocks.clear(); }

@@ -99,7 +99,7 @@ void TCustomFtpClient::NoteFailure(int code) {
 }
 
 std::string TCustomFtpClient::SocketFailureLine(int error) const {
-  return "500 " + WSocketErrorDesc(error) + " (Winsock error #" + std::to_string(error) + ")";
+  return "500 " + SocketErrorText(error) + " (Winsock error #" + std::to_string(error) + ")";
 }
 
 void TCustomFtpClient::ControlLookupDone(int error) {
@@ -129,7 +129,8 @@ void TCustomFtpClient::ControlSessionConnected(int error) {
     return;
   }
   m_connected = true;
-  m_serverAddr = m_control->GetPeerAddr();
+  m_serverAddr = m_control->PeerAddressText();
+  if (ImplicitTls) m_control->StartTls(HostName, nullptr, [this](int tlsError) { ControlTlsDone(tlsError); });
 }
 
 void TCustomFtpClient::ControlDataAvailable() {
@@ -166,10 +167,21 @@ void TCustomFtpClient::Dispatch() {
 
 bool TCustomFtpClient::DisplayAndParse() {
   Display("< " + LastReply);
+  if (m_multiLineCode != 0) {
+    // Inside a multi-line reply only its closing line counts, whatever the
+    // middle lines start with (long banners and log-in texts of real servers).
+    if (!ClosesMultiLineReply(LastReply, m_multiLineCode)) return false;
+    ReplyCode = m_multiLineCode;
+    m_multiLineCode = 0;
+    return true;
+  }
   const TFtpReplyLine reply = ParseReplyLine(LastReply);
   ReplyCode = reply.Code;
+  if (reply.Continuation) m_multiLineCode = reply.Code;
   return !reply.Continuation;
 }
+
+void TCustomFtpClient::IgnoreLine() { Display("< " + LastReply); }
 
 void TCustomFtpClient::HandleWelcome() {
   if (!DisplayAndParse()) return;
@@ -241,7 +253,7 @@ void TCustomFtpClient::StartRequest(TFtpRequest kind, TFtpStepSet steps) {
 
 void TCustomFtpClient::RunNextStep() {
   static const TFtpStep kOrder[] = {
-      ftpOpen, ftpUser, ftpPass, ftpCwd,  ftpCdup, ftpType, ftpPort, ftpRest,
+      ftpOpen, ftpAuth, ftpUser, ftpPass, ftpPbsz, ftpProt, ftpCwd,  ftpCdup, ftpType, ftpPort, ftpRest,
       ftpRetr, ftpStor, ftpAppe, ftpList, ftpNlst, ftpSyst, ftpMkd,  ftpRmd,
       ftpRnfr, ftpRnto, ftpSize, ftpDele, ftpPwd,  ftpQuote, ftpQuit};
   if (m_state == fcsAborting) {
@@ -261,12 +273,21 @@ void TCustomFtpClient::RunNextStep() {
     m_steps &= ~StepBit(step);
     if (step == ftpPass && m_currentStep == ftpUser && ReplyCode != 331) continue;
     if (step == ftpCwd && HostDirName.empty()) continue;
+    if (step == ftpAuth && (TlsMode == ftpTlsPlain || TlsActive())) continue;
+    if ((step == ftpPbsz || step == ftpProt) && !TlsActive()) continue;
     if (step == ftpRetr && !(m_currentStep == ftpRest && ReplyCode == 350 && ResumeAt >= 0)) ResumeAt = 0;
     if (step == ftpQuit) {
       m_savedReply = LastReply;
       m_savedCode = ReplyCode;
     }
-    StartStep(step);
+    // A step that cannot start fails the request now: raised from inside the
+    // reply handling it would be lost, and the caller would wait for its time-out.
+    if (step == ftpPass && PassWord.empty()) return FailStepLocally(530, "no password set");
+    try {
+      StartStep(step);
+    } catch (const FtpException& e) {
+      FailStepLocally(501, e.what());
+    }
     return;
   }
   m_steps = 0;
@@ -276,6 +297,15 @@ void TCustomFtpClient::RunNextStep() {
   // request failed all the same, and a synchronous caller must see that.
   FailureCode = m_finalCode;
   CompleteRequest(m_finalCode);
+}
+
+void TCustomFtpClient::FailStepLocally(int code, const std::string& text) {
+  ReplyCode = code;
+  FailureCode = code;
+  if (m_errorMessage.empty()) m_errorMessage = text;
+  m_next = nullptr;
+  m_completed = false;
+  CompleteRequest(code);
 }
 
 void TCustomFtpClient::CompleteRequest(int code) {

@@ -38,6 +38,14 @@ class TCustomFtpClient : public QObject {
   std::string HostFileName;
   std::string LocalFileName;
   bool DisplayFlag = false;
+  // The data-port step of every transfer sends PORT, PASV or EPSV by this mode.
+  TFtpDataMode DataMode = ftpDataActive;
+  // TLS: explicit (AUTH TLS) by TlsMode, or implicit from the first byte
+  // (ftps:// on port 990). A certificate that the system's CA store cannot
+  // vouch for is accepted only when its SHA-256 fingerprint is this one.
+  TFtpTlsMode TlsMode = ftpTlsPlain;
+  bool ImplicitTls = false;
+  std::string TrustedFingerprint;
   bool Binary() const { return m_typeLetter == 'I'; }
   void SetBinary(bool binary) { m_typeLetter = binary ? 'I' : 'A'; }
   TFtpShareMode ShareMode() const;
@@ -51,11 +59,17 @@ class TCustomFtpClient : public QObject {
   bool Connected() const { return m_connected; }
   TFtpClientState State() const { return m_state; }
   TFtpRequest RequestType() const { return m_requestType; }
+  // The step running, or the last one run (after a failure: the one that failed).
+  TFtpStep CurrentStep() const { return m_currentStep; }
   long long RemoteFileSize = 0;
   std::string ReplyDirectory;
   int ResumeAt = 0;
   int TransferCount = 0;
   TAsyncSocket& ControlSocket() { return *m_control; }
+  // Whether the control connection runs over TLS (the password went encrypted).
+  bool TlsActive() const { return m_control->Tls() != nullptr; }
+  // SHA-256 fingerprint of the server's certificate, once TLS was tried.
+  std::string ServerFingerprint;
   TAsyncSocket& DataSocket() { return *m_data; }
 
   std::function<void(TCustomFtpClient& sender, std::string& msg)> OnDisplay;
@@ -77,6 +91,8 @@ class TCustomFtpClient : public QObject {
   void PutAsync() { StartRequest(frqStor); }
   void QuitAsync() { StartStep(ftpQuit); }
   void Abort();
+  // Shows a line through OnDisplay (also used by those driving the client).
+  void Display(const std::string& text);
 
  protected:
   virtual void TriggerProgress(int count, bool& abort);
@@ -88,7 +104,6 @@ class TCustomFtpClient : public QObject {
 
   // Session and reply dispatch (ftp_client.cpp).
   void SetState(TFtpClientState state);
-  void Display(const std::string& text);
   void SendCommand(const std::string& line);
   void CheckReady() const;
   static void CheckCommandLine(const std::string& line);
@@ -104,6 +119,8 @@ class TCustomFtpClient : public QObject {
   void HandleStepReply();
   void RunNextStep();
   void CompleteRequest(int code);
+  void FailStepLocally(int code, const std::string& text);
+  void IgnoreLine();
   std::string SocketFailureLine(int error) const;
 
   // Steps (ftp_steps.cpp).
@@ -112,10 +129,19 @@ class TCustomFtpClient : public QObject {
   void DoOpen();
   void DoRest();
   void QuitAfterReply();
+  void SecureControlAfterAuth();
+  void StartControlTls();
+  void ControlTlsDone(int error);
+  void StartDataTls(bool sending);
   void ExtractStepResult();
 
   // Data transfer (ftp_transfer.cpp).
   void DoPort();
+  void DoActivePort();
+  void ConnectPassiveData();
+  void PassiveDataConnected(int error);
+  void StartPassiveSend();
+  void WireReceive();
   void DoSend(TFtpStep step);
   void DoReceive(TFtpStep step);
   int AcceptFromServer();  // accepted handle, or -1
@@ -139,6 +165,9 @@ class TCustomFtpClient : public QObject {
   char m_typeLetter = 'I';
   int m_shareFlag = TLocalFile::kShareExclusive;
   bool m_connected = false;
+  int m_multiLineCode = 0;       // code of the multi-line reply being read, 0 outside one
+  bool m_passiveData = false;    // the data connection of this transfer was made by the client
+  bool m_protectData = false;    // PROT P accepted: data connections speak TLS too
   std::string m_errorMessage;
   std::string m_serverAddr;  // data connections are accepted from this address only
 
@@ -162,6 +191,7 @@ class TCustomFtpClient : public QObject {
   int m_dataCloseError = 0;
   std::string m_dataCommand;
   qint64 m_startTime = 0;
+  std::vector<char> m_sendBlock;  // the file's next block on its way to the data socket
   int m_transferId = 0;  // a deferred close belongs to one transfer only
 };
 

@@ -38,10 +38,24 @@ struct TFtpReplyLine {
 };
 
 TFtpReplyLine ParseReplyLine(const std::string& line);
+// RFC 959 4.2: a reply opened by "xyz-" ends only at a line that starts with
+// the same three digits and a blank (or is those digits alone); the lines in
+// between may start with anything, digits included.
+bool ClosesMultiLineReply(const std::string& line, int code);
 // The number after the reply code ("213 1024" gives 1024); 0 when none.
 long long ReplyNumber(const std::string& line);
 // The quoted name after the reply code ("257 \"/a \"\"b\"\"\" created" gives
 // /a "b"); empty when no double quote follows the code and its blanks.
 std::string ReplyQuotedName(const std::string& line);
+// The address of a 227 reply ("227 Entering Passive Mode (h1,h2,h3,h4,p1,p2)",
+// the parentheses optional) as dotted text and port; false when unreadable.
+bool ReplyPassiveAddress(const std::string& line, std::string& host, int& port);
+// The port of a 229 reply ("229 Entering Extended Passive Mode (|||port|)",
+// RFC 2428); false when unreadable.
+bool ReplyExtendedPassivePort(const std::string& line, int& port);
+// Whether a dotted address named by a server reached at `peer` cannot be
+// meant for us: unparsable, "this network", private (RFC 1918), shared
+// (RFC 6598), link-local, multicast or reserved, or loopback of a remote peer.
+bool IsUnroutableFrom(const std::string& host, const std::string& peer);
 
 }  // namespace qm::net

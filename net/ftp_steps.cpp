@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "net/tls_session.h"
+
 namespace qm::net {
 
 namespace {
@@ -54,6 +56,9 @@ void TCustomFtpClient::StartStep(TFtpStep step) {
     case ftpRest: return DoRest();
     case ftpCdup: return SendStep(step, "CDUP", {250});
     case ftpPort: return DoPort();
+    case ftpAuth: return SendStep(step, "AUTH TLS", {234}, &TCustomFtpClient::SecureControlAfterAuth);
+    case ftpPbsz: return SendStep(step, "PBSZ 0", {200});
+    case ftpProt: return SendStep(step, "PROT P", {200});
     case ftpStor:
     case ftpAppe: return DoSend(step);
     case ftpRetr:
@@ -83,6 +88,8 @@ void TCustomFtpClient::DoOpen() {
   if (!m_multiStep) m_requestType = frqOpen;
   m_completed = false;
   m_replyBuffer.Clear();
+  m_multiLineCode = 0;
+  m_protectData = false;
   FailureCode = 0;
   SetState(fcsLookingUp);
   m_control->DnsLookup(HostName);
@@ -106,10 +113,45 @@ void TCustomFtpClient::QuitAfterReply() {
   m_control->Close();  // completion comes from the session-closed handler
 }
 
+void TCustomFtpClient::SecureControlAfterAuth() {
+  if (FailureCode == 0) return StartControlTls();
+  if (TlsMode != ftpTlsIfOffered) return CompleteRequest(FailureCode);
+  Display("! The server offers no TLS: the session goes on unencrypted");
+  FailureCode = 0;
+  SetErrorMessage({});
+  CompleteRequest(0);
+}
+
+void TCustomFtpClient::StartControlTls() {
+  m_next = &TCustomFtpClient::IgnoreLine;  // nothing is due from the server meanwhile
+  m_control->StartTls(HostName, nullptr, [this](int error) { ControlTlsDone(error); });
+}
+
+void TCustomFtpClient::ControlTlsDone(int error) {
+  const TTlsSession* tls = m_control->Tls();
+  ServerFingerprint = tls ? tls->Fingerprint() : std::string();
+  std::string problem;
+  if (error != 0) problem = "The TLS handshake with " + HostName + " failed: " + (tls ? tls->ErrorText() : "");
+  else if (tls) problem = tls->VerificationProblem(TrustedFingerprint);
+  if (problem.empty()) {
+    Display("! TLS session established");
+    if (m_state != fcsAwaitingReply) return;  // implicit TLS: the welcome comes next
+    m_completed = false;
+    return CompleteRequest(0);
+  }
+  LastReply = problem;
+  ReplyCode = 530;
+  NoteFailure(530);
+  m_control->Close();  // the session-closed handler completes the request
+}
+
 void TCustomFtpClient::ExtractStepResult() {
   switch (m_currentStep) {
     case ftpSize:
       RemoteFileSize = ReplyNumber(LastReply);
+      break;
+    case ftpProt:
+      m_protectData = true;
       break;
     case ftpCwd:
     case ftpMkd:

@@ -2,6 +2,7 @@
 // socket and announces it; STOR/APPE send the local file in 1024-byte blocks,
 // RETR/LIST/NLST receive into it. A transfer is complete when both the server's
 // 226/250 reply has arrived and the data connection has closed.
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -9,36 +10,107 @@
 #include "net/ftp_client.h"
 #include "net/ftp_events.h"
 #include "net/message_pump.h"
+#include "net/socket_errors.h"
 
 namespace qm::net {
 
 namespace {
-constexpr int kSendBlockSize = 1024;
+// Servers cannot see the block size; 256 KiB keeps the event loop passes of a
+// large page few (one per block) while the socket queue stays short.
+constexpr int kSendBlockSize = 256 * 1024;
 constexpr int kReceiveBlockSize = 2048;
+
+// Our sockets reset on close (and accepted ones inherit that from the
+// listener); a data connection must deliver its last bytes, however slowly
+// the server reads them.
+void KeepUnsentBytesOnClose(int handle) {
+  const linger graceful{0, 0};
+  setsockopt(handle, SOL_SOCKET, SO_LINGER, &graceful, sizeof graceful);
+}
+
 }  // namespace
 
 void TCustomFtpClient::DoPort() {
   CheckReady();
   if (!m_connected) throw FtpException("FTP component not connected");
-  ++m_transferId;  // a deferred close still pending must spare the new listener
-  m_data->SetProto("tcp");
-  m_data->SetAddr("0.0.0.0");
-  m_data->SetPort("0");
+  ++m_transferId;  // a deferred close still pending must spare the new connection
+  if (m_data->State() != wsClosed) m_data->Close();
   m_data->OnSessionAvailable = nullptr;
   m_data->OnSessionClosed = nullptr;
   m_data->OnDataAvailable = nullptr;
+  m_data->OnSessionConnected = nullptr;
+  m_passiveData = DataMode != ftpDataActive;
+  switch (DataMode) {
+    case ftpDataPassive:
+      return SendStep(ftpPort, "PASV", {227}, &TCustomFtpClient::ConnectPassiveData);
+    case ftpDataExtendedPassive:
+      return SendStep(ftpPort, "EPSV", {229}, &TCustomFtpClient::ConnectPassiveData);
+    default:
+      return DoActivePort();
+  }
+}
+
+void TCustomFtpClient::DoActivePort() {
+  const bool v6 = m_control->IsIPv6();
+  m_data->SetProto("tcp");
+  m_data->SetAddr(v6 ? "::" : "0.0.0.0");
+  m_data->SetPort("0");
   m_data->Listen();
-  const int port = std::atoi(m_data->GetXPort().c_str());
+  const int port = std::atoi(m_data->LocalPortText().c_str());
+  if (v6) {  // PORT cannot name an IPv6 address: EPRT of RFC 2428 can
+    return SendStep(ftpPort, "EPRT |2|" + m_control->LocalAddressText() + "|" + std::to_string(port) + "|", {200});
+  }
   sockaddr_in local{};
   m_control->GetSockName(local);
   const auto* b = reinterpret_cast<const unsigned char*>(&local.sin_addr.s_addr);
   char command[64];
-  if (m_control->GetPeerAddr() == "127.0.0.1")
+  if (m_control->PeerAddressText() == "127.0.0.1")
     std::snprintf(command, sizeof command, "PORT 127,0,0,1,%d,%d", port / 256, port % 256);
   else
     std::snprintf(command, sizeof command, "PORT %d,%d,%d,%d,%d,%d", b[0], b[1], b[2], b[3],
                   port / 256, port % 256);
   SendStep(ftpPort, command, {200, 227});
+}
+
+// After the 227/229 reply: the step succeeds only once the data connection is
+// up, so a mode that cannot work fails here, before any STOR is pending.
+void TCustomFtpClient::ConnectPassiveData() {
+  if (FailureCode != 0) return CompleteRequest(FailureCode);
+  std::string host = m_serverAddr;
+  int port = 0;
+  const bool readable = DataMode == ftpDataExtendedPassive
+                            ? ReplyExtendedPassivePort(LastReply, port)
+                            : ReplyPassiveAddress(LastReply, host, port);
+  if (!readable) return FailStepLocally(425, "425 Unreadable passive reply: " + LastReply);
+  // Behind NAT a server names its private address; the data connection goes
+  // to the host of the control connection instead, never elsewhere.
+  const bool v6Session = m_serverAddr.find(':') != std::string::npos;  // PASV names IPv4 only
+  if (host != m_serverAddr && (v6Session || IsUnroutableFrom(host, m_serverAddr))) {
+    Display("! Passive address " + host + " is not reachable, using " + m_serverAddr);
+    host = m_serverAddr;
+  }
+  m_next = &TCustomFtpClient::IgnoreLine;  // nothing is due from the server meanwhile
+  m_data->OnSessionConnected = [this](TAsyncSocket&, int error) { PassiveDataConnected(error); };
+  try {
+    m_data->SetProto("tcp");
+    m_data->SetAddr(host);
+    m_data->SetPort(std::to_string(port));
+    m_data->Connect();
+  } catch (const ESocketException&) {
+    PassiveDataConnected(m_data->LastError() != 0 ? m_data->LastError() : kWsaEConnRefused);
+  }
+}
+
+void TCustomFtpClient::PassiveDataConnected(int error) {
+  m_data->OnSessionConnected = nullptr;
+  if (error == 0) {
+    KeepUnsentBytesOnClose(m_data->Handle());
+    m_completed = false;
+    return CompleteRequest(0);
+  }
+  const std::string target = m_data->Addr() + " port " + m_data->Port();
+  m_data->Close();
+  FailStepLocally(425, "425 Could not open the data connection to " + target + ": " + SocketErrorText(error));
 }
 
 void TCustomFtpClient::DoSend(TFtpStep step) {
@@ -60,8 +132,10 @@ void TCustomFtpClient::DoSend(TFtpStep step) {
     FailureCode = 426;
     return CompleteRequest(426);
   }
-  m_data->OnSessionAvailable = [this](TAsyncSocket&, int) { SendAccept(); };
-  m_data->Rearm();  // the server may have connected already, right after PORT
+  if (!m_passiveData) {
+    m_data->OnSessionAvailable = [this](TAsyncSocket&, int) { SendAccept(); };
+    m_data->Rearm();  // the server may have connected already, right after PORT
+  }
   if (!m_localFile.OpenForRead(LocalFileName, m_shareFlag, ResumeAt)) {
     m_errorMessage = "426 Unable to open local file " + LocalFileName;
     ReplyCode = 426;
@@ -89,8 +163,12 @@ void TCustomFtpClient::DoReceive(TFtpStep step) {
   TransferCount = 0;
   m_dataCloseError = 0;
   ++m_transferId;
-  m_data->OnSessionAvailable = [this](TAsyncSocket&, int) { ReceiveAccept(); };
-  m_data->Rearm();
+  if (m_passiveData) {
+    WireReceive();
+  } else {
+    m_data->OnSessionAvailable = [this](TAsyncSocket&, int) { ReceiveAccept(); };
+    m_data->Rearm();
+  }
   if (!m_localFile.OpenForWrite(LocalFileName, m_shareFlag, ResumeAt <= 0, ResumeAt)) {
     LastReply = "Unable to open local file " + LocalFileName;
     ReplyCode = 550;
@@ -117,6 +195,7 @@ int TCustomFtpClient::AcceptFromServer() {
     return -1;
   }
   m_data->Close();  // the listening socket, before the transfer's handlers are wired
+  KeepUnsentBytesOnClose(handle);
   m_startTime = TickCountMs();
   return handle;
 }
@@ -124,13 +203,32 @@ int TCustomFtpClient::AcceptFromServer() {
 void TCustomFtpClient::SendAccept() {
   const int handle = AcceptFromServer();
   if (handle < 0) return;
+  m_data->Dup(handle);
+  if (m_protectData) StartDataTls(true);
+  else StartPassiveSend();
+}
+
+// PROT P: the data connection speaks TLS, resuming the control's session.
+void TCustomFtpClient::StartDataTls(bool sending) {
+  m_data->StartTls(HostName, m_control, [this, sending](int error) {
+    if (error != 0) {
+      Display("! TLS on the data connection failed: " + SocketErrorText(error));
+      m_data->Close();  // the server's reply to the transfer then ends it
+    } else if (sending) {
+      StartPassiveSend();
+    }
+  });
+}
+
+// The data connection is up and the server has agreed to the transfer: send.
+void TCustomFtpClient::StartPassiveSend() {
+  m_startTime = TickCountMs();
   m_data->OnSessionClosed = [this](TAsyncSocket&, int error) { DataClosed(true, error); };
   m_data->OnDataAvailable = [](TAsyncSocket& socket, int) {
     char discard[2048];
     socket.Receive(discard, sizeof discard);
   };
   m_data->OnDataSent = [this](TAsyncSocket&, int) { SendNextBlock(); };
-  m_data->Dup(handle);
   // The file goes out in 1024-byte blocks; the system joins them into full
   // segments, and the shut-down at the end of the file sends the rest.
   m_data->SetHoldSmallSegments(true);
@@ -140,10 +238,17 @@ void TCustomFtpClient::SendAccept() {
 void TCustomFtpClient::ReceiveAccept() {
   const int handle = AcceptFromServer();
   if (handle < 0) return;
+  m_data->Dup(handle);
+  WireReceive();
+  if (m_protectData) StartDataTls(false);
+}
+
+void TCustomFtpClient::WireReceive() {
+  m_startTime = TickCountMs();
   m_data->OnSessionClosed = [this](TAsyncSocket&, int error) { DataClosed(false, error); };
   m_data->OnDataAvailable = [this](TAsyncSocket&, int) { ReceiveBlock(); };
   m_data->OnDataSent = nullptr;
-  m_data->Dup(handle);
+  m_data->Rearm();  // bytes that arrived before the handler was wired
 }
 
 // Reports progress before each block; the progress handler may ask to stop the transfer,
@@ -161,7 +266,8 @@ bool TCustomFtpClient::AbortRequestedByProgress() {
 void TCustomFtpClient::SendNextBlock() {
   if (!m_localFile.IsOpen()) return;
   if (AbortRequestedByProgress()) return;
-  char block[kSendBlockSize];
+  m_sendBlock.resize(kSendBlockSize);
+  char* block = m_sendBlock.data();
   const int n = m_localFile.Read(block, kSendBlockSize);
   if (n < 0) {
     Display("! Error reading file");
@@ -169,6 +275,14 @@ void TCustomFtpClient::SendNextBlock() {
     return;
   }
   if (n == 0) {
+    if (m_data->Tls()) {
+      // Over TLS the server may still send (session tickets, its close
+      // alert): closing with those unread would reset the connection and
+      // lose the file's tail in the server's buffers. Only our side is shut;
+      // the server's close ends the transfer.
+      m_data->ShutDown(1);
+      return;
+    }
     // End of file: let the shut-down finish over a few loop passes, then close.
     m_data->ShutDown(2);
     PostDeferredClose(0);
@@ -218,6 +332,8 @@ void TCustomFtpClient::HandleTransferFirstReply() {
   if (!DisplayAndParse()) return;
   if (ReplyCode == 125 || ReplyCode == 150) {
     m_next = &TCustomFtpClient::HandleTransferSecondReply;
+    if (m_passiveData && m_protectData) StartDataTls(m_sending);
+    else if (m_passiveData && m_sending) StartPassiveSend();
     return;
   }
   NoteFailure(ReplyCode);

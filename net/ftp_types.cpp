@@ -14,8 +14,9 @@ const char* FtpStateName(TFtpClientState state) {
 const char* FtpStepName(TFtpStep step) {
   static const char* const kNames[] = {
       "none", "Open", "USER", "PASS", "CWD",  "SIZE", "MKD", "RMD",  "RNFR", "RNTO", "RETR", "LIST",
-      "QUIT", "SYST", "DELE", "PWD",  "QUOTE", "STOR", "TYPE", "REST", "CDUP", "NLST", "APPE", "PORT"};
-  return step >= ftpNoStep && step <= ftpPort ? kNames[step] : "?";
+      "QUIT", "SYST", "DELE", "PWD",  "QUOTE", "STOR", "TYPE", "REST", "CDUP", "NLST", "APPE", "PORT",
+      "AUTH", "PBSZ", "PROT"};
+  return step >= ftpNoStep && step <= ftpProt ? kNames[step] : "?";
 }
 
 const char* FtpRequestName(TFtpRequest request) {
@@ -37,8 +38,18 @@ const char* FtpRequestName(TFtpRequest request) {
   return it == kNames.end() ? "?" : it->second;
 }
 
+const char* FtpDataModeName(TFtpDataMode mode) {
+  switch (mode) {
+    case ftpDataPassive: return "passive";
+    case ftpDataExtendedPassive: return "extended passive";
+    default: return "active";
+  }
+}
+
 TFtpStepSet RequestSteps(TFtpRequest request) {
-  constexpr TFtpStepSet kLogin = StepBit(ftpOpen) | StepBit(ftpUser) | StepBit(ftpPass);
+  // The TLS steps run only when the client's TlsMode asks for them.
+  constexpr TFtpStepSet kLogin = StepBit(ftpOpen) | StepBit(ftpAuth) | StepBit(ftpUser) | StepBit(ftpPass) |
+                                 StepBit(ftpPbsz) | StepBit(ftpProt);
   constexpr TFtpStepSet kSession = kLogin | StepBit(ftpCwd) | StepBit(ftpQuit);
   switch (request) {
     case frqConnect: return kLogin;

@@ -26,10 +26,21 @@ enum TFtpRequest {
 enum TFtpStep {
   ftpNoStep = 0, ftpOpen, ftpUser, ftpPass, ftpCwd, ftpSize, ftpMkd, ftpRmd, ftpRnfr,
   ftpRnto, ftpRetr, ftpList, ftpQuit, ftpSyst, ftpDele, ftpPwd, ftpQuote, ftpStor,
-  ftpType, ftpRest, ftpCdup, ftpNlst, ftpAppe, ftpPort
+  ftpType, ftpRest, ftpCdup, ftpNlst, ftpAppe, ftpPort,
+  ftpAuth, ftpPbsz, ftpProt  // TLS: AUTH TLS before the log-in, PBSZ 0 and PROT P after it
 };
 using TFtpStepSet = std::uint32_t;
 constexpr TFtpStepSet StepBit(TFtpStep step) { return TFtpStepSet{1} << step; }
+
+// How data connections are made: the client listens and announces it (PORT),
+// or the server listens and the client connects (PASV, or EPSV of RFC 2428).
+enum TFtpDataMode { ftpDataActive, ftpDataPassive, ftpDataExtendedPassive };
+const char* FtpDataModeName(TFtpDataMode mode);  // "active", "passive", "extended passive"
+
+// Whether the session is encrypted (explicit FTPS, RFC 4217): plain never
+// asks; "if offered" goes on in plain when AUTH TLS is refused; required ends
+// the session then.
+enum TFtpTlsMode { ftpTlsPlain, ftpTlsIfOffered, ftpTlsRequired };
 
 enum TFtpShareMode {
   ftpShareCompat, ftpShareExclusive, ftpShareDenyWrite, ftpShareDenyRead, ftpShareDenyNone

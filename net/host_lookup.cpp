@@ -32,21 +32,26 @@ QEvent::Type TLookupDoneEvent::EventType() {
 
 bool ResolveHostNow(const std::string& name, std::vector<std::string>& addrs, int& error) {
   addrs.clear();
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* result = nullptr;
-  const int rc = getaddrinfo(name.c_str(), nullptr, &hints, &result);
-  error = WsaErrorFromGai(rc, errno);
-  if (rc != 0) return false;
-  for (addrinfo* ai = result; ai; ai = ai->ai_next) {
-    char text[INET_ADDRSTRLEN] = {};
-    const auto* sin = reinterpret_cast<const sockaddr_in*>(ai->ai_addr);
-    inet_ntop(AF_INET, &sin->sin_addr, text, sizeof text);
-    addrs.emplace_back(text);
+  // IPv4 addresses first (what the program always used), IPv6 ones after them.
+  for (const int family : {AF_INET, AF_INET6}) {
+    addrinfo hints{};
+    hints.ai_family = family;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* result = nullptr;
+    const int rc = getaddrinfo(name.c_str(), nullptr, &hints, &result);
+    if (addrs.empty()) error = WsaErrorFromGai(rc, errno);
+    if (rc != 0) continue;
+    for (addrinfo* ai = result; ai; ai = ai->ai_next) {
+      char text[INET6_ADDRSTRLEN] = {};
+      const void* where = family == AF_INET ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(ai->ai_addr)->sin_addr)
+                                            : static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(ai->ai_addr)->sin6_addr);
+      inet_ntop(family, where, text, sizeof text);
+      addrs.emplace_back(text);
+    }
+    freeaddrinfo(result);
   }
-  freeaddrinfo(result);
-  if (addrs.empty()) error = kWsaNoData;
+  if (!addrs.empty()) error = 0;
+  else if (error == 0) error = kWsaNoData;
   return !addrs.empty();
 }
 

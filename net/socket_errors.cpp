@@ -7,7 +7,7 @@
 
 namespace qm::net {
 
-std::string WSocketErrorDesc(int error) {
+std::string SocketErrorText(int error) {
   static const std::map<int, const char*> kTexts = {
       {0, "No Error"},
       {10004, "Interrupted system call"},

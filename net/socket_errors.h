@@ -20,7 +20,7 @@ inline constexpr int kWsaHostNotFound = 11001;
 inline constexpr int kWsaNoData = 11004;
 
 // Text of a Windows Sockets error number; "Not a WinSock error" for others.
-std::string WSocketErrorDesc(int error);
+std::string SocketErrorText(int error);
 // Maps errno values (0 stays 0) and getaddrinfo results onto that numbering.
 int WsaErrorFromErrno(int error);
 int WsaErrorFromGai(int gaiError, int savedErrno);

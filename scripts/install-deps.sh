@@ -12,6 +12,8 @@ packages=(
   python3-dbf python3-dbfread libdbd-xbase-perl python3-pyftpdlib curl sqlite3
   # windows under Xvfb, screenshots (xdotool drives the menus), peak-memory figures
   xvfb xauth imagemagick xdotool fonts-dejavu-core time netbase
+  # publishing: TLS library, a second FTP server, a mirroring client, test certificates
+  libssl-dev pure-ftpd lftp openssl python3-openssl
 )
 
 missing=()

@@ -1,6 +1,9 @@
 // quillmart-cli upload: publishes the files of upload.txt to the FTP site of
 // the setup, like the window's Upload Catalog but without its question. One
 // line per file with its outcome; exit status 1 when any file did not go up.
+// --all sends unchanged files too, --dry-run only lists what would be sent
+// and deleted, --check tests the site instead of uploading; --trust-fingerprint
+// stores the SHA-256 fingerprint of a self-signed server certificate to trust.
 #include <cstdio>
 
 #include "app/core/upload_command.h"
@@ -10,28 +13,71 @@ namespace qm::cli {
 
 namespace {
 
+// Server replies are printed as text: a control character (an escape
+// sequence from a hostile server, say) is shown as \xNN, never sent raw.
+std::string Printable(const QString& text) {
+  std::string out;
+  for (const unsigned char c : text.toStdString()) {
+    if (c < 0x20 || c == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 class PrintingObserver : public catalog::UploadObserver {
  public:
   void FileDone(int, const catalog::UploadedFile& file) override {
+    const char* verb = file.deletion ? "deleted" : "uploaded";
     if (file.uploaded)
-      std::printf("uploaded %s -> %s\n", qPrintable(file.localName), qPrintable(file.remoteName));
+      std::printf("%s %s -> %s\n", verb, qPrintable(file.localName), qPrintable(file.remoteName));
     else
-      std::printf("FAILED %s -> %s: %s\n", qPrintable(file.localName), qPrintable(file.remoteName),
-                  qPrintable(file.reply));
+      std::printf("FAILED %s%s -> %s: %s\n", file.deletion ? "to delete " : "", qPrintable(file.localName),
+                  qPrintable(file.remoteName), Printable(file.reply).c_str());
     std::fflush(stdout);
   }
 };
 
+int Check(const catalog::UploadOptions& options) {
+  const catalog::SiteCheck check = catalog::CheckSite(options);
+  for (const QString& line : check.lines) std::printf("%s\n", Printable(line).c_str());
+  return check.ok ? 0 : 1;
+}
+
+void PrintDryRun(const catalog::UploadResult& result) {
+  for (const catalog::UploadedFile& file : result.files)
+    std::printf("would %s %s -> %s\n", file.deletion ? "delete" : "send", qPrintable(file.localName),
+                qPrintable(file.remoteName));
+  std::printf("%d unchanged\n", result.unchangedCount);
+}
+
 int Upload(const Args& arguments) {
   Args args = arguments;
   catalog::UploadOptions options;
-  std::string port;
-  if (TakeOption(args, "--port", port)) options.port = QString::fromStdString(port);
+  std::string value;
+  if (TakeOption(args, "--port", value)) options.port = QString::fromStdString(value);
+  if (TakeOption(args, "--mode", value)) options.connectionMode = QString::fromStdString(value);
+  if (TakeOption(args, "--tls", value)) options.tlsMode = QString::fromStdString(value);
+  if (TakeOption(args, "--trust-fingerprint", value)) options.trustedFingerprint = QString::fromStdString(value);
+  options.sendAll = TakeFlag(args, "--all");
+  options.dryRun = TakeFlag(args, "--dry-run");
+  const bool check = TakeFlag(args, "--check");
   if (!args.empty()) throw CliError("upload: unexpected argument " + args.front());
+  if (check) return Check(options);
   PrintingObserver observer;
   const catalog::UploadResult result = catalog::UploadCatalog(observer, options);
-  if (!result.connected)
-    std::fprintf(stderr, "Connect failed: %s\n", qPrintable(result.connectReply));
+  if (options.dryRun) {
+    PrintDryRun(result);
+    return 0;
+  }
+  if (!result.warning.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(result.warning));
+  if (!result.connected) std::fprintf(stderr, "%s\n", Printable(result.connectReply).c_str());
+  if (!result.retried.isEmpty()) std::printf("%s\n", Printable(result.RetriedText()).c_str());
+  if (result.unchangedCount > 0) std::printf("%d unchanged files were not sent again\n", result.unchangedCount);
   if (!result.AllUploaded()) return 1;
   std::printf("%s\n", catalog::kCatalogUploadedMessage);
   return 0;
@@ -39,7 +85,10 @@ int Upload(const Args& arguments) {
 
 }  // namespace
 
-QM_CLI_COMMAND("upload", "upload [--port PORT]         send the files of upload.txt to the FTP site of the setup",
+QM_CLI_COMMAND("upload",
+               "upload [--port PORT] [--mode automatic|passive|active] [--tls required|\"if offered\"|plain]\n"
+               "                               [--trust-fingerprint SHA256] [--all] [--dry-run] [--check]\n"
+               "                               send new and changed files of upload.txt to the FTP site of the setup",
                Upload);
 
 }  // namespace qm::cli

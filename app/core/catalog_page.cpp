@@ -1,5 +1,7 @@
 #include "app/core/catalog_page.h"
 
+#include "app/core/stacked_pages.h"
+
 namespace qm::catalog {
 
 namespace {
@@ -28,7 +30,7 @@ void WriteRecordRow(TextFileWriter& out, const CatalogSettings& s, const RecordS
   for (int k = 1; k <= s.ColumnCount(); ++k) {
     const QString value = source.FieldText(k);
     if (k == 1 && s.useStackedPages)
-      out.WriteText(Cell(s, QStringLiteral("<A HREF=\"") + value + QStringLiteral(".htm\">") + value +
+      out.WriteText(Cell(s, QStringLiteral("<A HREF=\"") + PageLink(value + QStringLiteral(".htm")) + QStringLiteral("\">") + value +
                                 QStringLiteral("</A>")));
     else
       out.WriteText(Cell(s, value));
@@ -58,6 +60,17 @@ void WriteCompanyBlock(TextFileWriter& out, const CatalogSettings& s) {
 int WriteCatalogPage(const CatalogSettings& settings, RecordSource& source, const QDir& workDir,
                      const DateText& dateText) {
   const QString name = QLatin1String(kCatalogPageName);
+  // A key refused as a page name stops the build before any file is written.
+  // (A source that cannot open fails below, after the page head, as before.)
+  if (settings.useStackedPages) {
+    bool opened = true;
+    try {
+      source.Open();
+    } catch (const RecordSourceError&) {
+      opened = false;
+    }
+    if (opened) CheckPageKeys(source);
+  }
   TextFileWriter out(workDir.filePath(name), name);
   WriteHeaderBlock(out, settings, dateText());
   WriteTableStart(out, settings);

@@ -17,6 +17,8 @@ void WriteHeaderBlock(TextFileWriter& out, const CatalogSettings& s, const QStri
   out.WriteLine(u" ");
   out.WriteLine(u"<HTML>");
   out.WriteLine(u"<HEAD>");
+  // Pages are UTF-8: served without this line, "Crème" shows as "CrÃ¨me".
+  out.WriteLine(u"<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=utf-8\">");
   out.WriteText(QStringLiteral("       <TITLE>") + s.pageTitle + QStringLiteral("</TITLE>"));
   out.WriteLine(u"</HEAD>");
   out.WriteLine(u" ");

@@ -1,5 +1,7 @@
 #include "app/core/stacked_pages.h"
 
+#include <QUrl>
+
 #include "app/core/catalog_page.h"
 
 namespace qm::catalog {
@@ -33,11 +35,24 @@ void CheckPageKey(const QString& key) {
                                        "or be . or ..")
                             .arg(QString(key).replace(QChar(0), QStringLiteral("\\0")))
                             .toStdString());
+  const QString page = key + QStringLiteral(".htm");
+  for (const char* reserved : {kCatalogPageName, "help.htm", kUploadListName})
+    if (page.compare(QLatin1String(reserved), Qt::CaseInsensitive) == 0)
+      throw PageNameError(QStringLiteral("The product key \"%1\" cannot name a stacked page: its page %2 would "
+                                         "replace %3").arg(key, page, QLatin1String(reserved)).toStdString());
   // upload.txt lists one page per line: a line break would split the name.
   if (key.contains(u'\r') || key.contains(u'\n'))
     throw PageNameError(QStringLiteral("The product key \"%1\" cannot name a stacked page: it holds a line break")
                             .arg(QString(key).replace(u'\r', QStringLiteral("\\r")).replace(u'\n', QStringLiteral("\\n")))
                             .toStdString());
+}
+
+void CheckPageKeys(RecordSource& source) {
+  for (source.First(); !source.Eof(); source.Next()) CheckPageKey(source.FieldText(1));
+}
+
+QString PageLink(const QString& pageName) {
+  return QString::fromLatin1(QUrl::toPercentEncoding(pageName, "-._~!$&'()*+,;=:@"));
 }
 
 int WriteStackedPages(const CatalogSettings& settings, RecordSource& source, const QDir& workDir,

@@ -28,9 +28,16 @@ class PageNameError : public std::runtime_error {
 };
 
 // Throws PageNameError when `key` + ".htm" would not be a plain file of the
-// working directory (a key holding '/', '\' or NUL, or the key "." or "..")
-// or would not fit on one line of upload.txt (a key holding CR or LF).
+// working directory (a key holding '/', '\' or NUL, or the key "." or ".."),
+// would not fit on one line of upload.txt (a key holding CR or LF), or would
+// replace catalog.htm, help.htm or upload.txt on a server that ignores case.
 void CheckPageKey(const QString& key);
+// Throws PageNameError for the first key of `source` that CheckPageKey
+// refuses; walks the open source from its first record.
+void CheckPageKeys(RecordSource& source);
+// The link target of a page name: percent-encoded for a URL (a key may hold
+// '"', '#', '?', '%' or blanks), the file name itself unchanged.
+QString PageLink(const QString& pageName);
 
 // Called once per page written (1 .. record count).
 using PageProgress = std::function<void(int pagesDone)>;

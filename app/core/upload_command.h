@@ -1,44 +1,68 @@
 #pragma once
-// Upload Catalog: every file named in upload.txt goes to the FTP site of the
-// setup, in list order, each under "remote directory" + its name, over one
-// session (Connect, one Put per file, Quit). Shared by the main window and
-// quillmart-cli upload.
+// Upload Catalog: the files named in upload.txt go to the FTP site of the
+// setup, each under "remote directory" + its name, over one session. Shared
+// by the main window and quillmart-cli upload.
 //
-// Unlike a bare run of the FTP calls, the outcome is reported: each file's
-// result with the server's reply, and the final notice only when every file
-// went up. Empty lines of upload.txt name no file and are skipped. Files go up
-// as image (TYPE I), byte for byte as stored here.
+// The site is never left damaged and nothing is sent in vain:
+//  - names of upload.txt that leave the working folder are refused before
+//    anything is sent;
+//  - only new or changed files go up (the site's manifest, upload_manifest.h),
+//    unless every file is asked for; pages Quillmart put there whose products
+//    are gone are deleted; catalog.htm goes last, so the listing never links
+//    to a page that is not there yet;
+//  - every file is stored under a temporary name and renamed into place; a
+//    missing remote directory is created; a lost session is reconnected and
+//    the files not yet confirmed go again (net/ftp_publisher.h);
+//  - no file is tried after a failed log-in, and one message says why.
+// The outcome is reported file by file with the server's reply; the final
+// notice only when everything went up.
 
 #include <QDir>
 #include <QString>
+#include <QStringList>
 #include <vector>
 
 #include "app/core/settings_store.h"
 
 namespace qm::catalog {
 
-inline constexpr char kUploadListName[] = "upload.txt";
 inline constexpr char kConnectPrompt[] = "Connect to the Net, then click OK";
 inline constexpr char kCatalogUploadedMessage[] = " Catalog has been uploaded ";
+
+// "Site Setup" idents of the data connection: the user's choice, and the mode
+// that worked last time on a site ("host port N: mode").
+inline constexpr char kConnectionModeIdent[] = "connection mode";
+inline constexpr char kModeThatWorkedIdent[] = "mode that worked";
+// "Site Setup" idents of encryption: "required", "if offered" (default) or
+// "plain"; and the SHA-256 fingerprint of a self-signed certificate the user trusts.
+inline constexpr char kTlsIdent[] = "TLS";
+inline constexpr char kTrustedCertificateIdent[] = "trusted certificate";
 
 struct UploadedFile {
   QString localName;   // as listed in upload.txt
   QString remoteName;  // "remote directory" + localName, glued as they are
-  bool uploaded = false;
+  bool uploaded = false;  // sent (or, for a deletion, deleted)
   QString reply;       // the server's reply (or the local failure) for this file
+  bool deletion = false;  // a page Quillmart had put there whose product is gone
 };
 
 struct UploadResult {
   bool connected = false;
-  QString connectReply;  // the log-in's last reply, or why it failed
-  std::vector<UploadedFile> files;
+  QString connectReply;  // the log-in's last reply, or why it failed, in plain words
+  std::vector<UploadedFile> files;  // sends first, then deletions, in the order done
+  int unchangedCount = 0;           // files left out as the site already has them
+  QStringList retried;              // what went again after a reconnection, with why
+  QString warning;                  // e.g. that the password went in clear
+  QString workingMode;              // data connection mode that worked, if any
 
-  // Connected and every listed file went up.
+  // Connected and every file went up (and every deletion was made).
   bool AllUploaded() const;
   // What went wrong, one line each: the failed connection (then no file went
   // up), or "name: reply" for each file that did not go up, at most maxFiles
   // of them (0: all) and then a line counting the rest. Empty when AllUploaded().
   QString FailureText(int maxFiles = 0) const;
+  // One line on what went again after lost sessions; empty when nothing did.
+  QString RetriedText() const;
 };
 
 // What the caller shows while the upload runs: the window asks before it
@@ -54,19 +78,47 @@ class UploadObserver {
 };
 
 struct UploadOptions {
-  QDir workDir;           // where upload.txt and the listed files are
-  QString port = "ftp";   // control port, a number or a service name
+  QDir workDir;           // where upload.txt, the listed files and the manifests are
+  QString port = "ftp";   // control port unless the remote address names one
   int timeoutSeconds = 15;
+  bool sendAll = false;   // every listed file, changed or not
+  bool dryRun = false;    // only tell what would be sent and deleted
+  QString connectionMode;  // "automatic" (also when empty), "passive" or "active"
+  QString modeThatWorked;  // as stored under kModeThatWorkedIdent
+  std::vector<int> retryWaitsMs = {1000, 2000, 4000};  // reconnections after a lost session
+  QString tlsMode;             // "required", "if offered" (also when empty) or "plain"
+  QString trustedFingerprint;  // stored with the site when given to the store-reading calls
 };
 
-// Reads upload.txt (FileIoError when it cannot be read: nothing is sent), then
-// runs the session with the given site values.
+// Reads upload.txt (FileIoError when it cannot be read; UploadListError for a
+// name outside the working folder: nothing is sent), then runs the session.
 UploadResult UploadCatalog(const SiteSettings& site, UploadObserver& observer,
                            const UploadOptions& options = {});
-// The same, reading the "Site Setup" values from the user's store.
+// The same, with the "Site Setup" values of the user's store; stores the
+// data connection mode that worked.
 UploadResult UploadCatalog(UploadObserver& observer, const UploadOptions& options = {});
+
+class UploadListError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
 
 // The file names of an upload list, in order, empty lines left out.
 std::vector<QString> ReadUploadList(const QString& path);
+// Throws UploadListError when `name` of upload.txt does not name a file
+// directly inside workDir (a path, "..", or a link leading out).
+void CheckUploadName(const QDir& workDir, const QString& name);
+
+// "Test connection": connects, logs in, tries the data connection modes,
+// looks at the remote directory. Each line says what was found in plain words.
+struct SiteCheck {
+  bool ok = false;
+  QStringList lines;
+  QString workingMode;  // stored like kModeThatWorkedIdent's value when ok
+  QString fingerprint;  // of the server's certificate, when TLS was tried
+};
+SiteCheck CheckSite(const SiteSettings& site, const UploadOptions& options = {});
+// The same with the user's store; stores the mode that worked.
+SiteCheck CheckSite(const UploadOptions& options = {});
 
 }  // namespace qm::catalog

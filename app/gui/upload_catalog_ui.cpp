@@ -24,11 +24,14 @@ class WindowUploadObserver : public catalog::UploadObserver {
   }
   void FileDone(int filesDone, const catalog::UploadedFile&) override { m_bar->setValue(filesDone); }
   void FilesFinished(const catalog::UploadResult& result) override {
+    const QString retried = result.RetriedText().isEmpty() ? QString() : QStringLiteral("\n") + result.RetriedText();
     if (result.AllUploaded())
       ShowNotice(m_owner, QString::fromLatin1(catalog::kCatalogUploadedMessage));
+    else if (!result.connected)
+      ShowApplicationError(m_owner, result.FailureText());
     else
       ShowApplicationError(m_owner, QObject::tr("The catalog was not uploaded completely.\n") +
-                                        result.FailureText(kFailuresShown));
+                                        result.FailureText(kFailuresShown) + retried);
     m_bar->hide();
   }
 

@@ -62,7 +62,7 @@ class BuildLocalTest : public ::testing::Test {
   QList<QByteArray> Body(const QString& name) const {
     QList<QByteArray> lines = Page(name).split('\n');
     lines.removeLast();  // after the final CR LF
-    return lines.mid(13, lines.size() - 17);
+    return lines.mid(14, lines.size() - 18);
   }
 
   QTemporaryDir dir;
@@ -144,7 +144,7 @@ TEST_F(BuildLocalTest, MissingTableLeavesPageHeadAndStops) {
   MemoryRecordSource source = HarbourRecords();
   source.failOpen = true;
   EXPECT_THROW(Build(Harbour(), source), RecordSourceError);
-  // Lines 1-21: the header block, the paragraph, the heading row, nothing more.
+  // Lines 1-22: the header block, the paragraph, the heading row, nothing more.
   EXPECT_TRUE(Page("catalog.htm").endsWith("<B>Price</B></font></TD>\r\n</TR>\r\n"));
 }
 
@@ -162,8 +162,11 @@ TEST_F(BuildLocalTest, MissingMemoFieldStopsAtFirstPage) {
   EXPECT_FALSE(QFile::exists(dir.filePath("B2.htm")));
 }
 
-TEST_F(BuildLocalTest, KeyNamingAFileOutsideIsRefusedByName) {
-  for (const QString key : {"../evil", "sub/x", "a\\b", "..", ".", "two\r\nlines"}) {
+// Refused before anything is written: a key naming a file outside, or a page
+// that would replace catalog.htm, help.htm or upload.txt on a server that
+// ignores case.
+TEST_F(BuildLocalTest, KeyNamingAFileOutsideOrAReservedPageIsRefusedByName) {
+  for (const QString key : {"../evil", "sub/x", "a\\b", "..", ".", "two\r\nlines", "Catalog", "HELP"}) {
     MemoryRecordSource source({{"ok", "", "", ""}, {key, "", "", ""}}, 4, 3);
     try {
       Build(Harbour(), source);
@@ -171,11 +174,22 @@ TEST_F(BuildLocalTest, KeyNamingAFileOutsideIsRefusedByName) {
     } catch (const PageNameError& e) {
       EXPECT_TRUE(QString::fromUtf8(e.what()).contains("\"" + key.left(3))) << e.what();
     }
-    EXPECT_EQ(Page("upload.txt"), "catalog.htm\r\nok.htm\r\n");
+    EXPECT_EQ(Page("upload.txt"), "<missing>");
+    EXPECT_EQ(Page("catalog.htm"), "<missing>");
   }
   QDir parent(dir.path());
   parent.cdUp();
   EXPECT_FALSE(QFile::exists(parent.filePath("evil.htm")));
+}
+
+// Link targets are percent-encoded; the file keeps the key as its name and
+// the cell shows the key as typed (field text is never escaped).
+TEST_F(BuildLocalTest, LinksToKeysWithUrlCharactersArePercentEncoded) {
+  MemoryRecordSource source({{"50% off #1?", "", "", ""}}, 4, 3);
+  Build(Harbour(), source);
+  EXPECT_TRUE(Page("catalog.htm").contains("<A HREF=\"50%25%20off%20%231%3F.htm\">50% off #1?</A>"));
+  EXPECT_TRUE(QFile::exists(dir.filePath("50% off #1?.htm")));
+  EXPECT_TRUE(Page("catalog.htm").contains("CONTENT=\"text/html; charset=utf-8\">\r\n"));
 }
 
 TEST_F(BuildLocalTest, PageThatIsALinkIsNotFollowed) {

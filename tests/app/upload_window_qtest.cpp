@@ -64,10 +64,25 @@ class UploadWindowTest : public QObject {
     form.UploadCatalogAction()->trigger();
     QCOMPARE(answers.texts.size(), 2);
     QCOMPARE(answers.texts[1], QStringLiteral("The catalog was not uploaded completely.\n"
-                                              "missing.htm: 426 Unable to open local file missing.htm"));
+                                              "missing.htm: Could not store onlinecatalog/missing.htm: "
+                                              "426 Unable to open local file missing.htm"));
     QCOMPARE(answers.icons[1], QMessageBox::Critical);
     QCOMPARE(Remote("onlinecatalog/catalog.htm"), QByteArray("c"));
     QVERIFY(!form.ProgressBar()->isVisible());
+  }
+
+  void RefusedLogInIsOneMessageAndSendsNothing() {
+    Write("catalog.htm", "c");
+    Write("upload.txt", "catalog.htm\r\n");
+    qm::catalog::SettingsStore store;
+    qm::catalog::SiteSettings{"127.0.0.1", "user", "onlinecatalog/", "wrong"}.Write(store);
+    qm::gui::TCatMainForm form;
+    qm::gui::InstallUploadCatalog(form, m_options);
+    BoxAnswerer answers;
+    form.UploadCatalogAction()->trigger();
+    QCOMPARE(answers.texts, QStringList({"Connect to the Net, then click OK",
+                                         "Could not log in to 127.0.0.1 as user: 530 Authentication failed."}));
+    QCOMPARE(Remote("onlinecatalog/catalog.htm"), QByteArray("<missing>"));
   }
 
   void MissingListShowsTheErrorAndSendsNothing() {

@@ -70,9 +70,9 @@ TEST(SendQueue, SpillsIntoNewBlocksAndReusesEmptiedOnes) {
 }
 
 TEST(SocketErrors, WindowsSocketsNumbersAndTexts) {
-  EXPECT_EQ(WSocketErrorDesc(10061), "Connection refused");
-  EXPECT_EQ(WSocketErrorDesc(11001), "Host not found");
-  EXPECT_EQ(WSocketErrorDesc(12345), "Not a WinSock error");
+  EXPECT_EQ(SocketErrorText(10061), "Connection refused");
+  EXPECT_EQ(SocketErrorText(11001), "Host not found");
+  EXPECT_EQ(SocketErrorText(12345), "Not a WinSock error");
   EXPECT_EQ(WsaErrorFromErrno(ECONNREFUSED), 10061);
   EXPECT_EQ(WsaErrorFromErrno(EINPROGRESS), 10035);
   EXPECT_EQ(WsaErrorFromErrno(ECONNRESET), 10054);
@@ -243,7 +243,7 @@ TEST(AsyncSocket, ListenAcceptAndAdoptAConnection) {
   listener.SetAddr("127.0.0.1");
   listener.SetPort("0");
   ASSERT_EQ(listener.Listen(), 0);
-  const int port = std::stoi(listener.GetXPort());
+  const int port = std::stoi(listener.LocalPortText());
   int offered = 0;
   listener.OnSessionAvailable = [&](TAsyncSocket&, int) { ++offered; };
   const int client = socket(AF_INET, SOCK_STREAM, 0);
@@ -260,7 +260,7 @@ TEST(AsyncSocket, ListenAcceptAndAdoptAConnection) {
   TAsyncSocket adopted;
   adopted.Dup(handle);
   EXPECT_EQ(adopted.State(), wsConnected);
-  EXPECT_EQ(adopted.GetPeerAddr(), "127.0.0.1");
+  EXPECT_EQ(adopted.PeerAddressText(), "127.0.0.1");
   close(client);
 }
 
@@ -274,7 +274,7 @@ TEST(AsyncSocket, OfferWithoutHandlerWaitsForRearm) {
   const int client = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(std::stoi(listener.GetXPort())));
+  addr.sin_port = htons(static_cast<uint16_t>(std::stoi(listener.LocalPortText())));
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   int passes = 0;

@@ -8,18 +8,26 @@
 
 #include <chrono>
 #include <cstdio>
+#include <utility>
 
 namespace qm::net::test {
 
-PyFtpServer::PyFtpServer() {
+PyFtpServer::PyFtpServer(const QStringList& extraArgs) {
   m_process.setProgram("/usr/bin/python3");
-  m_process.setArguments({QM_FTP_SERVER_SCRIPT, m_root.path(), "0"});
+  m_process.setArguments(QStringList{QM_FTP_SERVER_SCRIPT, m_root.path(), "0"} + extraArgs);
   m_process.setProcessChannelMode(QProcess::SeparateChannels);
+  // pyftpdlib looks at its own working directory on CWD: never one a test removes.
+  m_process.setWorkingDirectory(m_root.path());
   m_process.start();
   if (!m_process.waitForStarted(5000)) return;
   for (int i = 0; i < 100 && !m_process.canReadLine(); ++i) m_process.waitForReadyRead(100);
   const QByteArray line = m_process.readLine().trimmed();
   if (line.startsWith("PORT ")) m_port = line.mid(5).toInt();
+}
+
+void PyFtpServer::Kill() {
+  m_process.kill();
+  m_process.waitForFinished(3000);
 }
 
 PyFtpServer::~PyFtpServer() {
@@ -59,18 +67,24 @@ int ConnectFrom(const char* source, const sockaddr_in& target) {
   return fd;
 }
 
+// A listening socket on a free port of `address`.
+int ListenOn(const std::string& address, int* port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  inet_pton(AF_INET, address.c_str(), &addr.sin_addr);
+  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  listen(fd, 4);
+  socklen_t len = sizeof addr;
+  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  *port = ntohs(addr.sin_port);
+  return fd;
+}
+
 }  // namespace
 
 FakeFtpServer::FakeFtpServer(std::vector<Step> script, std::string address) : m_address(std::move(address)) {
-  m_listen = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  inet_pton(AF_INET, m_address.c_str(), &addr.sin_addr);
-  bind(m_listen, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  listen(m_listen, 1);
-  socklen_t len = sizeof addr;
-  getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &len);
-  m_port = ntohs(addr.sin_port);
+  m_listen = ListenOn(m_address, &m_port);
   m_thread = std::thread([this, script = std::move(script)] { Run(script); });
 }
 
@@ -99,6 +113,7 @@ void FakeFtpServer::Run(std::vector<Step> script) {
   if (!WaitReadable(m_listen, 10000)) return;
   int control = accept(m_listen, nullptr, nullptr);
   std::string pending, lastPort;
+  int passive = -1;
   for (const Step& step : script) {
     switch (step.kind) {
       case Step::kSend:
@@ -129,8 +144,28 @@ void FakeFtpServer::Run(std::vector<Step> script) {
         Record(line);
         break;
       }
+      case Step::kPassive: {
+        int port = 0;
+        passive = ListenOn(m_address, &port);
+        const std::string reply = "227 Entering Passive Mode (" + step.text + "," + std::to_string(port / 256) +
+                                  "," + std::to_string(port % 256) + ")\r\n";
+        send(control, reply.data(), reply.size(), MSG_NOSIGNAL);
+        break;
+      }
+      case Step::kNextControl:
+        close(control);
+        pending.clear();
+        control = WaitReadable(m_listen, 10000) ? accept(m_listen, nullptr, nullptr) : -1;
+        Record("<reconnected>");
+        break;
       case Step::kReceiveData: {
-        const int data = ConnectFrom(m_address.c_str(), PortAddress(lastPort));
+        int data = -1;
+        if (passive >= 0) {
+          data = WaitReadable(passive, 10000) ? accept(passive, nullptr, nullptr) : -1;
+          close(std::exchange(passive, -1));
+        } else {
+          data = ConnectFrom(m_address.c_str(), PortAddress(lastPort));
+        }
         std::string bytes;
         char buffer[4096];
         ssize_t n;
@@ -162,6 +197,7 @@ void FakeFtpServer::Run(std::vector<Step> script) {
   while (control >= 0 && WaitReadable(control, 5000) && recv(control, buffer, sizeof buffer, 0) > 0) {
   }
   if (control >= 0) close(control);
+  if (passive >= 0) close(passive);
 }
 
 }  // namespace qm::net::test

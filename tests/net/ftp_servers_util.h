@@ -19,11 +19,14 @@ namespace qm::net::test {
 
 class PyFtpServer {
  public:
-  PyFtpServer();
+  // extraArgs: the options of ftp_server.py (--passive-only, --throttle N, --log FILE, --tls CERT).
+  explicit PyFtpServer(const QStringList& extraArgs = {});
   ~PyFtpServer();
   bool Started() const { return m_port > 0; }
   int Port() const { return m_port; }
   std::string Root() const { return m_root.path().toStdString(); }
+  // Ends the server at once, as a crash or a dropped line would.
+  void Kill();
 
  private:
   QTemporaryDir m_root;
@@ -34,7 +37,7 @@ class PyFtpServer {
 class FakeFtpServer {
  public:
   struct Step {
-    enum Kind { kSend, kExpect, kPause, kClose, kReceiveData, kForeignData, kHold } kind;
+    enum Kind { kSend, kExpect, kPause, kClose, kReceiveData, kForeignData, kHold, kPassive, kNextControl } kind;
     std::string text;  // kSend: bytes; kPause: milliseconds
   };
   static Step Send(std::string bytes) { return {Step::kSend, std::move(bytes)}; }
@@ -47,6 +50,11 @@ class FakeFtpServer {
   static Step ForeignData() { return {Step::kForeignData, {}}; }
   // Keeps the connection open, silent, until the client closes it.
   static Step Hold() { return {Step::kHold, {}}; }
+  // Listens for a data connection and answers "227 Entering Passive Mode
+  // (<hostTuple>,p1,p2)" naming that port; the next ReceiveData accepts it.
+  static Step Passive(std::string hostTuple) { return {Step::kPassive, std::move(hostTuple)}; }
+  // Drops the control connection and takes the client's next one.
+  static Step NextControl() { return {Step::kNextControl, {}}; }
 
   // Listens on address (a loopback one); data connections come from it too.
   explicit FakeFtpServer(std::vector<Step> script, std::string address = "127.0.0.1");

@@ -67,6 +67,21 @@ TEST(FtpSession, MultiLineRepliesAreActedOnAtTheirFinalLine) {
   for (const auto& line : s.display) EXPECT_EQ(line.find("secret"), std::string::npos) << line;
 }
 
+// RFC 959 4.2: inside a multi-line reply only "xyz " closes it; middle lines
+// that start with digits, blanks or nothing in particular are text.
+TEST(FtpSession, MiddleLinesOfMultiLineRepliesMayStartWithAnything) {
+  FakeFtpServer server({F::Send("220-Welcome\r\nRules of this server:\r\n 1. be nice\r\n220 ready\r\n"),
+                        F::Expect(), F::Send("331 password\r\n"), F::Expect(),
+                        F::Send("230-Hello\r\n0 new messages\r\n530 is not an answer here\r\n230 in\r\n"),
+                        F::Expect(), F::Send("200 ok\r\n")});
+  Session s(server.Port());
+  EXPECT_TRUE(s.client.Connect()) << s.client.ErrorMessage();
+  EXPECT_EQ(s.client.LastReply, "230 in");
+  EXPECT_TRUE(s.client.TypeSet());  // the reply count stayed in step with the commands
+  s.client.Abort();
+  EXPECT_EQ(server.Transcript(), (Lines{"USER user", "PASS secret", "TYPE I"}));
+}
+
 TEST(FtpSession, ReplySplitAcrossSegments) {
   FakeFtpServer server({F::Send("22"), F::Pause(30), F::Send("0 rea"), F::Pause(30), F::Send("dy\r"),
                         F::Pause(30), F::Send("\n"), F::Expect(), F::Send("3"), F::Pause(30),
@@ -101,15 +116,25 @@ TEST(FtpSession, ServerThatNeverAnswersTimesOut) {
   EXPECT_EQ(server.Transcript(), (Lines{"USER user"}));
 }
 
-TEST(FtpSession, EmptyUserNameStallsUntilTimeoutWithoutRequestDone) {
+// A step that cannot start ends the request at once with its reason; it
+// never waits for the time-out.
+TEST(FtpSession, EmptyUserNameOrPasswordFailsTheLogInAtOnce) {
   FakeFtpServer server({F::Send(kWelcome), F::Hold()});
-  Session s(server.Port(), 1);
+  Session s(server.Port(), 5);
   s.client.UserName.clear();
+  const qint64 start = TickCountMs();
   EXPECT_FALSE(s.client.Connect());
-  EXPECT_EQ(s.client.ErrorMessage(), "426 Timeout");
-  s.PumpPending();
-  EXPECT_EQ(s.requestsDone, 0);
-  EXPECT_TRUE(server.Transcript().empty());
+  EXPECT_EQ(s.client.ErrorMessage(), "UserName emtpy");
+  s.client.Abort();
+  FakeFtpServer second({F::Send(kWelcome), F::Expect(), F::Send("331 password please\r\n"), F::Hold()});
+  Session t(second.Port(), 5);
+  t.client.PassWord.clear();
+  EXPECT_FALSE(t.client.Connect());
+  EXPECT_EQ(t.client.ErrorMessage(), "no password set");
+  EXPECT_EQ(t.client.FailureCode, 530);
+  EXPECT_LT(TickCountMs() - start, 3000);
+  t.client.Abort();
+  EXPECT_EQ(second.Transcript(), (Lines{"USER user"}));  // no PASS went out
 }
 
 TEST(FtpSession, ServerClosingMidRequestFailsTheRequest) {

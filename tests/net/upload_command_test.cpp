@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <fstream>
@@ -64,15 +65,16 @@ class UploadCommand : public ::testing::Test {
   Recorder recorder;
 };
 
-TEST_F(UploadCommand, CatalogGoesUnderTheRemoteDirectoryInListOrder) {
+// catalog.htm goes last: the listing never links to a page not there yet.
+TEST_F(UploadCommand, PagesGoUnderTheRemoteDirectoryInListOrderAndTheCatalogLast) {
   WriteCatalog();
   const UploadResult result = UploadCatalog(site, recorder, options);
   EXPECT_TRUE(result.AllUploaded()) << result.FailureText().toStdString();
   EXPECT_EQ(result.FailureText(), "");
   EXPECT_EQ(recorder.started, 3);  // the empty line names no file
   EXPECT_EQ(recorder.progress, (std::vector<int>{1, 2, 3}));
-  EXPECT_EQ(recorder.uploaded, (std::vector<QString>{"onlinecatalog/catalog.htm", "onlinecatalog/A100.htm",
-                                                     "onlinecatalog/B200.htm"}));
+  EXPECT_EQ(recorder.uploaded, (std::vector<QString>{"onlinecatalog/A100.htm", "onlinecatalog/B200.htm",
+                                                     "onlinecatalog/catalog.htm"}));
   EXPECT_TRUE(recorder.finishedCalled);
   EXPECT_EQ(ReadAll(Remote("onlinecatalog/catalog.htm")), "<html>catalog</html>\r\n");  // CR LF kept
   EXPECT_EQ(ReadAll(Remote("onlinecatalog/B200.htm")), "<html>b</html>\r\n");
@@ -88,44 +90,114 @@ TEST_F(UploadCommand, DirectoryWithoutFinalSlashIsGluedToTheName) {
   EXPECT_EQ(ReadAll(Remote("A100.htm")), "<html>a</html>\r\n");
 }
 
-TEST_F(UploadCommand, FailedFilesAreNamedWithTheServerReply) {
+TEST_F(UploadCommand, FailedFilesAreNamedWithTheServerReplyAndMissingDirectoriesAreMade) {
   Write("catalog.htm", "c");
-  Write("upload.txt", "missing.htm\r\ncatalog.htm\r\nnested/catalog.htm\r\n");
-  QDir(m_work.path()).mkdir("nested");
-  Write("nested/catalog.htm", "n");
+  Write("upload.txt", "missing.htm\r\ncatalog.htm\r\n");
+  site.remoteDirectory = "onlinecatalog/new/deeper/";
   const UploadResult result = UploadCatalog(site, recorder, options);
   EXPECT_FALSE(result.AllUploaded());
-  ASSERT_EQ(result.files.size(), 3u);
+  ASSERT_EQ(result.files.size(), 2u);
   EXPECT_FALSE(result.files[0].uploaded);
-  EXPECT_TRUE(result.files[0].reply.startsWith("426 Unable to open local file ")) << result.files[0].reply.toStdString();
+  EXPECT_TRUE(result.files[0].reply.startsWith("Could not store onlinecatalog/new/deeper/missing.htm: "
+                                               "426 Unable to open local file "))
+      << result.files[0].reply.toStdString();
   EXPECT_TRUE(result.files[1].uploaded);
-  EXPECT_FALSE(result.files[2].uploaded);  // onlinecatalog/nested/ does not exist there
-  EXPECT_TRUE(result.files[2].reply.startsWith("550 ")) << result.files[2].reply.toStdString();
+  EXPECT_EQ(ReadAll(Remote("onlinecatalog/new/deeper/catalog.htm")), "c");
+  // No temporary file is left behind, neither of the failed nor of the sent file.
+  EXPECT_EQ(QDir(Remote("onlinecatalog/new/deeper")).entryList(QDir::Files), QStringList{"catalog.htm"});
   const QString text = result.FailureText();
-  EXPECT_TRUE(text.startsWith("missing.htm: 426 Unable to open local file ")) << text.toStdString();
-  EXPECT_TRUE(text.contains("\nnested/catalog.htm: 550 "));
-  EXPECT_TRUE(result.FailureText(1).endsWith("\n... and 1 more")) << result.FailureText(1).toStdString();
+  EXPECT_TRUE(text.startsWith("missing.htm: Could not store ")) << text.toStdString();
+  Write("upload.txt", "missing.htm\r\ngone.htm\r\ncatalog.htm\r\n");
+  EXPECT_TRUE(UploadCatalog(site, recorder, options).FailureText(1).endsWith("\n... and 1 more"));
 }
 
-TEST_F(UploadCommand, LineBreakInTheRemoteDirectoryFailsEachFileAtOnce) {
+// Names that would send a file from outside the working folder, and a
+// remote directory that would smuggle a command: refused before connecting.
+TEST_F(UploadCommand, UnsafeNamesAreRefusedBeforeAnythingIsSent) {
+  WriteCatalog();
+  QTemporaryDir outside;
+  std::ofstream(outside.filePath("secret.txt").toStdString()) << "private";
+  QFile::link(outside.filePath("secret.txt"), m_work.filePath("link.htm"));
+  for (const char* name : {"../x.htm", "nested/catalog.htm", "link.htm", ".."}) {
+    Write("upload.txt", std::string("catalog.htm\r\n") + name + "\r\n");
+    EXPECT_THROW(UploadCatalog(site, recorder, options), UploadListError) << name;
+  }
+  EXPECT_EQ(recorder.started, -1);
   WriteCatalog();
   site.remoteDirectory = "onlinecatalog/\r\nDELE x";  // a multi-line setting
   const UploadResult result = UploadCatalog(site, recorder, options);
   EXPECT_FALSE(result.AllUploaded());
-  ASSERT_EQ(result.files.size(), 3u);
-  EXPECT_EQ(result.files[0].reply, "FTP command holds a line break");
   EXPECT_TRUE(recorder.uploaded.empty());
+  EXPECT_FALSE(QFile::exists(Remote("onlinecatalog/catalog.htm")));
 }
 
-TEST_F(UploadCommand, RefusedLoginFailsEveryFileAndSaysWhy) {
+TEST_F(UploadCommand, RefusedLoginTriesNoFileAndSaysWhyOnce) {
   WriteCatalog();
   site.remotePassword = "wrong";
   const UploadResult result = UploadCatalog(site, recorder, options);
   EXPECT_FALSE(result.connected);
-  EXPECT_TRUE(result.connectReply.startsWith("530 ")) << result.connectReply.toStdString();
-  EXPECT_EQ(recorder.progress.size(), 3u);  // the bar still runs to its end
+  EXPECT_EQ(result.connectReply.toStdString(), "Could not log in to 127.0.0.1 as user: 530 Authentication failed.");
+  EXPECT_EQ(recorder.started, -1);
   EXPECT_TRUE(recorder.uploaded.empty());
-  EXPECT_TRUE(result.FailureText().startsWith("Connect failed: 530 "));
+  EXPECT_EQ(result.FailureText(), result.connectReply);
+  site.remotePassword.clear();  // the server asks for one: said at once, no 15-second stall
+  const UploadResult empty = UploadCatalog(site, recorder, options);
+  EXPECT_TRUE(empty.connectReply.endsWith("(no password set)")) << empty.connectReply.toStdString();
+  options.port = "1";
+  EXPECT_EQ(UploadCatalog(site, recorder, options).connectReply.toStdString(),
+            "Could not connect to 127.0.0.1 port 1: connection refused");
+}
+
+// 1,000 pages built and sent; then one price changes, one product goes and
+// every page carries a new build date: exactly the changed page, catalog.htm
+// and one deletion go over the wire, as the dry run said beforehand.
+TEST(UploadIncremental, OnlyTheChangedPageTheCatalogAndOneDeletionGoOverTheWire) {
+  QTemporaryDir work, logDir;
+  const QString log = logDir.filePath("ftp.log");
+  net::test::PyFtpServer server({"--log", log});
+  ASSERT_TRUE(server.Started());
+  const auto build = [&](const QString& date, int changed, int removed) {
+    std::string list = "catalog.htm\r\n", catalog;
+    for (int i = 0; i < 1000; ++i) {
+      if (i == removed) continue;
+      const std::string name = "P" + std::to_string(i) + ".htm";
+      std::ofstream(work.filePath(QString::fromStdString(name)).toStdString(), std::ios::binary)
+          << "<!-- Built with Quillmart from Lumenfold\r\nfor Shop\r\nLast Update ... " << date.toStdString()
+          << "  -->\r\n<P><B>Price: </B>" << (i == changed ? 12 : 10) << "\r\n";
+      list += name + "\r\n";
+      catalog += name;
+    }
+    std::ofstream(work.filePath("catalog.htm").toStdString(), std::ios::binary) << catalog;
+    std::ofstream(work.filePath("upload.txt").toStdString(), std::ios::binary) << list;
+  };
+  SiteSettings site{"127.0.0.1", "user", "shop/", "secret"};
+  UploadOptions options;
+  options.workDir = QDir(work.path());
+  options.port = QString::number(server.Port());
+  Recorder recorder;
+  build("8/12/26", -1, -1);
+  ASSERT_TRUE(UploadCatalog(site, recorder, options).AllUploaded());
+  QFile::remove(log);
+
+  build("9/12/26", 17, 500);
+  options.dryRun = true;
+  const UploadResult dry = UploadCatalog(site, recorder, options);
+  std::vector<QString> planned;
+  for (const UploadedFile& file : dry.files) planned.push_back((file.deletion ? "DELE " : "STOR ") + file.remoteName);
+  EXPECT_EQ(planned, (std::vector<QString>{"STOR shop/P17.htm", "STOR shop/catalog.htm", "DELE shop/P500.htm"}));
+  EXPECT_EQ(dry.unchangedCount, 998);
+  options.dryRun = false;
+  const UploadResult result = UploadCatalog(site, recorder, options);
+  EXPECT_TRUE(result.AllUploaded()) << result.FailureText().toStdString();
+  QFile logFile(log);
+  ASSERT_TRUE(logFile.open(QIODevice::ReadOnly));
+  QStringList changes;
+  for (const QByteArray& line : logFile.readAll().split('\n'))
+    if (line.startsWith("STOR") || line.startsWith("DELE") || line.startsWith("RNTO")) changes << line;
+  EXPECT_EQ(changes, (QStringList{"STOR shop/P17.htm.qmpart", "RNTO shop/P17.htm", "STOR shop/catalog.htm.qmpart",
+                                  "RNTO shop/catalog.htm", "DELE shop/P500.htm"}));
+  EXPECT_FALSE(QFile::exists(QString::fromStdString(server.Root()) + "/shop/P500.htm"));
+  EXPECT_TRUE(QFile::exists(QString::fromStdString(server.Root()) + "/shop/P501.htm"));
 }
 
 TEST_F(UploadCommand, MissingListSendsNothingAndEmptyListSucceeds) {
@@ -160,9 +232,9 @@ TEST_F(UploadCommand, CommandLineUploadsAndReportsEachFile) {
   const QString out = QString::fromUtf8(cli.readAllStandardOutput());
   EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
   EXPECT_EQ(out,
-            "uploaded catalog.htm -> onlinecatalog/catalog.htm\n"
             "uploaded A100.htm -> onlinecatalog/A100.htm\n"
             "uploaded B200.htm -> onlinecatalog/B200.htm\n"
+            "uploaded catalog.htm -> onlinecatalog/catalog.htm\n"
             " Catalog has been uploaded \n");
   EXPECT_EQ(ReadAll(Remote("onlinecatalog/A100.htm")), "<html>a</html>\r\n");
 
@@ -171,10 +243,37 @@ TEST_F(UploadCommand, CommandLineUploadsAndReportsEachFile) {
   ASSERT_TRUE(cli.waitForFinished(30000));
   EXPECT_EQ(cli.exitCode(), 1);
   const QString failed = QString::fromUtf8(cli.readAllStandardOutput());
-  EXPECT_TRUE(failed.contains("FAILED gone.htm -> onlinecatalog/gone.htm: 426 Unable to open local file "))
+  EXPECT_TRUE(failed.contains("FAILED gone.htm -> onlinecatalog/gone.htm: Could not store onlinecatalog/gone.htm: "
+                              "426 Unable to open local file "))
       << failed.toStdString();
   EXPECT_FALSE(failed.contains("Catalog has been uploaded"));
   EXPECT_FALSE(failed.contains("secret"));
+}
+
+// A hostile reply cannot drive the terminal: control characters come out escaped.
+TEST(UploadCommandLine, ServerRepliesArePrintedWithControlCharactersEscaped) {
+  using F = net::test::FakeFtpServer;
+  F server({F::Send("220 ready\r\n"), F::Expect(), F::Send("500 no TLS\r\n"), F::Expect(),
+            F::Send("331 password\r\n"), F::Expect(), F::Send("530 \x1b[2J\x1b[31mgone\x1b[0m\r\n")});
+  QTemporaryDir config, work;
+  {
+    SettingsStore store(config.filePath("Quillmart.ini"));
+    SiteSettings{"127.0.0.1", "user", "", "secret"}.Write(store);
+  }
+  std::ofstream(work.filePath("upload.txt").toStdString()) << "catalog.htm\r\n";
+  std::ofstream(work.filePath("catalog.htm").toStdString()) << "c";
+  QProcess cli;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_CONFIG_HOME", config.path());
+  cli.setProcessEnvironment(env);
+  cli.setWorkingDirectory(work.path());
+  cli.start(QM_CLI, {"upload", "--port", QString::number(server.Port())});
+  ASSERT_TRUE(cli.waitForFinished(30000));
+  EXPECT_EQ(cli.exitCode(), 1);
+  const QByteArray err = cli.readAllStandardError();
+  EXPECT_TRUE(err.contains("Could not log in to 127.0.0.1 as user: 530 \\x1B[2J\\x1B[31mgone\\x1B[0m")) << err.toStdString();
+  EXPECT_FALSE(err.contains('\x1b'));
+  EXPECT_EQ(server.Transcript(), (std::vector<std::string>{"AUTH TLS", "USER user", "PASS secret"}));
 }
 
 }  // namespace

@@ -1,0 +1,233 @@
+#include "net/ftp_publisher.h"
+
+#include <QTemporaryFile>
+#include <cctype>
+
+#include "net/message_pump.h"
+#include "net/socket_errors.h"
+
+namespace qm::net {
+
+namespace {
+
+constexpr char kTempSuffix[] = ".qmpart";  // same directory, so the rename stays on one file system
+
+std::string LowerFirst(std::string text) {
+  if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  return text;
+}
+
+// Waits while the event loop keeps running (the window repaints meanwhile).
+void PumpFor(int ms) {
+  const qint64 until = TickCountMs() + ms;
+  while (TickCountMs() < until) PumpMessagesOnce(until);
+}
+
+}  // namespace
+
+TFtpPublisher::TFtpPublisher(TFtpPublishSite site) : m_site(std::move(site)) {
+  m_client.HostName = m_site.Address.Host;
+  m_client.Port = std::to_string(m_site.Address.Port);
+  m_client.UserName = m_site.UserName;
+  m_client.PassWord = m_site.PassWord;
+  m_client.Timeout = m_site.TimeoutSeconds;
+  m_client.TlsMode = m_site.TlsMode;
+  m_client.ImplicitTls = m_site.Address.ImplicitTls;
+  m_client.TrustedFingerprint = m_site.TrustedFingerprint;
+  m_client.SetShareMode(ftpShareExclusive);
+  m_client.OnSessionConnected = [this](TCustomFtpClient&, int) { m_welcomed = true; };
+  const std::vector<TFtpDataMode> modes = Candidates();
+  m_client.DataMode = modes.front();
+}
+
+std::vector<TFtpDataMode> TFtpPublisher::Candidates() const {
+  if (m_site.ModeChoice == ftpModeActive) return {ftpDataActive};
+  if (m_site.ModeChoice == ftpModePassive) return {ftpDataPassive};
+  std::vector<TFtpDataMode> modes;
+  if (m_site.RememberedMode) modes.push_back(*m_site.RememberedMode);
+  for (TFtpDataMode mode : {ftpDataExtendedPassive, ftpDataPassive, ftpDataActive})
+    if (!m_site.RememberedMode || mode != *m_site.RememberedMode) modes.push_back(mode);
+  return modes;
+}
+
+std::string TFtpPublisher::Reply() const {
+  return m_client.ErrorMessage().empty() ? m_client.LastReply : m_client.ErrorMessage();
+}
+
+std::string TFtpPublisher::ConnectProblem() const {
+  const std::string where = m_site.Address.Describe();
+  const int code = m_client.FailureCode;
+  if (code >= 10000) return "Could not connect to " + where + ": " + LowerFirst(SocketErrorText(code));
+  if (m_client.ErrorMessage() == "426 Timeout")
+    return m_welcomed ? where + " did not answer the log-in within " + std::to_string(m_site.TimeoutSeconds) + " seconds"
+                      : "Could not connect to " + where + ": no answer within " +
+                            std::to_string(m_site.TimeoutSeconds) + " seconds";
+  const std::string reply = Reply();
+  if (reply.rfind("The TLS handshake", 0) == 0 || reply.rfind("the certificate of", 0) == 0)
+    return "Could not connect securely to " + where + ": " + reply;
+  if (!m_welcomed) return where + " refused the session: " + reply;
+  if (m_client.CurrentStep() == ftpAuth)
+    return where + " does not offer TLS, which the site setup requires: " + reply;
+  if (m_client.ErrorMessage() == "no password set")
+    return "Could not log in to " + m_site.Address.Host + " as " + m_site.UserName +
+           ": the server asks for a password and the site setup has none (no password set)";
+  return "Could not log in to " + m_site.Address.Host + " as " + m_site.UserName + ": " + Reply();
+}
+
+bool TFtpPublisher::Login() {
+  m_open = false;
+  m_welcomed = false;
+  if (m_client.State() != fcsReady || m_client.Connected()) m_client.Abort();
+  if (!m_client.Connect()) {
+    m_problem = ConnectProblem();
+    m_client.Abort();  // a failed log-in ends the session: nothing may be sent on it
+    return false;
+  }
+  m_client.SetBinary(true);  // pages go up byte for byte, whatever the server's default
+  if (!m_client.TypeSet() && SessionLost()) {
+    m_problem = "Lost the session with " + m_site.Address.Describe() + ": " + Reply();
+    return false;
+  }
+  m_open = true;
+  return true;
+}
+
+bool TFtpPublisher::Open() { return Login(); }
+
+bool TFtpPublisher::SessionLost() const {
+  return !m_client.Connected() || m_client.ReplyCode == 421 || m_client.FailureCode == 421;
+}
+
+bool TFtpPublisher::WithRecovery(const std::string& what, const std::function<bool()>& operation) {
+  if (m_open && operation()) return true;
+  for (size_t attempt = 0; attempt < m_site.RetryWaitsMs.size() && (!m_open || SessionLost()); ++attempt) {
+    const std::string why = m_problem;
+    PumpFor(m_site.RetryWaitsMs[attempt]);
+    if (!Login()) continue;
+    m_retried.push_back(what + " (" + why + ")");
+    if (operation()) return true;
+  }
+  return false;
+}
+
+bool TFtpPublisher::RunWithModes(const std::function<bool()>& transfer) {
+  const std::vector<TFtpDataMode> modes = Candidates();
+  for (;;) {
+    m_client.DataMode = modes[std::min(m_candidate, modes.size() - 1)];
+    if (transfer()) {
+      m_workingMode = m_client.DataMode;
+      return true;
+    }
+    // Only a data connection that could not be opened asks for the next
+    // mode; once one mode has worked on this site it stays.
+    const bool modeFailed = m_client.CurrentStep() == ftpPort || m_client.ReplyCode == 425;
+    if (!modeFailed || SessionLost() || m_workingMode || m_candidate + 1 >= modes.size()) return false;
+    m_client.Display("! " + std::string(FtpDataModeName(m_client.DataMode)) + " mode failed: " + Reply());
+    ++m_candidate;
+  }
+}
+
+bool TFtpPublisher::Rename(const std::string& from, const std::string& to) {
+  m_client.HostFileName = from;
+  m_client.LocalFileName = to;
+  return m_client.RenameFile();
+}
+
+void TFtpPublisher::DeleteQuietly(const std::string& remoteName) {
+  if (SessionLost()) return;
+  const std::string problem = m_problem;
+  m_client.HostFileName = remoteName;
+  m_client.Dele();
+  m_problem = problem;
+}
+
+bool TFtpPublisher::StoreOnce(const std::string& localPath, const std::string& remoteName) {
+  const std::string temp = remoteName + kTempSuffix;
+  const bool stored = RunWithModes([&] {
+    m_client.LocalFileName = localPath;
+    m_client.HostFileName = temp;
+    return m_client.Put();
+  });
+  if (!stored) {
+    m_problem = "Could not store " + remoteName + ": " + Reply();
+    DeleteQuietly(temp);
+    return false;
+  }
+  if (Rename(temp, remoteName)) return true;
+  if (!SessionLost()) {
+    // Some servers will not rename over an existing file: remove it first.
+    m_client.HostFileName = remoteName;
+    m_client.Dele();
+    if (!SessionLost() && Rename(temp, remoteName)) return true;
+  }
+  m_problem = "Could not put " + remoteName + " in place: " + Reply();
+  DeleteQuietly(temp);
+  return false;
+}
+
+bool TFtpPublisher::Store(const std::string& localPath, const std::string& remoteName) {
+  return WithRecovery(remoteName, [&] { return StoreOnce(localPath, remoteName); });
+}
+
+bool TFtpPublisher::Delete(const std::string& remoteName) {
+  return WithRecovery(remoteName, [&] {
+    m_client.HostFileName = remoteName;
+    if (m_client.Dele()) return true;
+    m_problem = "Could not delete " + remoteName + ": " + Reply();
+    return false;
+  });
+}
+
+bool TFtpPublisher::MakeDirectories(const std::string& remoteDir) {
+  const size_t end = remoteDir.rfind('/');
+  if (end == std::string::npos || end == 0) return true;  // the login directory, or "/"
+  const std::string dir = remoteDir.substr(0, end);
+  return WithRecovery(dir + "/", [&] {
+    if (!m_client.Pwd()) {
+      m_problem = "Could not read the current remote directory: " + Reply();
+      return false;
+    }
+    const std::string home = m_client.ReplyDirectory;
+    m_client.HostDirName = dir;
+    if (m_client.Cwd()) {
+      m_client.HostDirName = home;
+      return m_client.Cwd();
+    }
+    for (size_t slash = dir.find('/', 1); !SessionLost(); slash = dir.find('/', slash + 1)) {
+      m_client.HostFileName = dir.substr(0, slash);  // one level more each time; failures of existing levels are fine
+      m_client.Mkd();
+      if (slash == std::string::npos) break;
+    }
+    m_client.HostDirName = dir;
+    if (!SessionLost() && m_client.Cwd()) {
+      m_client.HostDirName = home;
+      return m_client.Cwd();
+    }
+    m_problem = "Could not create the remote directory " + dir + ": " + Reply();
+    return false;
+  });
+}
+
+bool TFtpPublisher::FindWorkingMode() {
+  QTemporaryFile listing;  // the listing itself is not looked at
+  if (!listing.open()) {
+    m_problem = "Could not create a temporary file for the directory listing";
+    return false;
+  }
+  return WithRecovery("connection check", [&] {
+    const bool listed = RunWithModes([&] {
+      m_client.LocalFileName = listing.fileName().toStdString();
+      m_client.HostFileName.clear();
+      return m_client.Dir();
+    });
+    if (!listed) m_problem = "No data connection could be opened to " + m_site.Address.Describe() + ": " + Reply();
+    return listed;
+  });
+}
+
+void TFtpPublisher::Close() {
+  if (m_client.Connected()) m_client.Quit();
+  m_open = false;
+}
+
+}  // namespace qm::net

@@ -1,0 +1,87 @@
+#pragma once
+// TFtpPublisher: puts files on a web host over one FTP session, the way a
+// site must never be damaged:
+//  - a file goes up under a temporary name beside its place and is renamed
+//    into place (RNFR/RNTO; DELE then RNTO where a server will not rename over
+//    a file), so an interrupted upload leaves the good copy; a failed transfer
+//    removes its temporary file while the connection allows;
+//  - the data connection mode is chosen per site (automatic: EPSV, PASV, then
+//    PORT, the one that worked last time first);
+//  - the session is encrypted when the server offers TLS (or must be, by the
+//    site's setting), the certificate checked;
+//  - a lost session (421, a dropped connection, a time-out) is reconnected up
+//    to three times with growing waits, and the operation runs again.
+// Failures are told in plain words with the server's reply (Problem()).
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "net/ftp_site_address.h"
+#include "net/ftp_sync_client.h"
+
+namespace qm::net {
+
+enum TFtpModeChoice { ftpModeAutomatic, ftpModePassive, ftpModeActive };
+
+struct TFtpPublishSite {
+  TFtpSiteAddress Address;
+  std::string UserName;
+  std::string PassWord;
+  TFtpModeChoice ModeChoice = ftpModeAutomatic;
+  std::optional<TFtpDataMode> RememberedMode;  // automatic mode tries it first
+  TFtpTlsMode TlsMode = ftpTlsIfOffered;
+  std::string TrustedFingerprint;  // a self-signed certificate the user trusts
+  int TimeoutSeconds = 15;
+  std::vector<int> RetryWaitsMs = {1000, 2000, 4000};  // one reconnection per entry
+};
+
+class TFtpPublisher {
+ public:
+  explicit TFtpPublisher(TFtpPublishSite site);
+
+  // Connects, logs in and switches to binary; false with Problem() set.
+  bool Open();
+  // Creates the directory part of `remoteDir` ("a/b/" or "/www/a/") level by
+  // level where it is missing. Empty: nothing to do.
+  bool MakeDirectories(const std::string& remoteDir);
+  bool Store(const std::string& localPath, const std::string& remoteName);
+  bool Delete(const std::string& remoteName);
+  // Tries each data connection mode of the choice once and keeps the first
+  // that can open a data connection (a directory listing of the login
+  // directory, discarded); false when none can.
+  bool FindWorkingMode();
+  void Close();
+
+  bool IsOpen() const { return m_open; }
+  bool Encrypted() const { return m_client.TlsActive(); }
+  const std::string& Problem() const { return m_problem; }
+  std::optional<TFtpDataMode> WorkingMode() const { return m_workingMode; }
+  // What went again after a reconnection, each "name (why)".
+  const std::vector<std::string>& Retried() const { return m_retried; }
+  TFtpClient& Client() { return m_client; }
+
+ private:
+  bool Login();
+  std::string ConnectProblem() const;
+  std::string Reply() const;
+  bool SessionLost() const;
+  bool WithRecovery(const std::string& what, const std::function<bool()>& operation);
+  bool RunWithModes(const std::function<bool()>& transfer);
+  bool StoreOnce(const std::string& localPath, const std::string& remoteName);
+  bool Rename(const std::string& from, const std::string& to);
+  void DeleteQuietly(const std::string& remoteName);
+  std::vector<TFtpDataMode> Candidates() const;
+
+  TFtpPublishSite m_site;
+  TFtpClient m_client;
+  bool m_open = false;
+  bool m_welcomed = false;
+  std::string m_problem;
+  std::optional<TFtpDataMode> m_workingMode;
+  size_t m_candidate = 0;
+  std::vector<std::string> m_retried;
+};
+
+}  // namespace qm::net

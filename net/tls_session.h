@@ -1,0 +1,59 @@
+#pragma once
+// TTlsSession: the client side of TLS (OpenSSL) over a connected non-blocking
+// handle of TAsyncSocket. The socket drives it from its readiness events: the
+// handshake first, then reads and writes that may ask to wait for the handle
+// to become readable or writable again.
+//
+// The server's certificate is checked against the system's CA store
+// (OpenSSL's default paths, so SSL_CERT_FILE and SSL_CERT_DIR work as in other
+// programs) and the host name; a self-signed certificate passes only when its
+// SHA-256 fingerprint is the one the user chose to trust.
+
+#include <memory>
+#include <string>
+
+typedef struct ssl_st SSL;
+
+namespace qm::net {
+
+class TTlsSession {
+ public:
+  enum TStep { kDone, kWantRead, kWantWrite, kFailed };
+
+  // resumeFrom: the control connection's session, which data connections of
+  // the same FTP session reuse (servers may insist on it).
+  TTlsSession(int handle, const std::string& serverName, const TTlsSession* resumeFrom);
+  ~TTlsSession();
+  TTlsSession(const TTlsSession&) = delete;
+  TTlsSession& operator=(const TTlsSession&) = delete;
+
+  TStep Handshake();
+  bool HandshakeDone() const { return m_handshakeDone; }
+  // Bytes read (> 0), 0 when the peer closed, -1 with step set.
+  int Read(void* buffer, int size, TStep& step);
+  // Bytes written (> 0), or -1 with step set.
+  int Write(const void* data, int size, TStep& step);
+  int Pending() const;
+  // Sends the close alert (without waiting for the peer's).
+  void ShutDownTls();
+
+  // Empty when the certificate chain and host name check out, or when the
+  // certificate's fingerprint is `trustedFingerprint`; else why not.
+  std::string VerificationProblem(const std::string& trustedFingerprint) const;
+  // SHA-256 of the server certificate as AA:BB:...; empty before the handshake.
+  std::string Fingerprint() const;
+  std::string ErrorText() const { return m_error; }
+
+ private:
+  TStep StepOf(int result);
+
+  SSL* m_ssl = nullptr;
+  std::string m_serverName;
+  std::string m_error;
+  bool m_handshakeDone = false;
+};
+
+// Fingerprints compare ignoring case, colons and blanks.
+bool SameFingerprint(const std::string& a, const std::string& b);
+
+}  // namespace qm::net

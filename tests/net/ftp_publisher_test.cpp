@@ -1,0 +1,203 @@
+// TFtpPublisher: safe replace, data connection modes and reconnection, against
+// scripted servers (exact transcripts) and against pyftpdlib.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <fstream>
+
+#include "ftp_servers_util.h"
+#include "net/ftp_publisher.h"
+#include "net/message_pump.h"
+
+namespace qm::net {
+namespace {
+
+using test::FakeFtpServer;
+using F = FakeFtpServer;
+using Lines = std::vector<std::string>;
+
+std::vector<F::Step> Login() {
+  return {F::Send("220 fake ready\r\n"), F::Expect(), F::Send("331 password please\r\n"), F::Expect(),
+          F::Send("230 logged in\r\n"), F::Expect(), F::Send("200 binary\r\n")};
+}
+
+std::vector<F::Step> Concat(std::vector<F::Step> a, const std::vector<F::Step>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// One passive store of the temporary file, as the server sees it.
+std::vector<F::Step> PassiveStore(const std::string& hostTuple = "127,0,0,1") {
+  return {F::Expect(), F::Passive(hostTuple), F::Expect(), F::Send("150 go\r\n"), F::ReceiveData(),
+          F::Send("226 done\r\n")};
+}
+
+TFtpPublishSite Site(int port, const std::string& host = "127.0.0.1") {
+  TFtpPublishSite site;
+  site.Address = ParseSiteAddress(host + ":" + std::to_string(port));
+  site.UserName = "user";
+  site.PassWord = "secret";
+  site.ModeChoice = ftpModePassive;
+  site.TlsMode = ftpTlsPlain;  // the scripts speak no TLS
+  site.TimeoutSeconds = 2;
+  site.RetryWaitsMs = {20, 40, 80};
+  return site;
+}
+
+struct LocalPage {
+  QTemporaryDir dir;
+  std::string path;
+  explicit LocalPage(const std::string& bytes = "<html>new</html>\r\n") {
+    path = dir.filePath("catalog.htm").toStdString();
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+};
+
+TEST(FtpPublisher, RenameOverRefusedDeletesTheOldFileThenRenames) {
+  LocalPage page;
+  FakeFtpServer server(Concat(Concat(Login(), PassiveStore()),
+                              {F::Expect(), F::Send("350 ready\r\n"), F::Expect(), F::Send("553 file exists\r\n"),
+                               F::Expect(), F::Send("250 deleted\r\n"), F::Expect(), F::Send("350 ready\r\n"),
+                               F::Expect(), F::Send("250 renamed\r\n"), F::Expect(), F::Send("221 bye\r\n")}));
+  TFtpPublisher publisher(Site(server.Port()));
+  ASSERT_TRUE(publisher.Open()) << publisher.Problem();
+  EXPECT_TRUE(publisher.Store(page.path, "site/catalog.htm")) << publisher.Problem();
+  publisher.Close();
+  const Lines transcript = server.Transcript();
+  EXPECT_EQ(transcript, (Lines{"USER user", "PASS secret", "TYPE I", "PASV", "STOR site/catalog.htm.qmpart",
+                               "<data 18 bytes>", "RNFR site/catalog.htm.qmpart", "RNTO site/catalog.htm",
+                               "DELE site/catalog.htm", "RNFR site/catalog.htm.qmpart", "RNTO site/catalog.htm",
+                               "QUIT"}));
+  EXPECT_EQ(server.ReceivedData(), "<html>new</html>\r\n");
+}
+
+// Behind NAT the server names its private address: the data connection goes
+// to the host of the control connection (127.0.0.2), never to 10.0.0.5.
+TEST(FtpPublisher, PassiveReplyWithAPrivateAddressUsesTheControlPeer) {
+  LocalPage page("x");
+  FakeFtpServer server(Concat(Concat(Login(), PassiveStore("10,0,0,5")),
+                              {F::Expect(), F::Send("350 ready\r\n"), F::Expect(), F::Send("250 renamed\r\n")}),
+                       "127.0.0.2");
+  TFtpPublisher publisher(Site(server.Port(), "127.0.0.2"));
+  Lines display;
+  publisher.Client().OnDisplay = [&](TCustomFtpClient&, std::string& line) { display.push_back(line); };
+  ASSERT_TRUE(publisher.Open()) << publisher.Problem();
+  EXPECT_TRUE(publisher.Store(page.path, "p.htm")) << publisher.Problem();
+  publisher.Client().Abort();
+  EXPECT_EQ(server.ReceivedData(), "x");
+  EXPECT_NE(std::find(display.begin(), display.end(),
+                      "! Passive address 10.0.0.5 is not reachable, using 127.0.0.2"), display.end());
+}
+
+// 421 in the middle of a transfer, then a server that falls silent: each time
+// the session is made again and the file goes up in full on the new one.
+TEST(FtpPublisher, LostAndSilentSessionsAreReconnectedAndTheFileSentAgain) {
+  LocalPage page(std::string(100000, 'p'));
+  FakeFtpServer server(Concat(Concat(Concat(Login(),
+      {F::Expect(), F::Passive("127,0,0,1"), F::Expect(), F::Send("421 Service closing\r\n"), F::NextControl()}),
+      Concat(Login(), {F::Expect(), F::Pause(2600), F::NextControl()})),
+      Concat(Concat(Login(), PassiveStore()),
+             {F::Expect(), F::Send("350 ready\r\n"), F::Expect(), F::Send("250 renamed\r\n"), F::Expect(),
+              F::Send("221 bye\r\n")})));
+  TFtpPublisher publisher(Site(server.Port()));
+  ASSERT_TRUE(publisher.Open());
+  const qint64 start = TickCountMs();
+  EXPECT_TRUE(publisher.Store(page.path, "catalog.htm")) << publisher.Problem();
+  EXPECT_LT(TickCountMs() - start, 8000);
+  ASSERT_EQ(publisher.Retried().size(), 2u);
+  EXPECT_EQ(publisher.Retried()[0].rfind("catalog.htm (Could not store catalog.htm: 421 Service closing", 0), 0u)
+      << publisher.Retried()[0];
+  EXPECT_NE(publisher.Retried()[1].find("426 Timeout"), std::string::npos) << publisher.Retried()[1];
+  publisher.Close();
+  EXPECT_EQ(server.ReceivedData(), std::string(100000, 'p'));
+}
+
+TEST(FtpPublisher, SiteAddressesAsUsersTypeThem) {
+  EXPECT_EQ(ParseSiteAddress("ftp.example.com").Describe(), "ftp.example.com port 21");
+  EXPECT_EQ(ParseSiteAddress(" ftp.example.com:2121 ").Port, 2121);
+  const TFtpSiteAddress url = ParseSiteAddress("FTP://shop@ftp.example.com:2100/www/");
+  EXPECT_EQ(url.Host, "ftp.example.com");
+  EXPECT_EQ(url.Port, 2100);
+  EXPECT_EQ(url.Path, "www/");
+  const TFtpSiteAddress tls = ParseSiteAddress("ftps://ftp.example.com");
+  EXPECT_TRUE(tls.ImplicitTls);
+  EXPECT_EQ(tls.Port, 990);
+  EXPECT_EQ(ParseSiteAddress("[::1]:2121").Describe(), "[::1] port 2121");
+  EXPECT_EQ(ParseSiteAddress("2001:db8::1").Host, "2001:db8::1");
+  EXPECT_THROW(ParseSiteAddress("http://example.com"), std::invalid_argument);
+  EXPECT_THROW(ParseSiteAddress("host:99999"), std::invalid_argument);
+  EXPECT_THROW(ParseSiteAddress(""), std::invalid_argument);
+}
+
+// pyftpdlib refusing active mode: automatic finds a mode that works, "active"
+// says plainly why it cannot.
+TEST(FtpPublisher, PassiveOnlyServerWorksInAutomaticAndPassiveModes) {
+  test::PyFtpServer server({"--passive-only"});
+  ASSERT_TRUE(server.Started());
+  LocalPage page("<p>passive</p>");
+  for (TFtpModeChoice choice : {ftpModeAutomatic, ftpModePassive, ftpModeActive}) {
+    TFtpPublishSite site = Site(server.Port());
+    site.ModeChoice = choice;
+    TFtpPublisher publisher(site);
+    ASSERT_TRUE(publisher.Open()) << publisher.Problem();
+    const bool stored = publisher.Store(page.path, "catalog.htm");
+    EXPECT_EQ(stored, choice != ftpModeActive) << publisher.Problem();
+    if (choice == ftpModeActive)
+      EXPECT_EQ(publisher.Problem(), "Could not store catalog.htm: 500 Active mode is not allowed here.");
+    else
+      EXPECT_EQ(*publisher.WorkingMode(), choice == ftpModeAutomatic ? ftpDataExtendedPassive : ftpDataPassive);
+    publisher.Close();
+  }
+  QFile remote(QString::fromStdString(server.Root()) + "/catalog.htm");
+  ASSERT_TRUE(remote.open(QIODevice::ReadOnly));
+  EXPECT_EQ(remote.readAll(), "<p>passive</p>");
+}
+
+// An IPv6 server: EPSV in automatic mode, EPRT in active mode.
+TEST(FtpPublisher, IPv6ServerTakesFilesInBothModes) {
+  test::PyFtpServer server({"--host", "::1"});
+  ASSERT_TRUE(server.Started());
+  LocalPage page("<p>six</p>");
+  for (TFtpModeChoice choice : {ftpModeAutomatic, ftpModeActive}) {
+    TFtpPublishSite site = Site(server.Port());
+    site.Address = ParseSiteAddress("ftp://[::1]:" + std::to_string(server.Port()) + "/");
+    site.ModeChoice = choice;
+    TFtpPublisher publisher(site);
+    ASSERT_TRUE(publisher.Open()) << publisher.Problem();
+    EXPECT_TRUE(publisher.Store(page.path, choice == ftpModeActive ? "active.htm" : "auto.htm")) << publisher.Problem();
+    publisher.Close();
+  }
+  for (const char* name : {"/active.htm", "/auto.htm"}) {
+    QFile remote(QString::fromStdString(server.Root()) + name);
+    ASSERT_TRUE(remote.open(QIODevice::ReadOnly)) << name;
+    EXPECT_EQ(remote.readAll(), "<p>six</p>");
+  }
+}
+
+// The server dies halfway through a throttled upload: the good copy on the
+// server stays as it was, and no partial page takes its place.
+TEST(FtpPublisher, ServerKilledMidUploadLeavesTheOldFileIntact) {
+  test::PyFtpServer server({"--throttle", "100000"});
+  ASSERT_TRUE(server.Started());
+  const QString remotePath = QString::fromStdString(server.Root()) + "/catalog.htm";
+  {
+    QFile old(remotePath);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("<html>good old catalog</html>");
+  }
+  LocalPage page(std::string(1000000, 'n'));
+  TFtpPublisher publisher(Site(server.Port()));
+  ASSERT_TRUE(publisher.Open());
+  QTimer::singleShot(400, [&server] { server.Kill(); });
+  EXPECT_FALSE(publisher.Store(page.path, "catalog.htm"));
+  EXPECT_EQ(publisher.Problem(), "Could not connect to 127.0.0.1 port " + std::to_string(server.Port()) +
+                                     ": connection refused");
+  QFile remote(remotePath);
+  ASSERT_TRUE(remote.open(QIODevice::ReadOnly));
+  EXPECT_EQ(remote.readAll(), "<html>good old catalog</html>");
+}
+
+}  // namespace
+}  // namespace qm::net

@@ -1,0 +1,221 @@
+// Explicit FTPS against pyftpdlib requiring TLS on the control and data
+// connections, with a self-signed certificate made by openssl for the test.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QThread>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <fstream>
+
+#include "ftp_servers_util.h"
+#include "net/ftp_publisher.h"
+
+namespace qm::net {
+namespace {
+
+struct TestCertificate {
+  QTemporaryDir dir;
+  QString pem;
+  std::string fingerprint;  // SHA-256, AA:BB:...
+
+  TestCertificate() {
+    const QString key = dir.filePath("key.pem"), cert = dir.filePath("cert.pem");
+    QProcess req;  // quiet: its progress dots are no test output
+    req.start("openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                          "-keyout", key, "-out", cert, "-days", "1", "-subj", "/CN=127.0.0.1",
+                          "-addext", "subjectAltName=IP:127.0.0.1"});
+    req.waitForFinished();
+    pem = dir.filePath("server.pem");
+    QFile out(pem), k(key), c(cert);
+    if (!out.open(QIODevice::WriteOnly) || !k.open(QIODevice::ReadOnly) || !c.open(QIODevice::ReadOnly)) return;
+    out.write(k.readAll() + c.readAll());
+    QProcess openssl;
+    openssl.start("openssl", {"x509", "-noout", "-fingerprint", "-sha256", "-in", cert});
+    openssl.waitForFinished();
+    const QByteArray line = openssl.readAllStandardOutput().trimmed();  // "sha256 Fingerprint=AA:..."
+    fingerprint = line.mid(line.indexOf('=') + 1).toStdString();
+  }
+};
+
+// pure-ftpd on a loopback port, TLS required of everyone (-Y 2), with one
+// virtual account "user"/"secret" in a password database of its own.
+class PureFtpServer {
+ public:
+  PureFtpServer(const QString& pem) {
+    if (getuid() != 0 || !QFile::exists("/usr/sbin/pure-ftpd")) return;  // needs root for its accounts
+    const QString passwd = m_dir.filePath("passwd"), db = m_dir.filePath("pure.pdb");
+    QDir(m_dir.path()).mkdir("root");
+    QProcess pw;
+    pw.start("pure-pw", {"useradd", "user", "-u", "nobody", "-g", "nogroup", "-d", Root(), "-f", passwd});
+    pw.write("secret\nsecret\n");
+    pw.closeWriteChannel();
+    pw.waitForFinished();
+    QProcess::execute("pure-pw", {"mkdb", db, "-f", passwd});
+    QProcess::execute("chown", {"nobody:nogroup", Root()});
+    QFile::copy(pem, m_dir.filePath("pure-ftpd.pem"));
+    QFile::setPermissions(m_dir.filePath("pure-ftpd.pem"), QFile::ReadOwner | QFile::WriteOwner);
+    m_port = FreePort();
+    const QString passive = QString("%1:%2").arg(m_port + 1).arg(m_port + 20);
+    m_process.start("/usr/sbin/pure-ftpd", {"-S", QString("127.0.0.1,%1").arg(m_port), "-l", "puredb:" + db, "-Y", "2",
+                                            "-2", m_dir.filePath("pure-ftpd.pem"), "-E", "-A", "-j", "-p", passive});
+    m_process.waitForStarted();
+    for (int i = 0; i < 100 && !Listening(); ++i) QThread::msleep(100);
+    QThread::msleep(300);  // it listens before it has read its certificate
+  }
+  ~PureFtpServer() {
+    m_process.terminate();
+    if (!m_process.waitForFinished(3000)) m_process.kill();
+  }
+  bool Started() const { return m_port > 0 && Listening(); }
+  int Port() const { return m_port; }
+  QString Root() const { return m_dir.filePath("root"); }
+
+ private:
+  static int FreePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    close(fd);
+    return ntohs(addr.sin_port) < 60000 ? ntohs(addr.sin_port) : 0;
+  }
+  bool Listening() const {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(m_port));
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    close(fd);
+    return ok;
+  }
+
+  QTemporaryDir m_dir;
+  QProcess m_process;
+  int m_port = 0;
+};
+
+TFtpPublishSite Site(int port, TFtpTlsMode mode) {
+  TFtpPublishSite site;
+  site.Address = ParseSiteAddress("127.0.0.1:" + std::to_string(port));
+  site.UserName = "user";
+  site.PassWord = "secret";
+  site.TlsMode = mode;
+  site.TimeoutSeconds = 5;
+  site.RetryWaitsMs = {};
+  return site;
+}
+
+TEST(FtpTls, SelfSignedCertificateIsRefusedUntilItsFingerprintIsTrusted) {
+  TestCertificate certificate;
+  ASSERT_FALSE(certificate.fingerprint.empty());
+  test::PyFtpServer server({"--tls", certificate.pem});
+  ASSERT_TRUE(server.Started());
+
+  TFtpPublisher unverified(Site(server.Port(), ftpTlsRequired));
+  EXPECT_FALSE(unverified.Open());
+  EXPECT_EQ(unverified.Problem(), "Could not connect securely to 127.0.0.1 port " + std::to_string(server.Port()) +
+                                      ": the certificate of 127.0.0.1 could not be verified (self-signed "
+                                      "certificate); its SHA-256 fingerprint is " + certificate.fingerprint);
+
+  TFtpPublishSite site = Site(server.Port(), ftpTlsRequired);
+  site.TrustedFingerprint = certificate.fingerprint;
+  QTemporaryDir local;
+  const std::string page = local.filePath("catalog.htm").toStdString();
+  std::ofstream(page, std::ios::binary) << std::string(300000, 't');
+  for (TFtpModeChoice mode : {ftpModeAutomatic, ftpModeActive}) {
+    site.ModeChoice = mode;
+    TFtpPublisher trusted(site);
+    ASSERT_TRUE(trusted.Open()) << trusted.Problem();
+    EXPECT_TRUE(trusted.Encrypted());
+    EXPECT_TRUE(trusted.Store(page, "catalog.htm")) << trusted.Problem();
+    trusted.Close();
+    QFile remote(QString::fromStdString(server.Root()) + "/catalog.htm");
+    ASSERT_TRUE(remote.open(QIODevice::ReadOnly));
+    EXPECT_EQ(remote.readAll().size(), 300000);
+  }
+
+  TFtpPublisher plain(Site(server.Port(), ftpTlsPlain));
+  EXPECT_FALSE(plain.Open());
+  EXPECT_EQ(plain.Problem(), "Could not log in to 127.0.0.1 as user: 550 SSL/TLS required on the control channel.");
+}
+
+// "Test connection" from the command line: the unknown certificate is named
+// with its fingerprint; trusting it stores it with the site, and the next
+// upload goes over TLS with no word about a password in clear.
+TEST(FtpTls, CheckShowsTheFingerprintAndTrustingItIsRemembered) {
+  TestCertificate certificate;
+  test::PyFtpServer server({"--tls", certificate.pem});
+  ASSERT_TRUE(server.Started());
+  QTemporaryDir config, work;
+  {
+    QFile ini(config.filePath("Quillmart.ini"));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write("[Site Setup]\nremote address=ftp://127.0.0.1:" + QByteArray::number(server.Port()) +
+              "\nuser name=user\nremote directory=site/\nremote password=secret\nTLS=required\n");
+  }
+  std::ofstream(work.filePath("catalog.htm").toStdString()) << "<html>tls</html>";
+  std::ofstream(work.filePath("upload.txt").toStdString()) << "catalog.htm\r\n";
+  const auto run = [&](const QStringList& args, QString* err = nullptr) {
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", config.path());
+    cli.setProcessEnvironment(env);
+    cli.setWorkingDirectory(work.path());
+    cli.start(QM_CLI, QStringList{"upload"} + args);
+    cli.waitForFinished(30000);
+    if (err) *err = QString::fromUtf8(cli.readAllStandardError());
+    return std::make_pair(cli.exitCode(), QString::fromUtf8(cli.readAllStandardOutput()));
+  };
+  const auto [refused, refusedText] = run({"--check"});
+  EXPECT_EQ(refused, 1);
+  EXPECT_TRUE(refusedText.contains(QString::fromStdString("--trust-fingerprint " + certificate.fingerprint)))
+      << refusedText.toStdString();
+  const auto [checked, checkedText] = run({"--check", "--trust-fingerprint", QString::fromStdString(certificate.fingerprint)});
+  EXPECT_EQ(checked, 0) << checkedText.toStdString();
+  EXPECT_TRUE(checkedText.contains("logged in as user over TLS.")) << checkedText.toStdString();
+  EXPECT_TRUE(checkedText.contains("The remote directory site does not exist yet")) << checkedText.toStdString();
+  QString err;
+  const auto [uploaded, uploadText] = run({}, &err);
+  EXPECT_EQ(uploaded, 0) << uploadText.toStdString() << err.toStdString();
+  EXPECT_FALSE(err.contains("in clear")) << err.toStdString();
+  QFile remote(QString::fromStdString(server.Root()) + "/site/catalog.htm");
+  ASSERT_TRUE(remote.open(QIODevice::ReadOnly));
+  EXPECT_EQ(remote.readAll(), "<html>tls</html>");
+}
+
+TEST(FtpTls, PureFtpdRequiringTlsTakesTheCatalogOverTls) {
+  TestCertificate certificate;
+  PureFtpServer server(certificate.pem);
+  if (!server.Started()) GTEST_SKIP() << "pure-ftpd cannot be started here (it needs root for its accounts)";
+  QTemporaryDir local;
+  const std::string page = local.filePath("catalog.htm").toStdString();
+  std::ofstream(page, std::ios::binary) << std::string(200000, 'u');
+  TFtpPublishSite site = Site(server.Port(), ftpTlsRequired);
+  site.TrustedFingerprint = certificate.fingerprint;
+  TFtpPublisher publisher(site);
+  ASSERT_TRUE(publisher.Open()) << publisher.Problem();
+  EXPECT_TRUE(publisher.MakeDirectories("shop/")) << publisher.Problem();
+  EXPECT_TRUE(publisher.Store(page, "shop/catalog.htm")) << publisher.Problem();
+  EXPECT_TRUE(publisher.Store(page, "shop/catalog.htm")) << publisher.Problem();  // over the existing file
+  publisher.Close();
+  QFile remote(server.Root() + "/shop/catalog.htm");
+  ASSERT_TRUE(remote.open(QIODevice::ReadOnly));
+  EXPECT_EQ(remote.readAll().size(), 200000);
+  TFtpPublisher plain(Site(server.Port(), ftpTlsPlain));
+  EXPECT_FALSE(plain.Open());
+  EXPECT_NE(plain.Problem().find("Could not log in to 127.0.0.1 as user: "), std::string::npos) << plain.Problem();
+}
+
+}  // namespace
+}  // namespace qm::net
