@@ -96,6 +96,8 @@ class TBrambleDataSet : public TDataSet {
   int RecordInfoStart() const { return m_recordInfoStart; }
   int BookmarkStart() const { return m_recordInfoStart + kBookmarkOffset; }
   bool EditLockHeld() const { return m_editLockHeld; }
+  // Whether the current record carries the deletion mark (seen with UseDeleted on).
+  bool CurrentRecordDeleted() { return Active() && !IsEmpty() && ActiveBuffer()[0] == '*'; }
 
   // ---- operations ----
   int32_t RecNo() override;
@@ -176,6 +178,7 @@ class TBrambleDataSet : public TDataSet {
   void SelectIndexName();
   void LockCurrentForWrite(int32_t recNo);
   void WriteStagedMemos();
+  void StampIndexFiles();
   void PutDataField(TField& field, char* buffer, const TFieldValue& value);
   int FindTagFor(const std::string& keyField);
   int32_t BufferRecNo(const char* buffer) const;

@@ -1,6 +1,9 @@
 // TBrambleDataSet: editing. Every write of a record that already exists is
 // made under its record lock on the record as the file holds it then, so an
 // edit or delete never writes back what another program changed meanwhile.
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cstring>
 
 #include "dbf/memo_file.h"
@@ -28,6 +31,15 @@ void TBrambleDataSet::LockCurrentForWrite(int32_t recNo) {
   m_engine->SetReadAhead(m_engine->ReadAhead());
   if (!m_engine->GoTo(recNo)) throw EDatabaseError("Record request beyond range of table");
   unlock.Dismiss();
+}
+
+// After a write that kept them current, the attached index files are stamped
+// with the time, still under the record lock: a file never older than its
+// table says the index describes it (a program that writes the table without
+// its indexes leaves them older, and the product table rebuilds them).
+void TBrambleDataSet::StampIndexFiles() {
+  for (int n = 1; n <= m_engine->TagCount(); ++n)
+    utimensat(AT_FDCWD, m_engine->TagByNumber(n)->File().Path().c_str(), nullptr, 0);
 }
 
 void TBrambleDataSet::InternalEdit() {
@@ -86,6 +98,7 @@ void TBrambleDataSet::InternalPost() {
   }
   SetBufferRecNo(buffer, m_engine->RecNo());
   SetBookmarkFlag(buffer, TBookmarkFlag::bfCurrent);
+  StampIndexFiles();
   if (m_editLockHeld) {
     dbf::TbrSuppressErrors quiet(*m_engine);
     m_engine->UnlockTable();
@@ -118,6 +131,7 @@ void TBrambleDataSet::InternalDelete() {
   }
   m_engine->SetUseDeleted(m_useDeleted);
   if (!marked) throw EDatabaseError("Cannot delete the record");
+  StampIndexFiles();
 }
 
 void TBrambleDataSet::Undelete() {
@@ -129,6 +143,7 @@ void TBrambleDataSet::Undelete() {
     LockCurrentForWrite(recNo);
     TbrUnlockScope unlock(*m_engine);
     if (!m_engine->Recall()) throw EDatabaseError("Cannot recall the record");
+    StampIndexFiles();
   }
   Resync();
 }

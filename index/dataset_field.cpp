@@ -57,17 +57,18 @@ std::string NumberText(double v) {
 }
 }  // namespace
 
-std::string TField::AsString() const {
-  const TFieldValue v = Value();
+std::string ValueText(TFieldType type, const TFieldValue& v) {
   if (const auto* s = std::get_if<std::string>(&v)) return *s;
   if (const auto* i = std::get_if<int32_t>(&v)) {
-    if (DataType() == TFieldType::ftDate) return dbf::StoredDate(*i);
+    if (type == TFieldType::ftDate) return dbf::StoredDate(*i);
     return std::to_string(*i);
   }
   if (const auto* d = std::get_if<double>(&v)) return NumberText(*d);
   if (const auto* b = std::get_if<bool>(&v)) return *b ? "T" : "F";
   return {};
 }
+
+std::string TField::AsString() const { return ValueText(DataType(), Value()); }
 
 int32_t TField::AsInteger() const {
   const TFieldValue v = Value();

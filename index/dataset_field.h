@@ -46,6 +46,10 @@ struct TFieldDef {
 // monostate: no value.
 using TFieldValue = std::variant<std::monostate, std::string, int32_t, double, bool>;
 
+// Display text of a value of the type: numbers in plain decimal, dates
+// "yyyymmdd", logicals "T"/"F", "" for no value.
+std::string ValueText(TFieldType type, const TFieldValue& value);
+
 // Bytes a value of the type takes in a calculated-fields slot (strings: size + 1).
 int FieldDataSize(TFieldType type, int size);
 bool IsBlobType(TFieldType type);

@@ -186,7 +186,7 @@ TEST_F(BrambleDataSetTest, DeletingOnlyVisibleRecordLeavesEmptyViewAndRecallBrin
   ds.SetUseDeleted(true);
   ds.First();
   ASSERT_FALSE(ds.IsEmpty());
-  EXPECT_TRUE(ds.Engine()->Deleted());
+  EXPECT_TRUE(ds.CurrentRecordDeleted());
   ds.Undelete();
   ds.SetUseDeleted(false);
   ds.First();
