@@ -309,6 +309,13 @@ int32_t TBrambleDataSet::RecordCount() {
   return m_engine->RecordCount();
 }
 
+bool TBrambleDataSet::GetCurrentRecord(char* buffer) {
+  if (IsEmpty() || GetBookmarkFlag(ActiveBuffer()) != TBookmarkFlag::bfCurrent) return false;
+  UpdateCursorPos();
+  std::memcpy(buffer, ActiveBuffer(), static_cast<size_t>(m_recordSize));
+  return true;
+}
+
 bool TBrambleDataSet::IsSequenced() { return m_engine && m_engine->CurrentTag() == nullptr && !m_filtered; }
 
 bool TBrambleDataSet::AcceptRecord() {

@@ -129,6 +129,10 @@ class TBrambleDataSet : public TDataSet {
   std::string TagFor(int n);
   std::string CurrentTagName();
 
+  // Copies the current record's image (RecordSize() bytes) into `buffer`;
+  // false when the dataset is empty or its buffer holds no stored record.
+  bool GetCurrentRecord(char* buffer);
+
   // The engine table object while open (null when closed).
   TbrIndexTable* Engine();
 
