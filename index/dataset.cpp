@@ -134,9 +134,12 @@ int TDataSet::MoveBy(int distance) {
   return moved;
 }
 
+// A current record that vanished (deleted, filtered out) leaves the store on
+// its nearest neighbour, where a second current fetch finds it.
 void TDataSet::Resync() {
   m_cursorStale = false;
   if (GetRecord(ActiveBuffer(), TGetMode::gmCurrent, false) != TGetResult::grOK &&
+      GetRecord(ActiveBuffer(), TGetMode::gmCurrent, false) != TGetResult::grOK &&
       GetRecord(ActiveBuffer(), TGetMode::gmNext, false) != TGetResult::grOK &&
       GetRecord(ActiveBuffer(), TGetMode::gmPrior, false) != TGetResult::grOK) {
     m_empty = m_bof = m_eof = true;

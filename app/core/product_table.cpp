@@ -104,6 +104,12 @@ void ProductTable::Open(ProductOrder order, bool readOnly) {
   m_dataSet.SetReadOnly(readOnly && order == ProductOrder::Entry);
   m_dataSet.Open();
   m_order = order;
+  // Whatever edits the table (grid, memo editor, companion) meets the same checks.
+  for (int i = 0; i < m_dataSet.FieldCount(); ++i) {
+    m_dataSet.Fields(i).OnValidate = [](index::TField& field, const index::TFieldValue& value) {
+      if (const auto* text = std::get_if<std::string>(&value)) CheckProductValue(field, *text);
+    };
+  }
   if (order == ProductOrder::Key) {
     EnsureIndex();
   } else if (readOnly) {

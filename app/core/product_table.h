@@ -74,7 +74,8 @@ class ProductTable {
 
   // Opens the table through the dataset (shared; read-only when asked).
   // Key order makes sure CATALOG.NDX is current first (see EnsureIndex) and
-  // selects its tag. Reopening closes first.
+  // selects its tag. Every field then refuses text CheckProductValue refuses
+  // (ProductTableError from the field's setter). Reopening closes first.
   void Open(ProductOrder order, bool readOnly = false);
   void Close();
   bool IsOpen() const { return m_dataSet.Active(); }

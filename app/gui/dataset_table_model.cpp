@@ -148,16 +148,33 @@ void DataSetTableModel::Reload() {
   endResetModel();
 }
 
+void DataSetTableModel::FetchThroughCurrent() {
+  const index::TBookmark current = m_dataSet.GetBookmark();
+  while (!current.empty() && m_rowOf.count(current) == 0 && canFetchMore({})) fetchMore({});
+}
+
+void DataSetTableModel::Scrolled() {
+  if (CurrentRow() < 0) FetchThroughCurrent();
+  emit currentRowChanged(CurrentRow());
+}
+
 void DataSetTableModel::DataSetChanged() {
   if (m_walking) return;
-  // Inserting shows one row more at the end; anything else may have changed rows anywhere.
-  if (InsertRowShown() && !m_insertShown) {
-    beginInsertRows({}, static_cast<int>(m_rows.size()), static_cast<int>(m_rows.size()));
-    m_insertShown = true;
-    endInsertRows();
-  } else if (!InsertRowShown()) {
-    Reload();
+  const int row = CurrentRow();
+  if (InsertRowShown()) {
+    if (!m_insertShown) {  // inserting shows one row more at the end
+      beginInsertRows({}, static_cast<int>(m_rows.size()), static_cast<int>(m_rows.size()));
+      m_insertShown = true;
+      endInsertRows();
+    }
+  } else if (m_postedEdit && row >= 0) {
+    m_rows[row] = m_dataSet.ActiveBufferCopy();
+    emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+  } else {
+    Reload();  // records may have come or gone anywhere
+    FetchThroughCurrent();
   }
+  m_postedEdit = false;
   emit currentRowChanged(CurrentRow());
 }
 
@@ -168,7 +185,9 @@ void DataSetTableModel::RecordChanged(index::TField*) {
 
 void DataSetTableModel::StateChanged() {
   if (m_walking) return;
-  if (m_insertShown && !InsertRowShown()) Reload();  // posted or cancelled: rows as stored now
+  const index::TDataSetState state = m_dataSet.State();
+  m_postedEdit = m_lastState == TDataSetState::dsEdit && state == TDataSetState::dsBrowse;
+  m_lastState = state;
   RecordChanged(nullptr);
 }
 

@@ -5,8 +5,11 @@
 // kept as copies of their record buffers, so a view scrolls through 100,000
 // records without moving the dataset's cursor. The model follows the cursor:
 // CurrentRow() is the current record's row and currentRowChanged() tells when
-// it moves; SetCurrentRow() moves the cursor. Edits from the view go through
-// Edit/Post; a refused edit is cancelled and reported by errorOccurred().
+// it moves (rows are fetched up to the current record when the cursor goes
+// past them, as Last does); SetCurrentRow() moves the cursor. Edits from the
+// view go through Edit/Post; a refused edit is cancelled and reported by
+// errorOccurred(). A posted edit updates its row in place (Reload() shows a
+// changed key in its new place); an insert or delete fetches the rows again.
 //
 // The model attaches itself to the dataset as a data link and must not outlive it.
 
@@ -55,9 +58,10 @@ class DataSetTableModel : public QAbstractTableModel, private index::TDataLink {
   void DataSetChanged() override;
   void RecordChanged(index::TField* field) override;
   void StateChanged() override;
-  void Scrolled() override { emit currentRowChanged(CurrentRow()); }
+  void Scrolled() override;
 
   bool InsertRowShown() const;
+  void FetchThroughCurrent();
   QString CellText(int row, int column) const;
 
   index::TDataSet& m_dataSet;
@@ -67,6 +71,8 @@ class DataSetTableModel : public QAbstractTableModel, private index::TDataLink {
   bool m_atEnd = false;
   bool m_walking = false;  // the model's own walk: its notifications are not news
   bool m_insertShown = false;
+  bool m_postedEdit = false;  // the last state change ended an edit
+  index::TDataSetState m_lastState = index::TDataSetState::dsInactive;
 };
 
 }  // namespace qm::gui

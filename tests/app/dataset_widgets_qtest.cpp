@@ -58,6 +58,19 @@ class DataSetWidgetsTest : public QObject {
     QCOMPARE(QString::fromStdString(ds.Fields(0).AsString()), QStringLiteral("K02501"));
   }
 
+  void CursorBeyondFetchedRowsFetchesThroughIt() {
+    auto& ds = m_table->DataSet();
+    gui::DataSetTableModel model(ds);
+    model.fetchMore({});
+    QSignalSpy moved(&model, &gui::DataSetTableModel::currentRowChanged);
+    ds.Last();
+    QCOMPARE(model.CurrentRow(), kRecords - 1);
+    QCOMPARE(moved.last().at(0).toInt(), kRecords - 1);
+    ds.Delete();  // rows fetched again, the cursor's row among them
+    QCOMPARE(model.rowCount(), kRecords - 1);
+    QCOMPARE(model.CurrentRow(), kRecords - 2);
+  }
+
   void EditsGoThroughEditAndPost() {
     auto& ds = m_table->DataSet();
     gui::DataSetTableModel model(ds);
@@ -65,6 +78,12 @@ class DataSetWidgetsTest : public QObject {
     QSignalSpy errors(&model, &gui::DataSetTableModel::errorOccurred);
     QVERIFY(model.setData(model.index(4, 1), QStringLiteral("caf\u00e9")));
     QCOMPARE(ds.State(), index::TDataSetState::dsBrowse);
+    QCOMPARE(model.rowCount(), gui::DataSetTableModel::kFetchBatch);  // updated in place
+    QCOMPARE(model.data(model.index(4, 1)).toString(), QStringLiteral("caf\u00e9"));
+    QVERIFY(!model.setData(model.index(5, 0), QStringLiteral("much too long for the key")));
+    QCOMPARE(errors.count(), 1);
+    QCOMPARE(ds.State(), index::TDataSetState::dsBrowse);
+    errors.clear();
     m_table->Open(catalog::ProductOrder::Key);
     QVERIFY(m_table->FindProduct("K00005"));
     QCOMPARE(QString::fromStdString(m_table->DataSet().Fields(1).AsString()), QStringLiteral("caf\u00e9"));
