@@ -327,6 +327,28 @@ TEST_F(BrambleDataSetTest, UniqueIndexOrderLocateAndLookup) {
   EXPECT_EQ(Message([&] { ds.SetIndexFiles({"missing"}); }), "Cannot find file " + m_dir.File("missing.NDX"));
 }
 
+TEST_F(BrambleDataSetTest, CalculatedFieldsAndFilter) {
+  TBrambleDataSet ds;
+  TField& label = ds.AddCalculatedField("LABEL", TFieldType::ftString, 30);
+  ds.OnCalcFields = [&](TDataSet& d) { label.SetAsString(d.FieldByName("CODE").AsString() + "/" + d.FieldByName("NAME").AsString()); };
+  OpenProducts(ds);
+  EXPECT_EQ(ds.RecordInfoStart(), ds.RecordSize() + 1 + 31);  // has-value byte and the text
+  for (const char* code : {"P1", "Q2", "P3"}) AddProduct(ds, code, std::string("n") + code);
+  ds.First();
+  EXPECT_EQ(label.AsString(), "P1/nP1");
+  EXPECT_EQ(Message([&] { label.SetAsString("x"); }), "Dataset not in edit or insert mode");
+  ds.OnFilterRecord = [](TDataSet& d, bool& accept) {
+    EXPECT_EQ(d.State(), TDataSetState::dsFilter);
+    accept = d.FieldByName("CODE").AsString()[0] == 'P';
+  };
+  ds.SetFiltered(true);
+  EXPECT_FALSE(ds.IsSequenced());
+  std::string seen;
+  for (ds.First(); !ds.Eof(); ds.Next()) seen += label.AsString() + ";";
+  EXPECT_EQ(seen, "P1/nP1;P3/nP3;");
+  EXPECT_EQ(ds.RecordCount(), 3);  // the count ignores the filter
+}
+
 TEST_F(BrambleDataSetTest, EngineErrorsAreComposedOrSuppressed) {
   MakeTable("nums.dbf", {"SMALL;N;4;0"});
   TBrambleDataSet ds;
