@@ -7,7 +7,6 @@
 #include "app/core/build_local.h"
 #include "app/core/engine_record_source.h"
 #include "app/core/locale_dates.h"
-#include "app/core/index_record_source.h"
 #include "cli_command.h"
 #include "cmd_progress_bar.h"
 #include "dbf/table.h"
@@ -16,7 +15,6 @@ namespace qm::cli {
 
 namespace {
 
-constexpr char kTableName[] = "catalog.dbf";
 
 class TerminalObserver : public catalog::BuildObserver {
  public:
@@ -44,17 +42,14 @@ class TerminalObserver : public catalog::BuildObserver {
 int Build(const Args& input) {
   // The record source decides the page order: the table opened afresh lists
   // the products in order of entry, deleted ones left out; --key-order walks
-  // them through a freshly rebuilt CATALOG.NDX, as while the product window is open.
+  // them through CATALOG.NDX (rebuilt when missing or older than the table), as while the product window is open.
   Args args = input;
-  std::unique_ptr<catalog::RecordSource> source;
-  if (TakeFlag(args, "--key-order")) {
-    source = std::make_unique<catalog::IndexRecordSource>();
-  } else {
-    source = std::make_unique<catalog::EngineRecordSource>();
-  }
+  const catalog::ProductOrder order =
+      TakeFlag(args, "--key-order") ? catalog::ProductOrder::Key : catalog::ProductOrder::Entry;
   ExpectOperands("build", Operands("build", args), 0, 0);
   // A missing or damaged table is reported before a line of catalog.htm is written.
-  dbf::TbrTable(kTableName, dbf::kOpenSharedReadOnly).OpenTable();
+  dbf::TbrTable(catalog::kProductTableName, dbf::kOpenSharedReadOnly).OpenTable();
+  auto source = std::make_unique<catalog::EngineRecordSource>(QString::fromLatin1(catalog::kProductTableName), order);
   TerminalObserver observer(stdout);
   catalog::BuildLocal(*source, observer);
   return 0;
