@@ -25,7 +25,7 @@ bool TCreateBrambleDataSet::CreateTable() {
     dbf::TbrTableCreator creator(path, DBFType);
     for (const dbf::TbrFieldDef& def : defs) creator.AddField(def.name, def.type, def.length, def.decimals);
     created = creator.Create();
-  } catch (const dbf::EInOutError& e) {
+  } catch (const dbf::EEngineIoError& e) {
     throw EDatabaseError(e.what());  // the one error type of the dataset components
   }
   if (created) DBFTable->Open();

@@ -46,7 +46,7 @@ std::vector<std::string> NewFieldLines(const std::array<NewFieldRow, kNewFieldRo
 
 // Runs the steps above in the current directory. Returns false when the user
 // declined to overwrite; throws NewTableError for a bad list and the engine's
-// error (EInOutError) when a file cannot be written.
+// error (EEngineIoError) when a file cannot be written.
 bool CreateNewCatalogTable(const std::array<NewFieldRow, kNewFieldRows>& rows,
                            const std::function<bool()>& confirmOverwrite,
                            const std::function<void()>& releaseTable);

@@ -226,13 +226,13 @@ TEST_F(LockingTest, RefusedWritesUnderTheRaisingHandlerLeaveNoLockBehind) {
   {
     HeldElsewhere holder(path, AppendLockRegion(TbrLokProtocol::Default));
     ASSERT_TRUE(holder.Held());
-    EXPECT_THROW(table.AppendRecord(), EInOutError);
+    EXPECT_THROW(table.AppendRecord(), EEngineIoError);
     EXPECT_EQ(Probe(kHeaderLockRegion), "free");
   }
   {
     HeldElsewhere holder(path, RecordLockRegion(TbrLokProtocol::Default, 97, 31, 3, false));
     ASSERT_TRUE(holder.Held());
-    EXPECT_THROW(table.ReplaceRecord(3), EInOutError);
+    EXPECT_THROW(table.ReplaceRecord(3), EEngineIoError);
     EXPECT_EQ(Probe(kHeaderLockRegion), "free");
   }
   EXPECT_EQ(table.LockCount(), 0);
@@ -299,7 +299,7 @@ TEST_F(LockingTest, AppendThatRunsOutOfSpaceLeavesNoTornRecord) {
     table.FieldPut(1, "torn");
     try {
       table.AppendRecord();
-    } catch (const EInOutError& e) {
+    } catch (const EEngineIoError& e) {
       _exit(e.Code() == 112 && e.SubCode() == subcode::kWrite ? 0 : 3);
     }
     _exit(4);

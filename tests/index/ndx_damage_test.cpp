@@ -121,7 +121,7 @@ TEST_F(NdxDamage, RandomlyChangedBytesNeverCrash) {
         WalkBack();
         m_table->FindKey("K10");
       }
-    } catch (const dbf::EInOutError&) {
+    } catch (const dbf::EEngineIoError&) {
     }
   }
 }

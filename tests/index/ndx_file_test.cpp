@@ -207,7 +207,7 @@ TEST_F(NdxFile, TooWideKeyRefusedAndAFailedBuildKeepsTheIndex) {
     try {
       m_table->BuildIndex(name, "", "CODE", "", 0, 0);
       ADD_FAILURE() << "a 120-byte key was built into " << name;
-    } catch (const dbf::EInOutError& error) {
+    } catch (const dbf::EEngineIoError& error) {
       EXPECT_NE(std::string(error.what()).find("120 characters wide"), std::string::npos) << error.what();
       EXPECT_NE(std::string(error.what()).find("at most 100"), std::string::npos) << error.what();
     }
