@@ -9,8 +9,9 @@
 namespace qm::cli {
 namespace {
 
-int RunDelete(const Args& args) {
-  if (args.size() != 1) throw CliError("usage: delete KEY");
+int RunDelete(const Args& input) {
+  const Args args = Operands("delete", input);
+  ExpectOperands("delete", args, 1, 1);
   catalog::ProductTable table;
   table.Open(catalog::ProductOrder::Key);
   if (!table.FindProduct(args[0])) throw CliError("No product has the key " + args[0]);

@@ -7,8 +7,9 @@
 namespace qm::cli {
 namespace {
 
-int RunRecall(const Args& args) {
-  if (args.size() != 1) throw CliError("usage: recall KEY");
+int RunRecall(const Args& input) {
+  const Args args = Operands("recall", input);
+  ExpectOperands("recall", args, 1, 1);
   catalog::ProductTable table;
   table.Open(catalog::ProductOrder::Key);
   index::TBrambleDataSet& ds = table.DataSet();

@@ -71,7 +71,8 @@ void CheckKeyFree(catalog::ProductTable& table, const std::string& key) {
 int RunSet(const Args& input) {
   Args args = input;
   const bool append = TakeFlag(args, "--new");
-  if (args.size() < 2) throw CliError("usage: set KEY FIELD=VALUE [FIELD=VALUE ...] [--new]");
+  args = Operands("set", args);
+  if (args.size() < 2) throw UsageError("set needs a KEY and at least one FIELD=VALUE");
   const std::string key = args[0];
   catalog::ProductTable table;
   table.Open(catalog::ProductOrder::Key);

@@ -66,7 +66,7 @@ int Upload(const Args& arguments) {
   options.sendAll = TakeFlag(args, "--all");
   options.dryRun = TakeFlag(args, "--dry-run");
   const bool check = TakeFlag(args, "--check");
-  if (!args.empty()) throw CliError("upload: unexpected argument " + args.front());
+  ExpectOperands("upload", Operands("upload", args), 0, 0);
   if (check) return Check(options);
   PrintingObserver observer;
   const catalog::UploadResult result = catalog::UploadCatalog(observer, options);
@@ -77,7 +77,8 @@ int Upload(const Args& arguments) {
   if (!result.warning.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(result.warning));
   if (!result.connected) std::fprintf(stderr, "%s\n", Printable(result.connectReply).c_str());
   if (!result.retried.isEmpty()) std::printf("%s\n", Printable(result.RetriedText()).c_str());
-  if (result.unchangedCount > 0) std::printf("%d unchanged files were not sent again\n", result.unchangedCount);
+  if (result.unchangedCount == 1) std::printf("1 unchanged file was not sent again\n");
+  if (result.unchangedCount > 1) std::printf("%d unchanged files were not sent again\n", result.unchangedCount);
   if (!result.AllUploaded()) return 1;
   std::printf("%s\n", catalog::kCatalogUploadedMessage);
   return 0;
@@ -85,10 +86,21 @@ int Upload(const Args& arguments) {
 
 }  // namespace
 
-QM_CLI_COMMAND("upload",
-               "upload [--port PORT] [--mode automatic|passive|active] [--tls required|\"if offered\"|plain]\n"
-               "                               [--trust-fingerprint SHA256] [--all] [--dry-run] [--check]\n"
-               "                               send new and changed files of upload.txt to the FTP site of the setup",
+QM_CLI_COMMAND("upload", "upload [OPTION]...  send new and changed files of upload.txt to the FTP site",
                Upload);
+QM_CLI_HELP("upload",
+            "Sends the files named in upload.txt to the FTP site of the setup (\"Site Setup\"):\n"
+            "only new and changed ones, each under a temporary name renamed into place,\n"
+            "catalog.htm last; pages of products no longer listed are deleted there.\n"
+            "\nOptions:\n"
+            "  --port=PORT                  control port (default \"ftp\", 21)\n"
+            "  --mode=automatic|passive|active\n"
+            "                               data connection (default: the setup's, else automatic)\n"
+            "  --tls=required|\"if offered\"|plain\n"
+            "                               TLS on the connection (default: the setup's, else if offered)\n"
+            "  --trust-fingerprint=SHA256   trust the server certificate with this fingerprint\n"
+            "  --all                        send every file, changed or not\n"
+            "  --dry-run                    list what would be sent and deleted; send nothing\n"
+            "  --check                      test the connection, log-in, modes and remote directory\n");
 
 }  // namespace qm::cli

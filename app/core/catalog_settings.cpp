@@ -82,6 +82,11 @@ const std::vector<SettingInfo>& KnownSettings() {
       {kSiteSetup, kUserName, K::kText, 0, "User Name"},
       {kSiteSetup, kRemoteDirectory, K::kText, 0, "Remote Directory (prefix of remote file names)"},
       {kSiteSetup, kRemotePassword, K::kPassword, 0, "Login Password (stored as plain text)"},
+      {kSiteSetup, "connection mode", K::kChoice, 0, "data connection (automatic tries EPSV, PASV, PORT)",
+       "automatic|passive|active"},
+      {kSiteSetup, "TLS", K::kChoice, 0, "TLS on the connection", "required|if offered|plain"},
+      {kSiteSetup, "trusted certificate", K::kText, 0, "SHA-256 fingerprint of a server certificate to trust"},
+      {kSiteSetup, "mode that worked", K::kText, 0, "data connection that worked last (kept by the upload)"},
       {kStackedPages, kStackedText, K::kMultiLineText, 0, "Default Text of a new product's memo"},
       {kStackedPages, kUseStackedPages, K::kSwitch, 0, "\"Yes\": one page per product"},
       {kDatabase, "Field1", K::kText, 0, "Field One (heading of catalog column 1)"},
@@ -90,6 +95,7 @@ const std::vector<SettingInfo>& KnownSettings() {
       {kDatabase, "Field4", K::kText, 0, "Field Four (heading of catalog column 4)"},
       {kDatabase, "Field5", K::kText, 0, "Field Five (heading of catalog column 5)"},
       {kDatabase, kColumns, K::kColumnCount, 0, "number of catalog columns"},
+      {"Main Window", "folder", K::kText, 0, "catalog folder the window used last"},
   };
   return known;
 }
@@ -108,6 +114,7 @@ QString SettingKindName(SettingKind kind) {
     case SettingKind::kColumnCount: return QStringLiteral("whole number 0 to %1").arg(kMaxColumns);
     case SettingKind::kSwitch: return QStringLiteral("0 (off) or 1 (on)");
     case SettingKind::kPassword: return QStringLiteral("password");
+    case SettingKind::kChoice: return QStringLiteral("one of the listed words");
   }
   return {};
 }
@@ -126,6 +133,10 @@ QString SettingValueProblem(const SettingInfo& info, const QString& value) {
     }
     case SettingKind::kSwitch:
       if (value != QLatin1String("0") && value != QLatin1String("1")) return takes + SettingKindName(info.kind);
+      return {};
+    case SettingKind::kChoice:
+      if (!QString::fromLatin1(info.choices).split(u'|').contains(value))
+        return takes + QString::fromLatin1(info.choices).split(u'|').join(QStringLiteral(", "));
       return {};
     case SettingKind::kMultiLineText:
       break;

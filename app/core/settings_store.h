@@ -117,6 +117,7 @@ enum class SettingKind {
   kColumnCount,    // whole number 0..kMaxColumns
   kSwitch,         // "0" or "1"
   kPassword,       // one line, plain text; listings mask it
+  kChoice,         // one of the words in SettingInfo::choices
 };
 
 struct SettingInfo {
@@ -125,6 +126,7 @@ struct SettingInfo {
   SettingKind kind;
   int maxLength;            // characters; 0 for no limit
   const char* description;  // what the setup dialog calls it
+  const char* choices = nullptr;  // kChoice: the allowed values, separated by '|'
 };
 
 // Every setting of the setup, in the setup dialog's order.

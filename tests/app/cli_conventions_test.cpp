@@ -129,7 +129,7 @@ TEST(CliConventions, InstallBringsManPageAndWorkingCompletion) {
                "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _quillmart_cli; echo ${COMPREPLY[*]}")
         .out.trimmed();
   };
-  EXPECT_EQ(complete("d"), "dump");
+  EXPECT_EQ(complete("du"), "dump");
   EXPECT_EQ(complete("dump --j"), "--json");
   EXPECT_EQ(complete("import --r"), "--replace-unmappable");
   EXPECT_EQ(complete("settings l"), "list");
