@@ -20,7 +20,7 @@ TEST(CliSettings, UnknownNamesAndUnsuitableValuesAreRefusedWithTheValidOnes) {
   EXPECT_EQ(r.status, 2);
   EXPECT_TRUE(
       r.err.startsWith("quillmart-cli: no settings section \"Databse\"; the sections are: Company Info, "
-                       "Web Page Setup, Table Setup, Site Setup, Stacked Pages, Database\n"))
+                       "Web Page Setup, Table Setup, Site Setup, Stacked Pages, Database, Main Window\n"))
       << r.err.toStdString();
   r = cli.Run({"settings", "set", "Database", "Colums", "3"});
   EXPECT_TRUE(
