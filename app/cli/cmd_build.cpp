@@ -7,7 +7,6 @@
 #include "app/core/build_local.h"
 #include "app/core/engine_record_source.h"
 #include "app/core/locale_dates.h"
-#include "app/core/index_record_source.h"
 #include "cli_command.h"
 #include "cmd_progress_bar.h"
 
@@ -41,14 +40,11 @@ class TerminalObserver : public catalog::BuildObserver {
 int Build(const Args& input) {
   // The record source decides the page order: the table opened afresh lists
   // the products in order of entry, deleted ones left out; --key-order walks
-  // them through a freshly rebuilt CATALOG.NDX, as while the product window is open.
+  // them through CATALOG.NDX (rebuilt when missing or older than the table), as while the product window is open.
   Args args = input;
-  std::unique_ptr<catalog::RecordSource> source;
-  if (TakeFlag(args, "--key-order")) {
-    source = std::make_unique<catalog::IndexRecordSource>();
-  } else {
-    source = std::make_unique<catalog::EngineRecordSource>();
-  }
+  const catalog::ProductOrder order =
+      TakeFlag(args, "--key-order") ? catalog::ProductOrder::Key : catalog::ProductOrder::Entry;
+  auto source = std::make_unique<catalog::EngineRecordSource>(QString::fromLatin1(catalog::kProductTableName), order);
   if (!args.empty()) throw CliError("build: unexpected argument " + args.front());
   TerminalObserver observer(stdout);
   catalog::BuildLocal(*source, observer);

@@ -9,73 +9,37 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "app/core/product_table.h"
 #include "cli_command.h"
-#include "dbf/disk_file.h"
-#include "dbf/table.h"
-#include "dbf/table_creator.h"
 
 namespace qm::cli {
 namespace {
 
-constexpr const char* kTableName = "catalog.dbf";
-constexpr const char* kIndexName = "CATALOG.NDX";
-constexpr const char* kMemoFieldLine = "Snotes;M;10;0";
-constexpr std::size_t kMaxUserFields = 5;
-
-// "NAME:WIDTH" -> "NAME;C;WIDTH;0", as the dialog builds it from a row.
-std::string FieldLineFromArgument(const std::string& arg) {
+// "NAME:WIDTH"; a width that is not a number is 0, which the field rules refuse.
+catalog::ProductField FieldFromArgument(const std::string& arg) {
   const std::size_t colon = arg.rfind(':');
-  if (colon == std::string::npos) return arg + ";C;;0";
-  return arg.substr(0, colon) + ";C;" + arg.substr(colon + 1) + ";0";
-}
-
-std::vector<dbf::TbrFieldDef> CheckedFields(const Args& fields) {
-  std::vector<std::string> lines;
-  for (const std::string& arg : fields) lines.push_back(FieldLineFromArgument(arg));
-  lines.push_back(kMemoFieldLine);
-  std::vector<dbf::TbrFieldDef> defs;
-  std::size_t bad = 0;
-  if (!dbf::ParseFieldList(lines, defs, bad))
-    throw CliError(std::string(dbf::kFieldListInvalid) + ": \"" +
-                   (bad < fields.size() ? fields[bad] : lines[bad]) + "\"");
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    // The header keeps a width in one byte; a character field needs one at least.
-    if (defs[i].length < 1 || defs[i].length > 255)
-      throw CliError(std::string(dbf::kFieldListInvalid) + ": \"" + fields[i] +
-                     "\" (width 1 to 255)");
-  }
-  return defs;
+  catalog::ProductField field{arg.substr(0, colon), 0};
+  if (colon == std::string::npos) return field;
+  const std::string width = arg.substr(colon + 1);
+  if (!width.empty() && width.size() < 6 && width.find_first_not_of("0123456789") == std::string::npos)
+    field.width = std::stoi(width);
+  return field;
 }
 
 int RunCreate(const Args& input) {
   Args args = input;
   const bool force = TakeFlag(args, "--force");
-  for (const std::string& arg : args)
+  std::vector<catalog::ProductField> fields;
+  for (const std::string& arg : args) {
     if (arg.rfind("--", 0) == 0) throw CliError("Unknown option for create: " + arg);
-  if (args.size() > kMaxUserFields)
-    throw CliError("create takes at most five NAME:WIDTH fields, not " +
-                   std::to_string(args.size()));
-  const std::vector<dbf::TbrFieldDef> defs = CheckedFields(args);
-
-  const std::string tablePath = dbf::NormalizePath(kTableName);
-  if (std::filesystem::exists(tablePath) && !force)
-    throw CliError(std::string(kTableName) +
-                   " exists; use --force to overwrite it (its records and memos are lost)");
-
-  {
-    dbf::TbrTableCreator creator(kTableName, dbf::TbrDBFTypes::DBaseIII);
-    for (const dbf::TbrFieldDef& def : defs)
-      creator.AddField(def.name, def.type, def.length, def.decimals);
-    if (!creator.Create()) throw CliError(std::string(kTableName) + " was not created");
+    fields.push_back(FieldFromArgument(arg));
   }
-  // The old key index describes records that are gone.
-  std::error_code ignored;
-  std::filesystem::remove(dbf::NormalizePath(kIndexName), ignored);
-
-  dbf::TbrTable check(kTableName, dbf::kOpenSharedReadWrite);
-  if (!check.Usable() || !check.OpenTable())
-    throw CliError(std::string(kTableName) + " was written but does not open");
-  std::printf("%s has been created\n", kTableName);
+  catalog::CheckProductFields(fields);
+  if (std::filesystem::exists(dbf::NormalizePath(catalog::kProductTableName)) && !force)
+    throw CliError(std::string(catalog::kProductTableName) +
+                   " exists; use --force to overwrite it (its records and memos are lost)");
+  catalog::ProductTable::Create(fields, force);
+  std::printf("%s has been created\n", catalog::kProductTableName);
   return 0;
 }
 

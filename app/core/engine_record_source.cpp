@@ -1,95 +1,86 @@
 #include "app/core/engine_record_source.h"
 
-#include <QFile>
 #include <QFileInfo>
-
-#include <string>
-#include <vector>
-
-#include "dbf/char_tables.h"
-#include "dbf/errors.h"
-#include "dbf/table.h"
 
 namespace qm::catalog {
 
-namespace {
-QString FromCp437(const std::string& bytes) {
-  return QString::fromStdString(dbf::Cp437ToUtf8(bytes));
-}
-}  // namespace
+EngineRecordSource::EngineRecordSource(const QString& tablePath, ProductOrder order)
+    : m_path(tablePath), m_order(order) {}
 
-// The engine table whose reports end here as RecordSourceError instead of the
-// process-wide handler, so a bad table stops only this build. A table that
-// cannot be loaded is reported as the product window reports it.
-class EngineRecordSource::Table : public dbf::TbrTable {
- public:
-  Table(const QString& path, const QString& fullPath)
-      : dbf::TbrTable(QFile::encodeName(path).toStdString(), dbf::kOpenSharedReadOnly), m_fullPath(fullPath) {}
+EngineRecordSource::EngineRecordSource(index::TBrambleDataSet& shared) : m_shared(&shared) {}
 
-  void Error(int32_t code, int32_t subCode, const char* text) override {
-    if (code == 0) return;
-    if (subCode == dbf::subcode::kTableOpen && code == dbf::code::kFileNotFound)
-      throw RecordSourceError(("Cannot find file " + m_fullPath).toStdString());
-    const std::string engineText = dbf::BrambleErrorMessage(code, subCode, text);
-    if (subCode == dbf::subcode::kTableOpen)
-      throw RecordSourceError(("Error getting " + m_fullPath).toStdString() + " (" + engineText + ")");
-    throw RecordSourceError(engineText);
+EngineRecordSource::~EngineRecordSource() {
+  if (m_shared == nullptr || !m_walking) return;
+  try {
+    if (!m_sharedPosition.empty()) m_shared->GotoBookmark(m_sharedPosition);
+  } catch (const std::exception&) {
+    // the window shows whatever record the walk left current
   }
+  m_shared->EnableControls();
+}
 
- private:
-  QString m_fullPath;
-};
+// Dataset failures become the record source's error, message unchanged.
+template <typename F>
+auto EngineRecordSource::Guarded(F f) const -> decltype(f()) {
+  try {
+    return f();
+  } catch (const index::EDatabaseError& e) {
+    throw RecordSourceError(e.what());
+  } catch (const ProductTableError& e) {
+    throw RecordSourceError(e.what());
+  }
+}
 
-EngineRecordSource::EngineRecordSource(const QString& tablePath) : m_path(tablePath) {}
-
-EngineRecordSource::~EngineRecordSource() = default;
+index::TBrambleDataSet& EngineRecordSource::DataSet() const {
+  return m_shared != nullptr ? *m_shared : m_table->DataSet();
+}
 
 void EngineRecordSource::Open() {
+  if (m_shared != nullptr) {
+    if (!m_walking) {
+      m_sharedPosition = m_shared->GetBookmark();
+      m_shared->DisableControls();
+      m_walking = true;
+    }
+    return;
+  }
   if (m_table) return;
-  const QString fullPath = QFileInfo(m_path).absoluteFilePath();
-  auto table = std::make_unique<Table>(m_path, fullPath);
-  if (!table->OpenTable()) throw RecordSourceError(("Error getting " + fullPath).toStdString());
-  table->SetReadAhead(true);
-  m_memoField = table->FindField("SNOTES");
+  const QFileInfo info(m_path);
+  auto table = std::make_unique<ProductTable>(info.path().toStdString(), info.fileName().toStdString());
+  Guarded([&] { table->Open(m_order, true); });
   m_table = std::move(table);
-  m_eof = true;
-}
-
-void EngineRecordSource::SkipDeleted(bool moved) {
-  while (moved && m_table->Deleted()) moved = m_table->GoTo(dbf::kGoNext);
-  m_eof = !moved;
 }
 
 void EngineRecordSource::First() {
   Open();
-  SkipDeleted(m_table->GoTo(dbf::kGoTop));
+  Guarded([this] { DataSet().First(); });
 }
 
-bool EngineRecordSource::Eof() const { return m_eof; }
+bool EngineRecordSource::Eof() const { return DataSet().Eof(); }
 
 void EngineRecordSource::Next() {
-  if (!m_eof) SkipDeleted(m_table->GoTo(dbf::kGoNext));
+  Guarded([this] { DataSet().Next(); });
 }
 
-int EngineRecordSource::FieldCount() const { return m_table ? m_table->FieldCount() : 0; }
+int EngineRecordSource::FieldCount() const {
+  return (m_table || m_shared) && DataSet().Active() ? DataSet().FieldCount() : 0;
+}
 
 QString EngineRecordSource::FieldText(int position) const {
-  if (!m_table || position < 1 || position > m_table->FieldCount())
+  if (position < 1 || position > FieldCount())
     throw RecordSourceError(FieldPositionError(position, FieldCount()).toStdString());
-  const char type = m_table->FieldType(position);
-  if (type != 'M' && type != 'B' && type != 'G') return FromCp437(m_table->Text(position));
-  // The plain text of a memo field is only a marker word; its text is in the memo file.
-  const uint32_t length = m_table->MemoLength(position);
-  std::string bytes(length, '\0');
-  bytes.resize(length ? m_table->ReadMemo(position, bytes.data(), length) : 0);
-  return FromCp437(bytes);
+  return Guarded([&] { return QString::fromStdString(DataSet().Fields(position - 1).AsString()); });
 }
 
 QString EngineRecordSource::MemoText() const {
-  if (!m_table || m_memoField == 0)
-    throw RecordSourceError(
-        MemoFieldMissingError(m_table ? QString::fromStdString(m_table->TableName()) : m_path).toStdString());
-  return FieldText(m_memoField);
+  index::TField* memo = FieldCount() > 0 ? DataSet().FindField(kProductMemoField) : nullptr;
+  if (memo == nullptr) {
+    // The table's name as the engine names it in its texts: no directory, no extension.
+    const QString name = FieldCount() > 0 ? QFileInfo(QString::fromStdString(DataSet().TableName())).completeBaseName()
+                                          : m_path;
+    throw RecordSourceError(MemoFieldMissingError(name).toStdString());
+  }
+  return Guarded([&] { return QString::fromStdString(memo->AsString()); });
 }
 
 }  // namespace qm::catalog

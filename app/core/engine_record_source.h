@@ -1,27 +1,31 @@
 #pragma once
-// The product table opened afresh through the table engine: records in order
-// of entry, deleted records skipped, CP437 text translated to UTF-8, the memo
-// text read through the memo accessors (length, then read).
+// The product table as Build Local walks it, through the product dataset:
+// either a table this source opens itself (in order of entry, deleted
+// products skipped, or in key order through a current CATALOG.NDX), or the
+// product window's dataset as that window has it open (its order; the
+// window's cursor is put back when the source is destroyed). Texts come as
+// UTF-8; a character field's text without its trailing blanks.
 //
-// Failures come out as RecordSourceError with the texts users know from the
-// product window: "Cannot find file <full path>" for a missing table, "Error
-// getting <full path>" for one the engine cannot open, and the engine's own
-// "Bramble Error <code>, SubCode <subcode>  <text>" for a failing read.
+// Failures come out as RecordSourceError carrying the dataset's message:
+// "Cannot find file <full path>" for a missing table, "Error getting <full
+// path>" for one that does not open, else the engine's "Bramble Error ..." text.
 
 #include <QString>
 
 #include <memory>
 
+#include "app/core/product_table.h"
 #include "app/core/record_source.h"
 
 namespace qm::catalog {
 
-inline constexpr char kProductTableName[] = "catalog.dbf";
-
 class EngineRecordSource : public RecordSource {
  public:
-  // `tablePath` is opened by Open(), not here.
-  explicit EngineRecordSource(const QString& tablePath = QString::fromLatin1(kProductTableName));
+  // Opens `tablePath` (by Open(), not here) in the given order.
+  explicit EngineRecordSource(const QString& tablePath = QString::fromLatin1(kProductTableName),
+                              ProductOrder order = ProductOrder::Entry);
+  // Walks a dataset that someone else holds open (the product window's).
+  explicit EngineRecordSource(index::TBrambleDataSet& shared);
   ~EngineRecordSource() override;
 
   void Open() override;
@@ -35,13 +39,16 @@ class EngineRecordSource : public RecordSource {
   int FieldCount() const;
 
  private:
-  class Table;
-  void SkipDeleted(bool moved);
+  index::TBrambleDataSet& DataSet() const;
+  template <typename F>
+  auto Guarded(F f) const -> decltype(f());
 
   QString m_path;
-  std::unique_ptr<Table> m_table;
-  int m_memoField = 0;  // field number of SNOTES, 0 when there is none
-  bool m_eof = true;
+  ProductOrder m_order = ProductOrder::Entry;
+  std::unique_ptr<ProductTable> m_table;      // the table this source opened
+  index::TBrambleDataSet* m_shared = nullptr;  // or the window's dataset
+  index::TBookmark m_sharedPosition;
+  bool m_walking = false;
 };
 
 }  // namespace qm::catalog

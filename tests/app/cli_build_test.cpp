@@ -14,21 +14,8 @@ using qm::catalog::test::ReadFile;
 
 class CliTest : public ::testing::Test {
  protected:
-  struct Result {
-    int status;
-    QByteArray out;
-    QByteArray err;
-  };
-  Result Run(const QStringList& args) {
-    QProcess p;
-    p.setWorkingDirectory(work.path());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_CONFIG_HOME", config.path());
-    p.setProcessEnvironment(env);
-    p.start(QM_CLI, args);
-    EXPECT_TRUE(p.waitForFinished(30000));
-    return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
-  }
+  using Result = qm::catalog::test::CliResult;
+  Result Run(const QStringList& args) { return qm::catalog::test::RunCli(work.path(), config.path(), args); }
   void CopyFixture() {
     for (const QString name : {"catalog.dbf", "catalog.dbt"})
       ASSERT_TRUE(QFile::copy(QM_TEST_DATA "/catalog/" + name, work.filePath(name)));

@@ -1,6 +1,7 @@
 #include "record_source_util.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QRegularExpression>
 
 namespace qm::catalog::test {
@@ -26,6 +27,17 @@ QString MemoryRecordSource::MemoText() const {
 QByteArray ReadFile(const QString& path) {
   QFile f(path);
   return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+CliResult RunCli(const QString& workDir, const QString& configDir, const QStringList& args) {
+  QProcess p;
+  p.setWorkingDirectory(workDir);
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_CONFIG_HOME", configDir);
+  p.setProcessEnvironment(env);
+  p.start(QM_CLI, args);
+  p.waitForFinished(60000);
+  return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
 }
 
 QByteArray MaskDate(QByteArray page) {

@@ -44,6 +44,14 @@ struct RecordingObserver : BuildObserver {
 };
 
 QByteArray ReadFile(const QString& path);
+
+// quillmart-cli run as a process in `workDir` with its settings in `configDir`.
+struct CliResult {
+  int status;
+  QByteArray out;
+  QByteArray err;
+};
+CliResult RunCli(const QString& workDir, const QString& configDir, const QStringList& args);
 // Replaces the text of header line 3 ("Last Update ... {date}  -->") by
 // "Last Update ... DATE  -->" so pages compare across days and locales.
 QByteArray MaskDate(QByteArray page);

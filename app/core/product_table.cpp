@@ -1,0 +1,176 @@
+#include "app/core/product_table.h"
+
+#include <filesystem>
+
+#include "dbf/char_tables.h"
+#include "dbf/disk_file.h"
+#include "dbf/table_creator.h"
+#include "index/bramble_alias.h"
+#include "index/bramble_create.h"
+#include "index/bramble_engine.h"
+
+namespace qm::catalog {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string InDirectory(const std::string& directory, const std::string& name) {
+  return directory.empty() ? name : (fs::path(directory) / name).string();
+}
+
+bool ValidFieldName(const std::string& name) {
+  if (name.empty() || name.size() > 10 || !std::isalpha(static_cast<unsigned char>(name[0]))) return false;
+  for (char c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return false;
+  return true;
+}
+
+std::string FieldLine(const ProductField& field) { return field.name + ";C;" + std::to_string(field.width) + ";0"; }
+
+}  // namespace
+
+void CheckProductFields(const std::vector<ProductField>& fields) {
+  auto invalid = [](const std::string& why) { return ProductTableError(std::string(dbf::kFieldListInvalid) + ": " + why); };
+  if (fields.empty()) throw invalid("the product table needs at least one field (its key)");
+  if (fields.size() > static_cast<size_t>(kMaxProductFields))
+    throw invalid("the product table holds at most five fields besides the notes, not " +
+                  std::to_string(fields.size()));
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const ProductField& f = fields[i];
+    if (!ValidFieldName(f.name))
+      throw invalid("field name \"" + f.name + "\" is not usable: 1 to 10 letters, digits or _, starting with a letter");
+    if (index::SameTextIgnoringCase(f.name, kProductMemoField))
+      throw invalid("SNOTES is the name of the notes field; choose another name");
+    for (size_t j = 0; j < i; ++j)
+      if (index::SameTextIgnoringCase(f.name, fields[j].name))
+        throw invalid("field name " + f.name + " is given twice");
+    if (f.width < 1 || f.width > kMaxFieldWidth)
+      throw invalid("field " + f.name + " must be 1 to 254 characters wide, not " + std::to_string(f.width));
+    if (i == 0 && f.width > kMaxKeyWidth)
+      throw invalid("the key field " + f.name + " can be at most 100 characters wide (" + std::to_string(f.width) +
+                    " asked): longer keys cannot be put in the key index");
+  }
+}
+
+void CheckProductValue(const index::TField& field, const std::string& text) {
+  const std::string stored = dbf::Utf8ToCp437(text);
+  if (dbf::Cp437ToUtf8(stored) != text) {
+    // The first character that does not come back: the one the code page lacks.
+    size_t at = 0;
+    while (at < text.size() && dbf::Cp437ToUtf8(dbf::Utf8ToCp437(text.substr(0, at + 1))) == text.substr(0, at + 1)) ++at;
+    size_t end = at + 1;
+    while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
+    throw ProductTableError(field.FieldName() + ": the character \"" + text.substr(at, end - at) +
+                            "\" cannot be stored in the product table");
+  }
+  if (field.DataType() == index::TFieldType::ftString && stored.size() > static_cast<size_t>(field.Size()))
+    throw ProductTableError(field.FieldName() + " holds at most " + std::to_string(field.Size()) +
+                            " characters; the value has " + std::to_string(stored.size()));
+}
+
+ProductTable::ProductTable(std::string directory, std::string tableName)
+    : m_directory(std::move(directory)), m_tableName(std::move(tableName)) {}
+
+ProductTable::~ProductTable() = default;
+
+std::string ProductTable::TablePath() const { return dbf::NormalizePath(InDirectory(m_directory, m_tableName)); }
+
+std::string ProductTable::IndexPath() const { return dbf::NormalizePath(InDirectory(m_directory, kProductIndexFile)); }
+
+void ProductTable::Create(const std::vector<ProductField>& fields, bool overwrite, const std::string& directory) {
+  CheckProductFields(fields);
+  index::TBrambleDataSet table;
+  table.SetDatabaseName(directory);
+  table.SetTableName(kProductTableName);
+  index::TCreateBrambleDataSet create;
+  create.DBFTable = &table;
+  create.AutoOverwrite = overwrite;
+  for (const ProductField& f : fields) create.CreateFields.push_back(FieldLine(f));
+  create.CreateFields.push_back(kProductMemoFieldLine);
+  if (!create.CreateTable())
+    throw ProductTableError(std::string(kProductTableName) +
+                            " exists; it is replaced only when you agree to lose its products");
+  table.Close();
+  // The old key index describes records that are gone.
+  std::error_code ignored;
+  fs::remove(dbf::NormalizePath(InDirectory(directory, kProductIndexFile)), ignored);
+}
+
+void ProductTable::Open(ProductOrder order, bool readOnly) {
+  Close();
+  m_dataSet.SetDatabaseName(m_directory);
+  m_dataSet.SetTableName(m_tableName);
+  m_dataSet.SetReadOnly(readOnly && order == ProductOrder::Entry);
+  m_dataSet.Open();
+  m_order = order;
+  // Whatever edits the table (grid, memo editor, companion) meets the same checks.
+  for (int i = 0; i < m_dataSet.FieldCount(); ++i) {
+    m_dataSet.Fields(i).OnValidate = [](index::TField& field, const index::TFieldValue& value) {
+      if (const auto* text = std::get_if<std::string>(&value)) CheckProductValue(field, *text);
+    };
+  }
+  if (order == ProductOrder::Key) {
+    EnsureIndex();
+  } else if (readOnly) {
+    m_dataSet.Engine()->SetReadAhead(true);  // a walk in file order reads ahead
+  }
+}
+
+void ProductTable::Close() {
+  m_dataSet.Close();
+  m_dataSet.SetIndexName("");
+}
+
+bool ProductTable::IndexIsCurrent() const {
+  std::error_code ec;
+  const auto index = fs::last_write_time(IndexPath(), ec);
+  if (ec) return false;
+  const auto table = fs::last_write_time(TablePath(), ec);
+  return !ec && index >= table;
+}
+
+void ProductTable::EnsureIndex(bool force) {
+  if (force || !IndexIsCurrent()) {
+    index::TbrIndexTable& engine = *m_dataSet.Engine();
+    engine.CloseIndexFiles();
+    // Another program's record lock means a write is under way: the lock waits for it.
+    if (!engine.LockWholeFile()) throw index::EDatabaseError("Record is locked by another user");
+    index::TbrUnlockScope unlock(engine);
+    if (force || !IndexIsCurrent())
+      m_dataSet.IndexOn(kProductIndexFile, "", KeyField().FieldName(), "", 0, 0);
+  }
+  m_dataSet.IndexFileOpen(kProductIndexFile, kProductIndexTag);
+  m_dataSet.First();
+}
+
+int ProductTable::ProductFieldCount() {
+  int count = 0;
+  for (int i = 0; i < m_dataSet.FieldCount(); ++i)
+    if (m_dataSet.Fields(i).DataType() == index::TFieldType::ftString) ++count;
+  return count;
+}
+
+index::TField& ProductTable::KeyField() {
+  if (m_dataSet.FieldCount() == 0) throw ProductTableError(std::string(kProductTableName) + " has no fields");
+  return m_dataSet.Fields(0);
+}
+
+index::TField* ProductTable::MemoField() { return m_dataSet.FindField(kProductMemoField); }
+
+bool ProductTable::FindProduct(const std::string& key) {
+  index::TBrambleDataSet& ds = m_dataSet;
+  if (!ds.Locate(KeyField().FieldName(), key, {})) return false;
+  return KeyField().AsString() == key;
+}
+
+bool ProductTable::FindAnyProduct(const std::string& key) {
+  m_dataSet.SetUseDeleted(true);
+  if (FindProduct(key)) return true;
+  int32_t fieldNo = KeyField().FieldNo();
+  int32_t recNo = 0;
+  constexpr int kWholeFieldFromStart = 32 + 2;
+  return m_dataSet.SearchRecords(key, fieldNo, kWholeFieldFromStart, recNo) && KeyField().AsString() == key;
+}
+
+}  // namespace qm::catalog

@@ -1,0 +1,114 @@
+#pragma once
+// The product table in one place: its file names, its memo field, its field
+// rules, and opening it through the dataset component in order of entry or in
+// key order (through CATALOG.NDX, rebuilt when it is missing or older than the
+// table). The windows, Build Local and quillmart-cli all come here.
+//
+//   ProductTable products;                       // the working directory's table
+//   products.Open(ProductOrder::Key);            // CATALOG.NDX current and selected
+//   if (products.FindProduct("A100")) { auto& ds = products.DataSet(); ds.Edit(); ... ds.Post(); }
+//
+// Failures of the table itself come as the dataset's EDatabaseError (the
+// engine's exact messages); breaking the product table's own rules (field
+// list, key width, unknown field, value too long) as ProductTableError with a
+// message in the user's terms. Single-threaded, like the dataset.
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "index/bramble_dataset.h"
+
+namespace qm::catalog {
+
+inline constexpr char kProductTableName[] = "catalog.dbf";   // as the program names it
+inline constexpr char kProductTableFile[] = "CATALOG.DBF";   // as the table creator writes it
+inline constexpr char kProductMemoFile[] = "CATALOG.DBT";
+inline constexpr char kProductIndexFile[] = "CATALOG.NDX";
+inline constexpr char kProductIndexTag[] = "CATALOG";
+inline constexpr char kProductMemoField[] = "SNOTES";
+inline constexpr char kProductMemoFieldLine[] = "Snotes;M;10;0";
+inline constexpr int kMaxProductFields = 5;   // character fields besides the memo
+inline constexpr int kMaxKeyWidth = 100;      // NDX keys stop at 100 bytes
+inline constexpr int kMaxFieldWidth = 254;
+
+class ProductTableError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+enum class ProductOrder {
+  Entry,  // physical order, deleted products skipped (the table opened afresh)
+  Key     // CATALOG.NDX order: each key once, from the first product that has it
+};
+
+struct ProductField {
+  std::string name;
+  int width = 0;
+};
+
+// Throws ProductTableError when the fields break the product table's rules:
+// one to five fields, names of 1 to 10 letters, digits or '_' that are unique
+// ignoring case and not SNOTES, widths 1 to 254, the first (key) at most 100.
+void CheckProductFields(const std::vector<ProductField>& fields);
+
+// Throws ProductTableError when `text` (UTF-8) cannot be stored in the field
+// unchanged: a character the table's code page lacks, or, for a character
+// field, more characters than its width. Names the field and the problem.
+void CheckProductValue(const index::TField& field, const std::string& text);
+
+class ProductTable {
+ public:
+  // `directory` holds the table files; empty: the working directory. Another
+  // table name serves tests and tools; the index keeps its name.
+  explicit ProductTable(std::string directory = {}, std::string tableName = kProductTableName);
+  ~ProductTable();
+  ProductTable(const ProductTable&) = delete;
+  ProductTable& operator=(const ProductTable&) = delete;
+
+  // Creates an empty product table (fields + SNOTES, dBASE III with memo).
+  // An existing table is replaced only with `overwrite`; the old CATALOG.NDX
+  // is removed once the new table stands. Throws ProductTableError.
+  static void Create(const std::vector<ProductField>& fields, bool overwrite, const std::string& directory = {});
+
+  // Opens the table through the dataset (shared; read-only when asked).
+  // Key order makes sure CATALOG.NDX is current first (see EnsureIndex) and
+  // selects its tag. Every field then refuses text CheckProductValue refuses
+  // (ProductTableError from the field's setter). Reopening closes first.
+  void Open(ProductOrder order, bool readOnly = false);
+  void Close();
+  bool IsOpen() const { return m_dataSet.Active(); }
+  ProductOrder Order() const { return m_order; }
+  index::TBrambleDataSet& DataSet() { return m_dataSet; }
+
+  std::string TablePath() const;
+  std::string IndexPath() const;
+  // True when CATALOG.NDX exists and is not older than the table.
+  bool IndexIsCurrent() const;
+  // Rebuilds CATALOG.NDX over the key field when it is not current (always
+  // with `force`), holding the whole table locked so that no other program
+  // writes meanwhile, then selects it. Needs an open read-write table.
+  void EnsureIndex(bool force = false);
+
+  // The product fields (the character fields) and the memo field.
+  int ProductFieldCount();
+  index::TField& KeyField();
+  index::TField* MemoField();
+  // Moves to the product whose key is exactly `key` (key order); false when
+  // there is none. Deleted products are found only while UseDeleted is on.
+  bool FindProduct(const std::string& key);
+  // Like FindProduct, deleted products included (through the index, then by
+  // a search of the whole table: a rebuilt index leaves deleted products out).
+  // Leaves UseDeleted on, so that the product found can be recalled; true
+  // when found, DataSet().CurrentRecordDeleted() tells whether it is deleted.
+  bool FindAnyProduct(const std::string& key);
+
+ private:
+  std::string m_directory;
+  std::string m_tableName;
+  index::TBrambleDataSet m_dataSet;
+  ProductOrder m_order = ProductOrder::Entry;
+};
+
+}  // namespace qm::catalog

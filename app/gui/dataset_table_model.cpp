@@ -1,0 +1,194 @@
+#include "app/gui/dataset_table_model.h"
+
+namespace qm::gui {
+
+using index::TDataSetState;
+
+DataSetTableModel::DataSetTableModel(index::TDataSet& dataSet, QObject* parent)
+    : QAbstractTableModel(parent), m_dataSet(dataSet) {
+  m_dataSet.AddDataLink(this);
+}
+
+DataSetTableModel::~DataSetTableModel() { m_dataSet.RemoveDataLink(this); }
+
+bool DataSetTableModel::InsertRowShown() const {
+  return m_dataSet.State() == TDataSetState::dsInsert;
+}
+
+int DataSetTableModel::rowCount(const QModelIndex& parent) const {
+  if (parent.isValid()) return 0;
+  return static_cast<int>(m_rows.size()) + (m_insertShown ? 1 : 0);
+}
+
+int DataSetTableModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() || !m_dataSet.Active() ? 0 : m_dataSet.FieldCount();
+}
+
+QString DataSetTableModel::CellText(int row, int column) const {
+  index::TField& field = m_dataSet.Fields(column);
+  const bool live = (m_insertShown && row == static_cast<int>(m_rows.size())) ||
+                    (m_dataSet.State() == TDataSetState::dsEdit && row == CurrentRow());
+  if (index::IsBlobType(field.DataType())) return QStringLiteral("(MEMO)");
+  if (live) return QString::fromStdString(field.AsString());
+  auto& dataSet = const_cast<index::TDataSet&>(m_dataSet);
+  return QString::fromStdString(index::ValueText(field.DataType(), dataSet.FieldValueIn(field, m_rows[row])));
+}
+
+QVariant DataSetTableModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount()) return {};
+  if (role != Qt::DisplayRole && role != Qt::EditRole) return {};
+  try {
+    return CellText(index.row(), index.column());
+  } catch (const std::exception& e) {
+    return QString::fromUtf8(e.what());
+  }
+}
+
+QVariant DataSetTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (role != Qt::DisplayRole) return {};
+  if (orientation == Qt::Vertical) return section + 1;
+  if (section < 0 || section >= columnCount()) return {};
+  return QString::fromStdString(m_dataSet.Fields(section).FieldName());
+}
+
+Qt::ItemFlags DataSetTableModel::flags(const QModelIndex& index) const {
+  Qt::ItemFlags f = QAbstractTableModel::flags(index);
+  if (!index.isValid() || index.column() >= columnCount()) return f;
+  index::TField& field = m_dataSet.Fields(index.column());
+  if (!field.ReadOnly() && !index::IsBlobType(field.DataType()) && m_dataSet.CanModify()) f |= Qt::ItemIsEditable;
+  return f;
+}
+
+bool DataSetTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  if (!index.isValid() || role != Qt::EditRole) return false;
+  try {
+    const bool inserting = m_insertShown && index.row() == static_cast<int>(m_rows.size());
+    if (!inserting && !SetCurrentRow(index.row())) return false;
+    const bool wasBrowsing = m_dataSet.State() == TDataSetState::dsBrowse;
+    if (wasBrowsing) m_dataSet.Edit();
+    m_dataSet.Fields(index.column()).SetAsString(value.toString().toStdString());
+    if (wasBrowsing) m_dataSet.Post();
+    return true;
+  } catch (const std::exception& e) {
+    m_dataSet.Cancel();
+    emit errorOccurred(QString::fromUtf8(e.what()));
+    return false;
+  }
+}
+
+bool DataSetTableModel::canFetchMore(const QModelIndex& parent) const {
+  return !parent.isValid() && m_dataSet.Active() && !m_atEnd && m_dataSet.State() == TDataSetState::dsBrowse;
+}
+
+// Walks on from the last fetched record and puts the cursor back afterwards.
+void DataSetTableModel::fetchMore(const QModelIndex& parent) {
+  if (!canFetchMore(parent)) return;
+  std::vector<std::vector<char>> rows;
+  std::vector<index::TBookmark> marks;
+  m_walking = true;
+  m_dataSet.DisableControls();
+  const index::TBookmark saved = m_dataSet.GetBookmark();
+  try {
+    if (m_bookmarks.empty()) {
+      m_dataSet.First();
+    } else {
+      m_dataSet.GotoBookmark(m_bookmarks.back());
+      m_dataSet.Next();
+    }
+    while (!m_dataSet.Eof() && static_cast<int>(rows.size()) < kFetchBatch) {
+      rows.push_back(m_dataSet.ActiveBufferCopy());
+      marks.push_back(m_dataSet.GetBookmark());
+      m_dataSet.Next();
+    }
+    m_atEnd = m_dataSet.Eof();
+    if (!saved.empty()) m_dataSet.GotoBookmark(saved);
+  } catch (const std::exception& e) {
+    m_atEnd = true;
+    emit errorOccurred(QString::fromUtf8(e.what()));
+  }
+  m_dataSet.EnableControls();
+  m_walking = false;
+  if (rows.empty()) return;
+  const int first = static_cast<int>(m_rows.size());
+  beginInsertRows({}, first, first + static_cast<int>(rows.size()) - 1);
+  for (size_t i = 0; i < rows.size(); ++i) {
+    m_rowOf[marks[i]] = first + static_cast<int>(i);
+    m_rows.push_back(std::move(rows[i]));
+    m_bookmarks.push_back(std::move(marks[i]));
+  }
+  endInsertRows();
+}
+
+int DataSetTableModel::CurrentRow() const {
+  if (m_insertShown) return static_cast<int>(m_rows.size());
+  const index::TBookmark mark = const_cast<index::TDataSet&>(m_dataSet).GetBookmark();
+  const auto it = m_rowOf.find(mark);
+  return it == m_rowOf.end() ? -1 : it->second;
+}
+
+bool DataSetTableModel::SetCurrentRow(int row) {
+  if (row < 0 || row >= static_cast<int>(m_rows.size())) return false;
+  if (row == CurrentRow()) return true;
+  try {
+    m_dataSet.GotoBookmark(m_bookmarks[row]);
+    return true;
+  } catch (const std::exception& e) {
+    emit errorOccurred(QString::fromUtf8(e.what()));
+    return false;
+  }
+}
+
+void DataSetTableModel::Reload() {
+  beginResetModel();
+  m_rows.clear();
+  m_bookmarks.clear();
+  m_rowOf.clear();
+  m_atEnd = !m_dataSet.Active();
+  m_insertShown = m_dataSet.Active() && InsertRowShown();
+  endResetModel();
+}
+
+void DataSetTableModel::FetchThroughCurrent() {
+  const index::TBookmark current = m_dataSet.GetBookmark();
+  while (!current.empty() && m_rowOf.count(current) == 0 && canFetchMore({})) fetchMore({});
+}
+
+void DataSetTableModel::Scrolled() {
+  if (CurrentRow() < 0) FetchThroughCurrent();
+  emit currentRowChanged(CurrentRow());
+}
+
+void DataSetTableModel::DataSetChanged() {
+  if (m_walking) return;
+  const int row = CurrentRow();
+  if (InsertRowShown()) {
+    if (!m_insertShown) {  // inserting shows one row more at the end
+      beginInsertRows({}, static_cast<int>(m_rows.size()), static_cast<int>(m_rows.size()));
+      m_insertShown = true;
+      endInsertRows();
+    }
+  } else if (m_postedEdit && row >= 0) {
+    m_rows[row] = m_dataSet.ActiveBufferCopy();
+    emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+  } else {
+    Reload();  // records may have come or gone anywhere
+    FetchThroughCurrent();
+  }
+  m_postedEdit = false;
+  emit currentRowChanged(CurrentRow());
+}
+
+void DataSetTableModel::RecordChanged(index::TField*) {
+  const int row = CurrentRow();
+  if (row >= 0 && row < rowCount()) emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+}
+
+void DataSetTableModel::StateChanged() {
+  if (m_walking) return;
+  const index::TDataSetState state = m_dataSet.State();
+  m_postedEdit = m_lastState == TDataSetState::dsEdit && state == TDataSetState::dsBrowse;
+  m_lastState = state;
+  RecordChanged(nullptr);
+}
+
+}  // namespace qm::gui

@@ -1,0 +1,151 @@
+// TBrambleDataSet: editing. Every write of a record that already exists is
+// made under its record lock on the record as the file holds it then, so an
+// edit or delete never writes back what another program changed meanwhile.
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "dbf/memo_file.h"
+#include "index/bramble_dataset.h"
+#include "index/bramble_engine.h"
+
+namespace qm::index {
+
+namespace {
+constexpr const char* kRecordLocked = "Record is locked by another user";
+}
+
+// Goes to record `recNo`, locks it and reads it again under the lock (the read
+// cache is dropped so that the bytes come from the file). On failure no lock stays.
+void TBrambleDataSet::LockCurrentForWrite(int32_t recNo) {
+  m_engine->SetReadAhead(m_engine->ReadAhead());  // drops what the cache holds
+  if (!m_engine->GoTo(recNo)) throw EDatabaseError("Record request beyond range of table");
+  bool locked;
+  {
+    dbf::TbrSuppressErrors quiet(*m_engine);
+    locked = m_engine->LockRecord();
+  }
+  if (!locked) throw EDatabaseError(kRecordLocked);
+  TbrUnlockScope unlock(*m_engine);
+  m_engine->SetReadAhead(m_engine->ReadAhead());
+  if (!m_engine->GoTo(recNo)) throw EDatabaseError("Record request beyond range of table");
+  unlock.Dismiss();
+}
+
+// After a write that kept them current, the attached index files are stamped
+// with the time, still under the record lock: a file never older than its
+// table says the index describes it (a program that writes the table without
+// its indexes leaves them older, and the product table rebuilds them).
+void TBrambleDataSet::StampIndexFiles() {
+  for (int n = 1; n <= m_engine->TagCount(); ++n)
+    utimensat(AT_FDCWD, m_engine->TagByNumber(n)->File().Path().c_str(), nullptr, 0);
+}
+
+void TBrambleDataSet::InternalEdit() {
+  char* buffer = ActiveBuffer();
+  const int32_t recNo = BufferRecNo(buffer);
+  {
+    TbrImagePointer point(*m_engine, buffer);
+    LockCurrentForWrite(recNo);
+  }
+  SetBufferRecNo(buffer, recNo);
+  SetBookmarkFlag(buffer, TBookmarkFlag::bfCurrent);
+  CalculateFields(buffer);
+  m_editOriginal.assign(m_engine->OriginalImage(), m_engine->OriginalImage() + m_recordSize);
+  m_stagedMemos.clear();
+  m_editLockHeld = true;
+}
+
+void TBrambleDataSet::InternalInitRecord(char* buffer) {
+  m_engine->BlankRecord();
+  std::memcpy(m_engine->OriginalImageMutable(), m_engine->RecordImage(), static_cast<size_t>(m_recordSize));
+  std::memcpy(buffer, m_engine->RecordImage(), static_cast<size_t>(m_recordSize));
+  SetBufferRecNo(buffer, 0);
+  m_stagedMemos.clear();
+}
+
+// Staged memos go to fresh blocks; the record names them once it is written.
+void TBrambleDataSet::WriteStagedMemos() {
+  for (const auto& [fieldNo, text] : m_stagedMemos) {
+    if (text.empty()) {
+      m_engine->FieldPut(fieldNo, "");
+      continue;
+    }
+    dbf::TbrMemoFile* memo = m_engine->MemoFile();
+    if (memo == nullptr) throw EDatabaseError("Bramble Error");
+    const std::optional<uint32_t> block = memo->WriteMemo(0, text);
+    if (!block) throw EDatabaseError("Bramble Error");
+    m_engine->PutNumber(fieldNo, static_cast<double>(*block));
+  }
+}
+
+void TBrambleDataSet::InternalPost() {
+  char* buffer = ActiveBuffer();
+  const bool editing = State() == TDataSetState::dsEdit;
+  {
+    TbrImagePointer point(*m_engine, buffer);
+    std::vector<char> staged(buffer, buffer + m_recordSize);  // the buffer as it was, if the write fails
+    try {
+      WriteStagedMemos();
+      if (editing) std::memcpy(m_engine->OriginalImageMutable(), m_editOriginal.data(), m_editOriginal.size());
+      const bool ok = editing ? m_engine->ReplaceRecord(BufferRecNo(buffer)) : m_engine->AppendRecord();
+      if (!ok) throw EDatabaseError("Bramble Error");
+    } catch (...) {
+      std::memcpy(buffer, staged.data(), staged.size());
+      throw;
+    }
+  }
+  SetBufferRecNo(buffer, m_engine->RecNo());
+  SetBookmarkFlag(buffer, TBookmarkFlag::bfCurrent);
+  StampIndexFiles();
+  if (m_editLockHeld) {
+    dbf::TbrSuppressErrors quiet(*m_engine);
+    m_engine->UnlockTable();
+  }
+  m_editLockHeld = false;
+  m_firstPending = m_lastPending = false;
+  m_stagedMemos.clear();
+}
+
+void TBrambleDataSet::InternalCancel() {
+  if (m_editLockHeld) {
+    dbf::TbrSuppressErrors quiet(*m_engine);
+    m_engine->UnlockTable();
+  }
+  m_editLockHeld = false;
+  m_stagedMemos.clear();
+}
+
+void TBrambleDataSet::InternalDelete() {
+  const int32_t recNo = BufferRecNo(ActiveBuffer());
+  LockCurrentForWrite(recNo);
+  TbrUnlockScope unlock(*m_engine);
+  m_engine->SetUseDeleted(true);
+  bool marked = false;
+  try {
+    marked = m_engine->MarkDeleted();
+  } catch (...) {
+    m_engine->SetUseDeleted(m_useDeleted);
+    throw;
+  }
+  m_engine->SetUseDeleted(m_useDeleted);
+  if (!marked) throw EDatabaseError("Cannot delete the record");
+  StampIndexFiles();
+}
+
+void TBrambleDataSet::Undelete() {
+  CheckBrowseMode();
+  if (IsEmpty()) throw EDatabaseError("Cannot recall the record");
+  UpdateCursorPos();
+  const int32_t recNo = BufferRecNo(ActiveBuffer());
+  {
+    LockCurrentForWrite(recNo);
+    TbrUnlockScope unlock(*m_engine);
+    if (!m_engine->Recall()) throw EDatabaseError("Cannot recall the record");
+    StampIndexFiles();
+  }
+  Resync();
+}
+
+}  // namespace qm::index

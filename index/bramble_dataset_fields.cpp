@@ -1,0 +1,137 @@
+// TBrambleDataSet: reading and writing field values in the record buffers
+// through the engine's field accessors.
+#include <cmath>
+
+#include "dbf/calendar.h"
+#include "dbf/char_tables.h"
+#include "index/bramble_alias.h"
+#include "index/bramble_blob_stream.h"
+#include "index/bramble_dataset.h"
+#include "index/bramble_engine.h"
+
+namespace qm::index {
+
+std::string TBrambleDataSet::ToWindows(const std::string& fileText) const {
+  return m_translate ? dbf::Cp437ToUtf8(fileText) : fileText;
+}
+
+std::string TBrambleDataSet::ToFile(const std::string& windowsText) const {
+  return m_translate ? dbf::Utf8ToCp437(windowsText) : windowsText;
+}
+
+char* TBrambleDataSet::GetActiveRecBuf() {
+  switch (State()) {
+    case TDataSetState::dsFilter:
+      return m_engine ? m_engine->RecordImage() : nullptr;
+    case TDataSetState::dsOldValue:
+      return m_editLockHeld ? m_editOriginal.data() : ActiveBuffer();
+    default:
+      return TDataSet::GetActiveRecBuf();
+  }
+}
+
+TFieldValue TBrambleDataSet::GetFieldData(const TField& field, const char* buffer) {
+  TbrImagePointer point(*m_engine, buffer);
+  const int32_t n = field.FieldNo();
+  switch (field.DataType()) {
+    case TFieldType::ftString: {
+      std::string text = m_engine->Text(n);
+      if (text.empty()) return {};
+      return ToWindows(text);
+    }
+    case TFieldType::ftSmallint:
+    case TFieldType::ftInteger:
+      return static_cast<int32_t>(std::nearbyint(m_engine->Number(n)));  // halves to even
+    case TFieldType::ftFloat:
+    case TFieldType::ftDateTime:
+      return m_engine->Number(n);
+    case TFieldType::ftBoolean:
+      return m_engine->Logical(n);
+    case TFieldType::ftDate: {
+      std::string text = m_engine->RawText(n);
+      while (!text.empty() && text.back() == ' ') text.pop_back();
+      if (text.size() != 8) return {};
+      const int32_t day = dbf::DayNumber(std::atoi(text.substr(0, 4).c_str()), std::atoi(text.substr(4, 2).c_str()),
+                                         std::atoi(text.substr(6, 2).c_str()));
+      if (day <= 0 || text.find_first_not_of("0123456789") != std::string::npos) return {};
+      return day;
+    }
+    default:
+      return {};  // memo and blob fields are read through their stream
+  }
+}
+
+void TBrambleDataSet::SetFieldData(TField& field, const TFieldValue& value) {
+  const TDataSetState state = State();
+  if (state != TDataSetState::dsEdit && state != TDataSetState::dsInsert && state != TDataSetState::dsSetKey &&
+      state != TDataSetState::dsCalcFields && state != TDataSetState::dsFilter && state != TDataSetState::dsNewValue)
+    throw EDatabaseError("Dataset not in edit or insert mode");
+  if (state == TDataSetState::dsSetKey &&
+      (field.Calculated() || (FieldCount() > 0 && !SameTextIgnoringCase(CurrentTagName().empty() ? "" : TagKey(1),
+                                                                         field.FieldName()))))
+    throw EDatabaseError("Field '" + field.DisplayName() + "' is not indexed and cannot be modified");
+  char* buffer = GetActiveRecBuf();
+  if (field.Calculated()) {
+    if (buffer != nullptr) PutCalcValue(field, buffer, value);
+    return;
+  }
+  if (state == TDataSetState::dsCalcFields) throw EDatabaseError("Dataset not in edit or insert mode");
+  if (field.ReadOnly() && state != TDataSetState::dsSetKey && state != TDataSetState::dsFilter)
+    throw EDatabaseError("Field '" + field.DisplayName() + "' cannot be modified");
+  if (IsBlobType(field.DataType())) {
+    const std::string* text = std::get_if<std::string>(&value);
+    auto stream = CreateBlobStream(field, TBlobStreamMode::bmWrite);
+    if (text != nullptr) stream->Write(text->data(), static_cast<int32_t>(text->size()));
+    return;  // destroying the stream stages the memo
+  }
+  PutDataField(field, buffer, value);
+}
+
+namespace {
+double NumberOf(const TFieldValue& value) {
+  if (const auto* d = std::get_if<double>(&value)) return *d;
+  if (const auto* i = std::get_if<int32_t>(&value)) return *i;
+  if (const auto* b = std::get_if<bool>(&value)) return *b ? 1 : 0;
+  if (const auto* s = std::get_if<std::string>(&value)) return std::strtod(s->c_str(), nullptr);
+  return 0.0;
+}
+}  // namespace
+
+void TBrambleDataSet::PutDataField(TField& field, char* buffer, const TFieldValue& value) {
+  TbrImagePointer point(*m_engine, buffer);
+  const int32_t n = field.FieldNo();
+  switch (field.DataType()) {
+    case TFieldType::ftString: {
+      const std::string* text = std::get_if<std::string>(&value);
+      m_engine->FieldPut(n, text != nullptr ? ToFile(*text) : std::string());
+      break;
+    }
+    case TFieldType::ftBoolean: {
+      const bool* b = std::get_if<bool>(&value);
+      m_engine->PutLogical(n, b != nullptr ? *b : NumberOf(value) != 0);
+      break;
+    }
+    case TFieldType::ftDate: {
+      const int32_t* day = std::get_if<int32_t>(&value);
+      if (day != nullptr && *day > 0 && !dbf::StoredDate(*day).empty() && dbf::StoredDate(*day)[0] != ' ')
+        m_engine->FieldPut(n, dbf::StoredDate(*day));
+      else
+        m_engine->FieldPut(n, "        ");
+      break;
+    }
+    default:
+      m_engine->PutNumber(n, NumberOf(value));
+  }
+}
+
+std::unique_ptr<TStream> TBrambleDataSet::CreateBlobStream(TField& field, TBlobStreamMode mode) {
+  return std::make_unique<TBrBlobStream>(field, mode);
+}
+
+void TBrambleDataSet::StageMemo(TField& field, std::string fileBytes) {
+  m_stagedMemos[field.FieldNo()] = std::move(fileBytes);
+  MarkModified();
+  NotifyRecordChanged(&field);
+}
+
+}  // namespace qm::index
