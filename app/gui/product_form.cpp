@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QTableView>
@@ -99,6 +100,9 @@ QWidget* TcatdatForm::CreateButtons() {
   row->setContentsMargins(0, 0, 0, 0);
   m_navigator = new DataSetNavigator(m_products.DataSet(), strip);
   m_navigator->setMinimumSize(kNavigatorWidth, kNavigatorHeight);
+  m_navigator->ConfirmDelete = [this] {
+    return QMessageBox::question(this, windowTitle(), tr("Delete this product?")) == QMessageBox::Yes;
+  };
   row->addWidget(m_navigator);
   auto* insert = new QPushButton(tr("Insert Default Text"), strip);
   insert->setToolTip(tr("Inserts Defined Text from your Setup"));

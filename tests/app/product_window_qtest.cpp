@@ -195,6 +195,31 @@ class ProductWindowTest : public QObject {
     QCOMPARE(model->data(model->index(0, 1)).toString(), QStringLiteral("Anvil"));
   }
 
+  // Without a table the window still shows, says why, and keeps its grid
+  // disabled; a delete is asked about first.
+  void MissingTableThenDeleteAskedFirst() {
+    const QString table = QString::fromStdString(catalog::ProductTable().TablePath());
+    QVERIFY(QFile::rename(table, "kept.dbf"));
+    gui::TcatdatForm window;
+    {
+      BoxAnswerer answers;
+      window.show();
+      QTRY_COMPARE(answers.texts.size(), 1);
+      QVERIFY2(answers.texts[0].startsWith("Cannot find file"), qPrintable(answers.texts[0]));
+    }
+    QVERIFY(window.isVisible() && !window.Grid()->isEnabled() && !window.Products().IsOpen());
+    QVERIFY(QFile::rename("kept.dbf", table));
+    window.hide();
+    window.show();
+    QVERIFY(window.Grid()->isEnabled());
+    {
+      BoxAnswerer answers(QMessageBox::No);
+      window.Navigator()->Click(gui::DataSetNavigator::Delete);
+      QCOMPARE(answers.texts, QStringList({"Delete this product?"}));
+    }
+    QCOMPARE(DbfreadRecords(), QStringLiteral("B200=Bottle|;A100=Anvil|;B200=Bucket|;"));
+  }
+
   void cleanup() { QDir::setCurrent(QDir::tempPath()); }
 
  private:
