@@ -109,10 +109,7 @@ QWidget* TcatdatForm::CreateButtons() {
   connect(insert, &QPushButton::clicked, this, &TcatdatForm::InsertDefaultText);
   row->addWidget(insert);
   auto* close = new QPushButton(tr("Close"), strip);
-  connect(close, &QPushButton::clicked, this, [this] {
-    CloseTable();
-    hide();
-  });
+  connect(close, &QPushButton::clicked, this, &TcatdatForm::CloseAndHide);
   row->addWidget(close);
   row->addStretch(1);
   return strip;
@@ -177,6 +174,22 @@ void TcatdatForm::ShowCurrentRow(int row) {
 }
 
 void TcatdatForm::InsertDefaultText() { m_memo->setPlainText(m_defaultText); }
+
+// What the user typed is posted first, not dropped with the table; a refused
+// post keeps the window open on the product so that it can be corrected.
+void TcatdatForm::CloseAndHide() {
+  index::TBrambleDataSet& ds = m_products.DataSet();
+  if (ds.State() == index::TDataSetState::dsEdit || ds.State() == index::TDataSetState::dsInsert) {
+    try {
+      ds.Post();
+    } catch (const std::exception& e) {
+      ShowError(QString::fromUtf8(e.what()));
+      return;
+    }
+  }
+  CloseTable();
+  hide();
+}
 
 void TcatdatForm::CloseTable() {
   m_products.Close();

@@ -8,9 +8,9 @@
 // (unique: a product whose key repeats an earlier one gets no entry and is
 // not listed), selects it and goes to the first product; the grid is enabled
 // from then on. The status line says how many products the key index leaves
-// out. Close makes the table inactive and hides the window; the title-bar box
-// only hides it, so the table stays open in key order and Build Local walks it
-// that way (InstallProductWindow).
+// out. Close posts what was typed, makes the table inactive and hides the
+// window; the title-bar box only hides it, so the table stays open in key
+// order and Build Local walks it that way (InstallProductWindow).
 
 #include <QString>
 #include <QWidget>
@@ -45,7 +45,10 @@ class TcatdatForm : public QWidget {
  public slots:
   // Replaces the memo editor's text with the default stacked text, as typed.
   void InsertDefaultText();
-  // Makes the product table inactive (the Close button does this, then hides).
+  // The Close button: posts a pending edit, makes the table inactive, hides.
+  void CloseAndHide();
+  // Makes the product table inactive; a pending edit is dropped (the table is
+  // about to be replaced or left).
   void CloseTable();
   // Counts the products the key index leaves out and says so in the status line.
   void UpdateStatusLine();
