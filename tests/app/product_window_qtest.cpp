@@ -194,6 +194,16 @@ class ProductWindowTest : public QObject {
     QCOMPARE(window.Products().DataSet().State(), index::TDataSetState::dsBrowse);
     QCOMPARE(DbfreadRecords(), QStringLiteral("B200=Blue bottle|;A100=Anvil|;B200=Bucket|;"));
     QCOMPARE(model->data(model->index(0, 1)).toString(), QStringLiteral("Anvil"));
+
+    // A new product repeating a key: stored, not listed, counted in the status line.
+    window.Navigator()->Click(gui::DataSetNavigator::Insert);
+    QVERIFY(model->setData(model->index(model->rowCount() - 1, 0), QStringLiteral("A100")));
+    window.Navigator()->Click(gui::DataSetNavigator::Post);
+    QVERIFY2(window.StatusLine()->text().startsWith("2 products not listed"), qPrintable(window.StatusLine()->text()));
+    QCOMPARE(DbfreadRecords(), QStringLiteral("B200=Blue bottle|;A100=Anvil|;B200=Bucket|;A100=|;"));
+    window.Products().DataSet().Last();  // the grid's current cell follows the cursor
+    QCOMPARE(window.Grid()->currentIndex().row(), model->CurrentRow());
+    QCOMPARE(model->CurrentRow(), 1);
   }
 
   // Without a table the window still shows, says why, and keeps its grid
