@@ -70,8 +70,13 @@ TcatdatForm::TcatdatForm(QWidget* parent) : QWidget(parent, Qt::Window) {
   connect(m_model, &DataSetTableModel::errorOccurred, this, &TcatdatForm::ShowError);
   connect(m_navigator, &DataSetNavigator::errorOccurred, this, &TcatdatForm::ShowError);
   connect(m_memo, &DataSetMemoEdit::errorOccurred, this, &TcatdatForm::ShowError);
-  // A new or changed key may repeat another: the count of hidden products follows.
-  ds.AfterPost = [this](index::TDataSet&) { UpdateStatusLine(); };
+  // A new or changed key may repeat another: the count of hidden products is
+  // taken again then (a walk of the whole table), not after every other post.
+  ds.AfterEdit = [this](index::TDataSet&) { m_keyBeforeEdit = m_products.KeyField().AsString(); };
+  ds.AfterInsert = [this](index::TDataSet&) { m_keyBeforeEdit.reset(); };
+  ds.AfterPost = [this](index::TDataSet&) {
+    if (!m_keyBeforeEdit || *m_keyBeforeEdit != m_products.KeyField().AsString()) UpdateStatusLine();
+  };
   ds.AfterDelete = [this](index::TDataSet&) { UpdateStatusLine(); };
 
   m_grid->setMinimumHeight(kMiddleHeight / 2);
@@ -79,6 +84,8 @@ TcatdatForm::TcatdatForm(QWidget* parent) : QWidget(parent, Qt::Window) {
 }
 
 TcatdatForm::~TcatdatForm() {
+  m_products.DataSet().AfterEdit = nullptr;
+  m_products.DataSet().AfterInsert = nullptr;
   m_products.DataSet().AfterPost = nullptr;
   m_products.DataSet().AfterDelete = nullptr;
 }

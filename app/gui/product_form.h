@@ -15,6 +15,9 @@
 #include <QString>
 #include <QWidget>
 
+#include <optional>
+#include <string>
+
 #include "app/core/product_table.h"
 
 class QLabel;
@@ -72,6 +75,7 @@ class TcatdatForm : public QWidget {
   DataSetNavigator* m_navigator = nullptr;
   QLabel* m_status = nullptr;
   bool m_following = false;  // the grid is being moved to the dataset's record
+  std::optional<std::string> m_keyBeforeEdit;  // none while a new product is entered
 };
 
 // Products hidden by the unique key index: live products whose key repeats an
