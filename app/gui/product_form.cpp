@@ -28,6 +28,7 @@ namespace {
 constexpr int kStartWidth = 688;
 constexpr int kStartHeight = 344;
 constexpr int kMemoWidth = 219;
+constexpr int kMemoChars = 30;  // the width grows with a larger font
 constexpr int kMiddleHeight = 232;
 constexpr int kNavigatorWidth = 400;
 constexpr int kNavigatorHeight = 33;
@@ -45,7 +46,7 @@ TcatdatForm::TcatdatForm(QWidget* parent) : QWidget(parent, Qt::Window) {
   m_grid->setSelectionMode(QAbstractItemView::SingleSelection);
   m_grid->verticalHeader()->setDefaultSectionSize(m_grid->fontMetrics().height() + 6);
   m_memo = new DataSetMemoEdit(ds, catalog::kProductMemoField, this);
-  m_memo->setFixedWidth(kMemoWidth);
+  m_memo->setFixedWidth(MemoWidth());
   m_memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
   auto* middle = new QHBoxLayout;
@@ -90,12 +91,14 @@ TcatdatForm::~TcatdatForm() {
   m_products.DataSet().AfterDelete = nullptr;
 }
 
+int TcatdatForm::MemoWidth() const { return std::max(kMemoWidth, kMemoChars * fontMetrics().averageCharWidth()); }
+
 QWidget* TcatdatForm::CreateLabels() {
   auto* strip = new QWidget(this);
   auto* row = new QHBoxLayout(strip);
   row->setContentsMargins(0, 0, 0, 0);
   auto* memoLabel = new QLabel(tr("Stacked Pages Text"), strip);
-  memoLabel->setFixedWidth(kMemoWidth);
+  memoLabel->setFixedWidth(MemoWidth());
   row->addWidget(memoLabel);
   row->addWidget(new QLabel(tr("Database Fields - Index on First Field"), strip), 1);
   return strip;

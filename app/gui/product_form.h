@@ -60,6 +60,7 @@ class TcatdatForm : public QWidget {
   void showEvent(QShowEvent* event) override;
 
  private:
+  int MemoWidth() const;
   QWidget* CreateLabels();
   QWidget* CreateButtons();
   void OpenProducts();
