@@ -259,11 +259,11 @@ void TBrambleDataSet::SetBufferRecNo(char* buffer, int32_t recNo) {
 }
 
 TBookmarkFlag TBrambleDataSet::GetBookmarkFlag(const char* buffer) {
-  return static_cast<TBookmarkFlag>(buffer[m_recordInfoStart + 5]);
+  return static_cast<TBookmarkFlag>(buffer[m_recordInfoStart + kBookmarkFlagOffset]);
 }
 
 void TBrambleDataSet::SetBookmarkFlag(char* buffer, TBookmarkFlag flag) {
-  buffer[m_recordInfoStart + 5] = static_cast<char>(flag);
+  buffer[m_recordInfoStart + kBookmarkFlagOffset] = static_cast<char>(flag);
 }
 
 TBookmark TBrambleDataSet::GetBookmarkData(const char* buffer) {

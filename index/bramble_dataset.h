@@ -47,7 +47,8 @@ using TbrBrambleError = std::function<void(int32_t& code, int32_t info, const st
 class TBrambleDataSet : public TDataSet {
  public:
   static constexpr int kRecordInfoSize = 19;
-  static constexpr int kBookmarkOffset = 8;  // inside the record-info area
+  static constexpr int kBookmarkFlagOffset = 5;  // inside the record-info area
+  static constexpr int kBookmarkOffset = 8;
   static constexpr int kBookmarkSize = 11;
 
   TBrambleDataSet();

@@ -26,9 +26,21 @@ class Finally {
 };
 }  // namespace
 
+// On a closed dataset the files are tried on the table opened for the moment
+// (a table that does not open is no reason to refuse the list).
 void TBrambleDataSet::SetIndexFiles(const std::vector<std::string>& files) {
   m_indexFiles = files;
-  if (!m_engine || files.empty()) return;
+  if (files.empty()) return;
+  if (!m_engine) {
+    try {
+      OpenEngine(dbf::kOpenSharedReadOnly);
+    } catch (const EDatabaseError&) {
+      return;
+    }
+    Finally close([this] { m_engine.reset(); });
+    AttachIndexFiles();
+    return;
+  }
   CheckBrowseMode();
   AttachIndexFiles();
   SelectIndexName();

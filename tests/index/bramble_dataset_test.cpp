@@ -325,6 +325,12 @@ TEST_F(BrambleDataSetTest, UniqueIndexOrderLocateAndLookup) {
   ds.Next();
   EXPECT_EQ(ds.FieldByName("CODE").AsString(), "X");  // the cursor went on from where it stood
   EXPECT_EQ(Message([&] { ds.SetIndexFiles({"missing"}); }), "Cannot find file " + m_dir.File("missing.NDX"));
+  ds.Close();
+  EXPECT_EQ(Message([&] { ds.SetIndexFiles({"absent.ndx"}); }), "Cannot find file " + m_dir.File("absent.ndx"));
+  ds.SetIndexFiles({"CATALOG.NDX"});  // checked on the table opened for the moment, then closed again
+  EXPECT_FALSE(ds.Active());
+  ds.Open();
+  EXPECT_EQ(ds.CurrentTagName(), "CATALOG");
 }
 
 TEST_F(BrambleDataSetTest, CalculatedFieldsAndFilter) {

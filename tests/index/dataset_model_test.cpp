@@ -158,10 +158,10 @@ for deleted, records in ((0, table.records), (1, table.deleted)):
 )";
 
 TEST_F(DataSetModel, RandomEditsAgreeWithModelAndIndependentReaders) {
-  for (int step = 0; step < 400; ++step) {
+  for (int step = 0; step < 1200; ++step) {
     ASSERT_NO_FATAL_FAILURE(Step(step));
     ASSERT_NO_FATAL_FAILURE(ExpectSameAsModel(step));
-    if (step % 60 == 59) {
+    if (step % 97 == 96) {
       ASSERT_NO_FATAL_FAILURE(Reopen());
     }
   }
