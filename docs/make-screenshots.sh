@@ -76,6 +76,11 @@ keys Escape
 focus '^Quillmart - ' >/dev/null
 keys alt+h a
 shot "$(focus '^About Quillmart$')" about-box
+keys Escape
+# The product window over the demo table, in key order.
+focus '^Quillmart - /' >/dev/null
+keys alt+p c
+shot "$(focus '^Quillmart - Product Database$')" product-window
 
 # The six tabs of the setup dialog side by side in one picture.
 cd "$root/docs"

@@ -141,6 +141,7 @@ void ProductTable::EnsureIndex(bool force) {
       m_dataSet.IndexOn(kProductIndexFile, "", KeyField().FieldName(), "", 0, 0);
   }
   m_dataSet.IndexFileOpen(kProductIndexFile, kProductIndexTag);
+  m_order = ProductOrder::Key;
   m_dataSet.First();
 }
 

@@ -9,6 +9,7 @@
 #include "app/gui/artwork.h"
 #include "app/gui/error_box.h"
 #include "app/gui/main_window.h"
+#include "app/gui/product_form.h"
 #include "app/gui/upload_catalog_ui.h"
 #include "app/gui/version.h"
 #include "app/gui/work_folder.h"
@@ -64,6 +65,7 @@ int main(int argc, char** argv) {
   // While the engine retries a refused lock it keeps the windows painted and responsive.
   qm::dbf::SetMessagePump([] { QCoreApplication::processEvents(); });
   qm::gui::TCatMainForm mainForm;
+  qm::gui::InstallProductWindow(mainForm);
   qm::gui::InstallUploadCatalog(mainForm);
   mainForm.show();
   if (!startError.isEmpty()) qm::gui::ShowApplicationError(&mainForm, startError);

@@ -2,17 +2,13 @@
 
 #include <filesystem>
 
+#include "app/core/product_table.h"
 #include "dbf/disk_file.h"
-#include "dbf/table.h"
 #include "dbf/table_creator.h"
 
 namespace qm::gui {
 
 namespace {
-
-constexpr char kIndexName[] = "CATALOG.NDX";
-constexpr char kMemoFieldLine[] = "Snotes;M;10;0";
-constexpr int kMaxWidth = 255;  // the header keeps a character field's width in one byte
 
 [[noreturn]] void Refuse(const QString& why) {
   throw NewTableError(std::string(dbf::kFieldListInvalid) + ": " + why.toStdString());
@@ -29,34 +25,34 @@ bool IsFieldName(const QString& name) {
   return !name.isEmpty();
 }
 
-void CheckRow(const NewFieldRow& row) {
+// A row as typed becomes a field; the product table's own rules follow.
+catalog::ProductField CheckedRow(const NewFieldRow& row) {
   if (!IsFieldName(row.name))
     Refuse(QStringLiteral("\"%1\" is not a field name (letters, digits and _, starting with a letter)")
                .arg(row.name));
   bool ok = false;
   const int width = row.width.toInt(&ok);
-  if (!ok || width < 1 || width > kMaxWidth)
+  if (!ok || width < 1 || width > catalog::kMaxFieldWidth)
     Refuse(QStringLiteral("field \"%1\" needs a width of 1 to %2, not \"%3\"")
                .arg(row.name)
-               .arg(kMaxWidth)
+               .arg(catalog::kMaxFieldWidth)
                .arg(row.width));
+  return {row.name.toStdString(), width};
 }
 
 // Blanks typed around a name or a width are not part of it.
 NewFieldRow Trimmed(const NewFieldRow& row) { return {row.name.trimmed(), row.width.trimmed()}; }
 
-std::vector<dbf::TbrFieldDef> CheckedFields(const std::array<NewFieldRow, kNewFieldRows>& rows) {
+std::vector<catalog::ProductField> CheckedFields(const std::array<NewFieldRow, kNewFieldRows>& rows) {
+  std::vector<catalog::ProductField> fields;
   for (const NewFieldRow& row : rows)
-    if (!Trimmed(row).name.isEmpty()) CheckRow(Trimmed(row));
-  // Every line parses now; what the list check can still find is a name given twice.
-  const std::vector<std::string> lines = NewFieldLines(rows);
-  std::vector<dbf::TbrFieldDef> defs;
-  std::size_t bad = 0;
-  if (!dbf::ParseFieldList(lines, defs, bad)) {
-    const std::string line = bad < lines.size() ? lines[bad] : std::string();
-    Refuse(QStringLiteral("\"%1\" names a field twice").arg(QString::fromStdString(line.substr(0, line.find(';')))));
+    if (!Trimmed(row).name.isEmpty()) fields.push_back(CheckedRow(Trimmed(row)));
+  try {
+    catalog::CheckProductFields(fields);  // names given twice, key width, SNOTES
+  } catch (const catalog::ProductTableError& e) {
+    throw NewTableError(e.what());
   }
-  return defs;
+  return fields;
 }
 
 }  // namespace
@@ -67,30 +63,23 @@ std::vector<std::string> NewFieldLines(const std::array<NewFieldRow, kNewFieldRo
     const NewFieldRow row = Trimmed(typed);
     if (!row.name.isEmpty()) lines.push_back((row.name + ";C;" + row.width + ";0").toStdString());
   }
-  lines.push_back(kMemoFieldLine);
+  lines.push_back(catalog::kProductMemoFieldLine);
   return lines;
 }
 
 bool CreateNewCatalogTable(const std::array<NewFieldRow, kNewFieldRows>& rows,
                            const std::function<bool()>& confirmOverwrite,
                            const std::function<void()>& releaseTable) {
-  const std::vector<dbf::TbrFieldDef> defs = CheckedFields(rows);
+  const std::vector<catalog::ProductField> fields = CheckedFields(rows);
   // Asked before anything is removed: a declined question keeps the old table,
   // its memo file and its index exactly as they were.
-  if (std::filesystem::exists(dbf::NormalizePath(kNewTableName)) && !confirmOverwrite()) return false;
+  if (std::filesystem::exists(dbf::NormalizePath(catalog::kProductTableName)) && !confirmOverwrite()) return false;
   if (releaseTable) releaseTable();
-  {
-    dbf::TbrTableCreator creator(kNewTableName, dbf::TbrDBFTypes::DBaseIII);
-    for (const dbf::TbrFieldDef& def : defs) creator.AddField(def.name, def.type, def.length, def.decimals);
-    if (!creator.Create()) throw NewTableError(std::string(kNewTableName) + " was not created");
-  }
-  // The old key index describes records that are gone; its memo file was replaced.
-  std::error_code ignored;
-  std::filesystem::remove(dbf::NormalizePath(kIndexName), ignored);
-  dbf::TbrTable check(kNewTableName, dbf::kOpenSharedReadWrite);
-  if (!check.Usable() || !check.OpenTable())
-    throw NewTableError(std::string(kNewTableName) + " was written but does not open");
-  check.CloseTable();
+  catalog::ProductTable::Create(fields, true);
+  // Opened once, as the product window will open it.
+  catalog::ProductTable check;
+  check.Open(catalog::ProductOrder::Entry, true);
+  check.Close();
   return true;
 }
 

@@ -9,8 +9,8 @@
 //   2. when catalog.dbf exists, `confirmOverwrite` is asked; false ends here
 //      with every file of the old table untouched;
 //   3. `releaseTable` lets the product window close its open table;
-//   4. the engine's table creator writes the table and its memo file, the old
-//      key index is removed, and the new table is opened once to prove it.
+//   4. ProductTable::Create writes the table and its memo file and removes the
+//      old key index; the new table is opened once to prove it.
 
 #include <QString>
 
@@ -29,7 +29,6 @@ struct NewFieldRow {
 };
 
 inline constexpr int kNewFieldRows = 5;
-inline constexpr char kNewTableName[] = "catalog.dbf";
 inline constexpr char kNewTableCreatedMessage[] = "catalog.dbf has been created";
 inline constexpr char kOverwriteQuestion[] = "Table exists.  Do you want to overwrite?";
 
@@ -46,7 +45,7 @@ std::vector<std::string> NewFieldLines(const std::array<NewFieldRow, kNewFieldRo
 
 // Runs the steps above in the current directory. Returns false when the user
 // declined to overwrite; throws NewTableError for a bad list and the engine's
-// error (EEngineIoError) when a file cannot be written.
+// table's error when a file cannot be written.
 bool CreateNewCatalogTable(const std::array<NewFieldRow, kNewFieldRows>& rows,
                            const std::function<bool()>& confirmOverwrite,
                            const std::function<void()>& releaseTable);

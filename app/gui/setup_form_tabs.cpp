@@ -12,6 +12,7 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
+#include "app/core/product_table.h"
 #include "app/core/settings_store.h"
 #include "app/gui/database_help.h"
 #include "app/gui/error_box.h"
@@ -173,7 +174,7 @@ QWidget* TSetupForm::CreateDatabaseTab() {
 
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(Label(tr("Database Name"), page));
-  auto* tableName = new QLineEdit(QString::fromLatin1(kNewTableName), page);
+  auto* tableName = new QLineEdit(QString::fromLatin1(catalog::kProductTableName), page);
   tableName->setEnabled(false);
   bottom->addWidget(tableName);
   auto* help = new QPushButton(style()->standardIcon(QStyle::SP_DialogHelpButton), tr("&Help"), page);

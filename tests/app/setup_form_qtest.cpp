@@ -19,25 +19,17 @@
 #include "app/gui/database_help.h"
 #include "app/gui/setup_form.h"
 #include "tests/app/box_answerer.h"
+#include "tests/app/window_lookup.h"
 
 using qm::catalog::SettingsStore;
 using qm::gui::TSetupForm;
 using qm::test::BoxAnswerer;
+using qm::test::Button;
+using qm::test::FileBytes;
 
 namespace {
 
-QPushButton* Button(QWidget* root, const QString& text, int nth = 0) {
-  for (QPushButton* b : root->findChildren<QPushButton*>())
-    if (b->text() == text && nth-- == 0) return b;
-  return nullptr;
-}
-
 QLineEdit* Edit(QWidget* root, const QString& name) { return root->findChild<QLineEdit*>(name); }
-
-QByteArray FileBytes(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 // The table's fields as dbfread sees them ("NAME:C:8,..."), then its record count.
 QString DbfreadSummary(const QString& path) {
