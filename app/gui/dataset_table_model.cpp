@@ -61,16 +61,27 @@ Qt::ItemFlags DataSetTableModel::flags(const QModelIndex& index) const {
 
 bool DataSetTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
   if (!index.isValid() || role != Qt::EditRole) return false;
+  // A refused value undoes only the edit this cell started: a new record or an
+  // edit the user began elsewhere keeps the other values already typed.
+  bool startedEdit = false;
   try {
     const bool inserting = m_insertShown && index.row() == static_cast<int>(m_rows.size());
     if (!inserting && !SetCurrentRow(index.row())) return false;
-    const bool wasBrowsing = m_dataSet.State() == TDataSetState::dsBrowse;
-    if (wasBrowsing) m_dataSet.Edit();
+    if (m_dataSet.State() == TDataSetState::dsBrowse) {
+      m_dataSet.Edit();
+      startedEdit = true;
+    }
     m_dataSet.Fields(index.column()).SetAsString(value.toString().toStdString());
-    if (wasBrowsing) m_dataSet.Post();
+    if (startedEdit) m_dataSet.Post();
     return true;
   } catch (const std::exception& e) {
-    m_dataSet.Cancel();
+    if (startedEdit) {
+      try {
+        m_dataSet.Cancel();
+      } catch (const std::exception&) {
+        // The first failure is the one the user needs to see.
+      }
+    }
     emit errorOccurred(QString::fromUtf8(e.what()));
     return false;
   }

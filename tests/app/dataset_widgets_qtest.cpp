@@ -83,6 +83,14 @@ class DataSetWidgetsTest : public QObject {
     QVERIFY(!model.setData(model.index(5, 0), QStringLiteral("much too long for the key")));
     QCOMPARE(errors.count(), 1);
     QCOMPARE(ds.State(), index::TDataSetState::dsBrowse);
+    // A refused cell inside an edit the user began keeps what was typed so far.
+    QVERIFY(model.SetCurrentRow(6));
+    ds.Edit();
+    QVERIFY(model.setData(model.index(6, 1), QStringLiteral("typed")));
+    QVERIFY(!model.setData(model.index(6, 0), QStringLiteral("much too long for the key")));
+    QCOMPARE(ds.State(), index::TDataSetState::dsEdit);
+    QCOMPARE(QString::fromStdString(ds.Fields(1).AsString()), QStringLiteral("typed"));
+    ds.Cancel();
     errors.clear();
     m_table->Open(catalog::ProductOrder::Key);
     QVERIFY(m_table->FindProduct("K00005"));
