@@ -274,7 +274,8 @@ SiteCheck CheckSite(const SiteSettings& site, const UploadOptions& options) {
   check.fingerprint = Text(publisher.Client().ServerFingerprint);
   if (!opened) {
     check.lines << Text(publisher.Problem());
-    if (publisher.Problem().find("could not be verified") != std::string::npos)
+    check.untrustedCertificate = publisher.Problem().find("could not be verified") != std::string::npos;
+    if (check.untrustedCertificate)
       check.lines << QStringLiteral("If this is your server's own certificate, trust it with: "
                                     "quillmart-cli upload --check --trust-fingerprint %1").arg(check.fingerprint);
     return check;
@@ -312,10 +313,14 @@ SiteCheck CheckSite(const SiteSettings& site, const UploadOptions& options) {
 }
 
 SiteCheck CheckSite(const UploadOptions& options) {
-  UploadOptions withSite = options;
-  const SiteSettings site = ReadSite(withSite);
-  const SiteCheck check = CheckSite(site, withSite);
-  if (check.ok) StoreWorkingMode(withSite, check.workingMode);
+  return CheckTypedSite(SiteSettings::Read(SettingsStore()), options);
+}
+
+SiteCheck CheckTypedSite(const SiteSettings& typed, const UploadOptions& options) {
+  UploadOptions withStore = options;
+  ReadSite(withStore);  // the stored site itself gives way to the typed one
+  const SiteCheck check = CheckSite(typed, withStore);
+  if (check.ok) StoreWorkingMode(withStore, check.workingMode);
   return check;
 }
 

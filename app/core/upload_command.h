@@ -116,9 +116,14 @@ struct SiteCheck {
   QStringList lines;
   QString workingMode;  // stored like kModeThatWorkedIdent's value when ok
   QString fingerprint;  // of the server's certificate, when TLS was tried
+  bool untrustedCertificate = false;  // the server's certificate could not be verified
 };
 SiteCheck CheckSite(const SiteSettings& site, const UploadOptions& options = {});
 // The same with the user's store; stores the mode that worked.
 SiteCheck CheckSite(const UploadOptions& options = {});
+// The setup dialog's check of the values typed but not yet saved: what
+// `options` leaves empty comes from the store; stores the mode that worked,
+// and the trusted fingerprint when `options` names one.
+SiteCheck CheckTypedSite(const SiteSettings& typed, const UploadOptions& options);
 
 }  // namespace qm::catalog

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -27,13 +28,17 @@ namespace settings = catalog::settings;
 // Multi-line texts are stored with CR LF line breaks, as typed on the
 // original platform; the memo controls use bare LF.
 QString StoredText(const QWidget* control) {
+  if (const auto* choice = qobject_cast<const QComboBox*>(control)) return choice->currentData().toString();
   if (const auto* memo = qobject_cast<const QPlainTextEdit*>(control))
     return memo->toPlainText().replace(u'\n', QStringLiteral("\r\n"));
   return static_cast<const QLineEdit*>(control)->text();
 }
 
-void ShowStoredText(QWidget* control, QString text) {
-  if (auto* memo = qobject_cast<QPlainTextEdit*>(control))
+void ShowStoredText(QWidget* control, QString text, const QString& byDefault = {}) {
+  if (auto* choice = qobject_cast<QComboBox*>(control)) {
+    const int known = choice->findData(text.trimmed().toLower());
+    choice->setCurrentIndex(known >= 0 ? known : choice->findData(byDefault));
+  } else if (auto* memo = qobject_cast<QPlainTextEdit*>(control))
     memo->setPlainText(text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
   else
     static_cast<QLineEdit*>(control)->setText(text);
@@ -86,8 +91,10 @@ void TSetupForm::LoadSettings() {
   const SettingsStore store;
   m_loading = true;
   const auto loaded = qScopeGuard([this] { m_loading = false; });
-  for (const Binding& b : m_bindings)
-    ShowStoredText(b.control, store.ReadString(QLatin1String(b.section), QLatin1String(b.ident), {}));
+  for (const Binding& b : m_bindings) {
+    const QString byDefault = QLatin1String(b.byDefault);
+    ShowStoredText(b.control, store.ReadString(QLatin1String(b.section), QLatin1String(b.ident), byDefault), byDefault);
+  }
   for (int k = 0; k < kNewFieldRows; ++k)
     m_headings[k]->setText(store.ReadString(QLatin1String(settings::kDatabase), FieldIdent(k), {}));
   m_useStacked->setChecked(
@@ -137,6 +144,65 @@ bool TSetupForm::AskOverwrite() {
   QMessageBox box(QMessageBox::Warning, tr("Warning"), QString::fromLatin1(kOverwriteQuestion),
                   QMessageBox::Ok | QMessageBox::Cancel, this);
   return box.exec() == QMessageBox::Ok;
+}
+
+namespace {
+
+QString TypedText(const QWidget* root, const char* ident) {
+  return root->findChild<QLineEdit*>(QLatin1String(ident))->text();
+}
+
+QString ChosenValue(const QWidget* root, const char* ident) {
+  return root->findChild<QComboBox*>(QLatin1String(ident))->currentData().toString();
+}
+
+// The check blocks while it connects: a wait cursor and a disabled dialog
+// show that something is under way.
+catalog::SiteCheck CheckWhileBusy(QWidget* dialog, const catalog::SiteSettings& site,
+                                  const catalog::UploadOptions& options) {
+  QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+  dialog->setEnabled(false);
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  const auto restore = qScopeGuard([dialog] {
+    dialog->setEnabled(true);
+    QGuiApplication::restoreOverrideCursor();
+  });
+  return catalog::CheckTypedSite(site, options);
+}
+
+}  // namespace
+
+bool TSetupForm::AskTrust(const catalog::SiteCheck& check) {
+  QMessageBox box(QMessageBox::Warning, tr("Test connection"),
+                  tr("%1\n\nIts SHA-256 fingerprint is\n%2\n\nIf this is your own server's certificate (compare "
+                     "the fingerprint with the one your host gives you), it can be trusted for this site.\n"
+                     "Trust this certificate?")
+                      .arg(check.lines.value(0), check.fingerprint),
+                  QMessageBox::Yes | QMessageBox::No, this);
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
+void TSetupForm::TestConnection() {
+  const catalog::SiteSettings site{TypedText(this, settings::kRemoteAddress), TypedText(this, settings::kUserName),
+                                   TypedText(this, settings::kRemoteDirectory),
+                                   TypedText(this, settings::kRemotePassword)};
+  catalog::UploadOptions options;
+  options.connectionMode = ChosenValue(this, catalog::kConnectionModeIdent);
+  options.tlsMode = ChosenValue(this, catalog::kTlsIdent);
+  try {
+    catalog::SiteCheck check = CheckWhileBusy(this, site, options);
+    if (check.untrustedCertificate && !check.fingerprint.isEmpty()) {
+      if (!AskTrust(check)) return;
+      options.trustedFingerprint = check.fingerprint;  // stored by the check
+      check = CheckWhileBusy(this, site, options);
+    }
+    QMessageBox box(check.ok ? QMessageBox::Information : QMessageBox::Warning, tr("Test connection"),
+                    check.lines.join(u'\n'), QMessageBox::Ok, this);
+    box.exec();
+  } catch (const std::exception& e) {
+    ShowApplicationError(this, QString::fromUtf8(e.what()));
+  }
 }
 
 void TSetupForm::CreateNewDatabase() {

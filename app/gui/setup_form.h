@@ -9,16 +9,22 @@
 // Controls that hold a setting are named after its ident ("Name",
 // "pagetitle", "Field1", ...); the unstored rows of the "Database Setup" tab
 // are "width1".."width5" and "dbfname1".."dbfname5".
+//
+// The "Site Setup" tab also chooses the data connection mode and encryption
+// of the upload, and "Test connection" checks the site as typed (see
+// TestConnection()).
 
 #include <QDialog>
 
 #include <array>
 #include <vector>
 
+#include "app/core/upload_command.h"
 #include "app/gui/new_catalog_table.h"
 
 class QBoxLayout;
 class QCheckBox;
+class QComboBox;
 class QGridLayout;
 class QGroupBox;
 class QLineEdit;
@@ -54,6 +60,13 @@ class TSetupForm : public QDialog {
   // connection adds its "Test connection" button here.
   QBoxLayout* SiteActionsRow() const { return m_siteActions; }
 
+  // "Test connection": checks the site with the values typed on the "Site
+  // Setup" tab (nothing else is saved) under a busy cursor and says what
+  // works; the mode that worked is stored. A certificate that cannot be
+  // verified is shown by its SHA-256 fingerprint, and trusted (stored) when
+  // the user agrees.
+  void TestConnection();
+
  signals:
   // Create New Database is about to replace catalog.dbf: whoever holds the
   // table open (the product window) closes it now.
@@ -71,6 +84,7 @@ class TSetupForm : public QDialog {
     const char* section;
     const char* ident;
     QWidget* control;
+    const char* byDefault = "";  // shown when the store has no (known) value
   };
 
   QWidget* CreateCompanyTab();
@@ -83,10 +97,13 @@ class TSetupForm : public QDialog {
   QWidget* CreateButtons();
 
   QLineEdit* AddEdit(const char* section, const char* ident);
+  QComboBox* AddChoice(const char* section, const char* ident, const char* byDefault,
+                       const std::vector<std::pair<const char*, QString>>& choices);
   QLineEdit* AddColorEdit(const char* section, const char* ident, QPushButton* button);
   void PickColor(QLineEdit* edit);
   void Save();
   bool AskOverwrite();
+  bool AskTrust(const catalog::SiteCheck& check);
 
   std::vector<Binding> m_bindings;  // company, page, table and site settings
   std::array<QLineEdit*, kNewFieldRows> m_headings{};

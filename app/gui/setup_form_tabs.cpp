@@ -1,6 +1,7 @@
 // The six tabs of the setup dialog and its buttons. Controls are created in
 // the order the keyboard visits them.
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -71,6 +72,18 @@ QLineEdit* TSetupForm::AddEdit(const char* section, const char* ident) {
   edit->setObjectName(QLatin1String(ident));
   m_bindings.push_back({section, ident, edit});
   return edit;
+}
+
+// The value stored is the choice's own word ("passive"); a value the store
+// does not know shows the default.
+QComboBox* TSetupForm::AddChoice(const char* section, const char* ident, const char* byDefault,
+                                 const std::vector<std::pair<const char*, QString>>& choices) {
+  auto* box = new QComboBox;
+  box->setObjectName(QLatin1String(ident));
+  for (const auto& [value, caption] : choices) box->addItem(caption, QLatin1String(value));
+  box->setCurrentIndex(box->findData(QLatin1String(byDefault)));
+  m_bindings.push_back({section, ident, box, byDefault});
+  return box;
 }
 
 QLineEdit* TSetupForm::AddColorEdit(const char* section, const char* ident, QPushButton* button) {
@@ -152,9 +165,24 @@ QWidget* TSetupForm::CreateSiteTab() {
   QLabel* note = StyledLabel(tr("* The \"Remote Directory\" must exist on your Web site before uploading."), page, true);
   note->setWordWrap(true);
   layout->addWidget(note);
-  // >>> Place for the "Test connection" button: the FTP connection check adds it to this row.
+  auto* transfer = new QFormLayout;
+  transfer->addRow(Label(tr("Data Connection"), page),
+                   AddChoice(s, catalog::kConnectionModeIdent, "automatic",
+                             {{"automatic", tr("Automatic (try passive, then active)")},
+                              {"passive", tr("Passive")},
+                              {"active", tr("Active")}}));
+  transfer->addRow(Label(tr("Encryption (TLS)"), page),
+                   AddChoice(s, catalog::kTlsIdent, "if offered",
+                             {{"required", tr("Required")},
+                              {"if offered", tr("If the server offers it")},
+                              {"plain", tr("None (password sent in clear)")}}));
+  layout->addLayout(transfer);
   m_siteActions = new QHBoxLayout;
   m_siteActions->addStretch(1);
+  auto* test = new QPushButton(tr("Test connection"), page);
+  test->setToolTip(tr("Connect and log in with the values above, and say what works"));
+  connect(test, &QPushButton::clicked, this, &TSetupForm::TestConnection);
+  m_siteActions->addWidget(test);
   layout->addLayout(m_siteActions);
   layout->addStretch(1);
   return page;

@@ -1,8 +1,12 @@
 #include "app/gui/upload_catalog_ui.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QMessageBox>
 #include <QProgressBar>
 
+#include "app/core/stacked_pages.h"
 #include "app/gui/error_box.h"
 #include "app/gui/main_window.h"
 
@@ -15,7 +19,6 @@ constexpr int kFailuresShown = 20;  // a message box, not a log
 class WindowUploadObserver : public catalog::UploadObserver {
  public:
   WindowUploadObserver(QWidget* owner, QProgressBar* bar) : m_owner(owner), m_bar(bar) {}
-  void BeforeConnect() override { ShowNotice(m_owner, QString::fromLatin1(catalog::kConnectPrompt)); }
   void FilesStarted(int fileCount) override {
     m_bar->setRange(0, fileCount);
     m_bar->setValue(0);
@@ -40,12 +43,28 @@ class WindowUploadObserver : public catalog::UploadObserver {
   QProgressBar* m_bar;
 };
 
+// "Connect to the Net, then click OK", with the choice to send every file
+// again, changed or not (for a site whose files were changed or lost by hand).
+bool AskSendAll(QWidget* owner) {
+  QMessageBox box(QMessageBox::Information, QCoreApplication::applicationName(),
+                  QString::fromLatin1(catalog::kConnectPrompt), QMessageBox::Ok, owner);
+  auto* sendAll = new QCheckBox(QObject::tr("Send every file, also those the site already has"), &box);
+  sendAll->setObjectName(QStringLiteral("sendAll"));
+  box.setCheckBox(sendAll);
+  box.exec();
+  return sendAll->isChecked();
+}
+
 }  // namespace
 
 void UploadCatalogFromWindow(QWidget* owner, QProgressBar* bar, const catalog::UploadOptions& options) {
   WindowUploadObserver observer(owner, bar);
   try {
-    catalog::UploadCatalog(observer, options);
+    // Without a readable list there is nothing to connect for: the error box says so.
+    catalog::ReadUploadList(options.workDir.filePath(QLatin1String(catalog::kUploadListName)));
+    catalog::UploadOptions chosen = options;
+    chosen.sendAll = options.sendAll || AskSendAll(owner);
+    catalog::UploadCatalog(observer, chosen);
   } catch (const std::exception& e) {
     bar->hide();
     ShowApplicationError(owner, QString::fromUtf8(e.what()));

@@ -3,7 +3,8 @@
 // and runs the command with the window's progress bar and message boxes.
 //
 // The user is asked to bring the network up first ("Connect to the Net, then
-// click OK"); " Catalog has been uploaded " is shown only when every file went
+// click OK"); that box's check box sends every file, not only the new and
+// changed ones (the command line's --all). " Catalog has been uploaded " is shown only when every file went
 // up, otherwise the error box names each file that did not, with the server's
 // reply. A missing upload.txt is reported by the error box and sends nothing.
 

@@ -1,8 +1,10 @@
 #pragma once
 // For window tests: answers every modal message box that opens, after recording its
 // text, caption and icon, until destroyed; also notes a wait cursor shown over a notice.
-// `answer` picks the button to click when the box has it (else the box is accepted).
+// `answer` picks the button to click when the box has it (else the box is accepted);
+// `tickCheckBox` ticks the box's check box first, when it has one.
 #include <QAbstractButton>
+#include <QCheckBox>
 #include <QApplication>
 #include <QMessageBox>
 #include <QTimer>
@@ -19,6 +21,7 @@ class BoxAnswerer : public QObject {
       captions << box->windowTitle();
       icons << box->icon();
       busyCursorShown |= QApplication::overrideCursor() != nullptr;
+      if (tickCheckBox && box->checkBox()) box->checkBox()->setChecked(true);
       if (QAbstractButton* button = box->button(this->answer)) button->click();
       else box->accept();
     });
@@ -29,6 +32,7 @@ class BoxAnswerer : public QObject {
   QStringList captions;
   QList<QMessageBox::Icon> icons;
   bool busyCursorShown = false;
+  bool tickCheckBox = false;
 
  private:
   QTimer m_timer;

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
@@ -19,6 +20,7 @@
 #include "app/gui/database_help.h"
 #include "app/gui/setup_form.h"
 #include "tests/app/box_answerer.h"
+#include "ftp_servers_util.h"
 #include "tests/app/window_lookup.h"
 
 using qm::catalog::SettingsStore;
@@ -142,6 +144,95 @@ class SetupFormTest : public QObject {
     QCOMPARE(store.ReadString("Stacked Pages", "usestackedpages", "-"), QStringLiteral("0"));
     again.show();
     QVERIFY(again.findChild<QCheckBox*>("usestackedpages")->isChecked());
+  }
+
+  // The data connection and TLS choices: the defaults on an empty store, the
+  // stored words shown and written back, a value the dialog does not know
+  // shown as the default; the original site fields keep their places.
+  void ConnectionChoicesRoundTrip() {
+    TSetupForm form;
+    form.show();
+    auto* mode = form.findChild<QComboBox*>("connection mode");
+    auto* tls = form.findChild<QComboBox*>("TLS");
+    QVERIFY(mode && tls);
+    QCOMPARE(mode->currentData().toString(), QStringLiteral("automatic"));
+    QCOMPARE(tls->currentData().toString(), QStringLiteral("if offered"));
+    {
+      SettingsStore store;
+      store.WriteString("Site Setup", "connection mode", "Active");
+      store.WriteString("Site Setup", "TLS", "sometimes");
+    }
+    form.hide();
+    form.show();
+    QCOMPARE(mode->currentData().toString(), QStringLiteral("active"));
+    QCOMPARE(tls->currentData().toString(), QStringLiteral("if offered"));
+    mode->setCurrentIndex(mode->findData("passive"));
+    tls->setCurrentIndex(tls->findData("plain"));
+    Edit(&form, "remote address")->setText("ftp.example.com");
+    Button(&form, "Save Setup")->click();
+    {
+      const SettingsStore store;
+      QCOMPARE(store.ReadString("Site Setup", "connection mode", "-"), QStringLiteral("passive"));
+      QCOMPARE(store.ReadString("Site Setup", "TLS", "-"), QStringLiteral("plain"));
+      QCOMPARE(store.ReadString("Site Setup", "remote address", "-"), QStringLiteral("ftp.example.com"));
+    }
+    TSetupForm again;
+    again.show();
+    QCOMPARE(again.findChild<QComboBox*>("connection mode")->currentData().toString(), QStringLiteral("passive"));
+    QCOMPARE(again.findChild<QComboBox*>("TLS")->currentData().toString(), QStringLiteral("plain"));
+    // The form's rows: the four original fields first, the new choices after them.
+    again.Tabs()->setCurrentIndex(3);
+    QCoreApplication::processEvents();
+    const auto* site = again.findChild<QLineEdit*>("remote password")->parentWidget();
+    QVERIFY(site->findChild<QComboBox*>("TLS") && Button(const_cast<QWidget*>(site), "Test connection"));
+    QVERIFY(Edit(&again, "remote password")->mapTo(site, QPoint()).y() <
+            again.findChild<QComboBox*>("connection mode")->mapTo(site, QPoint()).y());
+  }
+
+  // "Test connection" on the values as typed, against pyftpdlib requiring TLS
+  // with a self-signed certificate: the fingerprint is shown and nothing is
+  // trusted when the user says No; Yes stores it and the check goes on to say
+  // what works, storing the mode that worked. Nothing typed is saved.
+  void TestConnectionTrustsTheCertificateOnlyWhenAsked() {
+    qm::net::test::TestCertificate certificate;
+    QVERIFY(!certificate.fingerprint.empty());
+    qm::net::test::PyFtpServer server({"--tls", certificate.pem});
+    QVERIFY(server.Started());
+    SettingsStore().WriteString("Site Setup", "remote address", "stored.example.com");
+    TSetupForm form;
+    form.show();
+    Edit(&form, "remote address")->setText(QString("127.0.0.1:%1").arg(server.Port()));
+    Edit(&form, "user name")->setText("user");
+    Edit(&form, "remote password")->setText("secret");
+    Edit(&form, "remote directory")->setText("site/");
+    Edit(&form, "Name")->setText("Unsaved Shop");
+    auto* tls = form.findChild<QComboBox*>("TLS");
+    tls->setCurrentIndex(tls->findData("required"));
+    const QString fingerprint = QString::fromStdString(certificate.fingerprint);
+    {
+      BoxAnswerer answers(QMessageBox::No);
+      Button(&form, "Test connection")->click();
+      QCOMPARE(answers.texts.size(), 1);
+      QVERIFY2(answers.texts[0].contains(fingerprint) && answers.texts[0].contains("could not be verified"),
+               qPrintable(answers.texts[0]));
+      QVERIFY(!SettingsStore().ValueExists("Site Setup", "trusted certificate"));
+    }
+    BoxAnswerer answers(QMessageBox::Yes);
+    Button(&form, "Test connection")->click();
+    QCOMPARE(answers.texts.size(), 2);
+    QVERIFY2(answers.texts[1].contains("logged in as user over TLS.") &&
+                 answers.texts[1].contains("Data connections work in") &&
+                 answers.texts[1].contains("The remote directory site does not exist yet"),
+             qPrintable(answers.texts[1]));
+    QCOMPARE(answers.icons[1], QMessageBox::Information);
+    QVERIFY(QApplication::overrideCursor() == nullptr && form.isEnabled());
+    const SettingsStore store;
+    QCOMPARE(store.ReadString("Site Setup", "trusted certificate", {}), fingerprint);
+    QVERIFY2(store.ReadString("Site Setup", "mode that worked", {}).startsWith("127.0.0.1"),
+             qPrintable(store.ReadString("Site Setup", "mode that worked", {})));
+    QCOMPARE(store.ReadString("Site Setup", "remote address", {}), QStringLiteral("stored.example.com"));
+    QVERIFY(!store.ValueExists("Company Info", "Name"));
+    QVERIFY(!store.ValueExists("Site Setup", "TLS"));
   }
 
   void CancelDiscardsEdits() {

@@ -85,6 +85,37 @@ class UploadWindowTest : public QObject {
     QCOMPARE(Remote("onlinecatalog/catalog.htm"), QByteArray("<missing>"));
   }
 
+  // Only changed files go up; the prompt's "send every file" sends an
+  // unchanged one again (here restoring a copy spoiled on the server).
+  void SendEveryFileSendsAnUnchangedFileAgain() {
+    Write("catalog.htm", "<html>v1</html>");
+    Write("upload.txt", "catalog.htm\r\n");
+    qm::gui::TCatMainForm form;
+    qm::gui::InstallUploadCatalog(form, m_options);
+    {
+      BoxAnswerer answers;
+      form.UploadCatalogAction()->trigger();
+      QCOMPARE(answers.texts.last(), QStringLiteral(" Catalog has been uploaded "));
+    }
+    const QString remote = QString::fromStdString(m_server->Root()) + "/onlinecatalog/catalog.htm";
+    {
+      QFile spoiled(remote);
+      QVERIFY(spoiled.open(QIODevice::WriteOnly));
+      spoiled.write("spoiled");
+    }
+    {
+      BoxAnswerer answers;
+      form.UploadCatalogAction()->trigger();
+      QCOMPARE(form.ProgressBar()->maximum(), 0);  // nothing to send
+    }
+    QCOMPARE(Remote("onlinecatalog/catalog.htm"), QByteArray("spoiled"));
+    BoxAnswerer answers;
+    answers.tickCheckBox = true;
+    form.UploadCatalogAction()->trigger();
+    QCOMPARE(answers.texts, QStringList({"Connect to the Net, then click OK", " Catalog has been uploaded "}));
+    QCOMPARE(Remote("onlinecatalog/catalog.htm"), QByteArray("<html>v1</html>"));
+  }
+
   void MissingListShowsTheErrorAndSendsNothing() {
     qm::gui::TCatMainForm form;
     qm::gui::InstallUploadCatalog(form, m_options);

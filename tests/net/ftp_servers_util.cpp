@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QFile>
+
 #include <chrono>
 #include <cstdio>
 #include <utility>
@@ -28,6 +30,24 @@ PyFtpServer::PyFtpServer(const QStringList& extraArgs) {
 void PyFtpServer::Kill() {
   m_process.kill();
   m_process.waitForFinished(3000);
+}
+
+TestCertificate::TestCertificate() {
+  const QString key = dir.filePath("key.pem"), cert = dir.filePath("cert.pem");
+  QProcess req;  // quiet: its progress dots are no test output
+  req.start("openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+                        "-keyout", key, "-out", cert, "-days", "1", "-subj", "/CN=127.0.0.1",
+                        "-addext", "subjectAltName=IP:127.0.0.1"});
+  req.waitForFinished();
+  pem = dir.filePath("server.pem");
+  QFile out(pem), k(key), c(cert);
+  if (!out.open(QIODevice::WriteOnly) || !k.open(QIODevice::ReadOnly) || !c.open(QIODevice::ReadOnly)) return;
+  out.write(k.readAll() + c.readAll());
+  QProcess openssl;
+  openssl.start("openssl", {"x509", "-noout", "-fingerprint", "-sha256", "-in", cert});
+  openssl.waitForFinished();
+  const QByteArray line = openssl.readAllStandardOutput().trimmed();  // "sha256 Fingerprint=AA:..."
+  fingerprint = line.mid(line.indexOf('=') + 1).toStdString();
 }
 
 PyFtpServer::~PyFtpServer() {

@@ -34,6 +34,15 @@ class PyFtpServer {
   int m_port = 0;
 };
 
+// A self-signed certificate for 127.0.0.1 made by openssl, with its key in
+// one PEM file for pyftpdlib's --tls.
+struct TestCertificate {
+  QTemporaryDir dir;
+  QString pem;
+  std::string fingerprint;  // SHA-256, AA:BB:...
+  TestCertificate();
+};
+
 class FakeFtpServer {
  public:
   struct Step {

@@ -20,29 +20,7 @@
 namespace qm::net {
 namespace {
 
-struct TestCertificate {
-  QTemporaryDir dir;
-  QString pem;
-  std::string fingerprint;  // SHA-256, AA:BB:...
-
-  TestCertificate() {
-    const QString key = dir.filePath("key.pem"), cert = dir.filePath("cert.pem");
-    QProcess req;  // quiet: its progress dots are no test output
-    req.start("openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
-                          "-keyout", key, "-out", cert, "-days", "1", "-subj", "/CN=127.0.0.1",
-                          "-addext", "subjectAltName=IP:127.0.0.1"});
-    req.waitForFinished();
-    pem = dir.filePath("server.pem");
-    QFile out(pem), k(key), c(cert);
-    if (!out.open(QIODevice::WriteOnly) || !k.open(QIODevice::ReadOnly) || !c.open(QIODevice::ReadOnly)) return;
-    out.write(k.readAll() + c.readAll());
-    QProcess openssl;
-    openssl.start("openssl", {"x509", "-noout", "-fingerprint", "-sha256", "-in", cert});
-    openssl.waitForFinished();
-    const QByteArray line = openssl.readAllStandardOutput().trimmed();  // "sha256 Fingerprint=AA:..."
-    fingerprint = line.mid(line.indexOf('=') + 1).toStdString();
-  }
-};
+using test::TestCertificate;
 
 // pure-ftpd on a loopback port, TLS required of everyone (-Y 2), with one
 // virtual account "user"/"secret" in a password database of its own.
