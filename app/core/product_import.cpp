@@ -153,8 +153,10 @@ class RowWriter {
     }
     if (type == 'M') {
       m_memos[i] = bytes;
-      if (bytes.size() <= dbf::memo::kMaxMemoLength) return {};
-      return "memo longer than " + std::to_string(dbf::memo::kMaxMemoLength) + " bytes";
+      if (bytes.size() > dbf::memo::kMaxMemoLength)
+        return "memo longer than " + std::to_string(dbf::memo::kMaxMemoLength) + " bytes";
+      // Checked with the whole file first, so such a row appends nothing.
+      return m_table.MemoTextRefusal(n, bytes);
     }
     if (type != 'C' && type != 'N' && type != 'F')
       return std::string("fields of type ") + type + " cannot be imported";

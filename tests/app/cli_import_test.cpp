@@ -51,6 +51,11 @@ TEST_F(CliImport, CharactersCodePage437CannotHoldAreRefusedByRowFieldAndCharacte
   EXPECT_EQ(r.out,
             "1 record appended to CATALOG.DBF; 3 characters that code page 437 cannot hold stored as ?\n");
   EXPECT_EQ(Dump(), "CODE,NAME,SNOTES\r\nA1,5 ?,? and ?\r\n");
+  // A dBASE III memo ends at its first 0x1A: such a text would come back cut.
+  r = Import("CODE,SNOTES\nB1,fine\nB2,cut \x1A here\n");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.err.contains("Row 3, field SNOTES")) << r.err.toStdString();
+  EXPECT_TRUE(r.err.contains("0x1A")) << r.err.toStdString();
 }
 
 TEST_F(CliImport, BytesThatAreNotUtf8NeedTheirEncodingNamed) {
