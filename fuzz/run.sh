@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang (libFuzzer, ASan, UBSan) into build-fuzz/ and
 # runs each for SECONDS (default 60), one after the other, seeded from
-# fuzz/corpus/<target>/. An input that crashes or hangs is kept under
+# fuzz/corpus/<target>/ and fuzz/regressions/<target>/. An input that crashes or hangs is kept under
 # fuzz/regressions/<target>/ (ctest replays it from then on). Prints the
 # executions each target ran.
 #   fuzz/run.sh [SECONDS] [TARGET...]
@@ -28,7 +28,7 @@ for t in "${targets[@]}"; do
   work="$build/run-$t"
   found="$here/regressions/$t"
   rm -rf "$work" && mkdir -p "$work/corpus" "$work/artifacts" "$found"
-  cp "$here/corpus/$t/"* "$work/corpus/" 2>/dev/null
+  cp "$here/corpus/$t/"* "$here/regressions/$t/"* "$work/corpus/" 2>/dev/null
   log="$work/fuzz.log"
   "$build/fuzz/fuzz_$t" "$work/corpus" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
     -max_len=65536 -artifact_prefix="$work/artifacts/" -print_final_stats=1 >"$log" 2>&1
