@@ -14,6 +14,8 @@ packages=(
   xvfb xauth imagemagick xdotool fonts-dejavu-core time netbase
   # publishing: TLS library, a second FTP server, a mirroring client, test certificates
   libssl-dev pure-ftpd lftp openssl python3-openssl
+  # fuzz/run.sh: clang with libFuzzer and the sanitizer runtimes
+  clang libclang-rt-14-dev
 )
 
 missing=()
