@@ -392,7 +392,11 @@ bool EvaluateExpression(const TbrExprContext& context, std::string_view callerNa
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   }
   Evaluator evaluator(context, changed);
-  return evaluator.Sequence(text, result, type);
+  if (evaluator.Sequence(text, result, type)) return true;
+  // A refused expression leaves no partial text behind (it may exceed the cap).
+  result.clear();
+  type = 0;
+  return false;
 }
 
 }  // namespace qm::index

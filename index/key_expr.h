@@ -37,7 +37,7 @@ struct TbrExprContext {
 inline constexpr size_t kMaxExpressionResult = 255;
 
 // Result type letters: 'C', 'N', 'D', 'L'; 0 for none. Returns true when a
-// non-empty result was produced.
+// non-empty result was produced; on false, `result` is empty and `type` 0.
 bool EvaluateExpression(const TbrExprContext& context, std::string_view callerName,
                         std::string_view expression, std::string& result, char& type,
                         bool& changed);
