@@ -2,8 +2,10 @@
 
 #include <QFile>
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace qm::catalog {
@@ -38,12 +40,21 @@ QString FileIoError::Message(int errnoValue) {
 FileIoError::FileIoError(int errnoValue, const QString& fileName)
     : std::runtime_error((Message(errnoValue) + QStringLiteral(": ") + fileName).toStdString()) {}
 
-TextFileWriter::TextFileWriter(const QString& path, const QString& displayName) : m_name(displayName) {
+TextFileWriter::TextFileWriter(const QString& path, const QString& displayName)
+    : m_path(QFile::encodeName(path)), m_name(displayName) {
   // Never through a symbolic link: a link named like a page would let a build write
-  // outside the working directory.
+  // outside the working directory. Anything else named like the file (a FIFO, a
+  // hard link, a file a browser is reading) is replaced whole by the rename at Close.
+  struct stat st {};
+  if (::lstat(m_path.constData(), &st) == 0) {
+    if (S_ISLNK(st.st_mode)) throw FileIoError(ELOOP, m_name);
+    if (S_ISDIR(st.st_mode)) throw FileIoError(EISDIR, m_name);
+  }
+  static std::atomic<unsigned> counter{0};
+  m_workPath = m_path + ".qm" + QByteArray::number(static_cast<qint64>(::getpid())) + "-" +
+               QByteArray::number(counter++) + ".tmp";
   do {
-    m_fd = ::open(QFile::encodeName(path).constData(),
-                  O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    m_fd = ::open(m_workPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
   } while (m_fd < 0 && errno == EINTR);
   if (m_fd < 0) throw FileIoError(errno, m_name);
   m_buffer.reserve(kBufferSize);
@@ -51,13 +62,10 @@ TextFileWriter::TextFileWriter(const QString& path, const QString& displayName) 
 
 TextFileWriter::~TextFileWriter() {
   if (m_fd < 0) return;
-  // A command stopped by an error keeps what it wrote so far; a second
-  // failure here has nobody left to report to.
-  try {
-    Flush();
-  } catch (const FileIoError&) {
-  }
+  // A command stopped by an error leaves the file as it was before: the work
+  // file goes, nothing half-written takes the file's place.
   ::close(m_fd);
+  ::unlink(m_workPath.constData());
 }
 
 void TextFileWriter::WriteLine(QStringView text) {
@@ -93,10 +101,15 @@ void TextFileWriter::Flush() {
 
 void TextFileWriter::Close() {
   if (m_fd < 0) return;
-  Flush();
+  Flush();  // on failure the destructor removes the work file
   const int fd = m_fd;
   m_fd = -1;
-  if (::close(fd) != 0 && errno != EINTR) throw FileIoError(errno, m_name);
+  auto discard = [this](int error) {
+    ::unlink(m_workPath.constData());
+    throw FileIoError(error, m_name);
+  };
+  if (::close(fd) != 0 && errno != EINTR) discard(errno);
+  if (::rename(m_workPath.constData(), m_path.constData()) != 0) discard(errno);
 }
 
 }  // namespace qm::catalog

@@ -21,10 +21,12 @@ class FileIoError : public std::runtime_error {
 
 class TextFileWriter {
  public:
-  // Creates or truncates `path`; throws FileIoError. `displayName` names the
-  // file in error texts (the bare name the user knows).
+  // Writes to a new work file beside `path`, which Close() renames into place,
+  // so readers never see half a file; throws FileIoError (a symbolic link or a
+  // folder named `path` is refused). `displayName` names the file in error
+  // texts (the bare name the user knows).
   TextFileWriter(const QString& path, const QString& displayName);
-  ~TextFileWriter();  // closes without reporting; call Close() to check
+  ~TextFileWriter();  // without Close(): removes the work file, `path` unchanged
   TextFileWriter(const TextFileWriter&) = delete;
   TextFileWriter& operator=(const TextFileWriter&) = delete;
 
@@ -33,13 +35,16 @@ class TextFileWriter {
   // Writes a multi-line text: each of its lines (split at CR LF, LF or CR)
   // ends with CR LF, so the file keeps one line-end convention.
   void WriteText(QStringView text);
-  // Flushes and closes; throws FileIoError.
+  // Flushes, closes and renames into place; throws FileIoError (the work file
+  // is removed, `path` unchanged).
   void Close();
 
  private:
   void Flush();
 
   int m_fd = -1;
+  QByteArray m_path;
+  QByteArray m_workPath;
   QString m_name;
   QByteArray m_buffer;
 };

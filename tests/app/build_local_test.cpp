@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/core/locale_dates.h"
 #include "app/core/stacked_pages.h"
@@ -140,12 +144,38 @@ TEST_F(BuildLocalTest, DuplicateAndEmptyKeys) {
   EXPECT_TRUE(QFile::exists(dir.filePath(".htm")));
 }
 
-TEST_F(BuildLocalTest, MissingTableLeavesPageHeadAndStops) {
+// Pages are written to a work file and renamed into place: a build that stops
+// leaves the catalog a browser or server already has, and no work file.
+TEST_F(BuildLocalTest, MissingTableKeepsThePreviousCatalogAndStops) {
+  MemoryRecordSource good = HarbourRecords();
+  Build(Harbour(), good);
+  const QByteArray before = Page("catalog.htm");
   MemoryRecordSource source = HarbourRecords();
   source.failOpen = true;
   EXPECT_THROW(Build(Harbour(), source), RecordSourceError);
-  // Lines 1-22: the header block, the paragraph, the heading row, nothing more.
-  EXPECT_TRUE(Page("catalog.htm").endsWith("<B>Price</B></font></TD>\r\n</TR>\r\n"));
+  EXPECT_EQ(Page("catalog.htm"), before);
+  EXPECT_EQ(QDir(dir.path()).entryList({"*.tmp"}, QDir::Files), QStringList());
+}
+
+// A FIFO named like a page would block an open for writing forever; a hard
+// link would carry the new page into the other name. Both are replaced whole.
+TEST_F(BuildLocalTest, FifoOrHardLinkNamedLikeAPageIsReplacedNotWrittenThrough) {
+  const QByteArray listing = QFile::encodeName(dir.filePath("catalog.htm"));
+  ASSERT_EQ(::mkfifo(listing.constData(), 0644), 0);
+  MemoryRecordSource first = HarbourRecords();
+  Build(Harbour(), first);
+  struct stat st {};
+  ASSERT_EQ(::lstat(listing.constData(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  const QByteArray built = Page("catalog.htm");
+  const QByteArray other = QFile::encodeName(dir.filePath("elsewhere.htm"));
+  ASSERT_EQ(::link(listing.constData(), other.constData()), 0);
+  MemoryRecordSource second({{"Z9", "new"}}, 2, 1);
+  CatalogSettings s = Harbour();
+  s.columns = 2;
+  Build(s, second);
+  EXPECT_EQ(ReadFile(dir.filePath("elsewhere.htm")), built);
+  EXPECT_NE(Page("catalog.htm"), built);
 }
 
 TEST_F(BuildLocalTest, MissingMemoFieldStopsAtFirstPage) {
