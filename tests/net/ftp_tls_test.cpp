@@ -42,7 +42,7 @@ class PureFtpServer {
     m_port = FreePort();
     const QString passive = QString("%1:%2").arg(m_port + 1).arg(m_port + 20);
     m_process.start("/usr/sbin/pure-ftpd", {"-S", QString("127.0.0.1,%1").arg(m_port), "-l", "puredb:" + db, "-Y", "2",
-                                            "-2", m_dir.filePath("pure-ftpd.pem"), "-E", "-A", "-j", "-p", passive});
+                                            "-2", m_dir.filePath("pure-ftpd.pem"), "-E", "-A", "-j", "-H", "-p", passive});
     m_process.waitForStarted();
     for (int i = 0; i < 100 && !Listening(); ++i) QThread::msleep(100);
     QThread::msleep(300);  // it listens before it has read its certificate
@@ -181,6 +181,9 @@ TEST(FtpTls, PureFtpdRequiringTlsTakesTheCatalogOverTls) {
   std::ofstream(page, std::ios::binary) << std::string(200000, 'u');
   TFtpPublishSite site = Site(server.Port(), ftpTlsRequired);
   site.TrustedFingerprint = certificate.fingerprint;
+  // pure-ftpd forks per session and checks its password database there: on a
+  // loaded machine (the sanitized run) a log-in can take longer than 5 s.
+  site.TimeoutSeconds = 15;
   TFtpPublisher publisher(site);
   ASSERT_TRUE(publisher.Open()) << publisher.Problem();
   EXPECT_TRUE(publisher.MakeDirectories("shop/")) << publisher.Problem();
@@ -190,7 +193,9 @@ TEST(FtpTls, PureFtpdRequiringTlsTakesTheCatalogOverTls) {
   QFile remote(server.Root() + "/shop/catalog.htm");
   ASSERT_TRUE(remote.open(QIODevice::ReadOnly));
   EXPECT_EQ(remote.readAll().size(), 200000);
-  TFtpPublisher plain(Site(server.Port(), ftpTlsPlain));
+  TFtpPublishSite plainSite = Site(server.Port(), ftpTlsPlain);
+  plainSite.TimeoutSeconds = 15;
+  TFtpPublisher plain(plainSite);
   EXPECT_FALSE(plain.Open());
   EXPECT_NE(plain.Problem().find("Could not log in to 127.0.0.1 as user: "), std::string::npos) << plain.Problem();
 }
