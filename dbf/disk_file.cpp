@@ -1,5 +1,7 @@
 #include "dbf/disk_file.h"
 
+#include "dbf/disk_io.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -73,7 +75,7 @@ int SetOfdLock(int fd, short type, off_t start, off_t length) {
   request.l_whence = SEEK_SET;
   request.l_start = start;
   request.l_len = length;
-  if (::fcntl(fd, F_OFD_SETLK, &request) == 0) return 0;
+  if (Disk().LockControl(fd, F_OFD_SETLK, &request) == 0) return 0;
   return errno;
 }
 
@@ -84,7 +86,7 @@ bool OthersHold(int fd, off_t offset) {
   request.l_whence = SEEK_SET;
   request.l_start = offset;
   request.l_len = 1;
-  return ::fcntl(fd, F_OFD_GETLK, &request) == 0 && request.l_type != F_UNLCK;
+  return Disk().LockControl(fd, F_OFD_GETLK, &request) == 0 && request.l_type != F_UNLCK;
 }
 
 int32_t LockErrorCode(int err) {
@@ -222,7 +224,7 @@ int32_t TbrDiskFile::OpenHandle() {
   }
   const int access = m_openMode & 0x07;
   const int flags = (access == 0 ? O_RDONLY : access == 1 ? O_WRONLY : O_RDWR) | O_CLOEXEC;
-  m_handle = ::open(m_path.c_str(), flags);
+  m_handle = Disk().Open(m_path.c_str(), flags, 0);
   if (m_handle < 0) return OsErrorCode(errno);
   if (m_lockingActive && !m_readOnly) {
     // Probe: a refusal by another open still proves that the file system locks.
@@ -235,7 +237,7 @@ int32_t TbrDiskFile::OpenHandle() {
   if (!m_lockingActive) return 0;
   const int32_t result = WithRetry([this] { return TakeOpenModeLock(); }, LockConflict);
   if (result != code::kLockViolation) return 0;  // held, or a file system without these locks
-  ::close(m_handle);
+  Disk().Close(m_handle);
   m_handle = -1;
   return code::kSharingViolation;
 }
@@ -285,9 +287,9 @@ bool TbrDiskFile::CreateFile() {
   std::unique_lock<std::recursive_mutex> guard(EngineMutex());
   for (TbrDiskFile* other : OpenFiles())
     if (other->m_path == m_path) return Check(code::kFileAlreadyOpen, subcode::kCreate);
-  const int fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  const int fd = Disk().Open(m_path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return Check(OsErrorCode(errno), subcode::kCreate);
-  ::close(fd);
+  Disk().Close(fd);
   m_exists = true;
   guard.unlock();
   if (!Open()) return false;
@@ -314,9 +316,9 @@ void TbrDiskFile::Close() {
   if (m_locked && !sameRegionHeld) OsLockOnce(LockedRegion(), false);
   m_locked = m_wholeFileLocked = false;
   if (shared) {
-    if (m_dirty) ::fsync(m_handle);
+    if (m_dirty) Disk().Sync(m_handle);
   } else {
-    ::close(m_handle);
+    Disk().Close(m_handle);
   }
   m_dirty = false;
   m_handle = -1;
@@ -330,8 +332,8 @@ int32_t TbrDiskFile::TransferOnce(int64_t offset, void* buffer, uint32_t length,
   auto* bytes = static_cast<char*>(buffer);
   uint32_t done = 0;
   while (done < length) {
-    const ssize_t n = write ? ::pwrite(m_handle, bytes + done, length - done, offset + done)
-                            : ::pread(m_handle, bytes + done, length - done, offset + done);
+    const ssize_t n = write ? Disk().WriteAt(m_handle, bytes + done, length - done, offset + done)
+                            : Disk().ReadAt(m_handle, bytes + done, length - done, offset + done);
     if (n < 0) {
       m_transferred = done;
       return OsErrorCode(errno);
@@ -403,7 +405,7 @@ int64_t TbrDiskFile::FileSize() {
   std::lock_guard<std::recursive_mutex> guard(EngineMutex());
   struct stat info {};
   int32_t result = m_handle < 0 ? OsErrorCode(EBADF) : 0;
-  if (result == 0 && ::fstat(m_handle, &info) != 0) result = OsErrorCode(errno);
+  if (result == 0 && Disk().StatHandle(m_handle, &info) != 0) result = OsErrorCode(errno);
   if (!Check(result, subcode::kSize)) return -1;
   return info.st_size;
 }
@@ -415,7 +417,7 @@ bool TbrDiskFile::Truncate(int64_t offset) {
     return Check(code::kAccessDenied, subcode::kTruncate);
   int32_t result = m_handle < 0 ? OsErrorCode(EBADF) : 0;
   m_cacheStart = m_cacheEnd = 0;
-  if (result == 0 && ::ftruncate(m_handle, offset) != 0) result = OsErrorCode(errno);
+  if (result == 0 && Disk().Truncate(m_handle, offset) != 0) result = OsErrorCode(errno);
   if (result == 0) m_dirty = true;
   return Check(result, subcode::kTruncate);
 }
@@ -424,7 +426,7 @@ bool TbrDiskFile::CutOwnTail(int64_t offset) {
   std::lock_guard<std::recursive_mutex> guard(EngineMutex());
   int32_t result = m_handle < 0 ? OsErrorCode(EBADF) : 0;
   m_cacheStart = m_cacheEnd = 0;
-  if (result == 0 && ::ftruncate(m_handle, offset) != 0) result = OsErrorCode(errno);
+  if (result == 0 && Disk().Truncate(m_handle, offset) != 0) result = OsErrorCode(errno);
   if (result == 0) m_dirty = true;
   return Check(result, subcode::kTruncate);
 }
@@ -433,8 +435,8 @@ bool TbrDiskFile::Replaced() {
   std::lock_guard<std::recursive_mutex> guard(EngineMutex());
   if (m_handle < 0) return false;
   struct stat mine {}, named {};
-  if (::fstat(m_handle, &mine) != 0) return false;
-  if (::stat(m_path.c_str(), &named) != 0) return true;
+  if (Disk().StatHandle(m_handle, &mine) != 0) return false;
+  if (Disk().StatPath(m_path.c_str(), &named) != 0) return true;
   return mine.st_ino != named.st_ino || mine.st_dev != named.st_dev;
 }
 
@@ -442,7 +444,7 @@ bool TbrDiskFile::Flush() {
   std::lock_guard<std::recursive_mutex> guard(EngineMutex());
   if (m_closed || m_handle < 0) return Check(OsErrorCode(EBADF), subcode::kFlush);
   int32_t result = 0;
-  if (m_dirty && ::fsync(m_handle) != 0) result = OsErrorCode(errno);
+  if (m_dirty && Disk().Sync(m_handle) != 0) result = OsErrorCode(errno);
   if (result == 0) m_dirty = false;
   return Check(result, subcode::kFlush);
 }

@@ -12,6 +12,7 @@
 #include <ctime>
 #include <set>
 
+#include "dbf/disk_io.h"
 #include "dbf/dbf_format.h"
 #include "dbf/memo_bytes.h"
 #include "dbf/memo_format.h"
@@ -190,7 +191,7 @@ class TbrTableCreator::TempFile {
  public:
   explicit TempFile(const std::string& finalPath) : m_finalPath(finalPath) {}
   ~TempFile() {
-    if (!m_path.empty()) ::unlink(m_path.c_str());
+    if (!m_path.empty()) Disk().Remove(m_path.c_str());
   }
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
@@ -199,12 +200,12 @@ class TbrTableCreator::TempFile {
   // writes image; reports a failure through the error hook.
   bool Write(const std::vector<uint8_t>& image) {
     struct stat old {};
-    const bool replacing = ::stat(m_finalPath.c_str(), &old) == 0;
+    const bool replacing = Disk().StatPath(m_finalPath.c_str(), &old) == 0;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
       m_path = m_finalPath + "." + std::to_string(::getpid()) + "-" + std::to_string(attempt) +
                ".new";
-      fd = ::open(m_path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      fd = Disk().Open(m_path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (fd < 0 && errno != EEXIST) break;
     }
     if (fd < 0) {
@@ -212,8 +213,8 @@ class TbrTableCreator::TempFile {
       CallErrorHook(OsErrorCode(errno), subcode::kCreate, m_finalPath.c_str());
       return false;
     }
-    if (replacing) ::fchmod(fd, old.st_mode & 07777);
-    ::close(fd);
+    if (replacing) Disk().ChangeMode(fd, old.st_mode & 07777);
+    Disk().Close(fd);
     TbrDiskFile file(m_path, kOpenCreate);
     const bool ok = file.Open() &&
                     file.Write(0, image.data(), static_cast<uint32_t>(image.size())) &&
@@ -223,7 +224,7 @@ class TbrTableCreator::TempFile {
   }
 
   bool Commit() {
-    if (::rename(m_path.c_str(), m_finalPath.c_str()) != 0) {
+    if (Disk().Rename(m_path.c_str(), m_finalPath.c_str()) != 0) {
       CallErrorHook(OsErrorCode(errno), subcode::kCreate, m_finalPath.c_str());
       return false;
     }

@@ -14,6 +14,7 @@
 #include <optional>
 #include <vector>
 
+#include "dbf/disk_io.h"
 #include "dbf/errors.h"
 #include "index/index_errors.h"
 #include "index/index_table.h"
@@ -58,7 +59,7 @@ class WorkIndex {
       : m_file(WorkPathFor(target), openMode, owner) {}
   ~WorkIndex() {
     m_file.Close();
-    if (!m_renamed) ::unlink(m_file.Path().c_str());
+    if (!m_renamed) dbf::Disk().Remove(m_file.Path().c_str());
   }
   WorkIndex(const WorkIndex&) = delete;
   WorkIndex& operator=(const WorkIndex&) = delete;
@@ -70,7 +71,7 @@ class WorkIndex {
   }
   bool RenameTo(const std::string& target) {
     m_file.Close();
-    m_renamed = std::rename(m_file.Path().c_str(), target.c_str()) == 0;
+    m_renamed = dbf::Disk().Rename(m_file.Path().c_str(), target.c_str()) == 0;
     return m_renamed;
   }
 

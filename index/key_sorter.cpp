@@ -10,6 +10,7 @@
 #include <cstring>
 #include <new>
 
+#include "dbf/disk_io.h"
 #include "dbf/errors.h"
 #include "index/cpl_format.h"
 
@@ -64,8 +65,8 @@ TbrKeySorter::TbrKeySorter(TbrKeySink& sink, std::string workDir, bool ascending
 
 TbrKeySorter::~TbrKeySorter() {
   if (m_fd >= 0) {
-    ::close(m_fd);
-    ::unlink(m_workName.c_str());
+    dbf::Disk().Close(m_fd);
+    dbf::Disk().Remove(m_workName.c_str());
   }
 }
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "dbf/disk_io.h"
 #include "dbf/disk_file.h"
 #include "index/cpl_format.h"
 #include "index/key_sorter.h"
@@ -51,7 +52,7 @@ struct TbrKeySorter::RunReader {
   bool done = false;
 
   void Load() {
-    ssize_t got = ::pread(fd, buffer, sizeof buffer, static_cast<off_t>(block));
+    ssize_t got = dbf::Disk().ReadAt(fd, buffer, sizeof buffer, static_cast<off_t>(block));
     if (got < 0) throw SystemError(dbf::subcode::kRead, "Cannot read sort work file", *name);
     if (got < static_cast<ssize_t>(sizeof buffer))
       throw Damaged(*name, "is shorter than its runs");
@@ -85,7 +86,7 @@ void TbrKeySorter::OpenWorkFile() {
     std::snprintf(hex, sizeof hex, "%08X", value);
     m_workName = m_workDir + hex + ".CPL";
     // Exclusive create: another sorter's work file of the same name is never replaced.
-    m_fd = ::open(m_workName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    m_fd = dbf::Disk().Open(m_workName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (m_fd < 0 && errno != EEXIST)
       throw SystemError(dbf::subcode::kCreate, "Cannot create sort work file", m_workName);
   }
@@ -93,7 +94,7 @@ void TbrKeySorter::OpenWorkFile() {
 }
 
 void TbrKeySorter::WriteAt(const void* data, size_t size, uint64_t offset) {
-  ssize_t done = ::pwrite(m_fd, data, size, static_cast<off_t>(offset));
+  ssize_t done = dbf::Disk().WriteAt(m_fd, data, size, static_cast<off_t>(offset));
   if (done != static_cast<ssize_t>(size))
     throw SystemError(dbf::subcode::kWrite, "Cannot write sort work file", m_workName);
 }

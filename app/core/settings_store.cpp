@@ -1,12 +1,16 @@
 #include "app/core/settings_store.h"
 
+#include "dbf/disk_io.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -53,30 +57,27 @@ QString Unescape(const QString& text) {
   return out;
 }
 
-bool WriteAll(int fd, const QByteArray& bytes) {
-  const char* p = bytes.constData();
-  qsizetype left = bytes.size();
-  while (left > 0) {
-    const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    left -= n;
-  }
-  return true;
-}
-
-// Writes `bytes` to a private temporary beside `path` and renames it over
+// Writes `bytes` to a private work file beside `path` and renames it over
 // `path`, so readers see either the old store or the new one, never half.
-bool ReplaceAtomically(const QString& path, const QByteArray& bytes) {
-  QByteArray tmpl = QFile::encodeName(path) + ".XXXXXX";
-  const int fd = ::mkstemp(tmpl.data());  // mode 0600
-  if (fd < 0) return false;
-  bool ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(tmpl.constData(), QFile::encodeName(path).constData()) == 0;
-  if (!ok) ::unlink(tmpl.constData());
-  return ok;
+// Returns 0, or the errno of the call that failed (the work file is removed).
+int ReplaceAtomically(const QString& path, const QByteArray& bytes) {
+  static std::atomic<unsigned> counter{0};
+  const QByteArray target = QFile::encodeName(path);
+  const QByteArray work = target + ".qm" + QByteArray::number(static_cast<qint64>(::getpid())) +
+                          "-" + QByteArray::number(counter++) + ".tmp";
+  dbf::DiskIo& disk = dbf::Disk();
+  const int fd = disk.Open(work.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                           S_IRUSR | S_IWUSR);
+  if (fd < 0) return errno;
+  int error = 0;
+  if (disk.ChangeMode(fd, S_IRUSR | S_IWUSR) != 0 ||
+      !dbf::AppendAll(fd, bytes.constData(), static_cast<size_t>(bytes.size())) ||
+      disk.Sync(fd) != 0)
+    error = errno;
+  if (disk.Close(fd) != 0 && error == 0 && errno != EINTR) error = errno;
+  if (error == 0 && disk.Rename(work.constData(), target.constData()) != 0) error = errno;
+  if (error != 0) disk.Remove(work.constData());
+  return error;
 }
 
 // The file a path finally names, following symbolic links (also dangling ones).
@@ -276,8 +277,12 @@ void SettingsStore::Save(const QString& section, const QString& ident) const {
   if (!QDir().mkpath(dir)) Fail("Failed to create key " + section);
   // A store that is a symbolic link (dotfiles kept elsewhere) stays one:
   // the file it points to is replaced.
-  if (!ReplaceAtomically(LinkTarget(m_path), m_data->Serialise()))
-    Fail("Failed to set data for " + Quoted(ident));
+  const int error = ReplaceAtomically(LinkTarget(m_path), m_data->Serialise());
+  if (error == 0) return;
+  // The store keeps what the file holds: the value that could not be written
+  // is read back as it was.
+  *m_data = Data();
+  Fail("Failed to set data for " + Quoted(ident) + " (" + QString::fromLocal8Bit(std::strerror(error)) + ")");
 }
 
 std::vector<SettingsStore::Entry> SettingsStore::Entries() const {

@@ -1,5 +1,7 @@
 #include "app/core/text_file_writer.h"
 
+#include "dbf/disk_io.h"
+
 #include <QFile>
 
 #include <atomic>
@@ -54,7 +56,7 @@ TextFileWriter::TextFileWriter(const QString& path, const QString& displayName)
   m_workPath = m_path + ".qm" + QByteArray::number(static_cast<qint64>(::getpid())) + "-" +
                QByteArray::number(counter++) + ".tmp";
   do {
-    m_fd = ::open(m_workPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    m_fd = dbf::Disk().Open(m_workPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
   } while (m_fd < 0 && errno == EINTR);
   if (m_fd < 0) throw FileIoError(errno, m_name);
   m_buffer.reserve(kBufferSize);
@@ -64,8 +66,8 @@ TextFileWriter::~TextFileWriter() {
   if (m_fd < 0) return;
   // A command stopped by an error leaves the file as it was before: the work
   // file goes, nothing half-written takes the file's place.
-  ::close(m_fd);
-  ::unlink(m_workPath.constData());
+  dbf::Disk().Close(m_fd);
+  dbf::Disk().Remove(m_workPath.constData());
 }
 
 void TextFileWriter::WriteLine(QStringView text) {
@@ -86,16 +88,8 @@ void TextFileWriter::WriteText(QStringView text) {
 }
 
 void TextFileWriter::Flush() {
-  const char* p = m_buffer.constData();
-  qsizetype left = m_buffer.size();
-  while (left > 0) {
-    const ssize_t n = ::write(m_fd, p, static_cast<size_t>(left));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw FileIoError(errno, m_name);
-    if (n == 0) throw FileIoError(ENOSPC, m_name);
-    p += n;
-    left -= n;
-  }
+  if (!dbf::AppendAll(m_fd, m_buffer.constData(), static_cast<size_t>(m_buffer.size())))
+    throw FileIoError(errno, m_name);
   m_buffer.clear();
 }
 
@@ -105,11 +99,11 @@ void TextFileWriter::Close() {
   const int fd = m_fd;
   m_fd = -1;
   auto discard = [this](int error) {
-    ::unlink(m_workPath.constData());
+    dbf::Disk().Remove(m_workPath.constData());
     throw FileIoError(error, m_name);
   };
-  if (::close(fd) != 0 && errno != EINTR) discard(errno);
-  if (::rename(m_workPath.constData(), m_path.constData()) != 0) discard(errno);
+  if (dbf::Disk().Close(fd) != 0 && errno != EINTR) discard(errno);
+  if (dbf::Disk().Rename(m_workPath.constData(), m_path.constData()) != 0) discard(errno);
 }
 
 }  // namespace qm::catalog
