@@ -304,6 +304,7 @@ class TbrTable : public TbrDiskFile {
   bool ParseDescriptors(const std::vector<uint8_t>& area, std::string& detail);
   bool WriteImage(int64_t offset, uint32_t length);
   bool AppendImage(int64_t offset);
+  bool OverwriteImage(int64_t offset);
   bool ReportChanged(const char* what);
   void DropCachedImages();
   std::vector<uint32_t> MemoBlocksOnDisk(int32_t recordNo);

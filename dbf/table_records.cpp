@@ -191,6 +191,26 @@ bool TbrTable::AppendImage(int64_t offset) {
   return Check(failure, subcode::kWrite);
 }
 
+// Writes the record over its old bytes. A write that fails part way (an I/O
+// error, a short write) puts the old bytes back, so that no program reads a
+// record half old and half new; then the failure is reported.
+bool TbrTable::OverwriteImage(int64_t offset) {
+  std::vector<char> before(m_recordLength);
+  bool saved, written;
+  {
+    TbrSuppressErrors quiet(*this);
+    saved = Read(offset, before.data(), m_recordLength);
+    written = WriteImage(offset, m_recordLength);
+  }
+  if (written) return true;
+  const int32_t failure = LastCode();
+  if (saved) {
+    TbrSuppressErrors quiet(*this);
+    Write(offset, before.data(), m_recordLength);
+  }
+  return Check(failure, subcode::kWrite);
+}
+
 bool TbrTable::ReplaceRecord(int32_t recordNo) {
   if (!m_usable || m_state == TbrTableState::HeaderKnown) return false;
   TableEvent(kEventBeforeWrite, recordNo);
@@ -207,7 +227,7 @@ bool TbrTable::ReplaceRecord(int32_t recordNo) {
   HeaderLockScope header(*this);
   if (!header.Held() || !RefreshHeader()) return false;
   const std::vector<uint32_t> memosBefore = MemoBlocksOnDisk(recordNo);
-  if (!WriteImage(RecordOffset(recordNo), m_recordLength)) return false;
+  if (!OverwriteImage(RecordOffset(recordNo))) return false;
   m_recNo = recordNo;
   m_state = TbrTableState::RecordWritten;
   bool ok = HeaderUpdate(true);

@@ -7,6 +7,9 @@
       flag ("*" or "-") and then each field's text (trailing blanks removed,
       memo text for memo fields) as hex of its UTF-8 bytes, tab separated.
       python3-dbf opens no dBASE IV table with memo: --dbfread-only for those.
+  interop_peer.py check-list LIST
+      Runs check for every line "TABLE<TAB>EXPECTED" of LIST (many tables in
+      one start of the peers), naming each table that differs.
   interop_peer.py write DIR
       Writes DIR/PEERS.DBF with its memo file through python3-dbf: a dBASE III
       table with deleted records, code page 437 letters and awkward memos.
@@ -93,6 +96,22 @@ def check(table, expected_path, dbfread_only):
     return failures
 
 
+def check_list(list_path):
+    failures = 0
+    with open(list_path, encoding="utf-8") as handle:
+        for line in handle:
+            table, expected_path = line.rstrip("\n").split("\t")
+            try:
+                found = check(table, expected_path, False)
+            except Exception as error:  # a table the peers cannot read at all
+                print(f"{table}: {type(error).__name__}: {error}")
+                found = 1
+            if found:
+                print(f"  in {table}")
+            failures += found
+    return failures
+
+
 def write(directory):
     table = dbf.Table(directory + "/PEERS.DBF", "CODE C(8); NAME C(20); SNOTES M",
                       dbf_type="db3", codepage="cp437")
@@ -157,6 +176,8 @@ def vfp_read(path):
 def main(argv):
     if argv[1] == "check":
         return check(argv[2], argv[3], "--dbfread-only" in argv[4:])
+    if argv[1] == "check-list":
+        return check_list(argv[2])
     if argv[1] == "write":
         return write(argv[2])
     if argv[1] == "vfp-write":
