@@ -39,7 +39,8 @@ void TBrambleDataSet::LockCurrentForWrite(int32_t recNo) {
 // its indexes leaves them older, and the product table rebuilds them).
 void TBrambleDataSet::StampIndexFiles() {
   for (int n = 1; n <= m_engine->TagCount(); ++n)
-    utimensat(AT_FDCWD, m_engine->TagByNumber(n)->File().Path().c_str(), nullptr, 0);
+    if (m_engine->IndexInStep(n))  // one left out of step stays dated back, to be rebuilt
+      utimensat(AT_FDCWD, m_engine->TagByNumber(n)->File().Path().c_str(), nullptr, 0);
 }
 
 void TBrambleDataSet::InternalEdit() {

@@ -16,6 +16,7 @@
 
 #include "dbf/disk_io.h"
 #include "dbf/errors.h"
+#include "dbf/scope_exit.h"
 #include "index/index_errors.h"
 #include "index/index_table.h"
 #include "index/key_sorter.h"
@@ -81,17 +82,21 @@ class WorkIndex {
 };
 
 // Writes the finished work file over `target` (whole-file locked by the caller) and
-// cuts the target to its length; the target then reads its new header.
+// cuts the target to its length; the target then reads its new header. A copy
+// that fails part way dates the target back, so it is rebuilt, not trusted.
 bool CopyIndexInto(TbrNdxFile& from, TbrNdxFile& target) {
   int64_t size = from.FileSize();
   if (size < 0) return false;
+  dbf::TbrScopeExit dateBack([&target] { DateIndexBack(target.Path()); });
   std::vector<uint8_t> buffer(64 * ndx::kBlockSize);
   for (int64_t at = 0; at < size; at += static_cast<int64_t>(buffer.size())) {
     auto length = static_cast<uint32_t>(std::min<int64_t>(size - at, buffer.size()));
     if (!from.Read(at, buffer.data(), length) || !target.Write(at, buffer.data(), length))
       return false;
   }
-  return target.Truncate(size) && target.Flush() && target.ReadHeader();
+  if (!target.Truncate(size) || !target.Flush()) return false;
+  dateBack.Dismiss();
+  return target.ReadHeader();
 }
 
 }  // namespace

@@ -70,8 +70,14 @@ class TbrIndexTable : public dbf::TbrTable {
   int SequentialSearch(const std::string& value, int32_t& field, int32_t limit, int32_t& recNo);
 
   // ---- writes keep every index in step ----
+  // A write whose key maintenance fails (the disk full or failing under an index
+  // page) stands in the table and returns false: the index file is then out of
+  // step, is left alone for the rest of this open and is dated back to the
+  // epoch, so that whoever opens the product table next rebuilds it.
   bool AppendRecord() override;
   bool ReplaceRecord(int32_t recordNo) override;
+  // False once a key maintenance write to index file n (1-based) failed.
+  bool IndexInStep(int n) const;
 
   // ---- building ----
   // Creates an NDX file over the table (existing contents replaced once the build
@@ -109,7 +115,11 @@ class TbrIndexTable : public dbf::TbrTable {
   struct Slot {
     std::unique_ptr<TbrNdxFile> file;
     std::unique_ptr<TbrNdxTag> tag;
+    bool outOfStep = false;  // a key maintenance write failed: see MarkOutOfStep
   };
+  void MarkOutOfStep(Slot& slot);
+  size_t OutOfStepIndexes() const;
+  bool MaintainKeysOf(Slot& slot, int32_t number);
 
   bool Accepted();
   bool MoveInOrder(int32_t code);

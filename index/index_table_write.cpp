@@ -1,9 +1,12 @@
 // The ordered table's writes and key search: index locks around appends and
 // replaces, key maintenance after each write, and find by key.
+#include <algorithm>
 #include <optional>
 
+#include "dbf/scope_exit.h"
 #include "index/index_errors.h"
 #include "index/index_table.h"
+#include "index/ndx_file.h"
 #include "index/ndx_key.h"
 
 namespace qm::index {
@@ -45,16 +48,32 @@ class TbrIndexTable::IndexLockScope {
   TbrIndexTable& m_table;
 };
 
+void TbrIndexTable::MarkOutOfStep(Slot& slot) {
+  slot.outOfStep = true;
+  DateIndexBack(slot.file->Path());
+}
+
+bool TbrIndexTable::IndexInStep(int n) const {
+  return n >= 1 && n <= IndexFileCount() && !m_files[static_cast<size_t>(n - 1)].outOfStep;
+}
+
 bool TbrIndexTable::AppendRecord() {
   if (!LockIndexes()) return false;
   IndexLockScope unlock(*this);
-  return TbrTable::AppendRecord();
+  const size_t before = OutOfStepIndexes();
+  return TbrTable::AppendRecord() && OutOfStepIndexes() == before;
 }
 
 bool TbrIndexTable::ReplaceRecord(int32_t recordNo) {
   if (!LockIndexes()) return false;
   IndexLockScope unlock(*this);
-  return TbrTable::ReplaceRecord(recordNo);
+  const size_t before = OutOfStepIndexes();
+  return TbrTable::ReplaceRecord(recordNo) && OutOfStepIndexes() == before;
+}
+
+size_t TbrIndexTable::OutOfStepIndexes() const {
+  return static_cast<size_t>(
+      std::count_if(m_files.begin(), m_files.end(), [](const Slot& s) { return s.outOfStep; }));
 }
 
 void TbrIndexTable::TableEvent(int code, int32_t number) {
@@ -75,31 +94,37 @@ void TbrIndexTable::TableEvent(int code, int32_t number) {
 // still holds the record as it was before the write.
 bool TbrIndexTable::MaintainKeys(int32_t number) {
   bool ok = true;
-  const int32_t recNo = number == 0 ? RecNo() : number;
   for (Slot& slot : m_files) {
-    TbrNdxTag& tag = *slot.tag;
-    std::string key;
-    if (!tag.Reload() || !KeyFor(*slot.file, nullptr, key)) {
+    if (slot.outOfStep) continue;
+    // Also when the write error's handler raises out of the maintenance.
+    dbf::TbrScopeExit outOfStep([this, &slot] { MarkOutOfStep(slot); });
+    if (!MaintainKeysOf(slot, number)) {
       ok = false;
       continue;
     }
-    if (number == 0) {
-      ok = tag.Insert(key, recNo) && ok;
-    } else {
-      std::string oldKey;
-      if (!KeyFor(*slot.file, OriginalImage(), oldKey)) {
-        ok = false;
-        continue;
-      }
-      bool found = false;
-      if (oldKey != key) {
-        ok = tag.Delete(oldKey, recNo, &found) && tag.Insert(key, recNo) && ok;
-      } else if (!tag.SeekEntry(oldKey, recNo)) {
-        ok = tag.Insert(key, recNo) && ok;
-      }
-    }
-    if (&tag != m_current) tag.Release();
+    outOfStep.Dismiss();
   }
+  return ok;
+}
+
+bool TbrIndexTable::MaintainKeysOf(Slot& slot, int32_t number) {
+  const int32_t recNo = number == 0 ? RecNo() : number;
+  TbrNdxTag& tag = *slot.tag;
+  std::string key;
+  if (!tag.Reload() || !KeyFor(*slot.file, nullptr, key)) return false;
+  bool ok = true;
+  if (number == 0) {
+    ok = tag.Insert(key, recNo);
+  } else {
+    std::string oldKey;
+    if (!KeyFor(*slot.file, OriginalImage(), oldKey)) return false;
+    bool found = false;
+    if (oldKey != key)
+      ok = tag.Delete(oldKey, recNo, &found) && tag.Insert(key, recNo);
+    else if (!tag.SeekEntry(oldKey, recNo))
+      ok = tag.Insert(key, recNo);
+  }
+  if (&tag != m_current) tag.Release();
   return ok;
 }
 

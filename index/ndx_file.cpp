@@ -1,5 +1,8 @@
 #include "index/ndx_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -166,5 +169,10 @@ bool TbrNdxFile::LockIndex() {
 }
 
 bool TbrNdxFile::UnlockIndex() { return !LockingActive() || !Locked() || Unlock(); }
+
+void DateIndexBack(const std::string& path) {
+  const struct timespec epoch[2] = {{0, 0}, {0, 0}};
+  utimensat(AT_FDCWD, path.c_str(), epoch, 0);
+}
 
 }  // namespace qm::index

