@@ -72,6 +72,20 @@ void TbrNdxTag::TakeCurrent() {
   m_bof = m_eof = false;
 }
 
+// Takes the entry the path stands on as the next one of an ordered walk. A key
+// that goes back, or the entry just left met again, is a damaged tree (a
+// subtree two parents share, reached anew after the table re-positioned the
+// walk): reported, so that no walk repeats keys without end.
+bool TbrNdxTag::TakeInOrder(bool forward) {
+  const std::string previousKey = m_key;
+  const int32_t previousRecNo = m_recNo;
+  TakeCurrent();
+  if (previousRecNo <= 0) return true;
+  const int order = Compare(m_key, previousKey) * (forward ? 1 : -1);
+  if (order > 0 || (order == 0 && m_recNo != previousRecNo)) return true;
+  return m_file.Damaged(m_path.back().page.block, "keys out of order in one walk");
+}
+
 // Advances the cursor one entry; running off an end sets Bof()/Eof() and leaves
 // the path where it was.
 bool TbrNdxTag::Step(bool forward) {
@@ -96,10 +110,7 @@ bool TbrNdxTag::Step(bool forward) {
     m_path[level - 1].index += forward ? 1 : -1;
     m_path.resize(level);
     if (!Descend(!forward)) return false;
-    if (!m_path.back().page.entries.empty()) {
-      TakeCurrent();
-      return true;
-    }
+    if (!m_path.back().page.entries.empty()) return TakeInOrder(forward);
   }
 }
 

@@ -76,6 +76,7 @@ class TbrNdxTag {
   bool Descend(bool last);
   bool Step(bool forward);
   void TakeCurrent();
+  bool TakeInOrder(bool forward);
   bool SeekPath(std::string_view key, bool afterEqual, bool exact);
   bool UpdateSeparators(size_t level, const std::string& key);
   bool WriteLevel(size_t level);
