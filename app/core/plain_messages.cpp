@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "app/core/product_import.h"
 #include "app/core/settings_store.h"
 #include "dbf/char_tables.h"
 #include "dbf/errors.h"
@@ -104,6 +105,9 @@ std::string PlainMessage(const std::exception& error) {
     return std::string(reading ? "cannot read" : "cannot write") + " the settings store " +
            settings->StorePath() + " (" + message + ")";
   }
+  // An import's message is plain already, the engine's words quoted at its end:
+  // translating it again would drop the row and the count of rows appended.
+  if (dynamic_cast<const ImportError*>(&error) != nullptr) return message;
   // The windows' own text for a missing table ("Cannot find file <path>") is
   // the engine's file-not-found report on opening the table.
   const std::string cannotFind = "Cannot find file ";

@@ -6,6 +6,7 @@
 // works.
 
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 
 #include <QTemporaryDir>
 #include <algorithm>
@@ -16,6 +17,7 @@
 
 #include "app/core/product_table.h"
 #include "app/core/settings_store.h"
+#include "dbf/scope_exit.h"
 #include "cli_run_util.h"
 #include "tests/dbf/faulty_disk.h"
 
@@ -209,6 +211,40 @@ TEST_F(InjectedFaults, EveryWriteOfASettingsSaveMayFail) {
   SettingsStore store(path);
   store.WriteString("Site", "Host", "ftp.changed.example");
   EXPECT_EQ(SettingsStore(path).ReadString("Site", "Host", ""), "ftp.changed.example");
+}
+
+// A real disk that fills up under an import: a small file system mounted for
+// the test where that is permitted, else a file size limit on the companion.
+TEST_F(InjectedFaults, AFullDiskStopsAnImportWithAClearMessageAndAReadableTable) {
+  test::CliScratch cli;
+  const QString shop = cli.Path("shop");
+  QDir().mkpath(shop);
+  const bool mounted = ::mount("tmpfs", shop.toLocal8Bit().constData(), "tmpfs", 0, "size=256k") == 0;
+  dbf::TbrScopeExit unmount([&] {
+    if (mounted) ::umount2(shop.toLocal8Bit().constData(), MNT_DETACH);
+  });
+  ASSERT_EQ(cli.Run({"create", "CODE:8", "NAME:20"}, shop).status, 0);
+  QByteArray csv = "CODE,NAME,SNOTES\r\n";
+  for (int n = 1; n <= 400; ++n)
+    csv += QByteArray(Key(n).c_str()) + ",Product " + QByteArray::number(n) + "," + QByteArray(1500, 'x') + "\r\n";
+  cli.Write("rows.csv", csv);
+  const QString limit = mounted ? QString() : QStringLiteral("trap '' XFSZ; ulimit -f 256; ");
+  const test::CliResult r =
+      cli.Shell(limit + "cd '" + shop + "' && " QM_CLI " import ../rows.csv");
+  const std::string err = r.err.toStdString();
+  EXPECT_EQ(r.status, 1) << err;
+  EXPECT_NE(err.find("disk full"), std::string::npos) << err;
+  const auto at = err.find("not appended; ");
+  ASSERT_NE(at, std::string::npos) << "the message does not say how far the import got: " << err;
+  const int appended = std::stoi(err.substr(at + 14));
+  EXPECT_GT(appended, 0);
+  // Exactly the rows it says went in, read back by the companion and by dbfread.
+  const test::CliResult dump = cli.Run({"dump"}, shop);
+  EXPECT_EQ(dump.status, 0) << dump.err.toStdString();
+  EXPECT_EQ(dump.out.count('\n'), appended + 1) << "header line plus one line per row";
+  const std::string counted = RunText("/usr/bin/python3 -c \"import dbfread; print(len(dbfread.DBF('" +
+                                      shop.toStdString() + "/CATALOG.DBF', encoding='cp437')))\"");
+  EXPECT_EQ(counted, std::to_string(appended) + "\n");
 }
 
 }  // namespace
