@@ -15,6 +15,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/core/product_import.h"
 #include "app/core/product_table.h"
 #include "app/core/settings_store.h"
 #include "dbf/scope_exit.h"
@@ -54,6 +55,11 @@ std::string RunText(const std::string& command) {
     pclose(pipe);
   }
   return out;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 class InjectedFaults : public ::testing::Test {
@@ -176,6 +182,54 @@ TEST_F(InjectedFaults, EveryWriteOfAnIndexRebuildMayFail) {
             << "work file left behind: " << entry.path();
     }
   }
+}
+
+// A rebuild large enough to spill its keys to a sort work file (.CPL), failing
+// at that file's first and last write.
+TEST_F(InjectedFaults, ASortWorkFileThatFailsLeavesTheIndexAsItWas) {
+  const std::string stock = Dir("stock");
+  fs::create_directories(stock);
+  ProductTable::Create({{"CODE", 8}, {"NAME", 12}}, false, stock);
+  std::string csv = "CODE,NAME\n";
+  for (int n = 40000; n > 0; --n) csv += Key(n * 7919 % 40009) + ",p\n";
+  std::ofstream(Dir("rows.csv")) << csv;
+  ImportProducts(Dir("rows.csv"), stock + "/" + kProductTableName, {});
+  const std::vector<std::string> keys = KeyOrder(stock);
+  ASSERT_EQ(keys.size(), 40000u);
+  auto rebuild = [](const std::string& dir) -> std::string {
+    try {
+      ProductTable table(dir);
+      table.Open(ProductOrder::Entry);
+      table.EnsureIndex(true);
+      return {};
+    } catch (const std::exception& e) {
+      return e.what();
+    }
+  };
+  int writes = 0;
+  {
+    FaultyDisk counting(".CPL", 0, DiskFault::kNoSpace);
+    ASSERT_EQ(rebuild(stock), "");
+    writes = counting.Writes();
+  }
+  ASSERT_GT(writes, 0) << "the rebuild did not spill";
+  for (int nth : {1, writes}) {
+    for (DiskFault fault : dbf::test::kEveryDiskFault) {
+      SCOPED_TRACE(std::to_string(nth) + " " + dbf::test::FaultName(fault));
+      const std::string index = ReadFile(stock + "/" + kProductIndexFile);
+      std::string error;
+      {
+        FaultyDisk disk(".CPL", nth, fault);
+        error = rebuild(stock);
+        ASSERT_TRUE(disk.Fired());
+      }
+      EXPECT_NE(error.find(".CPL"), std::string::npos) << "not reported naming the work file: " << error;
+      EXPECT_EQ(ReadFile(stock + "/" + kProductIndexFile), index) << "a failed sort touched the index";
+      for (const auto& entry : fs::directory_iterator(fs::current_path()))
+        EXPECT_NE(entry.path().extension(), ".CPL") << "sort work file left behind: " << entry.path();
+    }
+  }
+  EXPECT_EQ(KeyOrder(stock), keys);
 }
 
 TEST_F(InjectedFaults, EveryWriteOfASettingsSaveMayFail) {
