@@ -98,6 +98,18 @@ class InjectedFaults : public ::testing::Test {
     }
   }
 
+  // Rebuilds CATALOG.NDX through the module; the error's text when it fails.
+  static std::string Rebuild(const std::string& dir) {
+    try {
+      ProductTable table(dir);
+      table.Open(ProductOrder::Entry);
+      table.EnsureIndex(true);
+      return {};
+    } catch (const std::exception& e) {
+      return e.what();
+    }
+  }
+
   QTemporaryDir m_work;
 };
 
@@ -146,21 +158,11 @@ TEST_F(InjectedFaults, EveryWriteOfAnIndexRebuildMayFail) {
   ProductTable::Create({{"CODE", 8}, {"NAME", 12}}, false, stock);
   for (int n = 300; n > 0; --n) ASSERT_EQ(AddProduct(stock, n * 7 % 301), "");
   const std::vector<std::string> keys = KeyOrder(stock);
-  auto rebuild = [](const std::string& dir) -> std::string {
-    try {
-      ProductTable table(dir);
-      table.Open(ProductOrder::Entry);
-      table.EnsureIndex(true);
-      return {};
-    } catch (const std::exception& e) {
-      return e.what();
-    }
-  };
   int writes = 0;
   {
     CopyFolder(stock, Dir("probe"));
     FaultyDisk counting("CATALOG.NDX", 0, DiskFault::kNoSpace);  // the work file and the copy into place
-    ASSERT_EQ(rebuild(Dir("probe")), "");
+    ASSERT_EQ(Rebuild(Dir("probe")), "");
     writes = counting.Writes();
   }
   ASSERT_GT(writes, 2);
@@ -172,7 +174,7 @@ TEST_F(InjectedFaults, EveryWriteOfAnIndexRebuildMayFail) {
       std::string error;
       {
         FaultyDisk disk("CATALOG.NDX", nth, fault);
-        error = rebuild(dir);
+        error = Rebuild(dir);
         ASSERT_TRUE(disk.Fired());
       }
       EXPECT_NE(error.find("CATALOG.NDX"), std::string::npos) << "not reported naming the index: " << error;
@@ -196,20 +198,10 @@ TEST_F(InjectedFaults, ASortWorkFileThatFailsLeavesTheIndexAsItWas) {
   ImportProducts(Dir("rows.csv"), stock + "/" + kProductTableName, {});
   const std::vector<std::string> keys = KeyOrder(stock);
   ASSERT_EQ(keys.size(), 40000u);
-  auto rebuild = [](const std::string& dir) -> std::string {
-    try {
-      ProductTable table(dir);
-      table.Open(ProductOrder::Entry);
-      table.EnsureIndex(true);
-      return {};
-    } catch (const std::exception& e) {
-      return e.what();
-    }
-  };
   int writes = 0;
   {
     FaultyDisk counting(".CPL", 0, DiskFault::kNoSpace);
-    ASSERT_EQ(rebuild(stock), "");
+    ASSERT_EQ(Rebuild(stock), "");
     writes = counting.Writes();
   }
   ASSERT_GT(writes, 0) << "the rebuild did not spill";
@@ -220,7 +212,7 @@ TEST_F(InjectedFaults, ASortWorkFileThatFailsLeavesTheIndexAsItWas) {
       std::string error;
       {
         FaultyDisk disk(".CPL", nth, fault);
-        error = rebuild(stock);
+        error = Rebuild(stock);
         ASSERT_TRUE(disk.Fired());
       }
       EXPECT_NE(error.find(".CPL"), std::string::npos) << "not reported naming the work file: " << error;
