@@ -119,6 +119,7 @@ class TbrIndexTable : public dbf::TbrTable {
   };
   void MarkOutOfStep(Slot& slot);
   size_t OutOfStepIndexes() const;
+  void NoticeIndexesDatedBack();
   bool MaintainKeysOf(Slot& slot, int32_t number);
 
   bool Accepted();

@@ -57,9 +57,17 @@ bool TbrIndexTable::IndexInStep(int n) const {
   return n >= 1 && n <= IndexFileCount() && !m_files[static_cast<size_t>(n - 1)].outOfStep;
 }
 
+// An index another table object or program left out of step (dated back) is
+// left alone here too, so no write of this object makes it look current again.
+void TbrIndexTable::NoticeIndexesDatedBack() {
+  for (Slot& slot : m_files)
+    if (!slot.outOfStep && IndexDatedBack(slot.file->Path())) slot.outOfStep = true;
+}
+
 bool TbrIndexTable::AppendRecord() {
   if (!LockIndexes()) return false;
   IndexLockScope unlock(*this);
+  NoticeIndexesDatedBack();
   const size_t before = OutOfStepIndexes();
   return TbrTable::AppendRecord() && OutOfStepIndexes() == before;
 }
@@ -67,6 +75,7 @@ bool TbrIndexTable::AppendRecord() {
 bool TbrIndexTable::ReplaceRecord(int32_t recordNo) {
   if (!LockIndexes()) return false;
   IndexLockScope unlock(*this);
+  NoticeIndexesDatedBack();
   const size_t before = OutOfStepIndexes();
   return TbrTable::ReplaceRecord(recordNo) && OutOfStepIndexes() == before;
 }
@@ -80,7 +89,11 @@ void TbrIndexTable::TableEvent(int code, int32_t number) {
   if (code != dbf::kEventAfterWrite) return;
   MaintainKeys(number);
   if (m_current != nullptr) {
-    SyncTag(*m_current, true);
+    // An index left out of step may lack the record: no error for that.
+    const bool inStep = std::none_of(m_files.begin(), m_files.end(), [this](const Slot& s) {
+      return s.tag.get() == m_current && s.outOfStep;
+    });
+    SyncTag(*m_current, inStep);
     SetBof(m_current->Bof());
     SetEof(m_current->Eof());
   } else {

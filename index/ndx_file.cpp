@@ -175,4 +175,9 @@ void DateIndexBack(const std::string& path) {
   utimensat(AT_FDCWD, path.c_str(), epoch, 0);
 }
 
+bool IndexDatedBack(const std::string& path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 && info.st_mtim.tv_sec == 0 && info.st_mtim.tv_nsec == 0;
+}
+
 }  // namespace qm::index

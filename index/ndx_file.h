@@ -95,5 +95,7 @@ class TbrNdxFile : public dbf::TbrDiskFile {
 // older than its table, it is rebuilt by the product table's next open
 // instead of being trusted.
 void DateIndexBack(const std::string& path);
+// Whether an index file was dated back so (a missing file is not).
+bool IndexDatedBack(const std::string& path);
 
 }  // namespace qm::index

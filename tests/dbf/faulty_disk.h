@@ -4,7 +4,10 @@
 // fails the way a real disk fails at the worst moment. Installed while it
 // lives.
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <climits>
 #include <map>
 #include <mutex>
 #include <string>
@@ -81,6 +84,13 @@ class FaultyDisk : public DiskIo {
   static std::string BaseName(const std::string& path) {
     return path.substr(path.find_last_of('/') + 1);
   }
+  // Whether a handle opened before this disk was installed is the chosen file's.
+  bool Watched(int fd) const {
+    char link[PATH_MAX] = {};
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+    const ssize_t n = ::readlink(proc.c_str(), link, sizeof link - 1);
+    return n > 0 && Upper(BaseName(std::string(link, static_cast<size_t>(n)))).find(m_name) != std::string::npos;
+  }
   static ssize_t Fail(int error) {
     errno = error;
     return -1;
@@ -89,7 +99,8 @@ class FaultyDisk : public DiskIo {
   int Strike(int fd, size_t length) {
     std::lock_guard<std::mutex> lock(m_mutex);
     auto it = m_watched.find(fd);
-    if (it == m_watched.end() || !it->second) return 0;
+    if (it == m_watched.end()) it = m_watched.emplace(fd, Watched(fd)).first;  // opened before
+    if (!it->second) return 0;
     if (m_shortPending) {
       m_shortPending = false;
       return ENOSPC;
