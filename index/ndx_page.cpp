@@ -34,7 +34,10 @@ std::string DecodeNdxPage(const uint8_t* block, const TbrNdxGeometry& geometry,
     TbrNdxEntry& out = page.entries[i];
     if (page.leaf) {
       out.value = GetU32(entry + ndx::kEntryRecordOffset);
-      if (out.value == 0) return "record number 0 in entry " + std::to_string(i);
+      // Record numbers are 1 to 2^31 - 1: a larger one would read as a negative
+      // number, which the table takes for a move (next, prior, ...).
+      if (out.value == 0 || out.value > 0x7FFFFFFFu)
+        return "record number " + std::to_string(out.value) + " in entry " + std::to_string(i);
     } else {
       out.value = GetU32(entry + ndx::kEntryChildOffset);
       if (out.value == 0 || out.value >= blockCount)
