@@ -1,9 +1,6 @@
 // TBrambleDataSet: editing. Every write of a record that already exists is
 // made under its record lock on the record as the file holds it then, so an
 // edit or delete never writes back what another program changed meanwhile.
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <cstring>
 
 #include "dbf/memo_file.h"
@@ -34,13 +31,9 @@ void TBrambleDataSet::LockCurrentForWrite(int32_t recNo) {
 }
 
 // After a write that kept them current, the attached index files are stamped
-// with the time, still under the record lock: a file never older than its
-// table says the index describes it (a program that writes the table without
-// its indexes leaves them older, and the product table rebuilds them).
-void TBrambleDataSet::StampIndexFiles() {
-  for (int n = 1; n <= m_engine->TagCount(); ++n)
-    utimensat(AT_FDCWD, m_engine->TagByNumber(n)->File().Path().c_str(), nullptr, 0);
-}
+// with the time, still under the record lock (appends stamp under the table's
+// header lock already, see TbrIndexTable::AppendRecord).
+void TBrambleDataSet::StampIndexFiles() { m_engine->StampIndexFiles(); }
 
 void TBrambleDataSet::InternalEdit() {
   char* buffer = ActiveBuffer();
@@ -98,7 +91,7 @@ void TBrambleDataSet::InternalPost() {
   }
   SetBufferRecNo(buffer, m_engine->RecNo());
   SetBookmarkFlag(buffer, TBookmarkFlag::bfCurrent);
-  StampIndexFiles();
+  if (editing) StampIndexFiles();  // an append stamped them before it let go of the table
   if (m_editLockHeld) {
     dbf::TbrSuppressErrors quiet(*m_engine);
     m_engine->UnlockTable();

@@ -72,6 +72,9 @@ class TbrIndexTable : public dbf::TbrTable {
   // ---- writes keep every index in step ----
   bool AppendRecord() override;
   bool ReplaceRecord(int32_t recordNo) override;
+  // Sets the modification time of every attached index file to now: after a
+  // write that kept them current, so that they are not taken for stale.
+  void StampIndexFiles();
 
   // ---- building ----
   // Creates an NDX file over the table (existing contents replaced once the build
