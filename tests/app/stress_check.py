@@ -8,7 +8,8 @@ workers started, which no worker touches) and worker-*.log (stress_worker.sh).
 Replays each worker's log in order: every command's outcome must be what the
 product's state at that point calls for (a refusal for lack of a lock is
 allowed anywhere, but only as a failure with a plain message), and the last
-successful command of a key decides its fields, notes and deletion mark.
+successful command of a key decides its fields, notes and deletion mark (a rename,
+a set with CODE=NEWKEY, moves the product to the new key).
 Then the table must hold exactly that, one record per key, as quillmart-cli
 dump, python3-dbf and dbfread read it; Perl XBase must walk CATALOG.NDX with
 every key once, in key order, pointing at its record; and dump --index must
@@ -49,7 +50,7 @@ def expected_refusal(kind, product):
         return "A deleted product holds the key" if product.deleted else "exists already"
     if product is None:
         return "No product has the key"
-    if kind == "set":
+    if kind in ("set", "rename"):
         return "is deleted; recall it first" if product.deleted else None
     if kind == "delete":
         return "No product has the key" if product.deleted else None
@@ -89,7 +90,8 @@ def replay(shop, expected, stats, faults):
                     if refusal:
                         faults.append(f"{where}: succeeded (\"{message}\") where \"{refusal}\" was due")
                     stats[kind]["ok"] += 1
-                    expected[key] = apply(kind, expected.get(key), words, shop)
+                    product = apply(kind, expected.pop(key, None), words, shop)
+                    expected[product.values.pop("CODE", key)] = product
                 elif refusal and refusal in message:
                     stats[kind]["refused as due"] += 1
                 elif LOCK_REFUSAL.search(message):
@@ -184,7 +186,7 @@ def main():
         compare_table(reader, rows, expected, faults)
     walked = check_index(shop, cli, walk_ndx, readers["python3-dbf"], faults)
 
-    for kind in ("new", "set", "delete", "recall"):
+    for kind in ("new", "set", "rename", "delete", "recall"):
         s = stats[kind]
         print(f"{kind:7} {s['runs']:6} run, {s['ok']:6} done, {s['refused as due']:5} refused as due, "
               f"{s['lock refusals']:4} lock refusals")

@@ -2,10 +2,12 @@
 # One worker of the mixed-load stress: runs quillmart-cli in the current folder
 # (the shop) for SECONDS or MAX_OPS commands, on keys of its own ("0017W3":
 # number, then W and the worker), appending, changing (notes included),
-# deleting and recalling them, now and then asking for what must be refused.
+# renaming, deleting and recalling them, now and then asking for what must be
+# refused.
 # Writes one line per command to LOG:
 #   seq <TAB> kind <TAB> key <TAB> exit status <TAB> assignments <TAB> first line of output
-# kind is new, set, delete or recall; assignments are the FIELD=VALUE words.
+# kind is new, set, rename (a set with CODE=NEWKEY), delete or recall;
+# assignments are the FIELD=VALUE words.
 # Usage: stress_worker.sh CLI WORKER SECONDS MAX_OPS LOG
 set -u
 cli=$1 worker=$2 seconds=$3 maxOps=$4 log=$5
@@ -46,25 +48,44 @@ run() {
   return $status
 }
 
-new_key() { printf '%04dW%d' "${#keys[@]}" "$worker"; }
+# A key this worker has never used: numbers count up, renamed keys included.
+next=0
+new_key() {
+  printf -v key '%04dW%d' "$next" "$worker"
+  ((next++))
+}
 
+# Every worker starts with each kind of command once (three appends, a change,
+# a rename, a delete and a recall of the deleted product), then rolls dice.
+opening=(0 0 0 40 28 70 90)
 end=$((SECONDS + seconds))
 for ((seq = 1; seq <= maxOps && SECONDS < end; seq++)); do
-  roll=$((RANDOM % 100))
+  roll=${opening[seq - 1]:-$((RANDOM % 100))}
   words=()
   if ((${#keys[@]} < 3 || roll < 22)); then
-    key=$(new_key)
+    new_key
     assignments "$key" "$seq"
     if run "$seq" new "$key" set --new "$key" "${words[@]}"; then keys+=("$key"); state[$key]=live; fi
     continue
   fi
   key=${keys[RANDOM % ${#keys[@]}]}
+  ((seq <= ${#opening[@]})) && key=${keys[-1]}
   # A deleted key is mostly recalled; the rest of the time it is asked for
   # what a deleted product refuses.
   [[ ${state[$key]} == deleted ]] && ((roll % 3 == 0)) && roll=90
   if ((roll < 25)); then  # a key of its own that is taken: refused
     assignments "$key" "$seq"
     run "$seq" new "$key" set --new "$key" "${words[@]}"
+  elif ((roll < 31)); then  # renamed to a fresh key: its index entry moves
+    old=$key
+    new_key
+    assignments "$key" "$seq"
+    words=("CODE=$key" "${words[@]}")
+    if run "$seq" rename "$old" set "$old" "${words[@]}"; then
+      for i in "${!keys[@]}"; do [[ ${keys[i]} == "$old" ]] && keys[i]=$key; done
+      state[$key]=${state[$old]}
+      unset "state[$old]"
+    fi
   elif ((roll < 65)); then
     assignments "$key" "$seq"
     run "$seq" set "$key" set "$key" "${words[@]}"
