@@ -59,7 +59,13 @@ void TBrambleDataSet::InternalInitRecord(char* buffer) {
 }
 
 // Staged memos go to fresh blocks; the record names them once it is written.
+// Like the engine's own memo writes they are made under the table's header
+// lock, which the record's write needs too: while another program holds it the
+// post is refused before a memo is left behind in the memo file.
 void TBrambleDataSet::WriteStagedMemos() {
+  if (m_stagedMemos.empty()) return;
+  dbf::TbrTable::HeaderLockScope header(*m_engine);
+  if (!header.Held()) throw EDatabaseError("Bramble Error");
   for (const auto& [fieldNo, text] : m_stagedMemos) {
     if (text.empty()) {
       m_engine->FieldPut(fieldNo, "");
@@ -79,6 +85,9 @@ void TBrambleDataSet::InternalPost() {
   {
     TbrImagePointer point(*m_engine, buffer);
     std::vector<char> staged(buffer, buffer + m_recordSize);  // the buffer as it was, if the write fails
+    // The write's first locks, taken before the memos: a refused one leaves no memo behind.
+    if (!m_engine->LockIndexes()) throw EDatabaseError("Bramble Error");
+    TbrIndexTable::IndexLockScope unlockIndexes(*m_engine);
     try {
       WriteStagedMemos();
       if (editing) std::memcpy(m_engine->OriginalImageMutable(), m_editOriginal.data(), m_editOriginal.size());

@@ -17,6 +17,7 @@
 
 #include "app/core/engine_record_source.h"
 #include "app/core/product_table.h"
+#include "dbf/lock_regions.h"
 #include "index/bramble_engine.h"
 #include "record_source_util.h"
 
@@ -158,6 +159,30 @@ TEST_F(ProductTableTest, KeyOrderRebuildsAMissingOrOlderIndexAndRecordSourcesFol
     EXPECT_EQ(walk(shared), "APPLE,BANANA,FIG,PEAR");
   }
   EXPECT_EQ(table.KeyField().AsString(), "FIG");
+}
+
+// A companion that meets another program's lock gives up after its retries,
+// names the locked file in plain words and writes nothing.
+TEST_F(ProductTableTest, ALockHeldByAnotherProgramIsRefusedInPlainWordsAndChangesNothing) {
+  ASSERT_EQ(Cli({"create", "CODE:6", "NAME:10"}).status, 0);
+  ASSERT_EQ(Cli({"set", "A1", "NAME=Ant", "--new"}).status, 0);
+  std::ofstream(Dir() + "/notes.txt") << "Notes that must not be left behind";
+  auto hold = [&](const char* name, dbf::TbrLockRegion region) {
+    const int fd = ::open((Dir() + "/" + name).c_str(), O_RDWR);
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_start = region.offset;
+    lock.l_len = region.length;
+    EXPECT_EQ(::fcntl(fd, F_OFD_SETLK, &lock), 0);
+    return fd;
+  };
+  int held = hold("CATALOG.NDX", dbf::FileLockRegion(dbf::TbrLokProtocol::Default));
+  ExpectRefused({"set", "A1", "NAME=Bee", "SNOTES=@notes.txt"}, "CATALOG.NDX is locked by another program");
+  ::close(held);
+  held = hold("CATALOG.DBF", dbf::kHeaderLockRegion);
+  ExpectRefused({"set", "B2", "NAME=Bee", "SNOTES=@notes.txt", "--new"}, "CATALOG.DBF is locked by another program");
+  ::close(held);
+  EXPECT_EQ(KeyOrder(), "A1=Ant|;");
 }
 
 // Another program rebuilds CATALOG.NDX when it finds it older than the table
