@@ -29,7 +29,9 @@ import dbf
 import dbfread
 
 LOCK_REFUSAL = re.compile(r"lock", re.IGNORECASE)
-UNPLAIN = re.compile(r"terminate called|Sanitizer|Segmentation|Aborted|core dumped|Bramble Error")
+# A bare engine report ("Bramble Error 33, ...") instead of words; the plain
+# message keeps the report in brackets after them.
+UNPLAIN = re.compile(r"terminate called|Sanitizer|Segmentation|Aborted|core dumped|(^|: )Bramble Error")
 FIELDS = ("NAME", "PRICE", "SNOTES")
 
 

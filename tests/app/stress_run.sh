@@ -2,7 +2,8 @@
 # The mixed-load stress: a product table of BASE products with CATALOG.NDX,
 # then WORKERS quillmart-cli workers (stress_worker.sh) at once for SECONDS
 # (at most MAX_OPS commands each) appending, changing, deleting and recalling
-# products of their own, then stress_check.py. Prints the figures and the
+# products of their own while stress_locker.py now and then holds a lock they
+# need for longer than they wait, then stress_check.py. Prints the figures and the
 # checker's verdict; exits 0 only when it is PASS.
 # Usage: stress_run.sh CLI SHOP SECONDS [MAX_OPS] [WORKERS] [BASE]
 set -euo pipefail
@@ -32,9 +33,12 @@ for ((w = 0; w < workers; w++)); do
   "$here/stress_worker.sh" "$cli" "$w" "$seconds" "$maxOps" "worker-$w.log" &
   pids+=($!)
 done
+/usr/bin/python3 "$here/stress_locker.py" "$shop" "$seconds" >locker.txt &
+pids+=($!)
 for pid in "${pids[@]}"; do wait "$pid"; done
 elapsed=$(awk -v s="$start" -v e="$(date +%s.%N)" 'BEGIN { printf "%.1f", e - s }')
 commands=$(cat worker-*.log | wc -l)
 echo "workers: $workers for $elapsed s; commands: $commands ($(awk -v c="$commands" -v t="$elapsed" \
   'BEGIN { printf "%.1f", c / t }') per second)"
+cat locker.txt
 /usr/bin/python3 "$here/stress_check.py" "$shop" "$cli" "$here/../data/index/walk_ndx.pl"

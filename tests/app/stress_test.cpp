@@ -1,7 +1,8 @@
 // Mixed load: eight quillmart-cli workers at once appending, changing (notes
 // included), renaming, deleting and recalling products of their own on one product table
-// with CATALOG.NDX, in between 300 products nobody touches. stress_run.sh runs
-// them and stress_check.py replays their logs against the table as the engine,
+// with CATALOG.NDX, in between 300 products nobody touches, while another
+// program now and then holds a lock they need. stress_run.sh runs them and
+// stress_check.py replays their logs against the table as the engine,
 // python3-dbf, dbfread and Perl XBase read it (bench/run-stress.sh runs the same
 // for a minute). Then the product table itself must find every product by key.
 #include <gtest/gtest.h>
@@ -40,7 +41,7 @@ TEST(MixedLoadStress, EightWorkersOnOneTableLoseNothingAndKeepTheIndexInStep) {
   for (const char* kind : {"new", "set", "rename", "delete", "recall"}) {
     std::smatch done;
     ASSERT_TRUE(std::regex_search(report, done, std::regex(std::string("\n") + kind + " +\\d+ run, +(\\d+) done")));
-    EXPECT_GE(std::stoi(done[1]), kWorkers / 2) << kind << "\n" << report;
+    EXPECT_GE(std::stoi(done[1]), 1) << kind << "\n" << report;
   }
 
   // Every record, deleted ones too, in the order of entry: one per key.
