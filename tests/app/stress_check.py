@@ -19,6 +19,7 @@ walk it too. Prints the figures and a last line "verdict: PASS" or
 import collections
 import csv
 import glob
+import io
 import json
 import os
 import re
@@ -170,6 +171,8 @@ def check_index(shop, cli, walk_ndx, table_rows, faults):
     dump = run([cli, "dump", "--index", "CATALOG.NDX", "--deleted"], shop)
     if dump.returncode != 0:
         faults.append(f"quillmart-cli dump --index CATALOG.NDX failed: {dump.stderr.strip()}")
+    elif [row[1] for row in list(csv.reader(io.StringIO(dump.stdout)))[1:]] != [key for key, _ in due]:
+        faults.append("quillmart-cli dump --index CATALOG.NDX does not give the table's keys in key order")
     return len(entries)
 
 

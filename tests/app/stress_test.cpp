@@ -18,7 +18,12 @@
 namespace qm::catalog {
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QM_STRESS_UNDER_ASAN
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(QM_STRESS_UNDER_ASAN)
 constexpr int kSeconds = 5, kMaxOpsPerWorker = 12;  // every start of the companion is slow
 #else
 constexpr int kSeconds = 6, kMaxOpsPerWorker = 60;
