@@ -55,21 +55,25 @@ new_key() {
   ((next++))
 }
 
-# Every worker starts with each kind of command once (three appends, a change,
-# a rename, a delete and a recall of the deleted product), then rolls dice.
-opening=(0 0 0 40 28 70 90)
+# Every worker starts with three products, then each other kind of command
+# once (a change, a rename, a delete and a recall of its last product),
+# however slow the machine; then it rolls dice until its time is up.
+planned=(40 28 70 90)
 end=$((SECONDS + seconds))
-for ((seq = 1; seq <= maxOps && SECONDS < end; seq++)); do
-  roll=${opening[seq - 1]:-$((RANDOM % 100))}
+for ((seq = 1; seq <= maxOps && (${#planned[@]} > 0 || SECONDS < end); seq++)); do
+  roll=$((RANDOM % 100))
   words=()
-  if ((${#keys[@]} < 3 || roll < 22)); then
+  if ((${#keys[@]} < 3 || (roll < 22 && ${#planned[@]} == 0))); then
     new_key
     assignments "$key" "$seq"
     if run "$seq" new "$key" set --new "$key" "${words[@]}"; then keys+=("$key"); state[$key]=live; fi
     continue
   fi
   key=${keys[RANDOM % ${#keys[@]}]}
-  ((seq <= ${#opening[@]})) && key=${keys[-1]}
+  if ((${#planned[@]} > 0)); then
+    roll=${planned[0]} key=${keys[-1]}
+    planned=("${planned[@]:1}")
+  fi
   # A deleted key is mostly recalled; the rest of the time it is asked for
   # what a deleted product refuses.
   [[ ${state[$key]} == deleted ]] && ((roll % 3 == 0)) && roll=90
