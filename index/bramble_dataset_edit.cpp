@@ -1,7 +1,11 @@
 // TBrambleDataSet: editing. Every write of a record that already exists is
 // made under its record lock on the record as the file holds it then, so an
 // edit or delete never writes back what another program changed meanwhile.
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cstring>
+#include <optional>
 
 #include "dbf/memo_file.h"
 #include "index/bramble_dataset.h"
@@ -31,9 +35,17 @@ void TBrambleDataSet::LockCurrentForWrite(int32_t recNo) {
 }
 
 // After a write that kept them current, the attached index files are stamped
-// with the time, still under the record lock (appends stamp under the table's
-// header lock already, see TbrIndexTable::AppendRecord).
-void TBrambleDataSet::StampIndexFiles() { m_engine->StampIndexFiles(); }
+// with the time: a file never older than its table says the index describes it
+// (a program that writes the table without its indexes leaves them older, and
+// the product table rebuilds them). The stamp is made under the write's lock,
+// the record lock or, for an append, the header lock, which a program that
+// finds an index older than its table must get past to rebuild it; were an
+// append to let go of the table first, that program would rebuild the index
+// under the appender's feet, leaving out every deleted record.
+void TBrambleDataSet::StampIndexFiles() {
+  for (int n = 1; n <= m_engine->TagCount(); ++n)
+    utimensat(AT_FDCWD, m_engine->TagByNumber(n)->File().Path().c_str(), nullptr, 0);
+}
 
 void TBrambleDataSet::InternalEdit() {
   char* buffer = ActiveBuffer();
@@ -88,6 +100,8 @@ void TBrambleDataSet::InternalPost() {
     // The write's first locks, taken before the memos: a refused one leaves no memo behind.
     if (!m_engine->LockIndexes()) throw EDatabaseError("Bramble Error");
     TbrIndexTable::IndexLockScope unlockIndexes(*m_engine);
+    std::optional<dbf::TbrTable::HeaderLockScope> header;  // an append's, until the stamp
+    if (!editing && !header.emplace(*m_engine).Held()) throw EDatabaseError("Bramble Error");
     try {
       WriteStagedMemos();
       if (editing) std::memcpy(m_engine->OriginalImageMutable(), m_editOriginal.data(), m_editOriginal.size());
@@ -97,10 +111,10 @@ void TBrambleDataSet::InternalPost() {
       std::memcpy(buffer, staged.data(), staged.size());
       throw;
     }
+    StampIndexFiles();
   }
   SetBufferRecNo(buffer, m_engine->RecNo());
   SetBookmarkFlag(buffer, TBookmarkFlag::bfCurrent);
-  if (editing) StampIndexFiles();  // an append stamped them before it let go of the table
   if (m_editLockHeld) {
     dbf::TbrSuppressErrors quiet(*m_engine);
     m_engine->UnlockTable();

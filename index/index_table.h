@@ -72,9 +72,6 @@ class TbrIndexTable : public dbf::TbrTable {
   // ---- writes keep every index in step ----
   bool AppendRecord() override;
   bool ReplaceRecord(int32_t recordNo) override;
-  // Sets the modification time of every attached index file to now: after a
-  // write that kept them current, so that they are not taken for stale.
-  void StampIndexFiles();
   // Every attached index file locked, in slot order (counted: the writes above
   // take them again). Every write takes them before any other lock, so a
   // caller that writes more than the record (memos) takes them first too; a

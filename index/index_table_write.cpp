@@ -1,8 +1,5 @@
 // The ordered table's writes and key search: index locks around appends and
 // replaces, key maintenance after each write, and find by key.
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <optional>
 
 #include "index/index_errors.h"
@@ -36,25 +33,10 @@ void TbrIndexTable::UnlockIndexes() {
   for (Slot& slot : m_files) slot.file->UnlockIndex();
 }
 
-// The header lock is held from before the record goes in until its keys are in
-// and the index files are stamped. A program that finds an index older than its
-// table rebuilds it only after taking the whole-file lock and looking again;
-// were an append under way allowed to let go of the table before stamping, that
-// program would take it for a write made without the index and rebuild the
-// index under everyone's feet, leaving out every deleted record.
 bool TbrIndexTable::AppendRecord() {
   if (!LockIndexes()) return false;
   IndexLockScope unlock(*this);
-  HeaderLockScope header(*this);
-  if (!header.Held() || !TbrTable::AppendRecord()) return false;
-  StampIndexFiles();
-  return header.Release();
-}
-
-// Stamped with the time: a file never older than its table says it describes
-// the table (one written without its indexes leaves them older).
-void TbrIndexTable::StampIndexFiles() {
-  for (Slot& slot : m_files) utimensat(AT_FDCWD, slot.file->Path().c_str(), nullptr, 0);
+  return TbrTable::AppendRecord();
 }
 
 bool TbrIndexTable::ReplaceRecord(int32_t recordNo) {
