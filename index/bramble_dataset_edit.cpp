@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <optional>
 
 #include "dbf/memo_file.h"
 #include "index/bramble_dataset.h"
@@ -34,9 +35,13 @@ void TBrambleDataSet::LockCurrentForWrite(int32_t recNo) {
 }
 
 // After a write that kept them current, the attached index files are stamped
-// with the time, still under the record lock: a file never older than its
-// table says the index describes it (a program that writes the table without
-// its indexes leaves them older, and the product table rebuilds them).
+// with the time: a file never older than its table says the index describes it
+// (a program that writes the table without its indexes leaves them older, and
+// the product table rebuilds them). The stamp is made under the write's lock,
+// the record lock or, for an append, the header lock, which a program that
+// finds an index older than its table must get past to rebuild it; were an
+// append to let go of the table first, that program would rebuild the index
+// under the appender's feet, leaving out every deleted record.
 void TBrambleDataSet::StampIndexFiles() {
   for (int n = 1; n <= m_engine->TagCount(); ++n)
     if (m_engine->IndexInStep(n))  // one left out of step stays dated back, to be rebuilt
@@ -67,7 +72,13 @@ void TBrambleDataSet::InternalInitRecord(char* buffer) {
 }
 
 // Staged memos go to fresh blocks; the record names them once it is written.
+// Like the engine's own memo writes they are made under the table's header
+// lock, which the record's write needs too: while another program holds it the
+// post is refused before a memo is left behind in the memo file.
 void TBrambleDataSet::WriteStagedMemos() {
+  if (m_stagedMemos.empty()) return;
+  dbf::TbrTable::HeaderLockScope header(*m_engine);
+  if (!header.Held()) throw EDatabaseError("Bramble Error");
   for (const auto& [fieldNo, text] : m_stagedMemos) {
     if (text.empty()) {
       m_engine->FieldPut(fieldNo, "");
@@ -87,6 +98,11 @@ void TBrambleDataSet::InternalPost() {
   {
     TbrImagePointer point(*m_engine, buffer);
     std::vector<char> staged(buffer, buffer + m_recordSize);  // the buffer as it was, if the write fails
+    // The write's first locks, taken before the memos: a refused one leaves no memo behind.
+    if (!m_engine->LockIndexes()) throw EDatabaseError("Bramble Error");
+    TbrIndexTable::IndexLockScope unlockIndexes(*m_engine);
+    std::optional<dbf::TbrTable::HeaderLockScope> header;  // an append's, until the stamp
+    if (!editing && !header.emplace(*m_engine).Held()) throw EDatabaseError("Bramble Error");
     try {
       WriteStagedMemos();
       if (editing) std::memcpy(m_engine->OriginalImageMutable(), m_editOriginal.data(), m_editOriginal.size());
@@ -96,10 +112,10 @@ void TBrambleDataSet::InternalPost() {
       std::memcpy(buffer, staged.data(), staged.size());
       throw;
     }
+    StampIndexFiles();
   }
   SetBufferRecNo(buffer, m_engine->RecNo());
   SetBookmarkFlag(buffer, TBookmarkFlag::bfCurrent);
-  StampIndexFiles();
   if (m_editLockHeld) {
     dbf::TbrSuppressErrors quiet(*m_engine);
     m_engine->UnlockTable();

@@ -78,6 +78,23 @@ class TbrIndexTable : public dbf::TbrTable {
   bool ReplaceRecord(int32_t recordNo) override;
   // False once a key maintenance write to index file n (1-based) failed.
   bool IndexInStep(int n) const;
+  // Every attached index file locked, in slot order (counted: the writes above
+  // take them again). Every write takes them before any other lock, so a
+  // caller that writes more than the record (memos) takes them first too; a
+  // refusal is reported and leaves none held.
+  bool LockIndexes();
+  void UnlockIndexes();
+  // Releases the index locks however the write ends (an error handler may raise).
+  class IndexLockScope {
+   public:
+    explicit IndexLockScope(TbrIndexTable& table) : m_table(table) {}
+    ~IndexLockScope() { m_table.UnlockIndexes(); }
+    IndexLockScope(const IndexLockScope&) = delete;
+    IndexLockScope& operator=(const IndexLockScope&) = delete;
+
+   private:
+    TbrIndexTable& m_table;
+  };
 
   // ---- building ----
   // Creates an NDX file over the table (existing contents replaced once the build
@@ -111,7 +128,6 @@ class TbrIndexTable : public dbf::TbrTable {
   bool IndexAttached() const override { return !m_files.empty(); }
 
  private:
-  class IndexLockScope;
   struct Slot {
     std::unique_ptr<TbrNdxFile> file;
     std::unique_ptr<TbrNdxTag> tag;
@@ -129,8 +145,6 @@ class TbrIndexTable : public dbf::TbrTable {
   bool SyncTag(TbrNdxTag& tag, bool report);
   int32_t PlainKeyField(TbrNdxFile& file);
   bool MaintainKeys(int32_t number);
-  bool LockIndexes();
-  void UnlockIndexes();
   class BuildScope;
   bool BuildTree(TbrNdxFile& file);
   std::optional<bool> SortIntoTree(TbrNdxFile& file, bool padded);

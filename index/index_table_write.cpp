@@ -36,18 +36,6 @@ void TbrIndexTable::UnlockIndexes() {
   for (Slot& slot : m_files) slot.file->UnlockIndex();
 }
 
-// Releases the index locks however the write ends (an error handler may raise).
-class TbrIndexTable::IndexLockScope {
- public:
-  explicit IndexLockScope(TbrIndexTable& table) : m_table(table) {}
-  ~IndexLockScope() { m_table.UnlockIndexes(); }
-  IndexLockScope(const IndexLockScope&) = delete;
-  IndexLockScope& operator=(const IndexLockScope&) = delete;
-
- private:
-  TbrIndexTable& m_table;
-};
-
 void TbrIndexTable::MarkOutOfStep(Slot& slot) {
   slot.outOfStep = true;
   DateIndexBack(slot.file->Path());

@@ -69,9 +69,12 @@ bool ParseEngineReport(const std::string& message, int32_t& code, int32_t& subCo
   const char* p = message.c_str() + at + sizeof kEngineMark - 1;
   char* end = nullptr;
   code = static_cast<int32_t>(std::strtol(p, &end, 10));
-  const std::string subMark = ", SubCode ";
-  if (end == p || std::string(end).rfind(subMark, 0) != 0) return false;
-  p = end + subMark.size();
+  // The engine writes "SubCode", the dataset (whose errors carry every lock
+  // refused while a product is written) "Subcode".
+  const std::string rest = end;
+  const std::size_t subMark = sizeof ", SubCode " - 1;
+  if (end == p || (rest.rfind(", SubCode ", 0) != 0 && rest.rfind(", Subcode ", 0) != 0)) return false;
+  p = end + subMark;
   subCode = static_cast<int32_t>(std::strtol(p, &end, 10));
   if (end == p) return false;
   text = std::string(end);

@@ -8,12 +8,17 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "app/core/engine_record_source.h"
 #include "app/core/product_table.h"
+#include "dbf/lock_regions.h"
+#include "index/bramble_engine.h"
 #include "record_source_util.h"
 
 namespace qm::catalog {
@@ -154,6 +159,65 @@ TEST_F(ProductTableTest, KeyOrderRebuildsAMissingOrOlderIndexAndRecordSourcesFol
     EXPECT_EQ(walk(shared), "APPLE,BANANA,FIG,PEAR");
   }
   EXPECT_EQ(table.KeyField().AsString(), "FIG");
+}
+
+// A companion that meets another program's lock gives up after its retries,
+// names the locked file in plain words and writes nothing.
+TEST_F(ProductTableTest, ALockHeldByAnotherProgramIsRefusedInPlainWordsAndChangesNothing) {
+  ASSERT_EQ(Cli({"create", "CODE:6", "NAME:10"}).status, 0);
+  ASSERT_EQ(Cli({"set", "A1", "NAME=Ant", "--new"}).status, 0);
+  std::ofstream(Dir() + "/notes.txt") << "Notes that must not be left behind";
+  auto hold = [&](const char* name, dbf::TbrLockRegion region) {
+    const int fd = ::open((Dir() + "/" + name).c_str(), O_RDWR);
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_start = region.offset;
+    lock.l_len = region.length;
+    EXPECT_EQ(::fcntl(fd, F_OFD_SETLK, &lock), 0);
+    return fd;
+  };
+  int held = hold("CATALOG.NDX", dbf::FileLockRegion(dbf::TbrLokProtocol::Default));
+  ExpectRefused({"set", "A1", "NAME=Bee", "SNOTES=@notes.txt"}, "CATALOG.NDX is locked by another program");
+  ::close(held);
+  held = hold("CATALOG.DBF", dbf::kHeaderLockRegion);
+  ExpectRefused({"set", "B2", "NAME=Bee", "SNOTES=@notes.txt", "--new"}, "CATALOG.DBF is locked by another program");
+  ::close(held);
+  EXPECT_EQ(KeyOrder(), "A1=Ant|;");
+}
+
+// Another program rebuilds CATALOG.NDX when it finds it older than the table
+// and, under the table's whole-file lock, still older. While an append puts its
+// key in, either the index must already look current or the table must be
+// locked; otherwise the index is rebuilt under the appender's feet.
+TEST_F(ProductTableTest, AnAppendUnderWayNeverLetsAnotherProgramTakeTheIndexForStale) {
+  ProductTable::Create({{"CODE", 6}, {"NAME", 10}}, false, Dir());
+  ProductTable writer(Dir());
+  writer.Open(ProductOrder::Key);
+  auto& ds = writer.DataSet();
+  // Whether any program holds a lock the whole-file lock would wait for.
+  auto tableLocked = [&] {
+    const int fd = ::open(writer.TablePath().c_str(), O_RDONLY);
+    struct flock probe = {};
+    probe.l_type = F_WRLCK;
+    probe.l_len = 0xFFFFFFFFll;
+    const bool locked = ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+    ::close(fd);
+    return locked;
+  };
+  int looks = 0;
+  ds.Engine()->OnFormula = [&](std::string_view, std::string_view, std::string&, char&, bool&) {
+    ++looks;  // asked for the key while it is being put in
+    EXPECT_TRUE(ProductTable(Dir()).IndexIsCurrent() || tableLocked());
+    return false;
+  };
+  for (const char* code : {"PEAR", "APPLE", "FIG"}) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a later time stamp than the index's
+    ds.Append();
+    ds.Fields(0).SetAsString(code);
+    ds.Post();
+  }
+  EXPECT_GE(looks, 3);
+  EXPECT_TRUE(writer.IndexIsCurrent());
 }
 
 // Two companions edit different products of one table at the same time.
