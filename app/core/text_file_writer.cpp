@@ -61,10 +61,10 @@ TextFileWriter::TextFileWriter(const QString& path, const QString& displayName)
 }
 
 TextFileWriter::~TextFileWriter() {
-  if (m_fd < 0) return;
+  if (m_fd < 0 && !m_finished) return;
   // A command stopped by an error leaves the file as it was before: the work
   // file goes, nothing half-written takes the file's place.
-  ::close(m_fd);
+  if (m_fd >= 0) ::close(m_fd);
   ::unlink(m_workPath.constData());
 }
 
@@ -99,17 +99,19 @@ void TextFileWriter::Flush() {
   m_buffer.clear();
 }
 
-void TextFileWriter::Close() {
+void TextFileWriter::Finish() {
   if (m_fd < 0) return;
   Flush();  // on failure the destructor removes the work file
   const int fd = m_fd;
   m_fd = -1;
-  auto discard = [this](int error) {
-    ::unlink(m_workPath.constData());
-    throw FileIoError(error, m_name);
-  };
-  if (::close(fd) != 0 && errno != EINTR) discard(errno);
-  if (::rename(m_workPath.constData(), m_path.constData()) != 0) discard(errno);
+  m_finished = true;  // from here the destructor removes the closed work file
+  if (::close(fd) != 0 && errno != EINTR) throw FileIoError(errno, m_name);
+}
+
+void TextFileWriter::Place() {
+  if (!m_finished) return;
+  if (::rename(m_workPath.constData(), m_path.constData()) != 0) throw FileIoError(errno, m_name);
+  m_finished = false;
 }
 
 }  // namespace qm::catalog

@@ -37,12 +37,21 @@ class TextFileWriter {
   void WriteText(QStringView text);
   // Flushes, closes and renames into place; throws FileIoError (the work file
   // is removed, `path` unchanged).
-  void Close();
+  void Close() {
+    Finish();
+    Place();
+  }
+  // Close in two steps, for a file that must not appear before others it
+  // names: Finish flushes and closes the work file, Place renames it into
+  // place. Destroyed between the two, the work file goes and `path` stays.
+  void Finish();
+  void Place();
 
  private:
   void Flush();
 
   int m_fd = -1;
+  bool m_finished = false;  // the work file is complete and closed, not yet renamed
   QByteArray m_path;
   QByteArray m_workPath;
   QString m_name;

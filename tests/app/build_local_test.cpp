@@ -250,6 +250,10 @@ TEST_F(BuildLocalTest, UnwritablePageNamesTheFile) {
     EXPECT_STREQ(e.what(), "File access denied: B200.htm");
   }
   EXPECT_EQ(observer.events.last(), "aborted");
+  // The new catalog.htm would link a page that is not there: it is not put in place,
+  // and its work file is gone.
+  EXPECT_EQ(Page("catalog.htm"), "<missing>");
+  EXPECT_EQ(QDir(dir.path()).entryList({"*.tmp"}, QDir::Files), QStringList());
 }
 
 TEST_F(BuildLocalTest, SameDayRebuildIsIdentical) {

@@ -7,6 +7,9 @@
       flag ("*" or "-") and then each field's text (trailing blanks removed,
       memo text for memo fields) as hex of its UTF-8 bytes, tab separated.
       python3-dbf opens no dBASE IV table with memo: --dbfread-only for those.
+  interop_peer.py check-list LIST
+      Checks every line "TABLE<TAB>EXPECTED" of LIST like check (one python3
+      start for many tables): per peer the first difference, then the table.
   interop_peer.py write DIR
       Writes DIR/PEERS.DBF with its memo file through python3-dbf: a dBASE III
       table with deleted records, code page 437 letters and awkward memos.
@@ -93,6 +96,40 @@ def check(table, expected_path, dbfread_only):
     return failures
 
 
+def first_difference(name, expected, got):
+    """One line naming the count or the first record that differs; 0 when equal."""
+    if expected == got:
+        return 0
+    if len(expected) != len(got):
+        print(f"{name}: {len(got)} records, expected {len(expected)}")
+    else:
+        at = next(i for i, (e, g) in enumerate(zip(expected, got)) if e != g)
+        print(f"{name}: record {at + 1} is {str(got[at])[:200]}, expected {str(expected[at])[:200]}")
+    return 1
+
+
+def check_list(list_path):
+    failures = checked = 0
+    with open(list_path, encoding="utf-8") as handle:
+        for line in handle:
+            table, expected_path = line.rstrip("\n").split("\t")
+            expected = parse_expected(expected_path)
+            checked += 1
+            try:
+                failed = first_difference("python3-dbf", expected, read_with_dbf(table))
+                live, deleted, _ = read_with_dbfread(table)
+                failed += first_difference("dbfread live", [v for d, v in expected if not d], live)
+                failed += first_difference("dbfread deleted", [v for d, v in expected if d], deleted)
+            except Exception as error:  # a peer that cannot read the table at all
+                print(f"{type(error).__name__}: {error}")
+                failed = 1
+            if failed:
+                print(f"^^ {table}")
+            failures += 1 if failed else 0
+    print(f"{checked} tables checked, {failures} differ")
+    return failures
+
+
 def write(directory):
     table = dbf.Table(directory + "/PEERS.DBF", "CODE C(8); NAME C(20); SNOTES M",
                       dbf_type="db3", codepage="cp437")
@@ -157,6 +194,8 @@ def vfp_read(path):
 def main(argv):
     if argv[1] == "check":
         return check(argv[2], argv[3], "--dbfread-only" in argv[4:])
+    if argv[1] == "check-list":
+        return check_list(argv[2])
     if argv[1] == "write":
         return write(argv[2])
     if argv[1] == "vfp-write":
