@@ -7,10 +7,13 @@
 // one is overwritten from the work file while its whole-file lock is held from
 // before the build, so that other table objects that have it open keep sharing one
 // file and no key written meanwhile is lost.
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <vector>
 
@@ -28,6 +31,29 @@ namespace {
 
 std::string WorkPathFor(const std::string& path) {
   return path + "." + std::to_string(::getpid()) + ".tmp";
+}
+
+// Removes the work files of builds of `target` whose process no longer exists
+// (killed before it could remove them); a build running beside this one keeps its own.
+void RemoveLeftWorkFiles(const std::string& target) {
+  namespace fs = std::filesystem;
+  auto UpperAscii = [](std::string text) {
+    for (char& c : text) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    return text;
+  };
+  const fs::path path(target);
+  const std::string prefix = UpperAscii(path.filename().string() + ".");
+  std::error_code ec;
+  for (const fs::directory_entry& entry : fs::directory_iterator(path.parent_path().empty() ? "." : path.parent_path(), ec)) {
+    const std::string name = UpperAscii(entry.path().filename().string());
+    if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - 4, 4, ".TMP") != 0)
+      continue;
+    const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - 4);
+    if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
+    const auto pid = static_cast<pid_t>(std::stol(digits));
+    if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH) fs::remove(entry.path(), ec);
+  }
 }
 
 bool HasByteBelowBlank(std::string_view key) {
@@ -254,6 +280,7 @@ bool TbrIndexTable::BuildIndex(const std::string& fileName, const std::string& t
   const bool replacing = target.Exists();
   UnlockOnExit unlock(target);
   if (replacing && !LockForRebuild(target)) return false;
+  RemoveLeftWorkFiles(target.Path());
   WorkIndex work(target.Path(), OpenMode(), this);
   if (!work.Create()) {
     Report(code::kFileNotFound, subcode::kFileName, path);

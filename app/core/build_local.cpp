@@ -9,6 +9,7 @@ namespace qm::catalog {
 BuildResult BuildLocal(const CatalogSettings& settings, RecordSource& source, BuildObserver& observer,
                        const BuildOptions& options) {
   BuildResult result;
+  TextFileWriter::RemoveLeftWorkFiles(options.workDir.path());
   // With stacked pages the new catalog.htm takes its place only once every page it
   // links is written; a build stopped before keeps the previous catalog whole.
   std::unique_ptr<TextFileWriter> catalog;

@@ -30,6 +30,10 @@ class TextFileWriter {
   TextFileWriter(const TextFileWriter&) = delete;
   TextFileWriter& operator=(const TextFileWriter&) = delete;
 
+  // Removes from `directory` the work files of writers whose process no
+  // longer exists (killed before it could remove them); returns how many.
+  static int RemoveLeftWorkFiles(const QString& directory);
+
   // Writes `text` followed by CR LF.
   void WriteLine(QStringView text);
   // Writes a multi-line text: each of its lines (split at CR LF, LF or CR)

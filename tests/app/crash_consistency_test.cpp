@@ -15,6 +15,7 @@
 
 #include <QTemporaryDir>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -136,7 +137,8 @@ class KillScenario {
     out << "\ntotal: " << kills << " kills in " << runs << " runs, " << m_faults.size() << " faults, "
         << m_peerChecked << " snapshots checked by python3-dbf, dbfread and Perl XBase, " << strays
         << " work files left by killed runs (" << m_straysRemaining << " still there at the end"
-        << (m_seenStrays.empty() ? std::string() : ", e.g. " + *m_seenStrays.begin()) << "), " << m_seconds << " s";
+        << "), " << m_seconds << " s";
+    for (const std::string& kind : m_strayKinds) out << "\nleft by a killed run: " << kind;
     return out.str();
   }
   const std::vector<std::string>& Faults() const { return m_faults; }
@@ -255,7 +257,7 @@ class KillScenario {
     CheckIndex(change.command, completed);
     if (change.command == Command::Build)
       for (const std::string& f : PageFaults(m_work)) Fault(f);
-    CheckStrays(change.command);
+    CheckStrays(change.command, completed);
   }
 
   void CheckRecords(const Change& change, bool completed) {
@@ -305,12 +307,22 @@ class KillScenario {
     if (completed && keyed && !(m_index.current && exact)) Fault("CATALOG.NDX is not current after the command");
   }
 
-  // A work file left by a killed run must not trouble a later one: those runs are
-  // checked above; here they are only counted.
-  void CheckStrays(Command c) {
+  // A work file left by a killed run must not trouble a later one (every run that
+  // ends by itself must succeed, above); the next build removes those of pages,
+  // the next reindex those of the index.
+  void CheckStrays(Command c, bool completed) {
     const std::vector<std::string> strays = StrayFiles(m_work);
     for (const std::string& s : strays)
-      if (m_seenStrays.insert(s).second) ++m_stats[static_cast<int>(c)].strays;
+      if (completed && ((c == Command::Build && s.find(".qm") != std::string::npos) ||
+                        (c == Command::Reindex && s.rfind("CATALOG.NDX.", 0) == 0)))
+        Fault("the work file " + s + " of a killed run is still there");
+    for (const std::string& s : strays) {
+      if (!m_seenStrays.insert(s).second) continue;
+      ++m_stats[static_cast<int>(c)].strays;
+      std::string kind = std::string(kCommandNames[static_cast<int>(c)]) + ": ";
+      for (char ch : s) kind += std::isdigit(static_cast<unsigned char>(ch)) ? '9' : ch;
+      m_strayKinds.insert(kind);
+    }
     m_straysRemaining = strays.size();
   }
 
@@ -377,7 +389,7 @@ class KillScenario {
   IndexState m_index;
   std::string m_step;
   CommandStats m_stats[kCommands];
-  std::set<std::string> m_seenStrays;
+  std::set<std::string> m_seenStrays, m_strayKinds;
   size_t m_straysRemaining = 0;
   int m_countPending = 0;
   std::vector<std::pair<std::string, std::string>> m_snapshots;
