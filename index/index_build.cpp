@@ -106,17 +106,23 @@ class WorkIndex {
 };
 
 // Writes the finished work file over `target` (whole-file locked by the caller) and
-// cuts the target to its length; the target then reads its new header.
+// cuts the target to its length; the target then reads its new header. The pages go
+// first under the target's change mark and the header, which clears it, last: a
+// process killed part way leaves a marked file, rebuilt by the next open in key order.
 bool CopyIndexInto(TbrNdxFile& from, TbrNdxFile& target) {
   int64_t size = from.FileSize();
-  if (size < 0) return false;
+  if (size < ndx::kBlockSize || !target.BeginChange()) return false;
   std::vector<uint8_t> buffer(64 * ndx::kBlockSize);
-  for (int64_t at = 0; at < size; at += static_cast<int64_t>(buffer.size())) {
-    auto length = static_cast<uint32_t>(std::min<int64_t>(size - at, buffer.size()));
-    if (!from.Read(at, buffer.data(), length) || !target.Write(at, buffer.data(), length))
-      return false;
-  }
-  return target.Truncate(size) && target.Flush() && target.ReadHeader();
+  auto copy = [&](int64_t at, int64_t end) {
+    for (; at < end; at += static_cast<int64_t>(buffer.size())) {
+      auto length = static_cast<uint32_t>(std::min<int64_t>(end - at, buffer.size()));
+      if (!from.Read(at, buffer.data(), length) || !target.Write(at, buffer.data(), length)) return false;
+    }
+    return true;
+  };
+  if (!copy(ndx::kBlockSize, size) || !target.Truncate(size) || !copy(0, ndx::kBlockSize)) return false;
+  target.EndChange();  // the header just copied holds no mark; this forgets this object's
+  return target.Flush() && target.ReadHeader();
 }
 
 }  // namespace

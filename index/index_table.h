@@ -118,6 +118,7 @@ class TbrIndexTable : public dbf::TbrTable {
   bool SyncTag(TbrNdxTag& tag, bool report);
   int32_t PlainKeyField(TbrNdxFile& file);
   bool MaintainKeys(int32_t number);
+  bool MarkedWrite(const std::function<bool()>& write);
   bool LockIndexes();
   void UnlockIndexes();
   class BuildScope;
@@ -139,6 +140,7 @@ class TbrIndexTable : public dbf::TbrTable {
   bool m_stayNear = false;
   bool m_found = false;
   int m_lockDepth = 0;
+  bool m_keysMaintained = true;  // the last write's key maintenance succeeded
   TbrTableMode m_mode = TbrTableMode::Normal;
 };
 

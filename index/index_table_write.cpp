@@ -48,18 +48,32 @@ class TbrIndexTable::IndexLockScope {
 bool TbrIndexTable::AppendRecord() {
   if (!LockIndexes()) return false;
   IndexLockScope unlock(*this);
-  return TbrTable::AppendRecord();
+  return MarkedWrite([this] { return TbrTable::AppendRecord(); });
 }
 
 bool TbrIndexTable::ReplaceRecord(int32_t recordNo) {
   if (!LockIndexes()) return false;
   IndexLockScope unlock(*this);
-  return TbrTable::ReplaceRecord(recordNo);
+  return MarkedWrite([this, recordNo] { return TbrTable::ReplaceRecord(recordNo); });
+}
+
+// The record and its keys are written under the change mark of every attached
+// index, set before the record: a process killed anywhere between leaves the
+// mark, and the next open in key order rebuilds. A write or key maintenance that
+// fails leaves it too, since the index may hold part of the change.
+bool TbrIndexTable::MarkedWrite(const std::function<bool()>& write) {
+  for (Slot& slot : m_files)
+    if (!slot.file->BeginChange()) return false;
+  m_keysMaintained = true;
+  const bool written = write();
+  if (written && m_keysMaintained)
+    for (Slot& slot : m_files) slot.file->EndChange();  // a failure was reported by the file
+  return written;
 }
 
 void TbrIndexTable::TableEvent(int code, int32_t number) {
   if (code != dbf::kEventAfterWrite) return;
-  MaintainKeys(number);
+  m_keysMaintained = MaintainKeys(number) && m_keysMaintained;
   if (m_current != nullptr) {
     SyncTag(*m_current, true);
     SetBof(m_current->Bof());

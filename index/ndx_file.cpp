@@ -66,6 +66,7 @@ bool TbrNdxFile::ReadHeader() {
   if (size < 0) return false;
   m_nextFree = static_cast<uint32_t>(size / ndx::kBlockSize);
   m_root = GetU32(header + ndx::kRootOffset);
+  m_changeMarked = GetU32(header + ndx::kChangeMarkOffset) != 0;
   m_unique = header[ndx::kUniqueOffset] != 0;
   m_geometry.keyLength = GetU16(header + ndx::kKeyLengthOffset);
   m_geometry.maxKeys = GetU16(header + ndx::kKeysPerPageOffset);
@@ -94,6 +95,7 @@ bool TbrNdxFile::WriteHeader() {
   uint8_t header[ndx::kBlockSize] = {};
   PutU32(header + ndx::kRootOffset, m_root);
   PutU32(header + ndx::kNextFreeOffset, m_nextFree);
+  PutU32(header + ndx::kChangeMarkOffset, m_changing ? 1 : 0);
   PutU16(header + ndx::kKeyLengthOffset, static_cast<uint16_t>(m_geometry.keyLength));
   PutU16(header + ndx::kKeysPerPageOffset, static_cast<uint16_t>(m_geometry.maxKeys));
   PutU16(header + ndx::kKeyTypeOffset,
@@ -105,6 +107,29 @@ bool TbrNdxFile::WriteHeader() {
   if (!Write(0, header, sizeof header)) return false;
   m_headerChanged = false;
   return true;
+}
+
+bool TbrNdxFile::BeginChange() {
+  if (m_changing) return true;
+  uint8_t mark[4];
+  PutU32(mark, 1);
+  if (!Write(ndx::kChangeMarkOffset, mark, sizeof mark)) return false;
+  m_changing = true;
+  return true;
+}
+
+bool TbrNdxFile::EndChange() {
+  if (!m_changing) return true;
+  uint8_t mark[4];
+  PutU32(mark, 0);
+  m_changing = false;
+  return Write(ndx::kChangeMarkOffset, mark, sizeof mark);
+}
+
+bool NdxFileSound(const std::string& path) {
+  TbrNdxFile file(path, dbf::kOpenSharedReadOnly, nullptr);
+  dbf::TbrSuppressErrors quiet(file);
+  return file.OpenIndex() && !file.ChangeMarked();
 }
 
 bool TbrNdxFile::RefreshLength() {

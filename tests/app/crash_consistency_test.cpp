@@ -26,6 +26,7 @@
 #include <set>
 #include <sstream>
 
+#include "app/core/product_table.h"
 #include "crash_state_util.h"
 
 namespace qm::catalog::test {
@@ -134,7 +135,9 @@ class KillScenario {
       runs += m_stats[c].runs;
       strays += m_stats[c].strays;
     }
-    out << "\ntotal: " << kills << " kills in " << runs << " runs, " << m_faults.size() << " faults, "
+    out << "\ntotal: " << kills << " kills in " << runs << " runs, " << m_faults.size() << " faults, " << m_marked
+        << " kills left CATALOG.NDX marked mid-change, " << m_countPending
+        << " checks found a record past the header count, "
         << m_peerChecked << " snapshots checked by python3-dbf, dbfread and Perl XBase, " << strays
         << " work files left by killed runs (" << m_straysRemaining << " still there at the end"
         << "), " << m_seconds << " s";
@@ -287,13 +290,17 @@ class KillScenario {
               Describe(change.appended[i - before.size()]));
   }
 
+  // A record written behind the header's count (killed before the count was
+  // updated) is read by the engine and dbfread, not by python3-dbf; the next write
+  // of the table takes it in and updates the count.
   void CheckCount(const Change& change, bool completed) {
-    const bool appends = !change.appended.empty();
+    const bool writes = Writes(change.command);
     if (m_table.count == CountState::Wrong) Fault("the header count does not match the file's length");
-    if (m_table.count == CountState::OnePast && completed && appends)
-      Fault("a record past the header count was not repaired by this append");
+    if (m_table.count == CountState::OnePast && completed && writes)
+      Fault("a record past the header count was not taken in by this write");
     if (m_table.count == CountState::OnePast) ++m_countPending;
   }
+  static bool Writes(Command c) { return c == Command::Import || c == Command::Set || c == Command::SetNew; }
 
   void CheckIndex(Command c, bool completed) {
     m_index = ReadIndexState(m_work);
@@ -301,6 +308,7 @@ class KillScenario {
       Fault("CATALOG.NDX does not walk: " + m_index.error);
       return;
     }
+    if (m_index.marked) ++m_marked;
     const bool exact = m_index.entries == ExpectedIndex(m_table.records);
     if (m_index.current && !exact) Fault("CATALOG.NDX is taken as current but does not hold the table's keys");
     const bool keyed = c == Command::Set || c == Command::SetNew || c == Command::Reindex;
@@ -336,6 +344,7 @@ class KillScenario {
     for (const IndexEntry& e : m_index.entries) walk += WalkLine(e) + "\n";
     WriteFile(dir + "/expected.txt", expected);
     WriteFile(dir + "/walk.txt", m_index.error.empty() ? walk : "(no walk)\n");
+    WriteFile(dir + "/count.txt", std::to_string(m_table.headerCount));
     m_snapshots.push_back({dir, m_step});
   }
 
@@ -346,7 +355,7 @@ class KillScenario {
     std::string list;
     std::vector<std::string> perl{"/usr/bin/perl", QM_TEST_DATA "/index/walk_ndx.pl"};
     for (const auto& [dir, step] : m_snapshots) {
-      list += dir + "/CATALOG.DBF\t" + dir + "/expected.txt\n";
+      list += dir + "/CATALOG.DBF\t" + dir + "/expected.txt\t" + ReadFile(dir + "/count.txt") + "\n";
       perl.push_back(dir + "/CATALOG.NDX");
     }
     WriteFile(m_root + "/side/peers.txt", list);
@@ -357,7 +366,8 @@ class KillScenario {
     RunPeer(perl, peerLog);
     CheckPerlWalks(ReadFile(peerLog));
     m_peerChecked += m_snapshots.size();
-    for (const auto& [dir, step] : m_snapshots) fs::remove_all(dir);
+    if (py.status == 0 || EnvInt("QM_KILL_KEEP", 0) == 0)
+      for (const auto& [dir, step] : m_snapshots) fs::remove_all(dir);
     m_snapshots.clear();
   }
 
@@ -391,7 +401,7 @@ class KillScenario {
   CommandStats m_stats[kCommands];
   std::set<std::string> m_seenStrays, m_strayKinds;
   size_t m_straysRemaining = 0;
-  int m_countPending = 0;
+  int m_countPending = 0, m_marked = 0;
   std::vector<std::pair<std::string, std::string>> m_snapshots;
   int m_snapshotSerial = 0;
   size_t m_peerChecked = 0;
@@ -402,13 +412,45 @@ class KillScenario {
 TEST(CrashConsistencyTest, KilledCommandsLeaveWholeTablesIndexesAndPages) {
   QTemporaryDir root;
   ASSERT_TRUE(root.isValid());
+  root.setAutoRemove(EnvInt("QM_KILL_KEEP", 0) == 0);  // kept for a look at what a fault left
   const unsigned seed = static_cast<unsigned>(EnvInt("QM_KILL_SEED", static_cast<int>(std::random_device{}() >> 1)));
   KillScenario scenario(root.path().toStdString(), EnvInt("QM_KILL_ROWS", 150), seed);
   scenario.MakeTemplate();
   ASSERT_FALSE(HasFatalFailure());
   scenario.Run(EnvInt("QM_KILL_COUNT", 210), std::max(1, EnvInt("QM_KILL_PEER_EVERY", 1)));
-  std::printf("crash consistency, seed %u\n%s\n", seed, scenario.Summary().c_str());
+  std::printf("crash consistency in %s, seed %u\n%s\n", root.path().toUtf8().constData(), seed,
+              scenario.Summary().c_str());
   for (const std::string& f : scenario.Faults()) ADD_FAILURE() << f;
+}
+
+// What a set killed between two page writes leaves: the change mark in the
+// header and a leaf without the new key, the file newer than the table. The next
+// set must not trust it: it rebuilds, finds the product and clears the mark.
+TEST(CrashConsistencyTest, IndexLeftMidChangeIsRebuiltByTheNextCommand) {
+  QTemporaryDir root;
+  KillScenario scenario(root.path().toStdString(), 0, 1);  // for its environment only
+  const std::string dir = root.path().toStdString() + "/work";
+  auto cli = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), QM_CLI);
+    return RunKilled(args, dir, root.path().toStdString() + "/logs/run.txt", -1).status;
+  };
+  ASSERT_EQ(cli({"create", "CODE:8", "NAME:24"}), 0);
+  for (const char* key : {"A", "B", "C"}) ASSERT_EQ(cli({"set", "--new", key, "NAME=x", "SNOTES=notes"}), 0);
+  std::string ndx = ReadFile(dir + "/CATALOG.NDX");
+  ASSERT_EQ(ndx[8], 0);
+  ndx[8] = 1;
+  const size_t rootPage = static_cast<uint8_t>(ndx[0]) * size_t{512};
+  ASSERT_EQ(ndx[rootPage], 3);  // the root is the only leaf: A, B, C
+  ndx[rootPage] = 2;            // C's entry not yet written
+  WriteFile(dir + "/CATALOG.NDX", ndx);
+  EXPECT_FALSE(ProductTable(dir).IndexIsCurrent());
+  EXPECT_EQ(cli({"set", "C", "NAME=changed"}), 0) << ReadFile(root.path().toStdString() + "/logs/run.txt");
+  const TableState table = ReadTableState(dir);
+  const IndexState index = ReadIndexState(dir);
+  EXPECT_EQ(index.error, "");
+  EXPECT_EQ(index.entries, ExpectedIndex(table.records));
+  EXPECT_TRUE(index.current);
+  EXPECT_EQ(ReadFile(dir + "/CATALOG.NDX")[8], 0);
 }
 
 }  // namespace

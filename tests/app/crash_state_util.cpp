@@ -18,6 +18,7 @@
 #include "app/core/product_table.h"
 #include "dbf/table.h"
 #include "index/catalog_index.h"
+#include "index/ndx_file.h"
 
 namespace qm::catalog::test {
 
@@ -68,8 +69,10 @@ TableState ReadTableState(const std::string& dir) {
     if (static_cast<int32_t>(state.records.size()) != table.RecordCount())
       state.error = "read " + std::to_string(state.records.size()) + " of " + std::to_string(table.RecordCount()) +
                     " records";
+    const std::string head = Slurp(dir + "/CATALOG.DBF").substr(0, 8);
+    for (int i = 7; i >= 4; --i) state.headerCount = state.headerCount << 8 | static_cast<uint8_t>(head[i]);
     const auto size = static_cast<int64_t>(fs::file_size(dir + "/CATALOG.DBF"));
-    const int64_t counted = table.HeaderLength() + int64_t{table.RecordLength()} * table.RecordCount();
+    const int64_t counted = table.HeaderLength() + int64_t{table.RecordLength()} * state.headerCount;
     if (size == counted || size == counted + 1)
       state.count = CountState::Exact;
     else if (size == counted + table.RecordLength() || size == counted + table.RecordLength() + 1)
@@ -90,6 +93,7 @@ IndexState ReadIndexState(const std::string& dir) {
     state.error = e.what();
   }
   state.current = ProductTable(dir).IndexIsCurrent();
+  state.marked = fs::exists(dir + "/CATALOG.NDX") && !index::NdxFileSound(dir + "/CATALOG.NDX");
   return state;
 }
 

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,9 +29,12 @@ enum class CountState {
   Wrong       // anything else
 };
 
+// The engine takes the record count from the file's length, as dbfread does
+// (it reads up to the end-of-file marker); python3-dbf takes the header's count.
 struct TableState {
   std::string error;  // empty when the table opened and every record and memo read
   Products records;
+  int32_t headerCount = 0;
   CountState count = CountState::Wrong;
 };
 
@@ -40,10 +44,13 @@ struct IndexEntry {
   bool operator==(const IndexEntry&) const = default;
 };
 
+inline std::ostream& operator<<(std::ostream& out, const IndexEntry& e) { return out << e.key << "@" << e.recNo; }
+
 struct IndexState {
   std::string error;  // empty when CATALOG.NDX walked clean
   std::vector<IndexEntry> entries;
-  bool current = false;  // Quillmart takes it as current (not older than the table)
+  bool current = false;  // Quillmart takes it as current (not older than the table, no change mark)
+  bool marked = false;   // a writer's change mark is in the header
 };
 
 // Reads CATALOG.DBF of `dir` with the engine, deleted records included.
