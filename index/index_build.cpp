@@ -37,22 +37,24 @@ std::string WorkPathFor(const std::string& path) {
 // (killed before it could remove them); a build running beside this one keeps its own.
 void RemoveLeftWorkFiles(const std::string& target) {
   namespace fs = std::filesystem;
-  auto UpperAscii = [](std::string text) {
+  auto upper = [](std::string text) {
     for (char& c : text) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
     return text;
   };
   const fs::path path(target);
-  const std::string prefix = UpperAscii(path.filename().string() + ".");
+  const std::string prefix = upper(path.filename().string() + ".");
   std::error_code ec;
-  for (const fs::directory_entry& entry : fs::directory_iterator(path.parent_path().empty() ? "." : path.parent_path(), ec)) {
-    const std::string name = UpperAscii(entry.path().filename().string());
+  fs::directory_iterator entry(path.parent_path().empty() ? fs::path(".") : path.parent_path(), ec);
+  for (; !ec && entry != fs::directory_iterator(); entry.increment(ec)) {
+    const std::string name = upper(entry->path().filename().string());
     if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
         name.compare(name.size() - 4, 4, ".TMP") != 0)
       continue;
     const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - 4);
     if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
     const auto pid = static_cast<pid_t>(std::stol(digits));
-    if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH) fs::remove(entry.path(), ec);
+    std::error_code ignored;
+    if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH) fs::remove(entry->path(), ignored);
   }
 }
 

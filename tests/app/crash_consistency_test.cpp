@@ -136,7 +136,8 @@ class KillScenario {
       strays += m_stats[c].strays;
     }
     out << "\ntotal: " << kills << " kills in " << runs << " runs, " << m_faults.size() << " faults, " << m_marked
-        << " kills left CATALOG.NDX marked mid-change, " << m_countPending
+        << " kills left CATALOG.NDX marked mid-change (" << m_markedWrong
+        << " of them not holding the table's keys), " << m_countPending
         << " checks found a record past the header count, "
         << m_peerChecked << " snapshots checked by python3-dbf, dbfread and Perl XBase, " << strays
         << " work files left by killed runs (" << m_straysRemaining << " still there at the end"
@@ -308,8 +309,9 @@ class KillScenario {
       Fault("CATALOG.NDX does not walk: " + m_index.error);
       return;
     }
-    if (m_index.marked) ++m_marked;
     const bool exact = m_index.entries == ExpectedIndex(m_table.records);
+    if (m_index.marked) ++m_marked;
+    if (m_index.marked && !exact) ++m_markedWrong;
     if (m_index.current && !exact) Fault("CATALOG.NDX is taken as current but does not hold the table's keys");
     const bool keyed = c == Command::Set || c == Command::SetNew || c == Command::Reindex;
     if (completed && keyed && !(m_index.current && exact)) Fault("CATALOG.NDX is not current after the command");
@@ -377,7 +379,8 @@ class KillScenario {
 
   void CheckPerlWalks(const std::string& output) {
     std::map<std::string, std::string> walks;  // snapshot folder -> Perl's lines
-    std::string current;
+    // The walker names each file only when it is given several.
+    std::string current = m_snapshots.size() == 1 ? m_snapshots[0].first : std::string();
     std::istringstream in(output);
     for (std::string line; std::getline(in, line);) {
       if (line.rfind("==> ", 0) == 0) current = fs::path(line.substr(4)).parent_path().string();
@@ -401,7 +404,7 @@ class KillScenario {
   CommandStats m_stats[kCommands];
   std::set<std::string> m_seenStrays, m_strayKinds;
   size_t m_straysRemaining = 0;
-  int m_countPending = 0, m_marked = 0;
+  int m_countPending = 0, m_marked = 0, m_markedWrong = 0;
   std::vector<std::pair<std::string, std::string>> m_snapshots;
   int m_snapshotSerial = 0;
   size_t m_peerChecked = 0;
