@@ -142,6 +142,7 @@ class KillScenario {
         << m_peerChecked << " snapshots checked by python3-dbf, dbfread and Perl XBase, " << strays
         << " work files left by killed runs (" << m_straysRemaining << " still there at the end"
         << "), " << m_seconds << " s";
+    out << m_markedWhere;
     for (const std::string& kind : m_strayKinds) out << "\nleft by a killed run: " << kind;
     return out.str();
   }
@@ -311,7 +312,7 @@ class KillScenario {
     }
     const bool exact = m_index.entries == ExpectedIndex(m_table.records);
     if (m_index.marked) ++m_marked;
-    if (m_index.marked && !exact) ++m_markedWrong;
+    if (m_index.marked && !exact && m_markedWrong++ < 3) m_markedWhere += "\nmarked and differing after " + m_step;
     if (m_index.current && !exact) Fault("CATALOG.NDX is taken as current but does not hold the table's keys");
     const bool keyed = c == Command::Set || c == Command::SetNew || c == Command::Reindex;
     if (completed && keyed && !(m_index.current && exact)) Fault("CATALOG.NDX is not current after the command");
@@ -400,7 +401,7 @@ class KillScenario {
   Products m_template, m_model;
   TableState m_table;
   IndexState m_index;
-  std::string m_step;
+  std::string m_step, m_markedWhere;
   CommandStats m_stats[kCommands];
   std::set<std::string> m_seenStrays, m_strayKinds;
   size_t m_straysRemaining = 0;
