@@ -7,10 +7,13 @@
 // one is overwritten from the work file while its whole-file lock is held from
 // before the build, so that other table objects that have it open keep sharing one
 // file and no key written meanwhile is lost.
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <vector>
 
@@ -30,6 +33,31 @@ namespace {
 
 std::string WorkPathFor(const std::string& path) {
   return path + "." + std::to_string(::getpid()) + ".tmp";
+}
+
+// Removes the work files of builds of `target` whose process no longer exists
+// (killed before it could remove them); a build running beside this one keeps its own.
+void RemoveLeftWorkFiles(const std::string& target) {
+  namespace fs = std::filesystem;
+  auto upper = [](std::string text) {
+    for (char& c : text) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    return text;
+  };
+  const fs::path path(target);
+  const std::string prefix = upper(path.filename().string() + ".");
+  std::error_code ec;
+  fs::directory_iterator entry(path.parent_path().empty() ? fs::path(".") : path.parent_path(), ec);
+  for (; !ec && entry != fs::directory_iterator(); entry.increment(ec)) {
+    const std::string name = upper(entry->path().filename().string());
+    if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - 4, 4, ".TMP") != 0)
+      continue;
+    const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - 4);
+    if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
+    const auto pid = static_cast<pid_t>(std::stol(digits));
+    std::error_code ignored;
+    if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH) fs::remove(entry->path(), ignored);
+  }
 }
 
 bool HasByteBelowBlank(std::string_view key) {
@@ -82,21 +110,23 @@ class WorkIndex {
 };
 
 // Writes the finished work file over `target` (whole-file locked by the caller) and
-// cuts the target to its length; the target then reads its new header. A copy
-// that fails part way dates the target back, so it is rebuilt, not trusted.
+// cuts the target to its length; the target then reads its new header. The pages go
+// first under the target's change mark and the header, which clears it, last: a
+// process killed part way leaves a marked file, rebuilt by the next open in key order.
 bool CopyIndexInto(TbrNdxFile& from, TbrNdxFile& target) {
   int64_t size = from.FileSize();
-  if (size < 0) return false;
-  dbf::TbrScopeExit dateBack([&target] { DateIndexBack(target.Path()); });
+  if (size < ndx::kBlockSize || !target.BeginChange()) return false;
   std::vector<uint8_t> buffer(64 * ndx::kBlockSize);
-  for (int64_t at = 0; at < size; at += static_cast<int64_t>(buffer.size())) {
-    auto length = static_cast<uint32_t>(std::min<int64_t>(size - at, buffer.size()));
-    if (!from.Read(at, buffer.data(), length) || !target.Write(at, buffer.data(), length))
-      return false;
-  }
-  if (!target.Truncate(size) || !target.Flush()) return false;
-  dateBack.Dismiss();
-  return target.ReadHeader();
+  auto copy = [&](int64_t at, int64_t end) {
+    for (; at < end; at += static_cast<int64_t>(buffer.size())) {
+      auto length = static_cast<uint32_t>(std::min<int64_t>(end - at, buffer.size()));
+      if (!from.Read(at, buffer.data(), length) || !target.Write(at, buffer.data(), length)) return false;
+    }
+    return true;
+  };
+  if (!copy(ndx::kBlockSize, size) || !target.Truncate(size) || !copy(0, ndx::kBlockSize)) return false;
+  target.EndChange();  // the header just copied holds no mark; this forgets this object's
+  return target.Flush() && target.ReadHeader();
 }
 
 }  // namespace
@@ -260,6 +290,7 @@ bool TbrIndexTable::BuildIndex(const std::string& fileName, const std::string& t
   const bool replacing = target.Exists();
   UnlockOnExit unlock(target);
   if (replacing && !LockForRebuild(target)) return false;
+  RemoveLeftWorkFiles(target.Path());
   WorkIndex work(target.Path(), OpenMode(), this);
   if (!work.Create()) {
     Report(code::kFileNotFound, subcode::kFileName, path);

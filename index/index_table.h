@@ -72,8 +72,8 @@ class TbrIndexTable : public dbf::TbrTable {
   // ---- writes keep every index in step ----
   // A write whose key maintenance fails (the disk full or failing under an index
   // page) stands in the table and returns false: the index file is then out of
-  // step, is left alone for the rest of this open and is dated back to the
-  // epoch, so that whoever opens the product table next rebuilds it.
+  // step, is left alone for the rest of this open and keeps its change mark
+  // (see MarkedWrite), so that whoever opens the product table next rebuilds it.
   bool AppendRecord() override;
   bool ReplaceRecord(int32_t recordNo) override;
   // False once a key maintenance write to index file n (1-based) failed.
@@ -135,7 +135,7 @@ class TbrIndexTable : public dbf::TbrTable {
   };
   void MarkOutOfStep(Slot& slot);
   size_t OutOfStepIndexes() const;
-  void NoticeIndexesDatedBack();
+  void NoticeIndexesLeftMarked();
   bool MaintainKeysOf(Slot& slot, int32_t number);
 
   bool Accepted();
@@ -145,6 +145,7 @@ class TbrIndexTable : public dbf::TbrTable {
   bool SyncTag(TbrNdxTag& tag, bool report);
   int32_t PlainKeyField(TbrNdxFile& file);
   bool MaintainKeys(int32_t number);
+  bool MarkedWrite(const std::function<bool()>& write);
   class BuildScope;
   bool BuildTree(TbrNdxFile& file);
   std::optional<bool> SortIntoTree(TbrNdxFile& file, bool padded);

@@ -36,36 +36,47 @@ void TbrIndexTable::UnlockIndexes() {
   for (Slot& slot : m_files) slot.file->UnlockIndex();
 }
 
-void TbrIndexTable::MarkOutOfStep(Slot& slot) {
-  slot.outOfStep = true;
-  DateIndexBack(slot.file->Path());
-}
+void TbrIndexTable::MarkOutOfStep(Slot& slot) { slot.outOfStep = true; }
 
 bool TbrIndexTable::IndexInStep(int n) const {
   return n >= 1 && n <= IndexFileCount() && !m_files[static_cast<size_t>(n - 1)].outOfStep;
 }
 
-// An index another table object or program left out of step (dated back) is
-// left alone here too, so no write of this object makes it look current again.
-void TbrIndexTable::NoticeIndexesDatedBack() {
+// An index another table object or program left marked mid-change (killed, or
+// its write failed) is left alone here too: maintaining it and clearing its mark
+// would make a damaged index look sound.
+void TbrIndexTable::NoticeIndexesLeftMarked() {
   for (Slot& slot : m_files)
-    if (!slot.outOfStep && IndexDatedBack(slot.file->Path())) slot.outOfStep = true;
+    if (!slot.outOfStep && slot.file->MarkedByAnother()) slot.outOfStep = true;
 }
 
 bool TbrIndexTable::AppendRecord() {
   if (!LockIndexes()) return false;
   IndexLockScope unlock(*this);
-  NoticeIndexesDatedBack();
-  const size_t before = OutOfStepIndexes();
-  return TbrTable::AppendRecord() && OutOfStepIndexes() == before;
+  return MarkedWrite([this] { return TbrTable::AppendRecord(); });
 }
 
 bool TbrIndexTable::ReplaceRecord(int32_t recordNo) {
   if (!LockIndexes()) return false;
   IndexLockScope unlock(*this);
-  NoticeIndexesDatedBack();
+  return MarkedWrite([this, recordNo] { return TbrTable::ReplaceRecord(recordNo); });
+}
+
+// The record and its keys are written under the change mark of every attached
+// index in step, set before the record: a process killed anywhere between leaves
+// the mark, and the next open in key order rebuilds. A key maintenance that fails
+// leaves it too, and the index stays out of step for this object, so that none of
+// its later writes clears the mark; the write then returns false.
+bool TbrIndexTable::MarkedWrite(const std::function<bool()>& write) {
+  NoticeIndexesLeftMarked();
+  for (Slot& slot : m_files)
+    if (!slot.outOfStep && !slot.file->BeginChange()) return false;
   const size_t before = OutOfStepIndexes();
-  return TbrTable::ReplaceRecord(recordNo) && OutOfStepIndexes() == before;
+  const bool written = write();
+  if (written)
+    for (Slot& slot : m_files)
+      if (!slot.outOfStep) slot.file->EndChange();  // a failure was reported by the file
+  return written && OutOfStepIndexes() == before;
 }
 
 size_t TbrIndexTable::OutOfStepIndexes() const {

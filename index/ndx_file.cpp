@@ -69,6 +69,7 @@ bool TbrNdxFile::ReadHeader() {
   if (size < 0) return false;
   m_nextFree = static_cast<uint32_t>(size / ndx::kBlockSize);
   m_root = GetU32(header + ndx::kRootOffset);
+  m_changeMarked = GetU32(header + ndx::kChangeMarkOffset) != 0;
   m_unique = header[ndx::kUniqueOffset] != 0;
   m_geometry.keyLength = GetU16(header + ndx::kKeyLengthOffset);
   m_geometry.maxKeys = GetU16(header + ndx::kKeysPerPageOffset);
@@ -97,6 +98,7 @@ bool TbrNdxFile::WriteHeader() {
   uint8_t header[ndx::kBlockSize] = {};
   PutU32(header + ndx::kRootOffset, m_root);
   PutU32(header + ndx::kNextFreeOffset, m_nextFree);
+  PutU32(header + ndx::kChangeMarkOffset, m_changing ? 1 : 0);
   PutU16(header + ndx::kKeyLengthOffset, static_cast<uint16_t>(m_geometry.keyLength));
   PutU16(header + ndx::kKeysPerPageOffset, static_cast<uint16_t>(m_geometry.maxKeys));
   PutU16(header + ndx::kKeyTypeOffset,
@@ -108,6 +110,36 @@ bool TbrNdxFile::WriteHeader() {
   if (!Write(0, header, sizeof header)) return false;
   m_headerChanged = false;
   return true;
+}
+
+bool TbrNdxFile::BeginChange() {
+  if (m_changing) return true;
+  uint8_t mark[4];
+  PutU32(mark, 1);
+  if (!Write(ndx::kChangeMarkOffset, mark, sizeof mark)) return false;
+  m_changing = true;
+  return true;
+}
+
+bool TbrNdxFile::MarkedByAnother() {
+  if (m_changing) return false;
+  uint8_t mark[4] = {};
+  dbf::TbrSuppressErrors quiet(*this);
+  return Read(ndx::kChangeMarkOffset, mark, sizeof mark) && GetU32(mark) != 0;
+}
+
+bool TbrNdxFile::EndChange() {
+  if (!m_changing) return true;
+  uint8_t mark[4];
+  PutU32(mark, 0);
+  m_changing = false;
+  return Write(ndx::kChangeMarkOffset, mark, sizeof mark);
+}
+
+bool NdxFileSound(const std::string& path) {
+  TbrNdxFile file(path, dbf::kOpenSharedReadOnly, nullptr);
+  dbf::TbrSuppressErrors quiet(file);
+  return file.OpenIndex() && !file.ChangeMarked();
 }
 
 bool TbrNdxFile::RefreshLength() {
@@ -170,14 +202,5 @@ bool TbrNdxFile::LockIndex() {
 
 bool TbrNdxFile::UnlockIndex() { return !LockingActive() || !Locked() || Unlock(); }
 
-void DateIndexBack(const std::string& path) {
-  const struct timespec epoch[2] = {{0, 0}, {0, 0}};
-  utimensat(AT_FDCWD, path.c_str(), epoch, 0);
-}
-
-bool IndexDatedBack(const std::string& path) {
-  struct stat info {};
-  return stat(path.c_str(), &info) == 0 && info.st_mtim.tv_sec == 0 && info.st_mtim.tv_nsec == 0;
-}
 
 }  // namespace qm::index

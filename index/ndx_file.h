@@ -31,6 +31,18 @@ class TbrNdxFile : public dbf::TbrDiskFile {
   bool WriteHeader();  // only when marked changed
   void MarkHeaderChanged() { m_headerChanged = true; }
 
+  // A change of several blocks (key maintenance, a rebuild copied over the file)
+  // goes between these two: the mark in the header (ndx_format.h) is written on
+  // its own before the first block and cleared after the last, so a writer killed
+  // part way leaves it set. Nested calls are one change; headers written between
+  // keep the mark.
+  bool BeginChange();
+  bool EndChange();
+  // Whether the file carries a mark this object did not set (re-read from disk).
+  bool MarkedByAnother();
+  // Whether the header read last carried the mark.
+  bool ChangeMarked() const { return m_changeMarked; }
+
   // Reads block `block` into `page`; damage is reported and gives false. A block
   // past the known length re-takes the file length first (another writer's growth).
   bool ReadPage(uint32_t block, TbrNdxPage& page);
@@ -83,6 +95,8 @@ class TbrNdxFile : public dbf::TbrDiskFile {
   uint32_t m_root = 0;
   uint32_t m_nextFree = 0;
   bool m_headerChanged = false;
+  bool m_changing = false;       // this object has the mark set
+  bool m_changeMarked = false;   // the header read last had it
   bool m_unique = false;
   bool m_ascending = true;
   char m_keyType = 'C';
@@ -91,11 +105,8 @@ class TbrNdxFile : public dbf::TbrDiskFile {
   std::string m_tagName;
 };
 
-// Dates an index file back to the epoch after a write into it failed part way:
-// older than its table, it is rebuilt by the product table's next open
-// instead of being trusted.
-void DateIndexBack(const std::string& path);
-// Whether an index file was dated back so (a missing file is not).
-bool IndexDatedBack(const std::string& path);
+// Whether the index file at `path` opens with a sound header that carries no mark
+// of a change left unfinished (what a writer killed part way leaves). Reports nothing.
+bool NdxFileSound(const std::string& path);
 
 }  // namespace qm::index

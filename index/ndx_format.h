@@ -4,7 +4,7 @@
 //   block 0: header                         blocks 1..n: pages
 //   +0  u32 root block                      +0  u32 key count (16-bit value, high half 0)
 //   +4  u32 next free block (= blocks)      +4  entry 0 .. entry n (inner pages: n + 1)
-//   +8  u32 0                                   entry: +0 u32 child block (0 in leaves)
+//   +8  u32 0 (1: change under way)             entry: +0 u32 child block (0 in leaves)
 //   +12 u16 key length                                 +4 u32 record number (leaves)
 //   +14 u16 max keys per page                          +8 key bytes, zero-padded to entry size
 //   +16 u16 key type (0 char, 1 numeric/date)
@@ -13,6 +13,9 @@
 //   +24     key expression, zero-terminated
 //
 // Little-endian throughout. A page is a leaf when the child block of entry 0 is 0.
+// The word at +8 is 0 in every finished file; Quillmart sets it to 1 while a change
+// of several blocks is under way (other readers ignore it), so an index left by a
+// writer killed part way is known and rebuilt.
 // Each key of an inner page is the largest key of the subtree below its child; the
 // extra last entry of an inner page carries only a child. The file only grows.
 
@@ -23,6 +26,7 @@ namespace qm::index::ndx {
 inline constexpr int kBlockSize = 512;
 inline constexpr int kRootOffset = 0;
 inline constexpr int kNextFreeOffset = 4;
+inline constexpr int kChangeMarkOffset = 8;
 inline constexpr int kKeyLengthOffset = 12;
 inline constexpr int kKeysPerPageOffset = 14;
 inline constexpr int kKeyTypeOffset = 16;

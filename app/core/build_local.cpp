@@ -2,13 +2,19 @@
 
 #include "app/core/catalog_page.h"
 #include "app/core/stacked_pages.h"
+#include "app/core/text_file_writer.h"
 
 namespace qm::catalog {
 
 BuildResult BuildLocal(const CatalogSettings& settings, RecordSource& source, BuildObserver& observer,
                        const BuildOptions& options) {
   BuildResult result;
-  result.recordCount = WriteCatalogPage(settings, source, options.workDir, options.dateText);
+  TextFileWriter::RemoveLeftWorkFiles(options.workDir.path());
+  // With stacked pages the new catalog.htm takes its place only once every page it
+  // links is written; a build stopped before keeps the previous catalog whole.
+  std::unique_ptr<TextFileWriter> catalog;
+  result.recordCount = WriteCatalogPage(settings, source, options.workDir, options.dateText,
+                                        settings.useStackedPages ? &catalog : nullptr);
   observer.CatalogCreated();
   if (!settings.useStackedPages) return result;  // upload.txt and old pages stay as they are
 
@@ -17,7 +23,7 @@ BuildResult BuildLocal(const CatalogSettings& settings, RecordSource& source, Bu
   observer.PagesStarted(result.recordCount);
   try {
     WriteStackedPages(settings, source, options.workDir, options.dateText,
-                      [&observer](int done) { observer.PageWritten(done); });
+                      [&observer](int done) { observer.PageWritten(done); }, catalog.get());
   } catch (...) {
     observer.PagesAborted();
     throw;

@@ -19,7 +19,8 @@ inline constexpr char kStackedPagesCreatedMessage[] = "Stacked Pages Created";
 class BuildObserver {
  public:
   virtual ~BuildObserver() = default;
-  // catalog.htm is written and closed ("catalog.htm created").
+  // catalog.htm is written and closed ("catalog.htm created"); with stacked
+  // pages it takes its place once the pages it links are written.
   virtual void CatalogCreated() {}
   // Stacked pages start: progress range 0..recordCount, step 1.
   virtual void PagesStarted(int recordCount) {}
@@ -42,7 +43,9 @@ struct BuildResult {
 };
 
 // Runs the whole command with settings already read. Throws FileIoError,
-// RecordSourceError or PageNameError; files written so far stay.
+// RecordSourceError or PageNameError; pages written so far stay, and a
+// catalog.htm whose stacked pages were not all written does not replace the
+// previous one.
 BuildResult BuildLocal(const CatalogSettings& settings, RecordSource& source, BuildObserver& observer,
                        const BuildOptions& options = {});
 

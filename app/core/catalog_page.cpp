@@ -58,7 +58,7 @@ void WriteCompanyBlock(TextFileWriter& out, const CatalogSettings& s) {
 }  // namespace
 
 int WriteCatalogPage(const CatalogSettings& settings, RecordSource& source, const QDir& workDir,
-                     const DateText& dateText) {
+                     const DateText& dateText, std::unique_ptr<TextFileWriter>* unplaced) {
   const QString name = QLatin1String(kCatalogPageName);
   // A key refused as a page name stops the build before any file is written.
   // (A source that cannot open fails below, after the page head, as before.)
@@ -71,7 +71,8 @@ int WriteCatalogPage(const CatalogSettings& settings, RecordSource& source, cons
     }
     if (opened) CheckPageKeys(source);
   }
-  TextFileWriter out(workDir.filePath(name), name);
+  auto page = std::make_unique<TextFileWriter>(workDir.filePath(name), name);
+  TextFileWriter& out = *page;
   WriteHeaderBlock(out, settings, dateText());
   WriteTableStart(out, settings);
   source.Open();
@@ -83,7 +84,12 @@ int WriteCatalogPage(const CatalogSettings& settings, RecordSource& source, cons
   }
   WriteCompanyBlock(out, settings);
   WriteFooterBlock(out);
-  out.Close();
+  if (unplaced == nullptr) {
+    out.Close();
+  } else {
+    out.Finish();
+    *unplaced = std::move(page);
+  }
   return recordCount;
 }
 

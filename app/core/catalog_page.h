@@ -12,6 +12,8 @@
 #include <QDir>
 #include <QString>
 
+#include <memory>
+
 #include "app/core/page_blocks.h"
 #include "app/core/record_source.h"
 #include "app/core/settings_store.h"
@@ -20,11 +22,15 @@ namespace qm::catalog {
 
 inline constexpr char kCatalogPageName[] = "catalog.htm";
 
+class TextFileWriter;
+
 // Writes catalog.htm into `workDir` from the records of `source` (opened and
 // walked from its first record) and returns the number of record rows.
 // Lines 1-21 are written before the source is opened, so a missing table
 // leaves that much of the page. Throws FileIoError or RecordSourceError.
+// With `unplaced` the finished page is handed back not yet in place, for the
+// caller to Place() once the stacked pages it links exist.
 int WriteCatalogPage(const CatalogSettings& settings, RecordSource& source, const QDir& workDir,
-                     const DateText& dateText);
+                     const DateText& dateText, std::unique_ptr<TextFileWriter>* unplaced = nullptr);
 
 }  // namespace qm::catalog

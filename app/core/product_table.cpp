@@ -8,6 +8,7 @@
 #include "index/bramble_alias.h"
 #include "index/bramble_create.h"
 #include "index/bramble_engine.h"
+#include "index/ndx_file.h"
 
 namespace qm::catalog {
 
@@ -127,7 +128,8 @@ bool ProductTable::IndexIsCurrent() const {
   const auto index = fs::last_write_time(IndexPath(), ec);
   if (ec) return false;
   const auto table = fs::last_write_time(TablePath(), ec);
-  return !ec && index >= table;
+  // A writer killed part way leaves its change mark in the index (index/ndx_format.h).
+  return !ec && index >= table && index::NdxFileSound(IndexPath());
 }
 
 void ProductTable::EnsureIndex(bool force) {

@@ -84,7 +84,8 @@ class ProductTable {
 
   std::string TablePath() const;
   std::string IndexPath() const;
-  // True when CATALOG.NDX exists and is not older than the table.
+  // True when CATALOG.NDX exists, is not older than the table, and opens with no
+  // mark of a change a killed writer left unfinished.
   bool IndexIsCurrent() const;
   // Rebuilds CATALOG.NDX over the key field when it is not current (always
   // with `force`), holding the whole table locked so that no other program

@@ -56,7 +56,7 @@ QString PageLink(const QString& pageName) {
 }
 
 int WriteStackedPages(const CatalogSettings& settings, RecordSource& source, const QDir& workDir,
-                      const DateText& dateText, const PageProgress& progress) {
+                      const DateText& dateText, const PageProgress& progress, TextFileWriter* catalog) {
   const QString listName = QLatin1String(kUploadListName);
   TextFileWriter list(workDir.filePath(listName), listName);
   list.WriteLine(QString::fromLatin1(kCatalogPageName));
@@ -72,6 +72,7 @@ int WriteStackedPages(const CatalogSettings& settings, RecordSource& source, con
     if (progress) progress(++pages);
     else ++pages;
   }
+  if (catalog != nullptr) catalog->Place();
   list.Close();
   return pages;
 }

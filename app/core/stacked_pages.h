@@ -39,6 +39,8 @@ void CheckPageKeys(RecordSource& source);
 // '"', '#', '?', '%' or blanks), the file name itself unchanged.
 QString PageLink(const QString& pageName);
 
+class TextFileWriter;
+
 // Called once per page written (1 .. record count).
 using PageProgress = std::function<void(int pagesDone)>;
 
@@ -46,8 +48,10 @@ using PageProgress = std::function<void(int pagesDone)>;
 // first record; the source must be open) into `workDir`. A refused key stops
 // the run before its name reaches upload.txt or any file is created for it.
 // Throws FileIoError, RecordSourceError or PageNameError; files written so far
-// stay. Returns the number of pages written.
+// stay. Returns the number of pages written. `catalog`, the finished listing
+// page that links these pages, is put in place after the last page and before
+// upload.txt, so that no run stopped part way leaves a link to a missing page.
 int WriteStackedPages(const CatalogSettings& settings, RecordSource& source, const QDir& workDir,
-                      const DateText& dateText, const PageProgress& progress);
+                      const DateText& dateText, const PageProgress& progress, TextFileWriter* catalog = nullptr);
 
 }  // namespace qm::catalog

@@ -2,11 +2,14 @@
 
 #include "dbf/disk_io.h"
 
+#include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,21 +55,39 @@ TextFileWriter::TextFileWriter(const QString& path, const QString& displayName)
     if (S_ISLNK(st.st_mode)) throw FileIoError(ELOOP, m_name);
     if (S_ISDIR(st.st_mode)) throw FileIoError(EISDIR, m_name);
   }
+  // A work file of the same name may be left by a killed process that had this
+  // process id before: the next name is taken then.
   static std::atomic<unsigned> counter{0};
-  m_workPath = m_path + ".qm" + QByteArray::number(static_cast<qint64>(::getpid())) + "-" +
-               QByteArray::number(counter++) + ".tmp";
-  do {
+  for (int attempt = 0; attempt < 1000 && m_fd < 0; ++attempt) {
+    m_workPath = m_path + ".qm" + QByteArray::number(static_cast<qint64>(::getpid())) + "-" +
+                 QByteArray::number(counter++) + ".tmp";
     m_fd = dbf::Disk().Open(m_workPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-  } while (m_fd < 0 && errno == EINTR);
+    if (m_fd < 0 && errno != EINTR && errno != EEXIST) break;
+  }
   if (m_fd < 0) throw FileIoError(errno, m_name);
   m_buffer.reserve(kBufferSize);
 }
 
+int TextFileWriter::RemoveLeftWorkFiles(const QString& directory) {
+  static const QRegularExpression workName(QStringLiteral("\\.qm(\\d+)-\\d+\\.tmp$"));
+  const QDir dir(directory);
+  int removed = 0;
+  for (const QString& name : dir.entryList({QStringLiteral("*.qm*-*.tmp")}, QDir::Files | QDir::Hidden)) {
+    const QRegularExpressionMatch match = workName.match(name);
+    if (!match.hasMatch()) continue;
+    // Only a process that no longer exists: a build running beside this one keeps its files.
+    const auto pid = static_cast<pid_t>(match.captured(1).toLongLong());
+    if (pid <= 0 || ::kill(pid, 0) == 0 || errno != ESRCH) continue;
+    if (::unlink(QFile::encodeName(dir.filePath(name)).constData()) == 0) ++removed;
+  }
+  return removed;
+}
+
 TextFileWriter::~TextFileWriter() {
-  if (m_fd < 0) return;
+  if (m_fd < 0 && !m_finished) return;
   // A command stopped by an error leaves the file as it was before: the work
   // file goes, nothing half-written takes the file's place.
-  dbf::Disk().Close(m_fd);
+  if (m_fd >= 0) dbf::Disk().Close(m_fd);
   dbf::Disk().Remove(m_workPath.constData());
 }
 
@@ -93,17 +114,19 @@ void TextFileWriter::Flush() {
   m_buffer.clear();
 }
 
-void TextFileWriter::Close() {
+void TextFileWriter::Finish() {
   if (m_fd < 0) return;
   Flush();  // on failure the destructor removes the work file
   const int fd = m_fd;
   m_fd = -1;
-  auto discard = [this](int error) {
-    dbf::Disk().Remove(m_workPath.constData());
-    throw FileIoError(error, m_name);
-  };
-  if (dbf::Disk().Close(fd) != 0 && errno != EINTR) discard(errno);
-  if (dbf::Disk().Rename(m_workPath.constData(), m_path.constData()) != 0) discard(errno);
+  m_finished = true;  // from here the destructor removes the closed work file
+  if (dbf::Disk().Close(fd) != 0 && errno != EINTR) throw FileIoError(errno, m_name);
+}
+
+void TextFileWriter::Place() {
+  if (!m_finished) return;
+  if (dbf::Disk().Rename(m_workPath.constData(), m_path.constData()) != 0) throw FileIoError(errno, m_name);
+  m_finished = false;
 }
 
 }  // namespace qm::catalog

@@ -30,6 +30,10 @@ class TextFileWriter {
   TextFileWriter(const TextFileWriter&) = delete;
   TextFileWriter& operator=(const TextFileWriter&) = delete;
 
+  // Removes from `directory` the work files of writers whose process no
+  // longer exists (killed before it could remove them); returns how many.
+  static int RemoveLeftWorkFiles(const QString& directory);
+
   // Writes `text` followed by CR LF.
   void WriteLine(QStringView text);
   // Writes a multi-line text: each of its lines (split at CR LF, LF or CR)
@@ -37,12 +41,21 @@ class TextFileWriter {
   void WriteText(QStringView text);
   // Flushes, closes and renames into place; throws FileIoError (the work file
   // is removed, `path` unchanged).
-  void Close();
+  void Close() {
+    Finish();
+    Place();
+  }
+  // Close in two steps, for a file that must not appear before others it
+  // names: Finish flushes and closes the work file, Place renames it into
+  // place. Destroyed between the two, the work file goes and `path` stays.
+  void Finish();
+  void Place();
 
  private:
   void Flush();
 
   int m_fd = -1;
+  bool m_finished = false;  // the work file is complete and closed, not yet renamed
   QByteArray m_path;
   QByteArray m_workPath;
   QString m_name;

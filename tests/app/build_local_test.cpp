@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "app/core/locale_dates.h"
@@ -250,6 +251,31 @@ TEST_F(BuildLocalTest, UnwritablePageNamesTheFile) {
     EXPECT_STREQ(e.what(), "File access denied: B200.htm");
   }
   EXPECT_EQ(observer.events.last(), "aborted");
+  // The new catalog.htm would link a page that is not there: it is not put in place,
+  // and its work file is gone.
+  EXPECT_EQ(Page("catalog.htm"), "<missing>");
+  EXPECT_EQ(QDir(dir.path()).entryList({"*.tmp"}, QDir::Files), QStringList());
+}
+
+// Work files of a build killed part way: those of a process that is gone are
+// removed; names this very process could pick (a killed process had its id
+// before) are skipped, never a reason to fail.
+TEST_F(BuildLocalTest, WorkFilesLeftByKilledBuildsAreRemovedOrSkipped) {
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  const QString dead = QStringLiteral("A100.htm.qm%1-7.tmp").arg(gone);
+  QFile(dir.filePath(dead)).open(QIODevice::WriteOnly);
+  QStringList ours;
+  for (int n = 0; n < 300; ++n)
+    for (const char* name : {"catalog.htm", "upload.txt", "A100.htm"})
+      ours << QStringLiteral("%1.qm%2-%3.tmp").arg(QLatin1String(name)).arg(getpid()).arg(n);
+  for (const QString& name : ours) QFile(dir.filePath(name)).open(QIODevice::WriteOnly);
+  MemoryRecordSource source = HarbourRecords();
+  Build(Harbour(), source);
+  EXPECT_TRUE(Page("A100.htm").endsWith("</HTML>\r\n"));
+  EXPECT_FALSE(QFile::exists(dir.filePath(dead)));
+  EXPECT_EQ(QDir(dir.path()).entryList({"*.tmp"}, QDir::Files).size(), ours.size());
 }
 
 TEST_F(BuildLocalTest, SameDayRebuildIsIdentical) {

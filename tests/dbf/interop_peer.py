@@ -8,8 +8,9 @@
       memo text for memo fields) as hex of its UTF-8 bytes, tab separated.
       python3-dbf opens no dBASE IV table with memo: --dbfread-only for those.
   interop_peer.py check-list LIST
-      Runs check for every line "TABLE<TAB>EXPECTED" of LIST (many tables in
-      one start of the peers), naming each table that differs.
+      Checks every line "TABLE<TAB>EXPECTED[<TAB>HEADER COUNT]" of LIST like
+      check (one python3 start for many tables): per peer the first difference,
+      then the table. python3-dbf is expected to read only the header's count.
   interop_peer.py write DIR
       Writes DIR/PEERS.DBF with its memo file through python3-dbf: a dBASE III
       table with deleted records, code page 437 letters and awkward memos.
@@ -96,19 +97,40 @@ def check(table, expected_path, dbfread_only):
     return failures
 
 
+def first_difference(name, expected, got):
+    """One line naming the count or the first record that differs; 0 when equal."""
+    if expected == got:
+        return 0
+    if len(expected) != len(got):
+        print(f"{name}: {len(got)} records, expected {len(expected)}")
+    else:
+        at = next(i for i, (e, g) in enumerate(zip(expected, got)) if e != g)
+        print(f"{name}: record {at + 1} is {str(got[at])[:200]}, expected {str(expected[at])[:200]}")
+    return 1
+
+
 def check_list(list_path):
-    failures = 0
+    failures = checked = 0
     with open(list_path, encoding="utf-8") as handle:
         for line in handle:
-            table, expected_path = line.rstrip("\n").split("\t")
+            table, expected_path, *count = line.rstrip("\n").split("\t")
+            expected = parse_expected(expected_path)
+            # python3-dbf reads as many records as the header counts; dbfread reads
+            # up to the end-of-file marker, a record written past the count included.
+            counted = expected[:int(count[0])] if count else expected
+            checked += 1
             try:
-                found = check(table, expected_path, False)
-            except Exception as error:  # a table the peers cannot read at all
-                print(f"{table}: {type(error).__name__}: {error}")
-                found = 1
-            if found:
-                print(f"  in {table}")
-            failures += found
+                failed = first_difference("python3-dbf", counted, read_with_dbf(table))
+                live, deleted, _ = read_with_dbfread(table)
+                failed += first_difference("dbfread live", [v for d, v in expected if not d], live)
+                failed += first_difference("dbfread deleted", [v for d, v in expected if d], deleted)
+            except Exception as error:  # a peer that cannot read the table at all
+                print(f"{type(error).__name__}: {error}")
+                failed = 1
+            if failed:
+                print(f"^^ {table}")
+            failures += 1 if failed else 0
+    print(f"{checked} tables checked, {failures} differ")
     return failures
 
 
