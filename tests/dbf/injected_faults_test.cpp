@@ -161,7 +161,9 @@ class InjectedFaults : public ::testing::Test {
         ForPeers(Snapshot(table, name + "-as-left"), rows);
         TbrTable again(table, kOpenSharedReadWrite);
         ASSERT_TRUE(again.OpenTable());
-        if (rows == kStock) ASSERT_TRUE(change(again)) << "the write fails on a healthy disk";
+        if (rows == kStock) {
+          ASSERT_TRUE(change(again)) << "the write fails on a healthy disk";
+        }
         again.CloseTable();
         int32_t recounted = -1;
         EXPECT_EQ(ReadBack(table, &recounted), after);
