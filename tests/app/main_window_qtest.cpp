@@ -19,6 +19,7 @@
 
 #include "app/core/settings_store.h"
 #include "tests/app/box_answerer.h"
+#include "tests/app/window_lookup.h"
 #include "app/gui/about_box.h"
 #include "app/gui/artwork.h"
 #include "app/gui/main_window.h"
@@ -62,11 +63,8 @@ class MainWindowTest : public QObject {
  private slots:
   // Every scenario starts in an empty working folder with an empty store.
   void init() {
-    m_workDir = std::make_unique<QTemporaryDir>();
-    m_configDir = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_workDir->isValid() && m_configDir->isValid());
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_configDir->path()));
-    QDir::setCurrent(m_workDir->path());
+    m_scratch = std::make_unique<qm::test::WindowScratch>();
+    QVERIFY(m_scratch->IsValid());
   }
 
   void EveryMenuItemEnabledWithItsKeys() {
@@ -202,7 +200,7 @@ class MainWindowTest : public QObject {
     QVERIFY(form.windowTitle().endsWith(QDir::toNativeSeparators(QDir::currentPath())));
     QVERIFY_THROWS_EXCEPTION(std::runtime_error, qm::gui::EnterWorkFolder(shop.filePath("missing")));
     QCOMPARE(QDir::currentPath(), QDir(shop.path()).canonicalPath());
-    QDir::setCurrent(m_workDir->path());
+    QDir::setCurrent(m_scratch->Work());
     // A remembered folder that is gone is not offered again.
     QVERIFY(QDir(shop.path()).removeRecursively());
     QCOMPARE(qm::gui::RememberedWorkFolder(), QString());
@@ -223,7 +221,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(changed.count(), 1);
     QVERIFY(form.windowTitle().endsWith(QDir::toNativeSeparators(QDir::currentPath())));
     QCOMPARE(QDir(qm::gui::RememberedWorkFolder()).canonicalPath(), QDir(shop.path()).canonicalPath());
-    QDir::setCurrent(m_workDir->path());
+    QDir::setCurrent(m_scratch->Work());
   }
 
   void StartArguments() {
@@ -292,10 +290,9 @@ class MainWindowTest : public QObject {
       QVERIFY(QFile::copy(QM_TEST_DATA "/catalog/" + name, WorkFile(name)));
   }
 
-  QString WorkFile(const QString& name) const { return m_workDir->filePath(name); }
+  QString WorkFile(const QString& name) const { return m_scratch->Work(name); }
 
-  std::unique_ptr<QTemporaryDir> m_workDir;
-  std::unique_ptr<QTemporaryDir> m_configDir;
+  std::unique_ptr<qm::test::WindowScratch> m_scratch;
 };
 
 int main(int argc, char** argv) {

@@ -60,10 +60,7 @@ class ProductWindowTest : public QObject {
 
  private slots:
   void init() {
-    m_work = std::make_unique<QTemporaryDir>();
-    m_config = std::make_unique<QTemporaryDir>();
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config->path()));
-    QDir::setCurrent(m_work->path());
+    m_scratch = std::make_unique<qm::test::WindowScratch>();
     catalog::ProductTable::Create({{"KEYNAME", 8}, {"ITEM", 20}}, true);
     catalog::ProductTable table;
     table.Open(catalog::ProductOrder::Entry);
@@ -234,8 +231,7 @@ class ProductWindowTest : public QObject {
   void cleanup() { QDir::setCurrent(QDir::tempPath()); }
 
  private:
-  std::unique_ptr<QTemporaryDir> m_work;
-  std::unique_ptr<QTemporaryDir> m_config;
+  std::unique_ptr<qm::test::WindowScratch> m_scratch;
 };
 
 QTEST_MAIN(ProductWindowTest)

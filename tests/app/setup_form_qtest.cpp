@@ -51,10 +51,7 @@ class SetupFormTest : public QObject {
   Q_OBJECT
  private slots:
   void init() {
-    m_work = std::make_unique<QTemporaryDir>();
-    m_config = std::make_unique<QTemporaryDir>();
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config->path()));
-    QDir::setCurrent(m_work->path());
+    m_scratch = std::make_unique<qm::test::WindowScratch>();
   }
 
   void FirstShowOnAnEmptyStore() {
@@ -324,7 +321,7 @@ class SetupFormTest : public QObject {
              qPrintable(answers.texts[0]));
     QVERIFY2(answers.texts[1].startsWith("Field list is invalid") && answers.texts[1].contains("ITEM"),
              qPrintable(answers.texts[1]));
-    QVERIFY(QDir(m_work->path()).isEmpty());
+    QVERIFY(QDir(m_scratch->Work()).isEmpty());
   }
 
   void HelpWindowStaysBesideTheDialog() {
@@ -338,9 +335,8 @@ class SetupFormTest : public QObject {
   }
 
  private:
-  QString Work(const QString& name) const { return m_work->filePath(name); }
-  std::unique_ptr<QTemporaryDir> m_work;
-  std::unique_ptr<QTemporaryDir> m_config;
+  QString Work(const QString& name) const { return m_scratch->Work(name); }
+  std::unique_ptr<qm::test::WindowScratch> m_scratch;
 };
 
 int main(int argc, char** argv) {

@@ -11,6 +11,7 @@
 
 #include "app/core/settings_store.h"
 #include "tests/app/box_answerer.h"
+#include "tests/app/window_lookup.h"
 #include "app/gui/main_window.h"
 #include "app/gui/upload_catalog_ui.h"
 #include "ftp_servers_util.h"
@@ -24,10 +25,7 @@ class UploadWindowTest : public QObject {
   void init() {
     m_server = std::make_unique<qm::net::test::PyFtpServer>();
     QVERIFY(m_server->Started());
-    m_work = std::make_unique<QTemporaryDir>();
-    m_config = std::make_unique<QTemporaryDir>();
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_config->path()));
-    QDir::setCurrent(m_work->path());
+    m_scratch = std::make_unique<qm::test::WindowScratch>();
     qm::catalog::SettingsStore store;
     qm::catalog::SiteSettings{"127.0.0.1", "user", "onlinecatalog/", "secret"}.Write(store);
     QDir(QString::fromStdString(m_server->Root())).mkdir("onlinecatalog");
@@ -126,7 +124,7 @@ class UploadWindowTest : public QObject {
 
  private:
   void Write(const QString& name, const QByteArray& bytes) {
-    QFile file(m_work->filePath(name));
+    QFile file(m_scratch->Work(name));
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(bytes);
   }
@@ -136,7 +134,7 @@ class UploadWindowTest : public QObject {
   }
 
   std::unique_ptr<qm::net::test::PyFtpServer> m_server;
-  std::unique_ptr<QTemporaryDir> m_work, m_config;
+  std::unique_ptr<qm::test::WindowScratch> m_scratch;
   qm::catalog::UploadOptions m_options;
 };
 
