@@ -101,33 +101,37 @@ bool TbrTable::HeaderUnlock() {
   return true;
 }
 
-TbrTable::HeaderLockScope::~HeaderLockScope() {
-  if (!m_held) return;
-  TbrSuppressErrors quiet(m_table);
-  const int32_t failure = m_table.LastCode();
-  m_table.HeaderUnlock();
-  m_table.SetLastCode(failure);
+namespace {
+
+// A lock given back on the way out of a write that failed: quietly, and the
+// failure's code stays for the caller to report.
+void UnlockKeepingFailure(TbrTable& table, bool (TbrTable::*unlock)()) {
+  TbrSuppressErrors quiet(table);
+  const int32_t failure = table.LastCode();
+  (table.*unlock)();
+  table.SetLastCode(failure);
 }
 
-bool TbrTable::HeaderLockScope::Release() {
-  if (!m_held) return true;
-  m_held = false;
-  return m_table.HeaderUnlock();
+// A lock given back on the normal path, once.
+bool ReleaseOnce(TbrTable& table, bool& held, bool (TbrTable::*unlock)()) {
+  if (!held) return true;
+  held = false;
+  return (table.*unlock)();
 }
+
+}  // namespace
+
+TbrTable::HeaderLockScope::~HeaderLockScope() {
+  if (m_held) UnlockKeepingFailure(m_table, &TbrTable::HeaderUnlock);
+}
+
+bool TbrTable::HeaderLockScope::Release() { return ReleaseOnce(m_table, m_held, &TbrTable::HeaderUnlock); }
 
 TbrTable::LockScope::~LockScope() {
-  if (!m_held) return;
-  TbrSuppressErrors quiet(m_table);
-  const int32_t failure = m_table.LastCode();
-  m_table.UnlockTable();
-  m_table.SetLastCode(failure);
+  if (m_held) UnlockKeepingFailure(m_table, &TbrTable::UnlockTable);
 }
 
-bool TbrTable::LockScope::Release() {
-  if (!m_held) return true;
-  m_held = false;
-  return m_table.UnlockTable();
-}
+bool TbrTable::LockScope::Release() { return ReleaseOnce(m_table, m_held, &TbrTable::UnlockTable); }
 
 void TbrTable::SetTableLockingProtocol(int protocol) {
   SetLockingProtocol(protocol);

@@ -69,18 +69,6 @@ bool IsUpperExpression(const std::string& expression) {
          expression.find(')') == expression.size() - 1;
 }
 
-// Releases a rebuild's whole-file lock however the rebuild ends.
-class UnlockOnExit {
- public:
-  explicit UnlockOnExit(TbrNdxFile& file) : m_file(file) {}
-  ~UnlockOnExit() { m_file.UnlockIndex(); }
-  UnlockOnExit(const UnlockOnExit&) = delete;
-  UnlockOnExit& operator=(const UnlockOnExit&) = delete;
-
- private:
-  TbrNdxFile& m_file;
-};
-
 // The work file of one build: removed however the build ends, unless it was renamed.
 class WorkIndex {
  public:
@@ -288,7 +276,8 @@ bool TbrIndexTable::BuildIndex(const std::string& fileName, const std::string& t
   TbrNdxFile target(path, OpenMode(), this);
   target.SetLockingProtocol(static_cast<int>(LockingProtocol()));
   const bool replacing = target.Exists();
-  UnlockOnExit unlock(target);
+  // The rebuild's whole-file lock goes however the rebuild ends.
+  dbf::TbrScopeExit unlock([&target] { target.UnlockIndex(); });
   if (replacing && !LockForRebuild(target)) return false;
   RemoveLeftWorkFiles(target.Path());
   WorkIndex work(target.Path(), OpenMode(), this);
@@ -312,7 +301,7 @@ bool TbrIndexTable::BuildIndex(const std::string& fileName, const std::string& t
 
 // Rebuilds one attached index into a work file with its own key, then over itself.
 bool TbrIndexTable::RebuildAttached(TbrNdxFile& file) {
-  UnlockOnExit unlock(file);
+  dbf::TbrScopeExit unlock([&file] { file.UnlockIndex(); });
   if (!IndexWritable(file.Path()) || !LockForRebuild(file)) return false;
   WorkIndex work(file.Path(), OpenMode(), this);
   if (!work.Create()) {
