@@ -44,7 +44,7 @@ void TBrambleDataSet::LockCurrentForWrite(int32_t recNo) {
 // under the appender's feet, leaving out every deleted record.
 void TBrambleDataSet::StampIndexFiles() {
   for (int n = 1; n <= m_engine->TagCount(); ++n)
-    if (m_engine->IndexInStep(n))  // one left out of step stays dated back, to be rebuilt
+    if (m_engine->IndexInStep(n))  // one left out of step keeps its change mark, to be rebuilt
       utimensat(AT_FDCWD, m_engine->TagByNumber(n)->File().Path().c_str(), nullptr, 0);
 }
 

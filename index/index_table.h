@@ -131,9 +131,8 @@ class TbrIndexTable : public dbf::TbrTable {
   struct Slot {
     std::unique_ptr<TbrNdxFile> file;
     std::unique_ptr<TbrNdxTag> tag;
-    bool outOfStep = false;  // a key maintenance write failed: see MarkOutOfStep
+    bool outOfStep = false;  // a key maintenance write failed, or another left the mark: see MarkedWrite
   };
-  void MarkOutOfStep(Slot& slot);
   size_t OutOfStepIndexes() const;
   void NoticeIndexesLeftMarked();
   bool MaintainKeysOf(Slot& slot, int32_t number);

@@ -6,7 +6,6 @@
 #include "dbf/scope_exit.h"
 #include "index/index_errors.h"
 #include "index/index_table.h"
-#include "index/ndx_file.h"
 #include "index/ndx_key.h"
 
 namespace qm::index {
@@ -35,8 +34,6 @@ void TbrIndexTable::UnlockIndexes() {
   if (m_lockDepth == 0 || --m_lockDepth > 0) return;
   for (Slot& slot : m_files) slot.file->UnlockIndex();
 }
-
-void TbrIndexTable::MarkOutOfStep(Slot& slot) { slot.outOfStep = true; }
 
 bool TbrIndexTable::IndexInStep(int n) const {
   return n >= 1 && n <= IndexFileCount() && !m_files[static_cast<size_t>(n - 1)].outOfStep;
@@ -109,7 +106,7 @@ bool TbrIndexTable::MaintainKeys(int32_t number) {
   for (Slot& slot : m_files) {
     if (slot.outOfStep) continue;
     // Also when the write error's handler raises out of the maintenance.
-    dbf::TbrScopeExit outOfStep([this, &slot] { MarkOutOfStep(slot); });
+    dbf::TbrScopeExit outOfStep([&slot] { slot.outOfStep = true; });
     if (!MaintainKeysOf(slot, number)) {
       ok = false;
       continue;

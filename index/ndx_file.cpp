@@ -1,8 +1,5 @@
 #include "index/ndx_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstring>
 
