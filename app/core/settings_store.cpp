@@ -1,5 +1,6 @@
 #include "app/core/settings_store.h"
 
+#include "app/core/text_file_writer.h"
 #include "dbf/disk_io.h"
 
 #include <QDir>
@@ -7,7 +8,6 @@
 #include <QFileInfo>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -61,14 +61,11 @@ QString Unescape(const QString& text) {
 // `path`, so readers see either the old store or the new one, never half.
 // Returns 0, or the errno of the call that failed (the work file is removed).
 int ReplaceAtomically(const QString& path, const QByteArray& bytes) {
-  static std::atomic<unsigned> counter{0};
   const QByteArray target = QFile::encodeName(path);
-  const QByteArray work = target + ".qm" + QByteArray::number(static_cast<qint64>(::getpid())) +
-                          "-" + QByteArray::number(counter++) + ".tmp";
-  dbf::DiskIo& disk = dbf::Disk();
-  const int fd = disk.Open(work.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                           S_IRUSR | S_IWUSR);
+  QByteArray work;
+  const int fd = CreateWorkFile(target, S_IRUSR | S_IWUSR, work);
   if (fd < 0) return errno;
+  dbf::DiskIo& disk = dbf::Disk();
   int error = 0;
   if (disk.ChangeMode(fd, S_IRUSR | S_IWUSR) != 0 ||
       !dbf::AppendAll(fd, bytes.constData(), static_cast<size_t>(bytes.size())) ||

@@ -45,6 +45,20 @@ QString FileIoError::Message(int errnoValue) {
 FileIoError::FileIoError(int errnoValue, const QString& fileName)
     : std::runtime_error((Message(errnoValue) + QStringLiteral(": ") + fileName).toStdString()) {}
 
+int CreateWorkFile(const QByteArray& path, mode_t mode, QByteArray& workPath) {
+  // A work file of the same name may be left by a killed process that had this
+  // process id before: the next name is taken then.
+  static std::atomic<unsigned> counter{0};
+  int fd = -1;
+  for (int attempt = 0; attempt < 1000 && fd < 0; ++attempt) {
+    workPath = path + ".qm" + QByteArray::number(static_cast<qint64>(::getpid())) + "-" +
+               QByteArray::number(counter++) + ".tmp";
+    fd = dbf::Disk().Open(workPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+    if (fd < 0 && errno != EINTR && errno != EEXIST) break;
+  }
+  return fd;
+}
+
 TextFileWriter::TextFileWriter(const QString& path, const QString& displayName)
     : m_path(QFile::encodeName(path)), m_name(displayName) {
   // Never through a symbolic link: a link named like a page would let a build write
@@ -55,15 +69,7 @@ TextFileWriter::TextFileWriter(const QString& path, const QString& displayName)
     if (S_ISLNK(st.st_mode)) throw FileIoError(ELOOP, m_name);
     if (S_ISDIR(st.st_mode)) throw FileIoError(EISDIR, m_name);
   }
-  // A work file of the same name may be left by a killed process that had this
-  // process id before: the next name is taken then.
-  static std::atomic<unsigned> counter{0};
-  for (int attempt = 0; attempt < 1000 && m_fd < 0; ++attempt) {
-    m_workPath = m_path + ".qm" + QByteArray::number(static_cast<qint64>(::getpid())) + "-" +
-                 QByteArray::number(counter++) + ".tmp";
-    m_fd = dbf::Disk().Open(m_workPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (m_fd < 0 && errno != EINTR && errno != EEXIST) break;
-  }
+  m_fd = CreateWorkFile(m_path, 0644, m_workPath);
   if (m_fd < 0) throw FileIoError(errno, m_name);
   m_buffer.reserve(kBufferSize);
 }

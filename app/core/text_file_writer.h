@@ -3,6 +3,8 @@
 // pages, upload.txt): UTF-8, every line ended by CR LF, every create, write
 // and close checked.
 
+#include <sys/types.h>
+
 #include <QByteArray>
 #include <QString>
 #include <QStringView>
@@ -18,6 +20,11 @@ class FileIoError : public std::runtime_error {
   FileIoError(int errnoValue, const QString& fileName);
   static QString Message(int errnoValue);
 };
+
+// Creates a new, empty work file beside `path`, named "<path>.qm<pid>-<n>.tmp"
+// (the names RemoveLeftWorkFiles knows), never following a link; its handle,
+// or -1 with errno set.
+int CreateWorkFile(const QByteArray& path, mode_t mode, QByteArray& workPath);
 
 class TextFileWriter {
  public:
