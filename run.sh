@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Quillmart and starts it on a demo working directory
+# Installs what is missing, builds Quillmart (the two programs) and starts it on a demo working directory
 # (demo-work/, made from demo/products.csv). Without a display it builds the demo
 # catalog headless with quillmart-cli and says where the pages are.
 #
@@ -15,9 +15,15 @@ if [ -n "${QM_BUILD_DIR:-}" ]; then
   build=$(cd "$QM_BUILD_DIR" && pwd)
 else
   build="$root/build"
-  ./scripts/install-deps.sh
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$build" -j "$(nproc)"
+  ./scripts/install-deps.sh  # the packages to build and run; ./test.sh adds the test ones
+  # Configured once: ninja runs CMake again by itself when a CMakeLists.txt changes.
+  if [ ! -f "$build/CMakeCache.txt" ]; then
+    launcher=()
+    command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
+  fi
+  # The two programs only; the tests and benchmarks are ./test.sh's.
+  cmake --build "$build" -j "$(nproc)" --target quillmart quillmart-cli
 fi
 cli="$build/bin/quillmart-cli"
 work="$root/demo-work"

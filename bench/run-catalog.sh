@@ -7,6 +7,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
+"$root/bench/configure.sh" "$build"
 count=${2:-100000}
 cmake --build "$build" --target bench_build_local >/dev/null
 if [ -n "${BENCH_TABLE_DIR:-}" ]; then

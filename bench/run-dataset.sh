@@ -6,6 +6,7 @@
 # Usage: bench/run-dataset.sh [BUILD_DIR] [RECORDS] [EDITS] [CONCURRENT_EDITS]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/bench/configure.sh" "${1:-$root/build}"
 build=$(cd "${1:-$root/build}" && pwd)
 records=${2:-100000}
 edits=${3:-10000}

@@ -7,7 +7,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 count=${2:-100000}
-[ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+"$root/bench/configure.sh" "$build"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cmake --build "$build" --target dbf_bench >"$work/build.log" 2>&1 || { cat "$work/build.log"; exit 1; }

@@ -11,6 +11,7 @@
 # append times (best of three) and their ratio repeated / distinct.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/bench/configure.sh" "${1:-$root/build}"
 build=$(cd "${1:-$root/build}" && pwd)
 count=${2:-1000000}
 appends=${3:-20000}

@@ -10,7 +10,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 kills=${2:-2000}
 rows=${3:-600}
-[ -f "$build/CMakeCache.txt" ] || cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+"$root/bench/configure.sh" "$build"
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 cmake --build "$build" --target app_crash_consistency_test quillmart-cli >"$log" 2>&1 || { cat "$log"; exit 1; }

@@ -11,6 +11,7 @@
 # Usage: bench/run-net.sh [BUILD_DIR]   (default: build)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
+"$ROOT/bench/configure.sh" "${1:-$ROOT/build}"
 BUILD=$(cd "${1:-$ROOT/build}" && pwd)
 BENCH=$BUILD/bin/ftp_upload_bench
 CLI=$BUILD/bin/quillmart-cli
