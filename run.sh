@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Quillmart (the two programs) and starts it on a demo working directory
+# Installs what building and running needs and is missing, builds the two programs
+# (quillmart, quillmart-cli) and starts Quillmart on a demo working directory
 # (demo-work/, made from demo/products.csv). Without a display it builds the demo
 # catalog headless with quillmart-cli and says where the pages are.
 #

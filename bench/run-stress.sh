@@ -7,6 +7,7 @@
 # Usage: bench/run-stress.sh [BUILD_DIR] [SECONDS]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/bench/configure.sh" "${1:-$root/build}"
 build=$(cd "${1:-$root/build}" && pwd)
 seconds=${2:-60}
 cmake --build "$build" --target quillmart-cli >/dev/null

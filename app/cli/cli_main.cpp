@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "app/core/locale_dates.h"
+#include "app/core/next_steps.h"
 #include "app/core/plain_messages.h"
 #include "app/core/settings_store.h"
 #include "cli_command.h"
@@ -33,10 +34,19 @@ int Show(const std::string& text) {
   return 0;
 }
 
-int Fail(const std::string& text) {
+int Fail(const std::string& text, const std::string& nextStep) {
   std::fflush(stdout);
   Print(stderr, std::string(kProgramName) + ": " + text + "\n");
+  if (!nextStep.empty()) Print(stderr, std::string(kProgramName) + ": " + nextStep + "\n");
   return kExitFailure;
+}
+
+// For a command that failed in a folder lacking the file it works on: what to do first.
+std::string NextStepAfterFailure(const std::string& command) {
+  if (command == "upload") return catalog::MissingUploadListStep(catalog::FrontEnd::CommandLine);
+  for (const char* user : {"import", "dump", "reindex", "set", "delete", "recall", "build"})
+    if (command == user) return catalog::MissingTableStep(catalog::FrontEnd::CommandLine);
+  return {};
 }
 
 int UsageFailure(const std::string& text, const std::string& command) {
@@ -96,13 +106,14 @@ void WarnAboutExposedSettings(const std::string& command) {
   if (!warning.empty()) Print(stderr, std::string(kProgramName) + ": warning: " + warning + "\n");
 }
 
-int Dispatch(Args args) {
+// `name` receives the command's name as soon as it is known.
+int Dispatch(Args args, std::string& name) {
   ProgramOptions options;
   TakeProgramOptions(args, options, true);
   if (options.help) return Show(ProgramHelp());
   if (options.version) return Show(VersionText());
   if (args.empty()) throw UsageError("no command given");
-  const std::string name = args.front();
+  name = args.front();
   args.erase(args.begin());
   const CommandInfo* command = FindCommand(name);
   if (name != "help" && command == nullptr) throw UsageError("unknown command \"" + name + "\"");
@@ -127,13 +138,12 @@ int main(int argc, char** argv) {
   // Dates typed for import follow the user's locale, as in the windows.
   qm::catalog::ApplyLocaleDateFormat();
   const qm::cli::Args args(argv + 1, argv + argc);
-  const std::string command =
-      args.empty() || args[0].empty() || args[0][0] == '-' ? std::string() : args[0];
+  std::string command;
   try {
-    return qm::cli::Dispatch(args);
+    return qm::cli::Dispatch(args, command);
   } catch (const qm::cli::UsageError& e) {
     return qm::cli::UsageFailure(e.what(), qm::cli::FindCommand(command) ? command : "");
   } catch (const std::exception& e) {
-    return qm::cli::Fail(qm::catalog::PlainMessage(e));
+    return qm::cli::Fail(qm::catalog::PlainMessage(e), qm::cli::NextStepAfterFailure(command));
   }
 }

@@ -53,7 +53,7 @@ int RunCreate(const Args& input) {
 QM_CLI_COMMAND("create", "create [--force] NAME:WIDTH...  make an empty CATALOG.DBF (up to 5 fields)",
                RunCreate);
 QM_CLI_HELP("create",
-            "Character fields NAME:WIDTH (width 1 to 254, the key at most 100), the first one the product key; the\n"
+            "Character fields NAME:WIDTH (width 1 to 255, the key at most 100), the first one the product key; the\n"
             "memo field SNOTES comes last. Also writes the memo file CATALOG.DBT.\n"
             "\nOptions:\n"
             "  --force              replace an existing CATALOG.DBF (its records and memos are\n"

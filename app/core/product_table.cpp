@@ -47,7 +47,8 @@ void CheckProductFields(const std::vector<ProductField>& fields) {
       if (index::SameTextIgnoringCase(f.name, fields[j].name))
         throw invalid("field name " + f.name + " is given twice");
     if (f.width < 1 || f.width > kMaxFieldWidth)
-      throw invalid("field " + f.name + " must be 1 to 254 characters wide, not " + std::to_string(f.width));
+      throw invalid("field " + f.name + " must be 1 to " + std::to_string(kMaxFieldWidth) +
+                    " characters wide, not " + std::to_string(f.width));
     if (i == 0 && f.width > kMaxKeyWidth)
       throw invalid("the key field " + f.name + " can be at most 100 characters wide (" + std::to_string(f.width) +
                     " asked): longer keys cannot be put in the key index");

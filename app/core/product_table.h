@@ -31,7 +31,7 @@ inline constexpr char kProductMemoField[] = "SNOTES";
 inline constexpr char kProductMemoFieldLine[] = "Snotes;M;10;0";
 inline constexpr int kMaxProductFields = 5;   // character fields besides the memo
 inline constexpr int kMaxKeyWidth = 100;      // NDX keys stop at 100 bytes
-inline constexpr int kMaxFieldWidth = 254;
+inline constexpr int kMaxFieldWidth = 255;   // the width is one byte of the field descriptor
 
 class ProductTableError : public std::runtime_error {
  public:
@@ -50,7 +50,7 @@ struct ProductField {
 
 // Throws ProductTableError when the fields break the product table's rules:
 // one to five fields, names of 1 to 10 letters, digits or '_' that are unique
-// ignoring case and not SNOTES, widths 1 to 254, the first (key) at most 100.
+// ignoring case and not SNOTES, widths 1 to 255, the first (key) at most 100.
 void CheckProductFields(const std::vector<ProductField>& fields);
 
 // Throws ProductTableError when `text` (UTF-8) cannot be stored in the field

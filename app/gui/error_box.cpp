@@ -8,8 +8,14 @@
 
 namespace qm::gui {
 
-void ShowApplicationError(QWidget* parent, const QString& text) {
-  QMessageBox::critical(parent, QCoreApplication::applicationName(), text);
+void ShowApplicationError(QWidget* parent, const QString& text, const QString& nextStep) {
+  if (nextStep.isEmpty()) {
+    QMessageBox::critical(parent, QCoreApplication::applicationName(), text);
+    return;
+  }
+  QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(), text, QMessageBox::Ok, parent);
+  box.setInformativeText(nextStep);
+  box.exec();
 }
 
 void ShowNotice(QWidget* parent, const QString& text) {

@@ -9,7 +9,8 @@ class QWidget;
 
 namespace qm::gui {
 
-void ShowApplicationError(QWidget* parent, const QString& text);
+// `nextStep`, when given, says below the error what to do about it.
+void ShowApplicationError(QWidget* parent, const QString& text, const QString& nextStep = {});
 // Completion notices: a modal box with an OK button.
 void ShowNotice(QWidget* parent, const QString& text);
 

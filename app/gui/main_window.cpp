@@ -20,6 +20,7 @@
 #include "app/core/build_local.h"
 #include "app/core/catalog_page.h"
 #include "app/core/engine_record_source.h"
+#include "app/core/next_steps.h"
 #include "app/gui/about_box.h"
 #include "app/gui/artwork.h"
 #include "app/gui/error_box.h"
@@ -227,7 +228,8 @@ void TCatMainForm::BuildLocal() {
     WindowBuildObserver observer(this, m_progress);
     catalog::BuildLocal(*source, observer);
   } catch (const std::exception& e) {
-    ShowApplicationError(this, QString::fromUtf8(e.what()));
+    ShowApplicationError(this, QString::fromUtf8(e.what()),
+                         QString::fromStdString(catalog::MissingTableStep(catalog::FrontEnd::Window)));
   }
 }
 

@@ -13,6 +13,7 @@
 #include <unordered_set>
 
 #include "app/core/engine_record_source.h"
+#include "app/core/next_steps.h"
 #include "app/core/settings_store.h"
 #include "app/gui/dataset_memo_edit.h"
 #include "app/gui/dataset_navigator.h"
@@ -32,7 +33,7 @@ constexpr int kMemoChars = 30;  // the width grows with a larger font
 constexpr int kMiddleHeight = 232;
 constexpr int kNavigatorWidth = 400;
 constexpr int kNavigatorHeight = 33;
-constexpr int kWidestColumnChars = 40;  // a 254-character field still leaves room for the others
+constexpr int kWidestColumnChars = 40;  // a 255-character field still leaves room for the others
 
 }  // namespace
 
@@ -142,7 +143,9 @@ void TcatdatForm::OpenProducts() {
   try {
     m_products.Open(catalog::ProductOrder::Entry);
   } catch (const std::exception& e) {
-    ShowError(QString::fromUtf8(e.what()));  // the grid stays disabled
+    // The grid stays disabled.
+    ShowApplicationError(this, QString::fromUtf8(e.what()),
+                         QString::fromStdString(catalog::MissingTableStep(catalog::FrontEnd::Window)));
     return;
   }
   try {

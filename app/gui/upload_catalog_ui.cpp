@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 
+#include "app/core/next_steps.h"
 #include "app/core/stacked_pages.h"
 #include "app/gui/error_box.h"
 #include "app/gui/main_window.h"
@@ -67,7 +68,9 @@ void UploadCatalogFromWindow(QWidget* owner, QProgressBar* bar, const catalog::U
     catalog::UploadCatalog(observer, chosen);
   } catch (const std::exception& e) {
     bar->hide();
-    ShowApplicationError(owner, QString::fromUtf8(e.what()));
+    const std::string step =
+        catalog::MissingUploadListStep(catalog::FrontEnd::Window, options.workDir.absolutePath().toStdString());
+    ShowApplicationError(owner, QString::fromUtf8(e.what()), QString::fromStdString(step));
   }
 }
 

@@ -18,6 +18,7 @@ class BoxAnswerer : public QObject {
       auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
       if (!box) return;
       texts << box->text();
+      details << box->informativeText();
       captions << box->windowTitle();
       icons << box->icon();
       busyCursorShown |= QApplication::overrideCursor() != nullptr;
@@ -29,6 +30,7 @@ class BoxAnswerer : public QObject {
   }
   QMessageBox::StandardButton answer;
   QStringList texts;
+  QStringList details;  // the informative text under the main text (a next step)
   QStringList captions;
   QList<QMessageBox::Icon> icons;
   bool busyCursorShown = false;

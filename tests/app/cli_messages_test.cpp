@@ -11,21 +11,36 @@ namespace {
 using qm::catalog::test::CliResult;
 using qm::catalog::test::CliScratch;
 
-TEST(CliMessages, MissingTableReadsTheSameFromEveryCommand) {
+// In an empty folder every command says what is missing, then what to do first.
+TEST(CliMessages, MissingTableReadsTheSameFromEveryCommandWithTheNextStep) {
   CliScratch cli;
   cli.Write("in.csv", "CODE\nA1\n");
   const QByteArray expected = "quillmart-cli: no product table in " +
                               QDir(cli.Path()).canonicalPath().toUtf8() +
-                              " (CATALOG.DBF not found; Bramble Error 2, SubCode 1204)\n";
+                              " (CATALOG.DBF not found; Bramble Error 2, SubCode 1204)\n"
+                              "quillmart-cli: next step: create the product table here, for example with "
+                              "quillmart-cli create CODE:8 NAME:30 PRICE:10 (quillmart-cli help create tells more), "
+                              "or name the folder that holds it with -C FOLDER\n";
   for (const QStringList& args :
        {QStringList{"dump"}, QStringList{"reindex"}, QStringList{"import", "in.csv"}, QStringList{"build"},
-        QStringList{"dump", "--index", "CATALOG.NDX"}}) {
+        QStringList{"dump", "--index", "CATALOG.NDX"}, QStringList{"-C", cli.Path(), "set", "A1", "CODE=A2"}}) {
     const CliResult r = cli.Run(args);
     EXPECT_EQ(r.status, 1) << args.join(' ').toStdString();
     EXPECT_EQ(r.err, expected) << args.join(' ').toStdString();
     EXPECT_EQ(r.out, "") << args.join(' ').toStdString();
   }
   EXPECT_FALSE(QFile::exists(cli.Path("catalog.htm"))) << "no half page for a missing table";
+  const CliResult upload = cli.Run({"upload"});
+  EXPECT_EQ(upload.status, 1);
+  EXPECT_EQ(upload.err, "quillmart-cli: File not found: upload.txt\n"
+                        "quillmart-cli: next step: run quillmart-cli build first; it writes upload.txt when "
+                        "stacked pages are on (quillmart-cli settings set \"Stacked Pages\" usestackedpages 1)\n");
+  // The next step the message gives works: create, then build, leave nothing missing.
+  ASSERT_EQ(cli.Run({"create", "CODE:8", "NAME:30", "PRICE:10"}).status, 0);
+  ASSERT_EQ(cli.Run({"settings", "set", "Stacked Pages", "usestackedpages", "1"}).status, 0);
+  const CliResult build = cli.Run({"build"});
+  EXPECT_EQ(build.status, 0) << build.err.toStdString();
+  EXPECT_EQ(cli.Read("upload.txt"), "catalog.htm\r\n");
 }
 
 TEST(CliMessages, DumpByAMissingIndexPrintsNoHeaderFirst) {
@@ -47,6 +62,7 @@ TEST(CliMessages, DamagedTableAndExistingTableAreNamed) {
   EXPECT_TRUE(
       damaged.err.contains("CATALOG.DBF is not a dBASE table, or its header is damaged (Bramble Error 1001"))
       << damaged.err.toStdString();
+  EXPECT_EQ(damaged.err.count('\n'), 1) << "a table that is there gets no next step: " << damaged.err.toStdString();
   const CliResult exists = cli.Run({"create", "CODE:6"});
   EXPECT_EQ(exists.status, 1);
   EXPECT_TRUE(exists.err.startsWith("quillmart-cli: CATALOG.DBF exists in ")) << exists.err.toStdString();

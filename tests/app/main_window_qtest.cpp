@@ -153,10 +153,21 @@ class MainWindowTest : public QObject {
     QCOMPARE(answers.texts.size(), 1);
     QCOMPARE(answers.icons.value(0), QMessageBox::Critical);
     QVERIFY(answers.texts[0].startsWith("Cannot find file ") && answers.texts[0].endsWith("catalog.dbf"));
+    // Under it, in plain words, where the table is made.
+    QVERIFY2(answers.details[0].contains("no product table yet") &&
+                 answers.details[0].contains("Setup, on the Database Setup tab (Create New Database)"),
+             qPrintable(answers.details[0]));
     // The next command starts afresh and succeeds once the table is there.
     CopyFixtureTable();
     MenuItem(form, "&Build", "&Build Local")->trigger();
     QCOMPARE(answers.texts.last(), QStringLiteral("catalog.htm created"));
+    // A failure with the table present gets no next step.
+    QFile damaged(WorkFile("catalog.dbf"));
+    QVERIFY(damaged.open(QIODevice::WriteOnly) && damaged.write(QByteArray(40, '\x04')) == 40);
+    damaged.close();
+    MenuItem(form, "&Build", "&Build Local")->trigger();
+    QCOMPARE(answers.icons.last(), QMessageBox::Critical);
+    QCOMPARE(answers.details.last(), QString());
     QVERIFY(form.isVisible());
   }
 

@@ -83,6 +83,32 @@ TEST_F(ProductTableTest, FieldRulesAreCheckedInTheUsersTerms) {
   EXPECT_NE(table.DataSet().TablePath().find("catalog.dbf"), std::string::npos);
 }
 
+// A character field as wide as a table can hold, 255, is made, filled to its
+// last character, published, and read back the same by python3-dbf and dbfread.
+TEST_F(ProductTableTest, AFieldOf255CharactersIsMadeFilledAndReadByThePeers) {
+  Result r = Cli({"create", "CODE:8", "WIDE:256"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("field WIDE must be 1 to 255 characters wide, not 256"), std::string::npos) << r.err;
+  ASSERT_EQ(Cli({"create", "CODE:8", "WIDE:255"}).status, 0);
+  const std::string wide = std::string(251, 'w') + "\xC3\xA9\xC3\xA8\xC3\xA7\xC3\xB1";  // 255 characters
+  r = Cli({"set", "--new", "A1", QString::fromStdString("WIDE=" + wide)});
+  ASSERT_EQ(r.status, 0) << r.err;
+  ExpectRefused({"set", "A1", QString::fromStdString("WIDE=x" + wide)}, "WIDE holds at most 255 characters; the value has 256");
+  EXPECT_NE(Cli({"dump"}).out.find(wide), std::string::npos);
+  ASSERT_EQ(Cli({"settings", "set", "Database", "Columns", "2"}).status, 0);
+  ASSERT_EQ(Cli({"build"}).status, 0);
+  EXPECT_NE(Bytes("catalog.htm").find(wide), std::string::npos);
+
+  auto hex = [](const std::string& text) { return QByteArray::fromStdString(text).toHex().toStdString(); };
+  std::ofstream(Dir() + "/expected.txt") << "-\t" << hex("A1") << "\t" << hex(wide) << "\t\n";
+  QProcess peers;
+  peers.start("/usr/bin/python3", {QM_SOURCE_DIR "/tests/dbf/interop_peer.py", "check",
+                                   work.filePath("CATALOG.DBF"), work.filePath("expected.txt")});
+  ASSERT_TRUE(peers.waitForFinished(60000));
+  EXPECT_EQ(peers.exitCode(), 0) << peers.readAllStandardOutput().toStdString()
+                                 << peers.readAllStandardError().toStdString();
+}
+
 TEST_F(ProductTableTest, SetDeleteRecallThroughTheKeyIndex) {
   ASSERT_EQ(Cli({"create", "CODE:6", "NAME:10"}).status, 0);
   EXPECT_EQ(Cli({"set", "B2", "NAME=Bee", "--new"}).out, "Product B2 added\n");

@@ -214,6 +214,7 @@ class ProductWindowTest : public QObject {
       window.show();
       QTRY_COMPARE(answers.texts.size(), 1);
       QVERIFY2(answers.texts[0].startsWith("Cannot find file"), qPrintable(answers.texts[0]));
+      QVERIFY2(answers.details[0].contains("Database Setup"), qPrintable(answers.details[0]));
     }
     QVERIFY(window.isVisible() && !window.Grid()->isEnabled() && !window.Products().IsOpen());
     QVERIFY(QFile::rename("kept.dbf", table));

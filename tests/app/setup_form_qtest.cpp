@@ -278,7 +278,7 @@ class SetupFormTest : public QObject {
     Edit(&form, "dbfname2")->setText("item");
     Edit(&form, "width2")->setText("30");
     Edit(&form, "dbfname3")->setText("price ");
-    Edit(&form, "width3")->setText(" 10");
+    Edit(&form, "width3")->setText(" 255");  // as wide as a field can be
     Edit(&form, "width4")->setText("12");  // no name: the row is left out
     {
       BoxAnswerer answers(QMessageBox::Cancel);
@@ -297,7 +297,7 @@ class SetupFormTest : public QObject {
     }
     QCOMPARE(released.count(), 1);
     QVERIFY(!QFile::exists(Work("CATALOG.NDX")));
-    QCOMPARE(DbfreadSummary(Work("catalog.dbf")), QStringLiteral("KEYNAME:C:8,ITEM:C:30,PRICE:C:10,SNOTES:M:10 0"));
+    QCOMPARE(DbfreadSummary(Work("catalog.dbf")), QStringLiteral("KEYNAME:C:8,ITEM:C:30,PRICE:C:255,SNOTES:M:10 0"));
   }
 
   // A list the table cannot be made from is refused before anything is asked or touched.
@@ -317,7 +317,7 @@ class SetupFormTest : public QObject {
     Button(&form, "Create New Database")->click();
     QCOMPARE(answers.texts.size(), 2);
     QVERIFY2(answers.texts[0].startsWith("Field list is invalid") && answers.texts[0].contains("\"item\"") &&
-                 answers.texts[0].contains("300"),
+                 answers.texts[0].contains("1 to 255") && answers.texts[0].contains("300"),
              qPrintable(answers.texts[0]));
     QVERIFY2(answers.texts[1].startsWith("Field list is invalid") && answers.texts[1].contains("ITEM"),
              qPrintable(answers.texts[1]));

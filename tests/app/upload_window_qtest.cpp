@@ -120,6 +120,8 @@ class UploadWindowTest : public QObject {
     BoxAnswerer answers;
     form.UploadCatalogAction()->trigger();
     QCOMPARE(answers.texts, QStringList({"File not found: upload.txt"}));
+    QVERIFY2(answers.details.value(0).startsWith("Nothing has been built for upload here yet. Run Build > Build Local first"),
+             qPrintable(answers.details.value(0)));
   }
 
  private:
