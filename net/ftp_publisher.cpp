@@ -162,10 +162,11 @@ void TFtpPublisher::DeleteQuietly(const std::string& remoteName) {
   m_problem = problem;
 }
 
-bool TFtpPublisher::Transfer(const std::string& localPath, const std::string& remoteName) {
+bool TFtpPublisher::Transfer(const std::string& localPath, const std::string& storedName,
+                             const std::string& remoteName) {
   const bool stored = RunWithModes([&] {
     m_client.LocalFileName = localPath;
-    m_client.HostFileName = remoteName;
+    m_client.HostFileName = storedName;
     return m_client.Put();
   });
   if (!stored) m_problem = "Could not store " + remoteName + ": " + Reply();
@@ -173,7 +174,7 @@ bool TFtpPublisher::Transfer(const std::string& localPath, const std::string& re
 }
 
 bool TFtpPublisher::StoreInPlace(const std::string& localPath, const std::string& remoteName) {
-  if (!Transfer(localPath, remoteName)) return false;
+  if (!Transfer(localPath, remoteName, remoteName)) return false;
   if (m_storedInPlace.empty() || m_storedInPlace.back() != remoteName) m_storedInPlace.push_back(remoteName);
   return true;
 }
@@ -183,7 +184,7 @@ bool TFtpPublisher::StoreOnce(const std::string& localPath, const std::string& r
   const std::string temp = remoteName + kTempSuffix;
   m_temporaryName = temp;
   const auto forget = qScopeGuard([this] { m_temporaryName.clear(); });
-  if (!Transfer(localPath, temp)) {
+  if (!Transfer(localPath, temp, remoteName)) {
     DeleteQuietly(temp);
     return false;
   }

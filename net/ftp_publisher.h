@@ -83,7 +83,7 @@ class TFtpPublisher {
   bool WithRecovery(const std::string& what, const std::function<bool()>& operation);
   bool RunWithModes(const std::function<bool()>& transfer);
   bool StoreOnce(const std::string& localPath, const std::string& remoteName);
-  bool Transfer(const std::string& localPath, const std::string& remoteName);
+  bool Transfer(const std::string& localPath, const std::string& storedName, const std::string& remoteName);
   bool StoreInPlace(const std::string& localPath, const std::string& remoteName);
   bool Rename(const std::string& from, const std::string& to);
   bool ReadListing(const std::string& remoteDir, const std::string& localPath);
