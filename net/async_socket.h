@@ -111,8 +111,10 @@ class TAsyncSocket : public QObject {
   // From now on the connection speaks TLS (as a client): the handshake runs
   // from the readiness events, then Receive and Send carry plain bytes over
   // it. done(0) once the handshake is through, done(error) when it failed.
-  // resumeFrom: a socket whose TLS session this one resumes.
-  void StartTls(const std::string& serverName, const TAsyncSocket* resumeFrom, std::function<void(int error)> done);
+  // resumeFrom: a socket whose TLS session this one resumes. upToTls12: no
+  // TLS 1.3 offered (for servers whose TLS 1.3 cannot be resumed as they require).
+  void StartTls(const std::string& serverName, const TAsyncSocket* resumeFrom, std::function<void(int error)> done,
+                bool upToTls12 = false);
   const TTlsSession* Tls() const { return m_tls.get(); }
   void Pause();
   void Resume();

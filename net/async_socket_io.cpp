@@ -187,8 +187,8 @@ int TAsyncSocket::RcvdCount() const {
 }
 
 void TAsyncSocket::StartTls(const std::string& serverName, const TAsyncSocket* resumeFrom,
-                            std::function<void(int error)> done) {
-  m_tls = std::make_unique<TTlsSession>(m_handle, serverName, resumeFrom ? resumeFrom->m_tls.get() : nullptr);
+                            std::function<void(int error)> done, bool upToTls12) {
+  m_tls = std::make_unique<TTlsSession>(m_handle, serverName, resumeFrom ? resumeFrom->m_tls.get() : nullptr, upToTls12);
   m_tlsDone = std::move(done);
   Rearm();
   ContinueHandshake();  // the client speaks first

@@ -66,8 +66,11 @@ void TCustomFtpClient::SendCommand(const std::string& line) {
   if (OnCommand) OnCommand(*this, command);
   command = command.substr(0, command.find_first_of("\r\n"));  // one command, never two
   // The password must not reach logs or the user's screen.
-  Display(command.compare(0, 5, "PASS ") == 0 ? "> PASS ****" : "> " + command);
-  if (m_control->State() == wsConnected) m_control->SendStr(command + "\r\n");
+  const bool password = command.compare(0, 5, "PASS ") == 0;
+  Display(password ? "> PASS ****" : "> " + command);
+  if (m_control->State() != wsConnected) return;
+  if (password && !TlsActive()) m_passwordInClear = true;
+  m_control->SendStr(command + "\r\n");
 }
 
 void TCustomFtpClient::CheckCommandLine(const std::string& line) {
@@ -114,7 +117,13 @@ void TCustomFtpClient::ControlLookupDone(int error) {
   m_control->SetProto("tcp");
   m_control->SetPort(Port);
   SetState(fcsAwaitingWelcome);
-  m_control->Connect();
+  try {
+    m_control->Connect();
+  } catch (const ESocketException&) {
+    // Refused at once (an unreachable network): told like a connection
+    // refused later, in plain words, not as the socket's raw message.
+    ControlSessionConnected(m_control->LastError() != 0 ? m_control->LastError() : kWsaENetUnreach);
+  }
 }
 
 void TCustomFtpClient::ControlSessionConnected(int error) {
@@ -130,7 +139,8 @@ void TCustomFtpClient::ControlSessionConnected(int error) {
   }
   m_connected = true;
   m_serverAddr = m_control->PeerAddressText();
-  if (ImplicitTls) m_control->StartTls(HostName, nullptr, [this](int tlsError) { ControlTlsDone(tlsError); });
+  if (ImplicitTls)
+    m_control->StartTls(HostName, nullptr, [this](int tlsError) { ControlTlsDone(tlsError); }, TlsUpTo12);
 }
 
 void TCustomFtpClient::ControlDataAvailable() {

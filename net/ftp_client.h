@@ -45,6 +45,10 @@ class TCustomFtpClient : public QObject {
   // vouch for is accepted only when its SHA-256 fingerprint is this one.
   TFtpTlsMode TlsMode = ftpTlsPlain;
   bool ImplicitTls = false;
+  // The control connection offers TLS 1.2 at most: some servers want every
+  // data connection to resume the control's session, which under TLS 1.3
+  // they allow once per ticket and hand out no new ticket while receiving.
+  bool TlsUpTo12 = false;
   std::string TrustedFingerprint;
   bool Binary() const { return m_typeLetter == 'I'; }
   void SetBinary(bool binary) { m_typeLetter = binary ? 'I' : 'A'; }
@@ -68,6 +72,12 @@ class TCustomFtpClient : public QObject {
   TAsyncSocket& ControlSocket() { return *m_control; }
   // Whether the control connection runs over TLS (the password went encrypted).
   bool TlsActive() const { return m_control->Tls() != nullptr; }
+  // Whether this session sent a password unencrypted (PASS before TLS, or
+  // without it); a session that failed before PASS sent none.
+  bool PasswordSentInClear() const { return m_passwordInClear; }
+  // The last transfer's data connection did not resume the control's TLS 1.3
+  // session (a new one, or a handshake that failed: the server may want it resumed).
+  bool DataTlsNotResumed() const { return m_dataTlsFresh; }
   // SHA-256 fingerprint of the server's certificate, once TLS was tried.
   std::string ServerFingerprint;
   TAsyncSocket& DataSocket() { return *m_data; }
@@ -137,6 +147,7 @@ class TCustomFtpClient : public QObject {
 
   // Data transfer (ftp_transfer.cpp).
   void DoPort();
+  bool PassiveIsExtended() const { return DataMode == ftpDataExtendedPassive || m_control->IsIPv6(); }
   void DoActivePort();
   void ConnectPassiveData();
   void PassiveDataConnected(int error);
@@ -147,6 +158,7 @@ class TCustomFtpClient : public QObject {
   int AcceptFromServer();  // accepted handle, or -1
   void SendAccept();
   void ReceiveAccept();
+  void EndTlsSend();
   bool AbortRequestedByProgress();
   void SendNextBlock();
   void ReceiveBlock();
@@ -168,6 +180,8 @@ class TCustomFtpClient : public QObject {
   int m_multiLineCode = 0;       // code of the multi-line reply being read, 0 outside one
   bool m_passiveData = false;    // the data connection of this transfer was made by the client
   bool m_protectData = false;    // PROT P accepted: data connections speak TLS too
+  bool m_passwordInClear = false;
+  bool m_dataTlsFresh = false;
   std::string m_errorMessage;
   std::string m_serverAddr;  // data connections are accepted from this address only
 
@@ -193,6 +207,8 @@ class TCustomFtpClient : public QObject {
   qint64 m_startTime = 0;
   std::vector<char> m_sendBlock;  // the file's next block on its way to the data socket
   int m_transferId = 0;  // a deferred close belongs to one transfer only
+  bool m_sendEnded = false;    // the whole file is queued; over TLS the close alert may wait for a ticket
+  bool m_tlsSendShut = false;  // our TLS close alert went
 };
 
 }  // namespace qm::net

@@ -1,8 +1,10 @@
 #include "net/ftp_publisher.h"
 
+#include <QScopeGuard>
 #include <QTemporaryFile>
 #include <cctype>
 
+#include "net/ftp_listing.h"
 #include "net/message_pump.h"
 #include "net/socket_errors.h"
 
@@ -36,6 +38,9 @@ TFtpPublisher::TFtpPublisher(TFtpPublishSite site) : m_site(std::move(site)) {
   m_client.TrustedFingerprint = m_site.TrustedFingerprint;
   m_client.SetShareMode(ftpShareExclusive);
   m_client.OnSessionConnected = [this](TCustomFtpClient&, int) { m_welcomed = true; };
+  m_client.OnProgress = [this](TCustomFtpClient& client, int count, bool&) {
+    if (OnBytesSent && client.RequestType() == frqStor) OnBytesSent(count);
+  };
   const std::vector<TFtpDataMode> modes = Candidates();
   m_client.DataMode = modes.front();
 }
@@ -57,6 +62,7 @@ std::string TFtpPublisher::Reply() const {
 std::string TFtpPublisher::ConnectProblem() const {
   const std::string where = m_site.Address.Describe();
   const int code = m_client.FailureCode;
+  if (m_client.ErrorMessage() == kCancelledReply) return "Cancelled: the connection to " + where + " was given up";
   if (code >= 10000) return "Could not connect to " + where + ": " + LowerFirst(SocketErrorText(code));
   if (m_client.ErrorMessage() == "426 Timeout")
     return m_welcomed ? where + " did not answer the log-in within " + std::to_string(m_site.TimeoutSeconds) + " seconds"
@@ -78,7 +84,10 @@ bool TFtpPublisher::Login() {
   m_open = false;
   m_welcomed = false;
   if (m_client.State() != fcsReady || m_client.Connected()) m_client.Abort();
-  if (!m_client.Connect()) {
+  m_client.CancelRequested = m_site.CancelRequested;
+  const bool connected = m_client.Connect();
+  m_client.CancelRequested = nullptr;
+  if (!connected) {
     m_problem = ConnectProblem();
     m_client.Abort();  // a failed log-in ends the session: nothing may be sent on it
     return false;
@@ -118,6 +127,18 @@ bool TFtpPublisher::RunWithModes(const std::function<bool()>& transfer) {
       m_workingMode = m_client.DataMode;
       return true;
     }
+    if (m_client.DataTlsNotResumed() && !m_client.TlsUpTo12 && !SessionLost()) {
+      // The server refused a data connection that could not resume the
+      // session: TLS 1.3 tickets ran out. TLS 1.2 sessions resume any number
+      // of times; the session starts again with it.
+      m_client.Display("! The data connection could not resume the TLS session: going on with TLS 1.2");
+      m_client.TlsUpTo12 = true;
+      if (!Login()) return false;
+      // The refused STOR may have left an empty temporary file, which servers
+      // that do not let a file be overwritten would keep refusing.
+      if (!m_temporaryName.empty()) DeleteQuietly(m_temporaryName);
+      continue;
+    }
     // Only a data connection that could not be opened asks for the next
     // mode; once one mode has worked on this site it stays.
     const bool modeFailed = m_client.CurrentStep() == ftpPort || m_client.ReplyCode == 425;
@@ -141,27 +162,57 @@ void TFtpPublisher::DeleteQuietly(const std::string& remoteName) {
   m_problem = problem;
 }
 
-bool TFtpPublisher::StoreOnce(const std::string& localPath, const std::string& remoteName) {
-  const std::string temp = remoteName + kTempSuffix;
+bool TFtpPublisher::Transfer(const std::string& localPath, const std::string& storedName,
+                             const std::string& remoteName) {
   const bool stored = RunWithModes([&] {
     m_client.LocalFileName = localPath;
-    m_client.HostFileName = temp;
+    m_client.HostFileName = storedName;
     return m_client.Put();
   });
-  if (!stored) {
-    m_problem = "Could not store " + remoteName + ": " + Reply();
+  if (!stored) m_problem = "Could not store " + remoteName + ": " + Reply();
+  return stored;
+}
+
+bool TFtpPublisher::StoreInPlace(const std::string& localPath, const std::string& remoteName) {
+  if (!Transfer(localPath, remoteName, remoteName)) return false;
+  if (m_storedInPlace.empty() || m_storedInPlace.back() != remoteName) m_storedInPlace.push_back(remoteName);
+  return true;
+}
+
+bool TFtpPublisher::StoreOnce(const std::string& localPath, const std::string& remoteName) {
+  if (m_cannotRename) return StoreInPlace(localPath, remoteName);
+  const std::string temp = remoteName + kTempSuffix;
+  m_temporaryName = temp;
+  const auto forget = qScopeGuard([this] { m_temporaryName.clear(); });
+  if (!Transfer(localPath, temp, remoteName)) {
     DeleteQuietly(temp);
     return false;
   }
   if (Rename(temp, remoteName)) return true;
+  if (SessionLost()) {
+    m_problem = "Could not put " + remoteName + " in place: " + Reply();
+    return false;
+  }
+  if (m_client.CurrentStep() == ftpRnfr) {
+    // The server (or this account) cannot rename at all: the live file stays
+    // untouched, the new copy goes over it under its real name.
+    m_client.Display("! " + remoteName + ": the server refused to rename (" + Reply() + "); storing in place");
+    m_cannotRename = true;
+    DeleteQuietly(temp);
+    return StoreInPlace(localPath, remoteName);
+  }
+  // The new copy can be renamed, only not over the old one: some servers
+  // want the place free first.
+  m_client.HostFileName = remoteName;
+  m_client.Dele();
+  if (!SessionLost() && Rename(temp, remoteName)) return true;
   if (!SessionLost()) {
-    // Some servers will not rename over an existing file: remove it first.
-    m_client.HostFileName = remoteName;
-    m_client.Dele();
-    if (!SessionLost() && Rename(temp, remoteName)) return true;
+    // The old copy is gone and the new one will not move: the site must not
+    // stay without the file.
+    DeleteQuietly(temp);
+    return StoreInPlace(localPath, remoteName);
   }
   m_problem = "Could not put " + remoteName + " in place: " + Reply();
-  DeleteQuietly(temp);
   return false;
 }
 
@@ -208,12 +259,39 @@ bool TFtpPublisher::MakeDirectories(const std::string& remoteDir) {
   });
 }
 
+bool TFtpPublisher::ReadListing(const std::string& remoteDir, const std::string& localPath) {
+  const bool listed = RunWithModes([&] {
+    m_client.LocalFileName = localPath;
+    // LIST names the directory without its closing slash; empty: the login directory.
+    m_client.HostFileName = remoteDir.substr(0, remoteDir.rfind('/') == std::string::npos ? 0 : remoteDir.rfind('/'));
+    if (m_client.HostFileName.empty() && !remoteDir.empty() && remoteDir[0] == '/') m_client.HostFileName = "/";
+    return m_client.Dir();
+  });
+  if (!listed) m_problem = "Could not list the remote directory: " + Reply();
+  return listed;
+}
+
+bool TFtpPublisher::ListSizes(const std::string& remoteDir, std::map<std::string, long long>& sizes) {
+  QTemporaryFile listing;
+  if (!listing.open()) {
+    m_problem = "Could not create a temporary file for the directory listing";
+    return false;
+  }
+  const std::string path = listing.fileName().toStdString();
+  if (!WithRecovery("directory listing", [&] { return ReadListing(remoteDir, path); })) return false;
+  listing.seek(0);
+  sizes = ParseListing(listing.readAll().toStdString());
+  return true;
+}
+
 bool TFtpPublisher::FindWorkingMode() {
   QTemporaryFile listing;  // the listing itself is not looked at
   if (!listing.open()) {
     m_problem = "Could not create a temporary file for the directory listing";
     return false;
   }
+  m_client.CancelRequested = m_site.CancelRequested;
+  const auto stopAsking = qScopeGuard([this] { m_client.CancelRequested = nullptr; });
   return WithRecovery("connection check", [&] {
     const bool listed = RunWithModes([&] {
       m_client.LocalFileName = listing.fileName().toStdString();

@@ -2,9 +2,11 @@
 // TFtpPublisher: puts files on a web host over one FTP session, the way a
 // site must never be damaged:
 //  - a file goes up under a temporary name beside its place and is renamed
-//    into place (RNFR/RNTO; DELE then RNTO where a server will not rename over
-//    a file), so an interrupted upload leaves the good copy; a failed transfer
-//    removes its temporary file while the connection allows;
+//    into place, so an interrupted upload leaves the good copy; a failed
+//    transfer removes its temporary file while the connection allows. The
+//    live file is deleted only where the server took the new copy's RNFR and
+//    refused the RNTO over the old one; a server (or account) that cannot
+//    rename at all gets the file stored under its real name (StoredInPlace());
 //  - the data connection mode is chosen per site (automatic: EPSV, PASV, then
 //    PORT, the one that worked last time first);
 //  - the session is encrypted when the server offers TLS (or must be, by the
@@ -14,6 +16,7 @@
 // Failures are told in plain words with the server's reply (Problem()).
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,6 +38,9 @@ struct TFtpPublishSite {
   std::string TrustedFingerprint;  // a self-signed certificate the user trusts
   int TimeoutSeconds = 15;
   std::vector<int> RetryWaitsMs = {1000, 2000, 4000};  // one reconnection per entry
+  // Asked while connecting and checking: true gives up at once. A transfer
+  // under way is never cut by it; callers look between files.
+  std::function<bool()> CancelRequested;
 };
 
 class TFtpPublisher {
@@ -48,6 +54,9 @@ class TFtpPublisher {
   bool MakeDirectories(const std::string& remoteDir);
   bool Store(const std::string& localPath, const std::string& remoteName);
   bool Delete(const std::string& remoteName);
+  // Name -> size of the files in `remoteDir` ("a/b/" or "": the login
+  // directory) by one LIST; false with Problem() set when it cannot be read.
+  bool ListSizes(const std::string& remoteDir, std::map<std::string, long long>& sizes);
   // Tries each data connection mode of the choice once and keeps the first
   // that can open a data connection (a directory listing of the login
   // directory, discarded); false when none can.
@@ -60,6 +69,10 @@ class TFtpPublisher {
   std::optional<TFtpDataMode> WorkingMode() const { return m_workingMode; }
   // What went again after a reconnection, each "name (why)".
   const std::vector<std::string>& Retried() const { return m_retried; }
+  // Files stored under their real name because the server refused to rename.
+  const std::vector<std::string>& StoredInPlace() const { return m_storedInPlace; }
+  // Bytes of the current file sent so far, reported once per block.
+  std::function<void(long long bytesSent)> OnBytesSent;
   TFtpClient& Client() { return m_client; }
 
  private:
@@ -70,7 +83,10 @@ class TFtpPublisher {
   bool WithRecovery(const std::string& what, const std::function<bool()>& operation);
   bool RunWithModes(const std::function<bool()>& transfer);
   bool StoreOnce(const std::string& localPath, const std::string& remoteName);
+  bool Transfer(const std::string& localPath, const std::string& storedName, const std::string& remoteName);
+  bool StoreInPlace(const std::string& localPath, const std::string& remoteName);
   bool Rename(const std::string& from, const std::string& to);
+  bool ReadListing(const std::string& remoteDir, const std::string& localPath);
   void DeleteQuietly(const std::string& remoteName);
   std::vector<TFtpDataMode> Candidates() const;
 
@@ -82,6 +98,9 @@ class TFtpPublisher {
   std::optional<TFtpDataMode> m_workingMode;
   size_t m_candidate = 0;
   std::vector<std::string> m_retried;
+  std::vector<std::string> m_storedInPlace;
+  bool m_cannotRename = false;  // RNFR was refused once: this server stores in place
+  std::string m_temporaryName;  // the temporary file being stored, if any
 };
 
 }  // namespace qm::net

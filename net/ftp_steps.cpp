@@ -90,6 +90,7 @@ void TCustomFtpClient::DoOpen() {
   m_replyBuffer.Clear();
   m_multiLineCode = 0;
   m_protectData = false;
+  m_passwordInClear = false;
   FailureCode = 0;
   SetState(fcsLookingUp);
   m_control->DnsLookup(HostName);
@@ -124,7 +125,7 @@ void TCustomFtpClient::SecureControlAfterAuth() {
 
 void TCustomFtpClient::StartControlTls() {
   m_next = &TCustomFtpClient::IgnoreLine;  // nothing is due from the server meanwhile
-  m_control->StartTls(HostName, nullptr, [this](int error) { ControlTlsDone(error); });
+  m_control->StartTls(HostName, nullptr, [this](int error) { ControlTlsDone(error); }, TlsUpTo12);
 }
 
 void TCustomFtpClient::ControlTlsDone(int error) {

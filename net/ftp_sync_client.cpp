@@ -41,6 +41,12 @@ bool TFtpClient::WaitUntilReady() {
   m_deadline = TickCountMs() + qint64(Timeout) * 1000;
   for (;;) {
     if (State() == fcsReady) return FailureCode == 0;
+    if (CancelRequested && CancelRequested()) {
+      Abort();
+      SetErrorMessage(kCancelledReply);
+      ReplyCode = 426;
+      return false;
+    }
     if (Timeout > 0 && TickCountMs() > m_deadline) {
       Abort();
       SetErrorMessage("426 Timeout");

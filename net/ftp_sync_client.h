@@ -9,11 +9,16 @@
 
 namespace qm::net {
 
+inline constexpr char kCancelledReply[] = "426 Cancelled";
+
 class TFtpClient : public TCustomFtpClient {
  public:
   explicit TFtpClient(QObject* parent = nullptr) : TCustomFtpClient(parent) {}
 
   int Timeout = 15;             // seconds; 0 or less: no limit
+  // Asked on every pass of the wait: true ends the request at once
+  // ("426 Cancelled"), as a time-out would. Unset: nothing to ask.
+  std::function<bool()> CancelRequested;
   bool MultiThreaded = false;   // both pumps are the thread's Qt event loop
 
   bool Connect() { return RunRequest(frqConnect); }   // Open, USER, PASS

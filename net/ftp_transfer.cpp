@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QTimer>
 
 #include "net/ftp_client.h"
 #include "net/ftp_events.h"
 #include "net/message_pump.h"
 #include "net/socket_errors.h"
+#include "net/tls_session.h"
 
 namespace qm::net {
 
@@ -19,6 +21,9 @@ namespace {
 // large page few (one per block) while the socket queue stays short.
 constexpr int kSendBlockSize = 256 * 1024;
 constexpr int kReceiveBlockSize = 2048;
+// A TLS 1.3 ticket comes one round trip after the handshake; a server that
+// sends none after a resumption costs each file this much, no more.
+constexpr int kTicketWaitMs = 500;
 
 // Our sockets reset on close (and accepted ones inherit that from the
 // listener); a data connection must deliver its last bytes, however slowly
@@ -34,6 +39,7 @@ void TCustomFtpClient::DoPort() {
   CheckReady();
   if (!m_connected) throw FtpException("FTP component not connected");
   ++m_transferId;  // a deferred close still pending must spare the new connection
+  m_dataTlsFresh = false;
   if (m_data->State() != wsClosed) m_data->Close();
   m_data->OnSessionAvailable = nullptr;
   m_data->OnSessionClosed = nullptr;
@@ -42,6 +48,8 @@ void TCustomFtpClient::DoPort() {
   m_passiveData = DataMode != ftpDataActive;
   switch (DataMode) {
     case ftpDataPassive:
+      // PASV can name only an IPv4 address: on IPv6 passive mode is EPSV.
+      if (PassiveIsExtended()) return SendStep(ftpPort, "EPSV", {229}, &TCustomFtpClient::ConnectPassiveData);
       return SendStep(ftpPort, "PASV", {227}, &TCustomFtpClient::ConnectPassiveData);
     case ftpDataExtendedPassive:
       return SendStep(ftpPort, "EPSV", {229}, &TCustomFtpClient::ConnectPassiveData);
@@ -78,7 +86,7 @@ void TCustomFtpClient::ConnectPassiveData() {
   if (FailureCode != 0) return CompleteRequest(FailureCode);
   std::string host = m_serverAddr;
   int port = 0;
-  const bool readable = DataMode == ftpDataExtendedPassive
+  const bool readable = PassiveIsExtended()
                             ? ReplyExtendedPassivePort(LastReply, port)
                             : ReplyPassiveAddress(LastReply, host, port);
   if (!readable) return FailStepLocally(425, "425 Unreadable passive reply: " + LastReply);
@@ -211,28 +219,46 @@ void TCustomFtpClient::SendAccept() {
 // PROT P: the data connection speaks TLS, resuming the control's session.
 void TCustomFtpClient::StartDataTls(bool sending) {
   m_data->StartTls(HostName, m_control, [this, sending](int error) {
+    // Refused during the handshake or after it: either way no resumption.
+    m_dataTlsFresh = (error != 0 || !m_data->Tls()->Resumed()) && m_control->Tls() && m_control->Tls()->IsTls13();
     if (error != 0) {
       Display("! TLS on the data connection failed: " + SocketErrorText(error));
       m_data->Close();  // the server's reply to the transfer then ends it
     } else if (sending) {
       StartPassiveSend();
     }
-  });
+  }, TlsUpTo12);
 }
 
 // The data connection is up and the server has agreed to the transfer: send.
 void TCustomFtpClient::StartPassiveSend() {
   m_startTime = TickCountMs();
+  m_tlsSendShut = false;
   m_data->OnSessionClosed = [this](TAsyncSocket&, int error) { DataClosed(true, error); };
-  m_data->OnDataAvailable = [](TAsyncSocket& socket, int) {
+  m_sendEnded = false;
+  m_data->OnDataAvailable = [this](TAsyncSocket& socket, int) {
     char discard[2048];
-    socket.Receive(discard, sizeof discard);
+    // The server's TLS close alert: answered with ours, which ends the connection.
+    if (socket.Receive(discard, sizeof discard) == 0 && socket.Tls()) return socket.Close();
+    if (m_sendEnded && socket.Tls() && !socket.Tls()->TicketExpected()) EndTlsSend();
   };
   m_data->OnDataSent = [this](TAsyncSocket&, int) { SendNextBlock(); };
+  // What the server sent before (a TLS session ticket right after the
+  // handshake, which the next data connection needs) is read now.
+  m_data->Rearm();
   // The file goes out in 1024-byte blocks; the system joins them into full
   // segments, and the shut-down at the end of the file sends the rest.
   m_data->SetHoldSmallSegments(true);
   SendNextBlock();
+}
+
+// Over TLS the server may still send (its close alert): closing with that
+// unread would reset the connection and lose the file's tail in the server's
+// buffers. Only our side is shut; the server's close ends the transfer.
+void TCustomFtpClient::EndTlsSend() {
+  if (m_tlsSendShut) return;
+  m_tlsSendShut = true;
+  m_data->ShutDown(1);
 }
 
 void TCustomFtpClient::ReceiveAccept() {
@@ -276,11 +302,15 @@ void TCustomFtpClient::SendNextBlock() {
   }
   if (n == 0) {
     if (m_data->Tls()) {
-      // Over TLS the server may still send (session tickets, its close
-      // alert): closing with those unread would reset the connection and
-      // lose the file's tail in the server's buffers. Only our side is shut;
-      // the server's close ends the transfer.
-      m_data->ShutDown(1);
+      if (m_sendEnded) return;
+      m_sendEnded = true;
+      // The next data connection resumes with this one's ticket (servers
+      // that want every data connection resumed take each ticket once):
+      // it is awaited a moment before our close alert.
+      if (!m_data->Tls()->TicketExpected()) return EndTlsSend();
+      QTimer::singleShot(kTicketWaitMs, this, [this, id = m_transferId] {
+        if (id == m_transferId && m_data->Tls()) EndTlsSend();
+      });
       return;
     }
     // End of file: let the shut-down finish over a few loop passes, then close.
@@ -311,6 +341,10 @@ void TCustomFtpClient::ReceiveBlock() {
       i = text.find_first_not_of("\r\n", end);
       if (i == std::string::npos) break;
     }
+  } else if (n == 0 && m_data->Tls()) {
+    // A TLS close alert is the end of the data. Servers wait for our alert
+    // before they hang up, so the connection would never close by itself.
+    m_data->Close();
   } else if (n < 0 && m_data->State() == wsConnected && m_data->LastError() != 10035) {
     Display("! Data: Receive error " + std::to_string(m_data->LastError()));
     m_data->ShutDown(2);

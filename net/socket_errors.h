@@ -13,6 +13,7 @@ inline constexpr int kWsaEBadF = 10009;
 inline constexpr int kWsaEInval = 10022;
 inline constexpr int kWsaEWouldBlock = 10035;     // also "connect in progress"
 inline constexpr int kWsaENotSock = 10038;
+inline constexpr int kWsaENetUnreach = 10051;
 inline constexpr int kWsaEConnReset = 10054;
 inline constexpr int kWsaENotConn = 10057;
 inline constexpr int kWsaEConnRefused = 10061;

@@ -5,11 +5,28 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <csignal>
 #include <cctype>
 
 namespace qm::net {
 
 namespace {
+
+// The TTlsSession an SSL belongs to, for the new-session callback.
+int OwnerIndex() {
+  static const int index = SSL_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
+  return index;
+}
+
+// TLS 1.3 hands out sessions as tickets after the handshake, each good for
+// one resumption on servers that keep them single-use (proftpd, vsftpd):
+// every ticket is kept for the next data connection.
+int KeepNewSession(SSL* ssl, SSL_SESSION* session) {
+  auto* owner = static_cast<TTlsSession*>(SSL_get_ex_data(ssl, OwnerIndex()));
+  if (!owner) return 0;
+  owner->KeepSession(session);
+  return 1;  // the reference is now the owner's
+}
 
 SSL_CTX* ClientContext() {
   static SSL_CTX* const context = [] {
@@ -18,7 +35,12 @@ SSL_CTX* ClientContext() {
     SSL_CTX_set_default_verify_paths(ctx);
     // Verified after the handshake, so that a trusted fingerprint can stand in.
     SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
-    SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT);
+    SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+    SSL_CTX_sess_set_new_cb(ctx, KeepNewSession);
+    // OpenSSL writes to the socket with write(), which raises SIGPIPE when the
+    // peer has gone (a server dropping a data connection under a write): the
+    // program would die without a word. The failed write is a reset instead.
+    std::signal(SIGPIPE, SIG_IGN);
     return ctx;
   }();
   return context;
@@ -51,26 +73,55 @@ bool SameFingerprint(const std::string& a, const std::string& b) {
   return !Normalised(a).empty() && Normalised(a) == Normalised(b);
 }
 
-TTlsSession::TTlsSession(int handle, const std::string& serverName, const TTlsSession* resumeFrom)
-    : m_ssl(SSL_new(ClientContext())), m_serverName(serverName) {
+TTlsSession::TTlsSession(int handle, const std::string& serverName, const TTlsSession* resumeFrom, bool upToTls12)
+    : m_ssl(SSL_new(ClientContext())), m_serverName(serverName), m_tickets(std::make_shared<TTicketStore>()) {
   SSL_set_fd(m_ssl, handle);
   SSL_set_mode(m_ssl, SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
   SSL_set_connect_state(m_ssl);
+  SSL_set_ex_data(m_ssl, OwnerIndex(), this);
+  if (upToTls12) SSL_set_max_proto_version(m_ssl, TLS1_2_VERSION);
   if (IsAddress(serverName)) {
     X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(m_ssl), serverName.c_str());
   } else {
     SSL_set_tlsext_host_name(m_ssl, serverName.c_str());
     SSL_set1_host(m_ssl, serverName.c_str());
   }
-  if (resumeFrom && resumeFrom->m_ssl) {
-    if (SSL_SESSION* session = SSL_get1_session(resumeFrom->m_ssl)) {
-      SSL_set_session(m_ssl, session);
-      SSL_SESSION_free(session);
-    }
+  if (resumeFrom) {
+    // Each resumption takes the newest ticket; the tickets this connection
+    // receives go to the same store, for the next data connection.
+    m_tickets = resumeFrom->m_tickets;
+    SSL_SESSION* session = m_tickets->newest ? m_tickets->newest : SSL_get_session(resumeFrom->m_ssl);
+    // No ticket yet (TLS 1.2, or a server without tickets): the session of
+    // the control connection's handshake itself.
+    if (session) SSL_set_session(m_ssl, session);
   }
 }
 
-TTlsSession::~TTlsSession() { SSL_free(m_ssl); }
+TTlsSession::~TTlsSession() {
+  SSL_set_ex_data(m_ssl, OwnerIndex(), nullptr);
+  SSL_free(m_ssl);
+}
+
+TTlsSession::TTicketStore::~TTicketStore() {
+  if (newest) SSL_SESSION_free(newest);
+}
+
+void TTlsSession::KeepSession(SSL_SESSION* session) {
+  ++m_ticketsHere;
+  ++m_tickets->received;
+  // Kept until a newer one comes: a server that lets a ticket serve again is
+  // served by it when a data connection brings no new one.
+  if (m_tickets->newest) SSL_SESSION_free(m_tickets->newest);
+  m_tickets->newest = session;
+}
+
+bool TTlsSession::Resumed() const { return SSL_session_reused(m_ssl) == 1; }
+
+bool TTlsSession::IsTls13() const { return SSL_version(m_ssl) == TLS1_3_VERSION; }
+
+bool TTlsSession::TicketExpected() const {
+  return m_handshakeDone && SSL_version(m_ssl) == TLS1_3_VERSION && m_tickets->received > 0 && m_ticketsHere == 0;
+}
 
 TTlsSession::TStep TTlsSession::StepOf(int result) {
   switch (SSL_get_error(m_ssl, result)) {

@@ -13,6 +13,7 @@
 #include <string>
 
 typedef struct ssl_st SSL;
+typedef struct ssl_session_st SSL_SESSION;
 
 namespace qm::net {
 
@@ -22,7 +23,9 @@ class TTlsSession {
 
   // resumeFrom: the control connection's session, which data connections of
   // the same FTP session reuse (servers may insist on it).
-  TTlsSession(int handle, const std::string& serverName, const TTlsSession* resumeFrom);
+  // Under TLS 1.3 each data connection resumes with the newest
+  // ticket of the FTP session, wherever it came from.
+  TTlsSession(int handle, const std::string& serverName, const TTlsSession* resumeFrom, bool upToTls12 = false);
   ~TTlsSession();
   TTlsSession(const TTlsSession&) = delete;
   TTlsSession& operator=(const TTlsSession&) = delete;
@@ -43,6 +46,17 @@ class TTlsSession {
   // SHA-256 of the server certificate as AA:BB:...; empty before the handshake.
   std::string Fingerprint() const;
   std::string ErrorText() const { return m_error; }
+  // Whether this connection resumed an earlier session.
+  bool Resumed() const;
+  bool IsTls13() const;
+  // TLS 1.3 with a server that hands out tickets, none yet on this
+  // connection: one is on its way, and it must be read before our close
+  // alert, after which OpenSSL drops everything but alerts.
+  bool TicketExpected() const;
+
+  // A ticket from the server (its reference taken over), shared by the
+  // control connection and every data connection resuming from it.
+  void KeepSession(SSL_SESSION* session);
 
  private:
   TStep StepOf(int result);
@@ -51,6 +65,13 @@ class TTlsSession {
   std::string m_serverName;
   std::string m_error;
   bool m_handshakeDone = false;
+  struct TTicketStore {
+    SSL_SESSION* newest = nullptr;
+    int received = 0;
+    ~TTicketStore();
+  };
+  int m_ticketsHere = 0;  // tickets received on this connection
+  std::shared_ptr<TTicketStore> m_tickets;  // one per FTP session, outlives either connection
 };
 
 // Fingerprints compare ignoring case, colons and blanks.

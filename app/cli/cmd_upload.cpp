@@ -31,7 +31,17 @@ std::string Printable(const QString& text) {
 
 class PrintingObserver : public catalog::UploadObserver {
  public:
+  // A large file tells how far it got, about every tenth of it (at most a
+  // line a second would flood a log; a tenth is enough to see it moving).
+  void FileProgress(const QString& name, qint64 sent, qint64 size) override {
+    if (size < kProgressFrom || sent < m_nextReport) return;
+    m_nextReport = sent + size / 10;
+    std::printf("sending %s: %lld of %lld bytes\n", qPrintable(name), static_cast<long long>(sent),
+                static_cast<long long>(size));
+    std::fflush(stdout);
+  }
   void FileDone(int, const catalog::UploadedFile& file) override {
+    m_nextReport = 0;
     const char* verb = file.deletion ? "deleted" : "uploaded";
     if (file.uploaded)
       std::printf("%s %s -> %s\n", verb, qPrintable(file.localName), qPrintable(file.remoteName));
@@ -40,6 +50,10 @@ class PrintingObserver : public catalog::UploadObserver {
                   qPrintable(file.remoteName), Printable(file.reply).c_str());
     std::fflush(stdout);
   }
+
+ private:
+  static constexpr qint64 kProgressFrom = 4 << 20;  // smaller files go up in a moment
+  qint64 m_nextReport = 0;
 };
 
 int Check(const catalog::UploadOptions& options) {
@@ -74,9 +88,8 @@ int Upload(const Args& arguments) {
     PrintDryRun(result);
     return 0;
   }
-  if (!result.warning.isEmpty()) std::fprintf(stderr, "%s\n", qPrintable(result.warning));
   if (!result.connected) std::fprintf(stderr, "%s\n", Printable(result.connectReply).c_str());
-  if (!result.retried.isEmpty()) std::printf("%s\n", Printable(result.RetriedText()).c_str());
+  for (const QString& line : result.NoticeLines()) std::fprintf(stderr, "%s\n", Printable(line).c_str());
   if (result.unchangedCount == 1) std::printf("1 unchanged file was not sent again\n");
   if (result.unchangedCount > 1) std::printf("%d unchanged files were not sent again\n", result.unchangedCount);
   if (!result.AllUploaded()) return 1;

@@ -42,6 +42,20 @@ QString UploadResult::FailureText(int maxFiles) const {
   return lines.join('\n');
 }
 
+QStringList UploadResult::NoticeLines() const {
+  QStringList lines;
+  if (listingHeldBack)
+    lines << QStringLiteral("catalog.htm was held back, so the listing online is still the old one and every "
+                            "page it links to is still there.");
+  if (cancelled && connected) lines << QStringLiteral("The upload was cancelled; the files after it were not sent.");
+  if (!storedInPlace.isEmpty())
+    lines << QStringLiteral("The server does not allow renaming: stored directly under their names (not through a "
+                            "temporary copy): %1").arg(storedInPlace.join(QStringLiteral(", ")));
+  if (!retried.isEmpty()) lines << RetriedText();
+  lines << warnings;
+  return lines;
+}
+
 QString UploadResult::RetriedText() const {
   if (retried.isEmpty()) return {};
   return QStringLiteral("The connection was lost and made again; sent again: ") + retried.join(QStringLiteral(", "));
@@ -78,7 +92,8 @@ void CheckUploadName(const QDir& workDir, const QString& name) {
 namespace {
 
 struct Plan {
-  std::vector<QString> sends;    // pages first, catalog.htm last
+  std::vector<QString> pages;    // sends in list order, catalog.htm left out
+  std::optional<QString> catalog;  // the listing, when it goes up
   std::vector<QString> deletes;  // pages Quillmart put there that upload.txt no longer lists
   std::map<QString, ManifestEntry> local;
   int unchanged = 0;
@@ -89,9 +104,14 @@ QString LocalPath(const UploadOptions& options, const QString& name) {
   return options.workDir.path() == QLatin1String(".") ? name : options.workDir.filePath(name);
 }
 
-Plan MakePlan(const std::vector<QString>& names, const UploadManifest& manifest, const UploadOptions& options) {
+QString RemoteBaseName(const QString& remoteName) { return remoteName.mid(remoteName.lastIndexOf(u'/') + 1); }
+
+// `remote`: the server's listing of the remote directory (name -> size), when
+// it could be read: a file the manifest calls unchanged goes again when the
+// listing misses it or gives it another size.
+Plan MakePlan(const std::vector<QString>& names, const UploadManifest& manifest, const UploadOptions& options,
+              const QString& remoteDirectory, const std::map<std::string, long long>* remote) {
   Plan plan;
-  std::optional<QString> catalog;
   for (const QString& name : names) {
     if (plan.local.count(name)) continue;  // listed twice: sent once
     ManifestEntry entry;
@@ -102,17 +122,37 @@ Plan MakePlan(const std::vector<QString>& names, const UploadManifest& manifest,
     }
     plan.local[name] = entry;
     const auto old = manifest.Entries().find(name);
-    if (!options.sendAll && old != manifest.Entries().end() && old->second.hash == entry.hash) {
+    bool unchanged = !options.sendAll && old != manifest.Entries().end() && old->second.hash == entry.hash;
+    if (unchanged && remote) {
+      const auto there = remote->find(Bytes(RemoteBaseName(remoteDirectory + name)));
+      unchanged = there != remote->end() && there->second == entry.size;
+    }
+    if (unchanged) {
       ++plan.unchanged;
       continue;
     }
-    if (name.compare(QLatin1String(kCatalogPageName), Qt::CaseInsensitive) == 0) catalog = name;
-    else plan.sends.push_back(name);
+    if (name.compare(QLatin1String(kCatalogPageName), Qt::CaseInsensitive) == 0) plan.catalog = name;
+    else plan.pages.push_back(name);
   }
-  if (catalog) plan.sends.push_back(*catalog);
   for (const auto& [name, entry] : manifest.Entries())
     if (!plan.local.count(name)) plan.deletes.push_back(name);
   return plan;
+}
+
+// Manifest lines naming anything but a file of the working folder were not
+// written by Quillmart: they are dropped, never acted on (a planted
+// "../../index.html" would otherwise be deleted on the server).
+int DropForeignNames(UploadManifest& manifest, const QDir& workDir) {
+  std::vector<QString> foreign;
+  for (const auto& [name, entry] : manifest.Entries()) {
+    try {
+      CheckUploadName(workDir, name);
+    } catch (const UploadListError&) {
+      foreign.push_back(name);
+    }
+  }
+  for (const QString& name : foreign) manifest.Remove(name);
+  return static_cast<int>(foreign.size());
 }
 
 net::TFtpPublishSite PublishSite(const SiteSettings& site, const UploadOptions& options, const net::TFtpSiteAddress& address) {
@@ -122,6 +162,7 @@ net::TFtpPublishSite PublishSite(const SiteSettings& site, const UploadOptions& 
   publish.PassWord = Bytes(site.remotePassword);
   publish.TimeoutSeconds = options.timeoutSeconds;
   publish.RetryWaitsMs = options.retryWaitsMs;
+  publish.CancelRequested = options.cancelRequested;
   const QString choice = options.connectionMode.trimmed().toLower();
   publish.ModeChoice = choice == QLatin1String("passive") ? net::ftpModePassive
                        : choice == QLatin1String("active") ? net::ftpModeActive
@@ -154,9 +195,11 @@ net::TFtpSiteAddress SiteAddress(const SiteSettings& site, const UploadOptions& 
   }
 }
 
-QString ClearPasswordWarning(const SiteSettings& site, const net::TFtpSiteAddress& address,
-                             const net::TFtpPublisher& publisher) {
-  if (site.remotePassword.isEmpty() || publisher.Encrypted()) return {};
+// Only after a password really went unencrypted: a session refused before
+// the password (a certificate refused, no TLS where required, no answer)
+// sent none.
+QString ClearPasswordWarning(const net::TFtpSiteAddress& address, net::TFtpPublisher& publisher) {
+  if (!publisher.Client().PasswordSentInClear()) return {};
   return QStringLiteral("The password went to %1 in clear: the server offers no encryption (TLS).").arg(Text(address.Host));
 }
 
@@ -165,27 +208,108 @@ QString WorkingModeText(const net::TFtpSiteAddress& address, const net::TFtpPubl
   return Text(address.Describe()) + QStringLiteral(": ") + QLatin1String(net::FtpDataModeName(*publisher.WorkingMode()));
 }
 
+bool Cancelled(const UploadOptions& options) { return options.cancelRequested && options.cancelRequested(); }
+
+class FileSender {
+ public:
+  FileSender(net::TFtpPublisher& publisher, UploadManifest& manifest, const SiteSettings& site,
+             const UploadOptions& options, UploadObserver& observer, UploadResult& result)
+      : m_publisher(publisher), m_manifest(manifest), m_site(site), m_options(options), m_observer(observer),
+        m_result(result) {}
+
+  void Send(const QString& name, const ManifestEntry& entry) {
+    UploadedFile file{name, m_site.remoteDirectory + name, false, {}, false};
+    if (Stopped(file)) return Done(file);
+    m_publisher.OnBytesSent = [&](long long sent) { m_observer.FileProgress(name, sent, entry.size); };
+    file.uploaded = m_publisher.IsOpen() && m_publisher.Store(Bytes(LocalPath(m_options, name)), Bytes(file.remoteName));
+    m_publisher.OnBytesSent = nullptr;
+    file.reply = file.uploaded ? Text(m_publisher.Client().LastReply) : Text(m_publisher.Problem());
+    if (file.uploaded) m_manifest.Set(name, entry);
+    Done(file);
+  }
+
+  void HoldBack(const QString& name, const QString& why) {
+    UploadedFile file{name, m_site.remoteDirectory + name, false, why, false};
+    Done(file);
+  }
+
+  void Delete(const QString& name) {
+    UploadedFile file{name, m_site.remoteDirectory + name, false, {}, true};
+    if (Stopped(file)) return Done(file);
+    file.uploaded = m_publisher.IsOpen() && m_publisher.Delete(Bytes(file.remoteName));
+    file.reply = file.uploaded ? Text(m_publisher.Client().LastReply) : Text(m_publisher.Problem());
+    // Already gone from the server: nothing of ours is left there to delete.
+    if (file.uploaded || m_publisher.Client().ReplyCode == 550) m_manifest.Remove(name);
+    Done(file);
+  }
+
+  bool AllWentUp() const {
+    for (const UploadedFile& file : m_result.files)
+      if (!file.uploaded) return false;
+    return true;
+  }
+
+ private:
+  bool Stopped(UploadedFile& file) {
+    if (!m_result.cancelled && Cancelled(m_options)) m_result.cancelled = true;
+    if (m_result.cancelled) file.reply = QStringLiteral("not sent: the upload was cancelled");
+    return m_result.cancelled;
+  }
+  void Done(const UploadedFile& file) {
+    m_result.files.push_back(file);
+    m_observer.FileDone(static_cast<int>(m_result.files.size()), file);
+  }
+
+  net::TFtpPublisher& m_publisher;
+  UploadManifest& m_manifest;
+  const SiteSettings& m_site;
+  const UploadOptions& m_options;
+  UploadObserver& m_observer;
+  UploadResult& m_result;
+};
+
 void SendFiles(net::TFtpPublisher& publisher, const Plan& plan, UploadManifest& manifest, const SiteSettings& site,
                const UploadOptions& options, UploadObserver& observer, UploadResult& result) {
-  const int total = static_cast<int>(plan.sends.size() + plan.deletes.size());
-  observer.FilesStarted(total);
-  for (const QString& name : plan.sends) {
-    UploadedFile file{name, site.remoteDirectory + name, false, {}, false};
-    file.uploaded = publisher.IsOpen() && publisher.Store(Bytes(LocalPath(options, name)), Bytes(file.remoteName));
-    file.reply = file.uploaded ? Text(publisher.Client().LastReply) : Text(publisher.Problem());
-    if (file.uploaded) manifest.Set(name, plan.local.at(name));
-    result.files.push_back(file);
-    observer.FileDone(static_cast<int>(result.files.size()), file);
+  observer.FilesStarted(static_cast<int>(plan.pages.size() + (plan.catalog ? 1 : 0) + plan.deletes.size()));
+  FileSender sender(publisher, manifest, site, options, observer, result);
+  for (const QString& name : plan.pages) sender.Send(name, plan.local.at(name));
+  if (plan.catalog) {
+    // The listing goes only over pages that are all there; else the old one
+    // stays, and the old one's pages were left in place.
+    if (sender.AllWentUp()) {
+      sender.Send(*plan.catalog, plan.local.at(*plan.catalog));
+    } else {
+      result.listingHeldBack = true;
+      sender.HoldBack(*plan.catalog, result.cancelled ? QStringLiteral("not sent: the upload was cancelled")
+                                                      : QStringLiteral("held back: a page before it did not go up"));
+    }
   }
+  // Pages of gone products go only once no listing online links to them.
+  const bool listingCurrent = sender.AllWentUp();
   for (const QString& name : plan.deletes) {
-    UploadedFile file{name, site.remoteDirectory + name, false, {}, true};
-    file.uploaded = publisher.IsOpen() && publisher.Delete(Bytes(file.remoteName));
-    file.reply = file.uploaded ? Text(publisher.Client().LastReply) : Text(publisher.Problem());
-    // Already gone from the server: nothing of ours is left there to delete.
-    if (file.uploaded || publisher.Client().ReplyCode == 550) manifest.Remove(name);
-    result.files.push_back(file);
-    observer.FileDone(static_cast<int>(result.files.size()), file);
+    if (listingCurrent) sender.Delete(name);
+    else result.files.push_back({name, site.remoteDirectory + name, false,
+                                 QStringLiteral("kept: the listing online still links to it"), true});
   }
+}
+
+// Opens the session and the remote directory; false with result.connectReply
+// saying why.
+bool OpenSite(net::TFtpPublisher& publisher, const net::TFtpSiteAddress& address, const SiteSettings& site,
+              UploadObserver& observer, UploadResult& result) {
+  observer.BeforeConnect();
+  result.connected = publisher.Open();
+  if (const QString warning = ClearPasswordWarning(address, publisher); !warning.isEmpty()) result.warnings << warning;
+  result.connectReply = result.connected ? Text(publisher.Client().LastReply) : Text(publisher.Problem());
+  if (result.connected && !publisher.MakeDirectories(Bytes(site.remoteDirectory)) && !publisher.IsOpen()) {
+    result.connected = false;
+    result.connectReply = Text(publisher.Problem());
+  }
+  if (!result.connected && publisher.Client().ErrorMessage() == net::kCancelledReply) {
+    result.cancelled = true;
+    result.connectReply = QStringLiteral("The upload was cancelled before anything was sent.");
+  }
+  return result.connected;
 }
 
 UploadResult RunSession(const std::vector<QString>& names, const SiteSettings& setup, UploadObserver& observer,
@@ -194,29 +318,34 @@ UploadResult RunSession(const std::vector<QString>& names, const SiteSettings& s
   const net::TFtpSiteAddress address = SiteAddress(setup, options);
   SiteSettings site = setup;  // an ftp:// address may carry the directory ("ftp://host/www/")
   if (site.remoteDirectory.isEmpty()) site.remoteDirectory = Text(address.Path);
-  UploadManifest manifest(options.workDir, Text(address.Host), address.Port, site.remoteDirectory);
-  const Plan plan = MakePlan(names, manifest, options);
+  UploadManifest manifest(options.workDir, Text(address.Host), address.Port, site.userName, site.remoteDirectory);
   UploadResult result;
-  result.unchangedCount = plan.unchanged;
+  if (const int foreign = DropForeignNames(manifest, options.workDir); foreign > 0)
+    result.warnings << QStringLiteral("%1 names in %2 were not files of the working folder and were ignored.")
+                           .arg(foreign).arg(QFileInfo(manifest.Path()).fileName());
   if (options.dryRun) {
+    const Plan plan = MakePlan(names, manifest, options, site.remoteDirectory, nullptr);
     result.connected = true;
-    for (const QString& name : plan.sends) result.files.push_back({name, site.remoteDirectory + name, true, {}, false});
+    result.unchangedCount = plan.unchanged;
+    for (const QString& name : plan.pages) result.files.push_back({name, site.remoteDirectory + name, true, {}, false});
+    if (plan.catalog) result.files.push_back({*plan.catalog, site.remoteDirectory + *plan.catalog, true, {}, false});
     for (const QString& name : plan.deletes) result.files.push_back({name, site.remoteDirectory + name, true, {}, true});
     return result;
   }
   net::TFtpPublisher publisher(PublishSite(site, options, address));
-  observer.BeforeConnect();
-  result.connected = publisher.Open();
-  result.warning = ClearPasswordWarning(site, address, publisher);
-  result.connectReply = result.connected ? Text(publisher.Client().LastReply) : Text(publisher.Problem());
-  if (result.connected && !publisher.MakeDirectories(Bytes(site.remoteDirectory)) && !publisher.IsOpen()) {
-    result.connected = false;
-    result.connectReply = Text(publisher.Problem());
-  }
-  if (!result.connected) {  // nothing is tried after a failed log-in; the one message says why
-    observer.FilesFinished(result);
+  if (!OpenSite(publisher, address, site, observer, result)) {
+    observer.FilesFinished(result);  // nothing is tried after a failed log-in; the one message says why
     return result;
   }
+  std::map<std::string, long long> remote;
+  const bool listed = publisher.ListSizes(Bytes(site.remoteDirectory), remote);
+  if (!listed)
+    result.warnings << QStringLiteral("The remote directory could not be listed (%1): every file was sent.")
+                           .arg(Text(publisher.Problem()));
+  UploadOptions sendAll = options;
+  sendAll.sendAll = options.sendAll || !listed;
+  const Plan plan = MakePlan(names, manifest, sendAll, site.remoteDirectory, listed ? &remote : nullptr);
+  result.unchangedCount = plan.unchanged;
   try {
     SendFiles(publisher, plan, manifest, site, options, observer, result);
   } catch (...) {
@@ -225,6 +354,7 @@ UploadResult RunSession(const std::vector<QString>& names, const SiteSettings& s
   }
   manifest.Save();
   for (const std::string& what : publisher.Retried()) result.retried << Text(what);
+  for (const std::string& name : publisher.StoredInPlace()) result.storedInPlace << Text(name);
   result.workingMode = WorkingModeText(address, publisher);
   observer.FilesFinished(result);
   publisher.Close();
@@ -283,7 +413,7 @@ SiteCheck CheckSite(const SiteSettings& site, const UploadOptions& options) {
   check.lines << QStringLiteral("Connected to %1 and logged in as %2%3.")
                      .arg(Text(address.Describe()), site.userName,
                           publisher.Encrypted() ? QStringLiteral(" over TLS") : QString());
-  if (const QString warning = ClearPasswordWarning(site, address, publisher); !warning.isEmpty()) check.lines << warning;
+  if (const QString warning = ClearPasswordWarning(address, publisher); !warning.isEmpty()) check.lines << warning;
   if (!publisher.FindWorkingMode()) {
     check.lines << Text(publisher.Problem());
     publisher.Close();

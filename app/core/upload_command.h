@@ -7,19 +7,27 @@
 //  - names of upload.txt that leave the working folder are refused before
 //    anything is sent;
 //  - only new or changed files go up (the site's manifest, upload_manifest.h),
-//    unless every file is asked for; pages Quillmart put there whose products
-//    are gone are deleted; catalog.htm goes last, so the listing never links
-//    to a page that is not there yet;
-//  - every file is stored under a temporary name and renamed into place; a
+//    unless every file is asked for; the server's listing of the remote
+//    directory is read once, and a file missing there or of another size goes
+//    again whatever the manifest says (someone else changed the site);
+//  - catalog.htm goes last, and only when every page before it went up:
+//    otherwise the listing online stays the old one, whose pages are all
+//    still there. Pages Quillmart put there whose products are gone are
+//    deleted only after the new listing is in place;
+//  - every file is stored under a temporary name and renamed into place
+//    (stored in place where the server cannot rename: the summary says so); a
 //    missing remote directory is created; a lost session is reconnected and
 //    the files not yet confirmed go again (net/ftp_publisher.h);
-//  - no file is tried after a failed log-in, and one message says why.
+//  - no file is tried after a failed log-in, and one message says why;
+//  - a cancel stops after the file being sent, with the same care for the
+//    listing.
 // The outcome is reported file by file with the server's reply; the final
 // notice only when everything went up.
 
 #include <QDir>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <vector>
 
 #include "app/core/settings_store.h"
@@ -52,8 +60,12 @@ struct UploadResult {
   std::vector<UploadedFile> files;  // sends first, then deletions, in the order done
   int unchangedCount = 0;           // files left out as the site already has them
   QStringList retried;              // what went again after a reconnection, with why
-  QString warning;                  // e.g. that the password went in clear
+  QStringList warnings;             // e.g. that the password went in clear
   QString workingMode;              // data connection mode that worked, if any
+  // Files stored under their real name because the server cannot rename.
+  QStringList storedInPlace;
+  bool listingHeldBack = false;     // catalog.htm was not sent: a page before it failed
+  bool cancelled = false;           // the user stopped the upload
 
   // Connected and every file went up (and every deletion was made).
   bool AllUploaded() const;
@@ -63,6 +75,9 @@ struct UploadResult {
   QString FailureText(int maxFiles = 0) const;
   // One line on what went again after lost sessions; empty when nothing did.
   QString RetriedText() const;
+  // Lines on what the user should know beyond the files' outcome: the
+  // listing held back, files stored in place, a cancel, the warnings.
+  QStringList NoticeLines() const;
 };
 
 // What the caller shows while the upload runs: the window asks before it
@@ -73,6 +88,8 @@ class UploadObserver {
   virtual void BeforeConnect() {}
   virtual void FilesStarted(int fileCount) {}  // progress range 0..fileCount, step 1
   virtual void FileDone(int filesDone, const UploadedFile& file) {}
+  // Within a file: bytes of `localName` sent so far, of `size`.
+  virtual void FileProgress(const QString& localName, qint64 sent, qint64 size) {}
   // Every file was tried; the session is still open (it is closed afterwards).
   virtual void FilesFinished(const UploadResult& result) {}
 };
@@ -88,6 +105,9 @@ struct UploadOptions {
   std::vector<int> retryWaitsMs = {1000, 2000, 4000};  // reconnections after a lost session
   QString tlsMode;             // "required", "if offered" (also when empty) or "plain"
   QString trustedFingerprint;  // stored with the site when given to the store-reading calls
+  // Asked between files (and while connecting): true stops the upload after
+  // the file being sent; the listing is then held back like after a failure.
+  std::function<bool()> cancelRequested;
 };
 
 // Reads upload.txt (FileIoError when it cannot be read; UploadListError for a

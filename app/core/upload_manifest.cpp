@@ -4,7 +4,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
-#include <cstdio>
 #include <vector>
 
 #include <fcntl.h>
@@ -35,12 +34,12 @@ QByteArrayView HashAroundDateLine(QByteArrayView chunk, QCryptographicHash& hash
   return chunk;
 }
 
-int ErrnoOf(const QFileDevice& file) { return file.error() == QFileDevice::OpenError && !QFileInfo::exists(file.fileName()) ? ENOENT : EIO; }
-
 }  // namespace
 
-UploadManifest::UploadManifest(const QDir& workDir, const QString& host, int port, const QString& remoteDirectory) {
-  m_title = QStringLiteral("# Quillmart upload manifest: %1 port %2, directory \"%3\"").arg(host).arg(port).arg(remoteDirectory);
+UploadManifest::UploadManifest(const QDir& workDir, const QString& host, int port, const QString& userName,
+                               const QString& remoteDirectory) {
+  m_title = QStringLiteral("# Quillmart upload manifest: %1 port %2, user \"%3\", directory \"%4\"")
+                .arg(host).arg(port).arg(userName, remoteDirectory);
   const QByteArray site = QCryptographicHash::hash(m_title.toUtf8(), QCryptographicHash::Sha256).toHex().left(12);
   m_path = workDir.filePath(QStringLiteral("upload-manifest-") + QString::fromLatin1(site) + QStringLiteral(".txt"));
   QFile file(m_path);
@@ -54,21 +53,15 @@ UploadManifest::UploadManifest(const QDir& workDir, const QString& host, int por
 }
 
 void UploadManifest::Save() const {
-  // Temporary file and rename, so a reader never sees half a manifest; no
-  // flush to the disk: a manifest lost in a crash only costs a full resend,
-  // while waiting for the disk would cost every upload a noticeable pause.
-  const QString temp = m_path + QStringLiteral(".tmp");
-  QFile file(temp);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) throw FileIoError(ErrnoOf(file), QFileInfo(m_path).fileName());
-  QByteArray text = m_title.toUtf8() + "\n";
+  // Through the one work-file way (a new file of an unguessable name, never
+  // a link, renamed into place), so a reader never sees half a manifest and a
+  // neighbour's planted link is never written through. No flush to the disk:
+  // a manifest lost in a crash only costs a full resend.
+  TextFileWriter file(m_path, QFileInfo(m_path).fileName());
+  file.WriteLine(m_title);
   for (const auto& [name, entry] : m_entries)
-    text += name.toUtf8() + '\t' + QByteArray::number(entry.size) + '\t' + entry.hash + '\n';
-  const bool written = file.write(text) == text.size() && file.flush();
-  file.close();
-  if (!written || std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(m_path).constData()) != 0) {
-    QFile::remove(temp);
-    throw FileIoError(EIO, QFileInfo(m_path).fileName());
-  }
+    file.WriteLine(name + u'\t' + QString::number(entry.size) + u'\t' + QString::fromLatin1(entry.hash));
+  file.Close();
 }
 
 ManifestEntry UploadManifest::Describe(const QString& path) {

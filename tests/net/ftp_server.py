@@ -12,9 +12,13 @@ logged in by USER alone (230), as some servers do for open accounts.
   --host          listens on this loopback address instead of 127.0.0.1
   --tls           requires AUTH TLS and protected data connections (CERTFILE
                   holds the key and the certificate)
+  --perm          the rights of "user" (default elradfmwMT; without f: no renames)
+  --refuse-list   FILE of "NAME CODE" lines, read on every STOR: a STOR of NAME
+                  (or of its temporary name NAME.qmpart) is answered CODE
 """
 import argparse
 import logging
+import os
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
@@ -35,6 +39,19 @@ def make_handler(base, options):
                 self.handle_auth_success(self.authorizer.get_home_dir(line), "", "Welcome, no password needed.")
                 return
             return base.ftp_USER(self, line)
+
+        def ftp_STOR(self, file, mode="w"):
+            if options.refuse_list:
+                try:
+                    with open(options.refuse_list) as refused:
+                        for entry in refused.read().split("\n"):
+                            name, _, code = entry.partition(" ")
+                            stored = os.path.basename(file)
+                            if name and stored in (name, name + ".qmpart"):
+                                return self.respond("%s Refused by the test server." % code)
+                except OSError:
+                    pass
+            return base.ftp_STOR(self, file, mode)
 
         def ftp_PORT(self, line):
             if options.passive_only:
@@ -58,6 +75,8 @@ def main():
     parser.add_argument("--log")
     parser.add_argument("--tls")
     parser.add_argument("--host", default="127.0.0.1")
+    parser.add_argument("--perm", default="elradfmwMT")
+    parser.add_argument("--refuse-list")
     options = parser.parse_args()
     logging.basicConfig(level=logging.ERROR)
     base = FTPHandler
@@ -74,7 +93,7 @@ def main():
         dtp.read_limit = options.throttle
         Handler.dtp_handler = dtp
     authorizer = DummyAuthorizer()
-    authorizer.add_user("user", "secret", options.root, perm="elradfmwMT")
+    authorizer.add_user("user", "secret", options.root, perm=options.perm)
     authorizer.add_user("nopass", "", options.root, perm="elradfmwMT")
     Handler.authorizer = authorizer
     Handler.banner = "Quillmart test server ready."

@@ -101,14 +101,21 @@ TEST_F(UploadCommand, FailedFilesAreNamedWithTheServerReplyAndMissingDirectories
   EXPECT_TRUE(result.files[0].reply.startsWith("Could not store onlinecatalog/new/deeper/missing.htm: "
                                                "426 Unable to open local file "))
       << result.files[0].reply.toStdString();
-  EXPECT_TRUE(result.files[1].uploaded);
-  EXPECT_EQ(ReadAll(Remote("onlinecatalog/new/deeper/catalog.htm")), "c");
-  // No temporary file is left behind, neither of the failed nor of the sent file.
-  EXPECT_EQ(QDir(Remote("onlinecatalog/new/deeper")).entryList(QDir::Files), QStringList{"catalog.htm"});
+  // A listing over a missing page would link to nothing: it is held back.
+  EXPECT_FALSE(result.files[1].uploaded);
+  EXPECT_TRUE(result.listingHeldBack);
+  EXPECT_EQ(result.files[1].reply, "held back: a page before it did not go up");
+  EXPECT_TRUE(result.NoticeLines().join('\n').contains("catalog.htm was held back")) << result.NoticeLines().join('\n').toStdString();
+  // No temporary file is left behind by the failed file, and the directories were made.
+  EXPECT_TRUE(QDir(Remote("onlinecatalog/new/deeper")).exists());
+  EXPECT_EQ(QDir(Remote("onlinecatalog/new/deeper")).entryList(QDir::Files), QStringList{});
   const QString text = result.FailureText();
   EXPECT_TRUE(text.startsWith("missing.htm: Could not store ")) << text.toStdString();
   Write("upload.txt", "missing.htm\r\ngone.htm\r\ncatalog.htm\r\n");
-  EXPECT_TRUE(UploadCatalog(site, recorder, options).FailureText(1).endsWith("\n... and 1 more"));
+  EXPECT_TRUE(UploadCatalog(site, recorder, options).FailureText(1).endsWith("\n... and 2 more"));
+  Write("upload.txt", "catalog.htm\r\n");
+  EXPECT_TRUE(UploadCatalog(site, recorder, options).AllUploaded());
+  EXPECT_EQ(ReadAll(Remote("onlinecatalog/new/deeper/catalog.htm")), "c");
 }
 
 // Names that would send a file from outside the working folder, and a

@@ -1,0 +1,207 @@
+// Publishing a 20-product catalog to real FTP servers on loopback, then
+// publishing it again with one page changed: pyftpdlib (an account without
+// the rename right, a server refusing one page), pure-ftpd (renames off, TLS
+// for everyone), proftpd with its TLS module (explicit and implicit) and
+// vsftpd with TLS on, each in its default settings otherwise. Afterwards the
+// site is exactly the catalog of the working folder, or, after a refused
+// page, the old listing with every page it links to.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <fstream>
+
+#include "app/core/upload_command.h"
+#include "ftp_daemons_util.h"
+#include "ftp_servers_util.h"
+
+namespace qm::catalog {
+namespace {
+
+using net::test::TestCertificate;
+
+QByteArray ReadAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// catalog.htm linking to P01.htm ... P20.htm, and upload.txt naming them all.
+class Catalog {
+ public:
+  Catalog() { Build("price 10"); }
+  // Every page says `text`; page `changed` (1-based) says `changedText`.
+  void Build(const std::string& text, int changed = 0, const std::string& changedText = {}, int products = 20) {
+    std::string list = "catalog.htm\r\n", catalog = "<HTML><BODY><TABLE>\r\n";
+    for (int i = 1; i <= products; ++i) {
+      const std::string name = QString::asprintf("P%02d.htm", i).toStdString();
+      Write(name, "<HTML><BODY>Product " + std::to_string(i) + ": " + (i == changed ? changedText : text) +
+                      "</BODY></HTML>\r\n");
+      list += name + "\r\n";
+      catalog += "<TR><TD><A HREF=\"" + name + "\">Product " + std::to_string(i) + "</A></TD></TR>\r\n";
+    }
+    Write("catalog.htm", catalog + "</TABLE></BODY></HTML>\r\n");
+    Write("upload.txt", list);
+  }
+  void Write(const std::string& name, const std::string& bytes) {
+    std::ofstream(work.filePath(QString::fromStdString(name)).toStdString(), std::ios::binary) << bytes;
+  }
+  QStringList Files() const {
+    QStringList names = QString::fromLatin1(ReadAll(work.filePath("upload.txt"))).split("\r\n", Qt::SkipEmptyParts);
+    names.sort();
+    return names;
+  }
+  QTemporaryDir work;
+};
+
+// The remote folder holds exactly the catalog's files, byte for byte.
+void ExpectSiteIsCatalog(const QString& remote, const Catalog& catalog) {
+  QStringList there = QDir(remote).entryList(QDir::Files);
+  there.sort();
+  EXPECT_EQ(there, catalog.Files());
+  for (const QString& name : catalog.Files())
+    EXPECT_EQ(ReadAll(remote + "/" + name), ReadAll(catalog.work.filePath(name))) << name.toStdString();
+}
+
+// The live listing links only to pages that are there.
+void ExpectEveryLinkResolves(const QString& remote) {
+  const QString listing = QString::fromLatin1(ReadAll(remote + "/catalog.htm"));
+  ASSERT_NE(listing, "<missing>");
+  static const QRegularExpression link(QStringLiteral("HREF=\"([^\"]+)\""));
+  int links = 0;
+  for (const QRegularExpressionMatch& match : link.globalMatch(listing)) {
+    ++links;
+    EXPECT_TRUE(QFile::exists(remote + "/" + match.captured(1))) << match.captured(1).toStdString();
+  }
+  EXPECT_EQ(links, 20);
+}
+
+UploadOptions Options(const Catalog& catalog, int port) {
+  UploadOptions options;
+  options.workDir = QDir(catalog.work.path());
+  options.port = QString::number(port);
+  options.timeoutSeconds = 15;  // pure-ftpd and proftpd fork per session: slow on a loaded machine
+  options.retryWaitsMs = {};
+  return options;
+}
+
+// Publishes, changes one page, publishes again: the site is the new catalog,
+// and only the changed page went the second time.
+void PublishChangeAndPublish(Catalog& catalog, const SiteSettings& site, const UploadOptions& options,
+                             const QString& remote) {
+  UploadObserver quiet;
+  const UploadResult first = UploadCatalog(site, quiet, options);
+  ASSERT_TRUE(first.AllUploaded()) << first.FailureText().toStdString() << first.NoticeLines().join('\n').toStdString();
+  ExpectSiteIsCatalog(remote, catalog);
+  catalog.Build("price 10", 7, "price 12");
+  const UploadResult second = UploadCatalog(site, quiet, options);
+  ASSERT_TRUE(second.AllUploaded()) << second.FailureText().toStdString();
+  ASSERT_EQ(second.files.size(), 1u);
+  EXPECT_EQ(second.files[0].localName, "P07.htm");
+  EXPECT_EQ(second.unchangedCount, 20);
+  ExpectSiteIsCatalog(remote, catalog);
+}
+
+TEST(PublishOnRealServers, PyftpdlibAccountWithoutRenameRightStoresInPlaceAndKeepsTheSite) {
+  Catalog catalog;
+  net::test::PyFtpServer server({"--perm", "elradmwMT"});  // no f: RNFR is refused
+  ASSERT_TRUE(server.Started());
+  const QString remote = QString::fromStdString(server.Root()) + "/shop";
+  const SiteSettings site{"127.0.0.1", "user", "shop/", "secret"};
+  UploadOptions options = Options(catalog, server.Port());
+  PublishChangeAndPublish(catalog, site, options, remote);
+
+  options.sendAll = true;
+  UploadObserver quiet;
+  const UploadResult again = UploadCatalog(site, quiet, options);
+  EXPECT_TRUE(again.AllUploaded()) << again.FailureText().toStdString();
+  EXPECT_EQ(again.storedInPlace.size(), 21);
+  EXPECT_TRUE(again.NoticeLines().join('\n').contains("does not allow renaming")) << again.NoticeLines().join('\n').toStdString();
+  ExpectSiteIsCatalog(remote, catalog);  // nothing deleted, no temporary file left
+}
+
+TEST(PublishOnRealServers, RefusedPageOrFullDiskKeepsTheOldListingWithAllItsPages) {
+  Catalog catalog;
+  QTemporaryDir control;
+  const QString refuse = control.filePath("refuse");
+  net::test::PyFtpServer server({"--refuse-list", refuse});
+  ASSERT_TRUE(server.Started());
+  const QString remote = QString::fromStdString(server.Root()) + "/shop";
+  const SiteSettings site{"127.0.0.1", "user", "shop/", "secret"};
+  const UploadOptions options = Options(catalog, server.Port());
+  UploadObserver quiet;
+  ASSERT_TRUE(UploadCatalog(site, quiet, options).AllUploaded());
+  const QByteArray oldListing = ReadAll(remote + "/catalog.htm");
+  for (const char* refusal : {"P07.htm 550", "P07.htm 552"}) {
+    QFile list(refuse);
+    ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+    list.write(refusal);
+    list.close();
+    // Every page changes and one product is gone: the new listing must not
+    // go up over a missing page, nor the gone product's page go away.
+    catalog.Build(std::string("price ") + refusal, 0, {}, 19);
+    const UploadResult result = UploadCatalog(site, quiet, options);
+    EXPECT_FALSE(result.AllUploaded());
+    EXPECT_TRUE(result.listingHeldBack);
+    EXPECT_EQ(ReadAll(remote + "/catalog.htm"), oldListing);
+    EXPECT_TRUE(QFile::exists(remote + "/P20.htm"));
+    ExpectEveryLinkResolves(remote);
+    EXPECT_TRUE(result.FailureText().contains("P07.htm: Could not store shop/P07.htm: " + QString(refusal).mid(8)))
+        << result.FailureText().toStdString();
+  }
+  QFile::remove(refuse);
+  const UploadResult healed = UploadCatalog(site, quiet, options);
+  EXPECT_TRUE(healed.AllUploaded()) << healed.FailureText().toStdString();
+  EXPECT_FALSE(QFile::exists(remote + "/P20.htm"));
+  ExpectSiteIsCatalog(remote, catalog);
+}
+
+TEST(PublishOnRealServers, PureFtpdWithoutRenamesAndWithTlsForEveryone) {
+  TestCertificate certificate;
+  for (const QStringList& args : {QStringList{"-G"}, QStringList{"-Y", "2"}}) {
+    net::test::PureFtpDaemon server(&certificate, args);
+    if (!server.Started()) GTEST_SKIP() << "pure-ftpd cannot be started here (it needs root for its accounts)";
+    Catalog catalog;
+    const SiteSettings site{"127.0.0.1", server.User(), "shop/", "secret"};
+    UploadOptions options = Options(catalog, server.Port());
+    options.trustedFingerprint = QString::fromStdString(certificate.fingerprint);
+    if (args.contains("-Y")) options.tlsMode = "required";
+    PublishChangeAndPublish(catalog, site, options, server.Root() + "/shop");
+    // The window's "Test connection" over TLS lists the directory at once.
+    const SiteCheck check = CheckSite(site, options);
+    EXPECT_TRUE(check.ok) << check.lines.join('\n').toStdString();
+  }
+}
+
+TEST(PublishOnRealServers, ProftpdWithTlsExplicitAndImplicit) {
+  TestCertificate certificate;
+  for (const bool implicit : {false, true}) {
+    net::test::ProFtpDaemon server(certificate, implicit);
+    if (!server.Started()) GTEST_SKIP() << "proftpd cannot be had or started here";
+    Catalog catalog;
+    const QString address = QString(implicit ? "ftps://127.0.0.1:%1" : "127.0.0.1:%1").arg(server.Port());
+    const SiteSettings site{address, server.User(), "shop/", "secret"};
+    UploadOptions options = Options(catalog, server.Port());
+    options.trustedFingerprint = QString::fromStdString(certificate.fingerprint);
+    options.tlsMode = "required";
+    PublishChangeAndPublish(catalog, site, options, server.Root() + "/shop");
+  }
+}
+
+TEST(PublishOnRealServers, VsftpdWithTls) {
+  TestCertificate certificate;
+  net::test::VsFtpDaemon server(certificate);
+  if (!server.Started()) GTEST_SKIP() << "vsftpd cannot be had or started here";
+  Catalog catalog;
+  const SiteSettings site{"127.0.0.1", server.User(), "shop/", "any"};
+  UploadOptions options = Options(catalog, server.Port());
+  options.trustedFingerprint = QString::fromStdString(certificate.fingerprint);
+  options.tlsMode = "required";
+  PublishChangeAndPublish(catalog, site, options, server.Root() + "/shop");
+  const SiteCheck check = CheckSite(site, options);
+  EXPECT_TRUE(check.ok) << check.lines.join('\n').toStdString();
+}
+
+}  // namespace
+}  // namespace qm::catalog
