@@ -40,6 +40,10 @@ class TCustomFtpClient : public QObject {
   bool DisplayFlag = false;
   // The data-port step of every transfer sends PORT, PASV or EPSV by this mode.
   TFtpDataMode DataMode = ftpDataActive;
+  // A PASV reply's address is followed only with this set (a server behind
+  // NAT naming its outside address); otherwise, as by default, the data
+  // connection goes to the host of the control connection, never elsewhere.
+  bool PassiveAddressFromServer = false;
   // TLS: explicit (AUTH TLS) by TlsMode, or implicit from the first byte
   // (ftps:// on port 990). A certificate that the system's CA store cannot
   // vouch for is accepted only when its SHA-256 fingerprint is this one.
@@ -187,6 +191,7 @@ class TCustomFtpClient : public QObject {
   bool m_sending = false;
   bool m_transferReply = false;
   bool m_sendingClosed = false;
+  bool m_wholeFileSent = false;  // the file's end was reached and the connection shut down after it
   bool m_receivingClosed = false;
   int m_dataCloseError = 0;
   std::string m_dataCommand;

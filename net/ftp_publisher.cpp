@@ -34,6 +34,7 @@ TFtpPublisher::TFtpPublisher(TFtpPublishSite site) : m_site(std::move(site)) {
   m_client.TlsMode = m_site.TlsMode;
   m_client.ImplicitTls = m_site.Address.ImplicitTls;
   m_client.TrustedFingerprint = m_site.TrustedFingerprint;
+  m_client.PassiveAddressFromServer = m_site.PassiveAddressFromServer;
   m_client.SetShareMode(ftpShareExclusive);
   m_client.OnSessionConnected = [this](TCustomFtpClient&, int) { m_welcomed = true; };
   const std::vector<TFtpDataMode> modes = Candidates();
@@ -153,6 +154,7 @@ bool TFtpPublisher::StoreOnce(const std::string& localPath, const std::string& r
     DeleteQuietly(temp);
     return false;
   }
+  if (!StoredWhole(temp, remoteName)) return false;
   if (Rename(temp, remoteName)) return true;
   if (!SessionLost()) {
     // Some servers will not rename over an existing file: remove it first.
@@ -161,6 +163,24 @@ bool TFtpPublisher::StoreOnce(const std::string& localPath, const std::string& r
     if (!SessionLost() && Rename(temp, remoteName)) return true;
   }
   m_problem = "Could not put " + remoteName + " in place: " + Reply();
+  DeleteQuietly(temp);
+  return false;
+}
+
+// A data connection reset by the server after our last byte left can look
+// complete to us; the server's own size of the temporary file tells. A
+// server without SIZE (or one that refuses it) is taken at its word.
+bool TFtpPublisher::StoredWhole(const std::string& temp, const std::string& remoteName) {
+  const long long sent = m_client.TransferCount;
+  m_client.HostFileName = temp;
+  if (!m_client.Size()) {
+    if (!SessionLost()) return true;
+    m_problem = "Lost the session while checking the size of " + remoteName + ": " + Reply();
+    return false;
+  }
+  if (m_client.RemoteFileSize == sent) return true;
+  m_problem = "Could not store " + remoteName + ": the server holds " + std::to_string(m_client.RemoteFileSize) +
+              " of its " + std::to_string(sent) + " bytes";
   DeleteQuietly(temp);
   return false;
 }

@@ -4,7 +4,8 @@
 //  - a file goes up under a temporary name beside its place and is renamed
 //    into place (RNFR/RNTO; DELE then RNTO where a server will not rename over
 //    a file), so an interrupted upload leaves the good copy; a failed transfer
-//    removes its temporary file while the connection allows;
+//    removes its temporary file while the connection allows; the server's
+//    size of the temporary file must match before the rename (where it has SIZE);
 //  - the data connection mode is chosen per site (automatic: EPSV, PASV, then
 //    PORT, the one that worked last time first);
 //  - the session is encrypted when the server offers TLS (or must be, by the
@@ -33,6 +34,7 @@ struct TFtpPublishSite {
   std::optional<TFtpDataMode> RememberedMode;  // automatic mode tries it first
   TFtpTlsMode TlsMode = ftpTlsIfOffered;
   std::string TrustedFingerprint;  // a self-signed certificate the user trusts
+  bool PassiveAddressFromServer = false;  // follow a PASV reply's address (NAT); else the control peer's
   int TimeoutSeconds = 15;
   std::vector<int> RetryWaitsMs = {1000, 2000, 4000};  // one reconnection per entry
 };
@@ -70,6 +72,7 @@ class TFtpPublisher {
   bool WithRecovery(const std::string& what, const std::function<bool()>& operation);
   bool RunWithModes(const std::function<bool()>& transfer);
   bool StoreOnce(const std::string& localPath, const std::string& remoteName);
+  bool StoredWhole(const std::string& temp, const std::string& remoteName);
   bool Rename(const std::string& from, const std::string& to);
   void DeleteQuietly(const std::string& remoteName);
   std::vector<TFtpDataMode> Candidates() const;

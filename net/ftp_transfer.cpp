@@ -19,6 +19,8 @@ namespace {
 // large page few (one per block) while the socket queue stays short.
 constexpr int kSendBlockSize = 256 * 1024;
 constexpr int kReceiveBlockSize = 2048;
+// Failure code of a store cut short: FTP's "connection closed; transfer aborted".
+constexpr int kCutShort = 426;
 
 // Our sockets reset on close (and accepted ones inherit that from the
 // listener); a data connection must deliver its last bytes, however slowly
@@ -82,11 +84,14 @@ void TCustomFtpClient::ConnectPassiveData() {
                             ? ReplyExtendedPassivePort(LastReply, port)
                             : ReplyPassiveAddress(LastReply, host, port);
   if (!readable) return FailStepLocally(425, "425 Unreadable passive reply: " + LastReply);
-  // Behind NAT a server names its private address; the data connection goes
-  // to the host of the control connection instead, never elsewhere.
+  // The data connection goes to the host of the control connection: a PASV
+  // reply naming another host would send the user's pages there (a server
+  // behind NAT names its private address; a hostile one, anyone's). Only with
+  // PassiveAddressFromServer is a routable address of the server's followed.
   const bool v6Session = m_serverAddr.find(':') != std::string::npos;  // PASV names IPv4 only
-  if (host != m_serverAddr && (v6Session || IsUnroutableFrom(host, m_serverAddr))) {
-    Display("! Passive address " + host + " is not reachable, using " + m_serverAddr);
+  if (host != m_serverAddr &&
+      (!PassiveAddressFromServer || v6Session || IsUnroutableFrom(host, m_serverAddr))) {
+    Display("! Passive address " + host + " ignored, using " + m_serverAddr);
     host = m_serverAddr;
   }
   m_next = &TCustomFtpClient::IgnoreLine;  // nothing is due from the server meanwhile
@@ -119,7 +124,7 @@ void TCustomFtpClient::DoSend(TFtpStep step) {
   CheckCommandLine(HostFileName);
   m_requestType = step == ftpAppe ? frqAppe : frqStor;  // also inside a multi-step request
   m_sending = true;
-  m_transferReply = m_sendingClosed = m_completed = false;
+  m_transferReply = m_sendingClosed = m_completed = m_wholeFileSent = false;
   TransferCount = 0;
   m_dataCloseError = 0;
   ++m_transferId;
@@ -275,6 +280,7 @@ void TCustomFtpClient::SendNextBlock() {
     return;
   }
   if (n == 0) {
+    m_wholeFileSent = true;
     if (m_data->Tls()) {
       // Over TLS the server may still send (session tickets, its close
       // alert): closing with those unread would reset the connection and
@@ -325,6 +331,15 @@ void TCustomFtpClient::DataClosed(bool sending, int error) {
   m_localFile.Close();
   (sending ? m_sendingClosed : m_receivingClosed) = true;
   m_dataCloseError = error;
+  // A store whose data connection ended before the file's end, or broke,
+  // has failed whatever the server answers (226 included, before or after
+  // the close): only part of the file may be on the server.
+  if (sending && (error != 0 || !m_wholeFileSent)) {
+    m_dataCloseError = error != 0 ? error : kCutShort;
+    if (m_errorMessage.empty())
+      m_errorMessage = error != 0 ? "426 The data connection failed: " + SocketErrorText(error)
+                                  : "426 The data connection ended before the whole file was sent";
+  }
   TransferCompletionCheck();
 }
 

@@ -28,10 +28,12 @@ std::vector<F::Step> Concat(std::vector<F::Step> a, const std::vector<F::Step>& 
   return a;
 }
 
-// One passive store of the temporary file, as the server sees it.
-std::vector<F::Step> PassiveStore(const std::string& hostTuple = "127,0,0,1") {
+// One passive store of the temporary file, as the server sees it, and its
+// answer to the size check that follows.
+std::vector<F::Step> PassiveStore(const std::string& hostTuple = "127,0,0,1",
+                                  const std::string& sizeReply = "502 SIZE not implemented\r\n") {
   return {F::Expect(), F::Passive(hostTuple), F::Expect(), F::Send("150 go\r\n"), F::ReceiveData(),
-          F::Send("226 done\r\n")};
+          F::Send("226 done\r\n"), F::Expect(), F::Send(sizeReply)};
 }
 
 TFtpPublishSite Site(int port, const std::string& host = "127.0.0.1") {
@@ -57,7 +59,7 @@ struct LocalPage {
 
 TEST(FtpPublisher, RenameOverRefusedDeletesTheOldFileThenRenames) {
   LocalPage page;
-  FakeFtpServer server(Concat(Concat(Login(), PassiveStore()),
+  FakeFtpServer server(Concat(Concat(Login(), PassiveStore("127,0,0,1", "213 18\r\n")),
                               {F::Expect(), F::Send("350 ready\r\n"), F::Expect(), F::Send("553 file exists\r\n"),
                                F::Expect(), F::Send("250 deleted\r\n"), F::Expect(), F::Send("350 ready\r\n"),
                                F::Expect(), F::Send("250 renamed\r\n"), F::Expect(), F::Send("221 bye\r\n")}));
@@ -67,8 +69,8 @@ TEST(FtpPublisher, RenameOverRefusedDeletesTheOldFileThenRenames) {
   publisher.Close();
   const Lines transcript = server.Transcript();
   EXPECT_EQ(transcript, (Lines{"USER user", "PASS secret", "TYPE I", "PASV", "STOR site/catalog.htm.qmpart",
-                               "<data 18 bytes>", "RNFR site/catalog.htm.qmpart", "RNTO site/catalog.htm",
-                               "DELE site/catalog.htm", "RNFR site/catalog.htm.qmpart", "RNTO site/catalog.htm",
+                               "<data 18 bytes>", "SIZE site/catalog.htm.qmpart", "RNFR site/catalog.htm.qmpart",
+                               "RNTO site/catalog.htm", "DELE site/catalog.htm", "RNFR site/catalog.htm.qmpart", "RNTO site/catalog.htm",
                                "QUIT"}));
   EXPECT_EQ(server.ReceivedData(), "<html>new</html>\r\n");
 }
@@ -88,7 +90,7 @@ TEST(FtpPublisher, PassiveReplyWithAPrivateAddressUsesTheControlPeer) {
   publisher.Client().Abort();
   EXPECT_EQ(server.ReceivedData(), "x");
   EXPECT_NE(std::find(display.begin(), display.end(),
-                      "! Passive address 10.0.0.5 is not reachable, using 127.0.0.2"), display.end());
+                      "! Passive address 10.0.0.5 ignored, using 127.0.0.2"), display.end());
 }
 
 // 421 in the middle of a transfer, then a server that falls silent: each time
@@ -197,6 +199,31 @@ TEST(FtpPublisher, ServerKilledMidUploadLeavesTheOldFileIntact) {
   QFile remote(remotePath);
   ASSERT_TRUE(remote.open(QIODevice::ReadOnly));
   EXPECT_EQ(remote.readAll(), "<html>good old catalog</html>");
+}
+
+// A store the server cut short, or one whose stored temporary file has the
+// wrong size, never replaces the live page: the temporary file is deleted.
+TEST(FtpPublisher, ShortStoredFileIsNeverRenamedIntoPlace) {
+  LocalPage page(std::string(8 << 20, 's'));
+  const std::string size = std::to_string(8 << 20);
+  FakeFtpServer server(Concat(Login(), {
+      F::Expect(), F::Passive("127,0,0,1"), F::Expect(), F::Send("150 go\r\n"), F::ReceiveData(),
+      F::Send("226 done\r\n"), F::Expect(), F::Send("213 100\r\n"), F::Expect(), F::Send("250 deleted\r\n"),
+      F::Expect(), F::Passive("127,0,0,1"), F::Expect(), F::Send("150 go\r\n"), F::ReceiveDataCut(100),
+      F::Send("226 done\r\n"), F::Expect(), F::Send("250 deleted\r\n"), F::Expect(), F::Send("221 bye\r\n")}));
+  TFtpPublisher publisher(Site(server.Port()));
+  ASSERT_TRUE(publisher.Open()) << publisher.Problem();
+  EXPECT_FALSE(publisher.Store(page.path, "catalog.htm"));
+  EXPECT_EQ(publisher.Problem(), "Could not store catalog.htm: the server holds 100 of its " + size + " bytes");
+  EXPECT_FALSE(publisher.Store(page.path, "catalog.htm"));
+  // Ended early, or reset: which one the client sees first is the system's affair.
+  EXPECT_EQ(publisher.Problem().rfind("Could not store catalog.htm: 426 The data connection ", 0), 0u) << publisher.Problem();
+  EXPECT_TRUE(publisher.Retried().empty());
+  publisher.Close();
+  EXPECT_EQ(server.Transcript(), (Lines{"USER user", "PASS secret", "TYPE I", "PASV", "STOR catalog.htm.qmpart",
+                                        "<data " + size + " bytes>", "SIZE catalog.htm.qmpart", "DELE catalog.htm.qmpart",
+                                        "PASV", "STOR catalog.htm.qmpart", "<data 100 bytes>",
+                                        "DELE catalog.htm.qmpart", "QUIT"}));
 }
 
 }  // namespace
