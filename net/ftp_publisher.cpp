@@ -2,6 +2,7 @@
 
 #include <QTemporaryFile>
 #include <cctype>
+#include <utility>
 
 #include "net/message_pump.h"
 #include "net/socket_errors.h"
@@ -66,7 +67,12 @@ std::string TFtpPublisher::ConnectProblem() const {
   const std::string reply = Reply();
   if (reply.rfind("The TLS handshake", 0) == 0 || reply.rfind("the certificate of", 0) == 0)
     return "Could not connect securely to " + where + ": " + reply;
-  if (!m_welcomed) return where + " refused the session: " + reply;
+  // Only a reply with a refusing code is the server's refusal; a first line
+  // without one (another protocol's banner, a line too long to be a reply)
+  // was refused by us.
+  if (!m_welcomed)
+    return ParseReplyLine(reply).Code >= 400 ? where + " refused the session: " + reply
+                                             : where + " does not answer as an FTP server: " + reply;
   if (m_client.CurrentStep() == ftpAuth)
     return where + " does not offer TLS, which the site setup requires: " + reply;
   if (m_client.ErrorMessage() == "no password set")
@@ -78,6 +84,14 @@ std::string TFtpPublisher::ConnectProblem() const {
 bool TFtpPublisher::Login() {
   m_open = false;
   m_welcomed = false;
+  // A line break would end the command early, so the client never sends it:
+  // say which setting holds one (never its value) before connecting at all.
+  for (const auto& [what, value] : {std::pair{"user name", &m_site.UserName}, {"password", &m_site.PassWord}}) {
+    if (value->find_first_of("\r\n") == std::string::npos) continue;
+    m_problem = "Could not log in to " + m_site.Address.Host + ": the " + what +
+                " of the site setup holds a line break, which FTP cannot send";
+    return false;
+  }
   if (m_client.State() != fcsReady || m_client.Connected()) m_client.Abort();
   if (!m_client.Connect()) {
     m_problem = ConnectProblem();

@@ -226,5 +226,28 @@ TEST(FtpPublisher, ShortStoredFileIsNeverRenamedIntoPlace) {
                                         "DELE catalog.htm.qmpart", "QUIT"}));
 }
 
+// Who ended the session is told as it was: a server's refusal is its reply;
+// a banner of another protocol is refused by us; a line break in the
+// password stops the log-in before anything is sent, and is never shown.
+TEST(FtpPublisher, RefusedSessionsSayWhoRefused) {
+  FakeFtpServer full({F::Send("421 Too many users\r\n")});
+  TFtpPublisher refused(Site(full.Port()));
+  EXPECT_FALSE(refused.Open());
+  EXPECT_EQ(refused.Problem(), "127.0.0.1 port " + std::to_string(full.Port()) + " refused the session: 421 Too many users");
+  FakeFtpServer ssh({F::Send("SSH-2.0-OpenSSH_9.2\r\n")});
+  TFtpPublisher other(Site(ssh.Port()));
+  EXPECT_FALSE(other.Open());
+  EXPECT_EQ(other.Problem(), "127.0.0.1 port " + std::to_string(ssh.Port()) +
+                                 " does not answer as an FTP server: SSH-2.0-OpenSSH_9.2");
+  TFtpPublishSite site = Site(1);
+  site.PassWord = "se\ncret";
+  TFtpPublisher broken(site);
+  EXPECT_FALSE(broken.Open());
+  EXPECT_EQ(broken.Problem(), "Could not log in to 127.0.0.1: the password of the site setup holds a line break, "
+                              "which FTP cannot send");
+  EXPECT_TRUE(full.Transcript().empty());
+  EXPECT_TRUE(ssh.Transcript().empty());
+}
+
 }  // namespace
 }  // namespace qm::net
