@@ -100,6 +100,10 @@ class TCustomFtpClient : public QObject {
 
  protected:
   virtual void TriggerProgress(int count, bool& abort);
+  // Whether the data connection took bytes of the block being sent since the
+  // last call (or since the block was queued): a large block going slowly to
+  // a slow server is progress, a server that reads nothing is not.
+  bool DataMovedSinceLastAsked();
   void SetErrorMessage(const std::string& text) { m_errorMessage = text; }
   bool event(QEvent* e) override;
 
@@ -197,6 +201,8 @@ class TCustomFtpClient : public QObject {
   std::string m_dataCommand;
   qint64 m_startTime = 0;
   std::vector<char> m_sendBlock;  // the file's next block on its way to the data socket
+  int m_unsentBlocks = 0;         // the data socket's queue when last looked at
+  int m_systemHeld = 0;           // and the bytes the system held for it then
   int m_transferId = 0;  // a deferred close belongs to one transfer only
 };
 

@@ -18,6 +18,8 @@ std::string LowerFirst(std::string text) {
   return text;
 }
 
+std::string Seconds(int count) { return std::to_string(count) + (count == 1 ? " second" : " seconds"); }
+
 // Waits while the event loop keeps running (the window repaints meanwhile).
 void PumpFor(int ms) {
   const qint64 until = TickCountMs() + ms;
@@ -53,6 +55,7 @@ std::vector<TFtpDataMode> TFtpPublisher::Candidates() const {
 }
 
 std::string TFtpPublisher::Reply() const {
+  if (m_client.TimedOut()) return "no progress for " + Seconds(m_site.TimeoutSeconds);
   return m_client.ErrorMessage().empty() ? m_client.LastReply : m_client.ErrorMessage();
 }
 
@@ -60,7 +63,7 @@ std::string TFtpPublisher::ConnectProblem() const {
   const std::string where = m_site.Address.Describe();
   const int code = m_client.FailureCode;
   if (code >= 10000) return "Could not connect to " + where + ": " + LowerFirst(SocketErrorText(code));
-  if (m_client.ErrorMessage() == "426 Timeout")
+  if (m_client.TimedOut())
     return m_welcomed ? where + " did not answer the log-in within " + std::to_string(m_site.TimeoutSeconds) + " seconds"
                       : "Could not connect to " + where + ": no answer within " +
                             std::to_string(m_site.TimeoutSeconds) + " seconds";
@@ -113,16 +116,39 @@ bool TFtpPublisher::SessionLost() const {
   return !m_client.Connected() || m_client.ReplyCode == 421 || m_client.FailureCode == 421;
 }
 
+// The reconnections are counted from the last success, not per operation:
+// a server that stalls or drops every transfer costs at most one round of
+// them for the whole upload, after which the remaining files are not tried.
 bool TFtpPublisher::WithRecovery(const std::string& what, const std::function<bool()>& operation) {
-  if (m_open && operation()) return true;
-  for (size_t attempt = 0; attempt < m_site.RetryWaitsMs.size() && (!m_open || SessionLost()); ++attempt) {
+  const auto succeeded = [this] {
+    m_reconnections = 0;
+    return true;
+  };
+  bool tried = false;
+  if (m_open && m_client.Connected()) {
+    tried = true;
+    if (operation()) return succeeded();
+  }
+  while (!m_open || SessionLost()) {
+    if (m_reconnections == m_site.RetryWaitsMs.size()) {
+      if (!tried) m_problem = "Not tried: " + GaveUpText();
+      return false;
+    }
+    if (m_reconnections == 0) m_firstLossMs = TickCountMs();
     const std::string why = m_problem;
-    PumpFor(m_site.RetryWaitsMs[attempt]);
+    PumpFor(m_site.RetryWaitsMs[m_reconnections++]);
     if (!Login()) continue;
     m_retried.push_back(what + " (" + why + ")");
-    if (operation()) return true;
+    tried = true;
+    if (operation()) return succeeded();
   }
   return false;
+}
+
+std::string TFtpPublisher::GaveUpText() const {
+  return "the session with " + m_site.Address.Describe() + " was lost again after " +
+         std::to_string(m_reconnections) + " reconnections in " +
+         Seconds(static_cast<int>((TickCountMs() - m_firstLossMs + 999) / 1000)) + "; Quillmart gave up";
 }
 
 bool TFtpPublisher::RunWithModes(const std::function<bool()>& transfer) {

@@ -10,8 +10,10 @@
 //    PORT, the one that worked last time first);
 //  - the session is encrypted when the server offers TLS (or must be, by the
 //    site's setting), the certificate checked;
-//  - a lost session (421, a dropped connection, a time-out) is reconnected up
-//    to three times with growing waits, and the operation runs again.
+//  - a lost session (421, a dropped connection, no progress for the time-out)
+//    is reconnected with growing waits and the operation runs again, three
+//    times at most between two successes for the whole upload, so a server
+//    that stalls every file ends the upload in a bounded time.
 // Failures are told in plain words with the server's reply (Problem()).
 
 #include <functional>
@@ -70,6 +72,7 @@ class TFtpPublisher {
   std::string Reply() const;
   bool SessionLost() const;
   bool WithRecovery(const std::string& what, const std::function<bool()>& operation);
+  std::string GaveUpText() const;
   bool RunWithModes(const std::function<bool()>& transfer);
   bool StoreOnce(const std::string& localPath, const std::string& remoteName);
   bool StoredWhole(const std::string& temp, const std::string& remoteName);
@@ -85,6 +88,8 @@ class TFtpPublisher {
   std::optional<TFtpDataMode> m_workingMode;
   size_t m_candidate = 0;
   std::vector<std::string> m_retried;
+  size_t m_reconnections = 0;  // made since the last operation that succeeded
+  qint64 m_firstLossMs = 0;    // when the first of them began
 };
 
 }  // namespace qm::net

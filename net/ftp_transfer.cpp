@@ -2,6 +2,8 @@
 // socket and announces it; STOR/APPE send the local file in 1024-byte blocks,
 // RETR/LIST/NLST receive into it. A transfer is complete when both the server's
 // 226/250 reply has arrived and the data connection has closed.
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,6 +23,13 @@ constexpr int kSendBlockSize = 256 * 1024;
 constexpr int kReceiveBlockSize = 2048;
 // Failure code of a store cut short: FTP's "connection closed; transfer aborted".
 constexpr int kCutShort = 426;
+
+// Bytes of a connection the system still holds: not yet sent, or not yet
+// acknowledged by the peer.
+int SystemHeldBytes(int handle) {
+  int bytes = 0;
+  return handle != -1 && ioctl(handle, SIOCOUTQ, &bytes) == 0 ? bytes : 0;
+}
 
 // Our sockets reset on close (and accepted ones inherit that from the
 // listener); a data connection must deliver its last bytes, however slowly
@@ -280,22 +289,33 @@ void TCustomFtpClient::SendNextBlock() {
     return;
   }
   if (n == 0) {
+    // End of file: only our side is shut, the FIN after the last byte; the
+    // server's close ends the transfer once it has read everything. Till
+    // then the bytes the system still holds can be seen leaving (a slow
+    // server is not a stalled one), and a server that resets the connection
+    // instead has not stored the file. Over TLS the server may also still
+    // send (session tickets, its close alert), which a close would lose.
     m_wholeFileSent = true;
-    if (m_data->Tls()) {
-      // Over TLS the server may still send (session tickets, its close
-      // alert): closing with those unread would reset the connection and
-      // lose the file's tail in the server's buffers. Only our side is shut;
-      // the server's close ends the transfer.
-      m_data->ShutDown(1);
-      return;
-    }
-    // End of file: let the shut-down finish over a few loop passes, then close.
-    m_data->ShutDown(2);
-    PostDeferredClose(0);
+    m_data->ShutDown(1);
     return;
   }
   TransferCount += n;
   m_data->Send(block, n);
+  m_unsentBlocks = m_data->UnsentBlocks();
+  m_systemHeld = SystemHeldBytes(m_data->Handle());
+}
+
+bool TCustomFtpClient::DataMovedSinceLastAsked() {
+  if (!m_sending || m_data->State() != wsConnected) return false;
+  const int unsent = m_data->UnsentBlocks();
+  const int held = SystemHeldBytes(m_data->Handle());
+  // Our queue only shrinks while a block goes out (it is refilled after
+  // TriggerProgress, which restarts the waiting anyway); the system's part
+  // shrinks as the server acknowledges bytes.
+  const bool moved = unsent < m_unsentBlocks || held < m_systemHeld;
+  m_unsentBlocks = unsent;
+  m_systemHeld = held;
+  return moved;
 }
 
 void TCustomFtpClient::ReceiveBlock() {
@@ -363,6 +383,10 @@ void TCustomFtpClient::HandleTransferSecondReply() {
   if (!DisplayAndParse()) return;
   if (ReplyCode == 226 || ReplyCode == 250) {
     m_transferReply = true;
+    // A server that confirmed a store and holds every byte, yet keeps the
+    // data connection open, is not waited for: the close is ours.
+    if (m_sending && m_wholeFileSent && !m_sendingClosed && SystemHeldBytes(m_data->Handle()) == 0)
+      PostDeferredClose(0);
     TransferCompletionCheck();
     return;
   }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <fstream>
@@ -111,7 +112,7 @@ TEST(FtpPublisher, LostAndSilentSessionsAreReconnectedAndTheFileSentAgain) {
   ASSERT_EQ(publisher.Retried().size(), 2u);
   EXPECT_EQ(publisher.Retried()[0].rfind("catalog.htm (Could not store catalog.htm: 421 Service closing", 0), 0u)
       << publisher.Retried()[0];
-  EXPECT_NE(publisher.Retried()[1].find("426 Timeout"), std::string::npos) << publisher.Retried()[1];
+  EXPECT_NE(publisher.Retried()[1].find("no progress for 2 seconds"), std::string::npos) << publisher.Retried()[1];
   publisher.Close();
   EXPECT_EQ(server.ReceivedData(), std::string(100000, 'p'));
 }
@@ -247,6 +248,56 @@ TEST(FtpPublisher, RefusedSessionsSayWhoRefused) {
                               "which FTP cannot send");
   EXPECT_TRUE(full.Transcript().empty());
   EXPECT_TRUE(ssh.Transcript().empty());
+}
+
+// A server that stalls every store (it takes the data connection and reads
+// nothing): each try fails after the time-out without progress, and the
+// reconnections are counted over the whole upload, so the later files are
+// not tried and the upload ends in a bounded time that the replies state.
+TEST(FtpPublisher, StalledStoresEndTheUploadInABoundedTime) {
+  LocalPage page(std::string(16 << 20, 'w'));  // more than the socket buffers take
+  const auto stalledSession = [](bool last) {
+    std::vector<F::Step> steps = Concat(Login(), {F::Expect(), F::Passive("127,0,0,1"), F::Expect(),
+                                                  F::Send("150 go\r\n"), F::Pause(1800)});
+    if (!last) steps.push_back(F::NextControl());
+    return steps;
+  };
+  FakeFtpServer server(Concat(Concat(stalledSession(false), stalledSession(false)),
+                              Concat(stalledSession(false), stalledSession(true))));
+  TFtpPublishSite site = Site(server.Port());
+  site.TimeoutSeconds = 1;
+  TFtpPublisher publisher(site);
+  ASSERT_TRUE(publisher.Open()) << publisher.Problem();
+  const qint64 start = TickCountMs();
+  EXPECT_FALSE(publisher.Store(page.path, "a.htm"));
+  EXPECT_EQ(publisher.Problem(), "Could not store a.htm: no progress for 1 second");
+  for (const char* name : {"b.htm", "catalog.htm"}) {
+    EXPECT_FALSE(publisher.Store(page.path, name));
+    EXPECT_EQ(publisher.Problem().rfind("Not tried: the session with 127.0.0.1 port " + std::to_string(server.Port()) +
+                                        " was lost again after 3 reconnections in ", 0), 0u) << publisher.Problem();
+  }
+  EXPECT_LT(TickCountMs() - start, 12000);
+  ASSERT_EQ(publisher.Retried().size(), 3u);
+  EXPECT_EQ(publisher.Retried()[0], "a.htm (Could not store a.htm: no progress for 1 second)");
+  const Lines transcript = server.Transcript();
+  EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "USER user"), 4);
+}
+
+// A slow server is not a stalled one: a page that takes longer than the
+// time-out to be read still moves (pyftpdlib reads in bursts with pauses of
+// up to 2.6 seconds), and it goes up whole.
+TEST(FtpPublisher, SlowServerIsNotTimedOutWhileTheDataMoves) {
+  test::PyFtpServer server({"--throttle", "50000"});
+  ASSERT_TRUE(server.Started());
+  LocalPage page(std::string(400000, 'm'));
+  TFtpPublishSite site = Site(server.Port());
+  site.TimeoutSeconds = 3;
+  TFtpPublisher publisher(site);
+  ASSERT_TRUE(publisher.Open()) << publisher.Problem();
+  EXPECT_TRUE(publisher.Store(page.path, "slow.htm")) << publisher.Problem();
+  EXPECT_TRUE(publisher.Retried().empty());
+  publisher.Close();
+  EXPECT_EQ(QFileInfo(QString::fromStdString(server.Root()) + "/slow.htm").size(), 400000);
 }
 
 }  // namespace
