@@ -1,18 +1,23 @@
 // Feeds the input to the control connection's reply buffer in pieces whose
 // sizes come from the input's first bytes, as the socket would deliver a
-// server's replies, and parses every line that comes out.
+// server's replies, and parses every line that comes out, checking that no
+// control character of the server's reaches it.
 #include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "fuzz/fuzz_files.h"
 #include "net/ftp_reply.h"
+#include "net/printable_text.h"
 
 using namespace qm::net;
 
 namespace {
 
 void ParseLine(const std::string& line, int& openCode) {
+  // Every line a server sends is shown: none may carry a control character
+  // (written out, it reads the same when written out again).
+  if (PrintableText(line) != line) __builtin_trap();
   const TFtpReplyLine parsed = ParseReplyLine(line);
   if (openCode != 0 && ClosesMultiLineReply(line, openCode)) openCode = 0;
   else if (openCode == 0 && parsed.Continuation) openCode = parsed.Code;

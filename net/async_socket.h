@@ -68,6 +68,10 @@ class TAsyncSocket : public QObject {
   int RcvdCount() const;  // bytes waiting, asked from the system; -1 on error
   int LastError() const { return m_lastError; }
   int Handle() const { return m_handle; }
+  // Blocks of the send queue still holding unsent bytes (the last one may be
+  // empty): it falls as the system takes the bytes, so a waiter can tell a
+  // slow peer from a stalled one.
+  int UnsentBlocks() const { return m_sendQueue.BlockCount(); }
   bool MultiThreaded = false;
   TWaitControl* WaitCtrl = nullptr;
   int FlushTimeout = 60;

@@ -157,8 +157,12 @@ void TCustomFtpClient::ControlDataAvailable() {
     if (m_control->State() != wsConnected) return;
   }
   // A full buffer without a line end can never make a reply: end the session
-  // now rather than when (or if) the server sends more.
-  if (m_replyBuffer.FreeSize() == 0) m_control->Close();
+  // now rather than when (or if) the server sends more, saying that we did.
+  if (m_replyBuffer.FreeSize() == 0) {
+    LastReply = "a line of " + std::to_string(TFtpReplyBuffer::kSize) + " bytes without an end, which is no FTP reply";
+    NoteFailure(421);  // the session is over, as when a server closes it
+    m_control->Close();
+  }
 }
 
 void TCustomFtpClient::Dispatch() {
@@ -196,7 +200,7 @@ void TCustomFtpClient::IgnoreLine() { Display("< " + LastReply); }
 void TCustomFtpClient::HandleWelcome() {
   if (!DisplayAndParse()) return;
   if (ReplyCode != 220) {
-    NoteFailure(ReplyCode);
+    NoteFailure(ReplyCode != 0 ? ReplyCode : 421);  // no code at all: no FTP server, the session ends
     m_control->Close();  // the session-closed handler completes the request
     return;
   }

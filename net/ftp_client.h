@@ -40,6 +40,10 @@ class TCustomFtpClient : public QObject {
   bool DisplayFlag = false;
   // The data-port step of every transfer sends PORT, PASV or EPSV by this mode.
   TFtpDataMode DataMode = ftpDataActive;
+  // A PASV reply's address is followed only with this set (a server behind
+  // NAT naming its outside address); otherwise, as by default, the data
+  // connection goes to the host of the control connection, never elsewhere.
+  bool PassiveAddressFromServer = false;
   // TLS: explicit (AUTH TLS) by TlsMode, or implicit from the first byte
   // (ftps:// on port 990). A certificate that the system's CA store cannot
   // vouch for is accepted only when its SHA-256 fingerprint is this one.
@@ -106,6 +110,10 @@ class TCustomFtpClient : public QObject {
 
  protected:
   virtual void TriggerProgress(int count, bool& abort);
+  // Whether the data connection took bytes of the block being sent since the
+  // last call (or since the block was queued): a large block going slowly to
+  // a slow server is progress, a server that reads nothing is not.
+  bool DataMovedSinceLastAsked();
   void SetErrorMessage(const std::string& text) { m_errorMessage = text; }
   bool event(QEvent* e) override;
 
@@ -201,11 +209,14 @@ class TCustomFtpClient : public QObject {
   bool m_sending = false;
   bool m_transferReply = false;
   bool m_sendingClosed = false;
+  bool m_wholeFileSent = false;  // the file's end was reached and the connection shut down after it
   bool m_receivingClosed = false;
   int m_dataCloseError = 0;
   std::string m_dataCommand;
   qint64 m_startTime = 0;
   std::vector<char> m_sendBlock;  // the file's next block on its way to the data socket
+  int m_unsentBlocks = 0;         // the data socket's queue when last looked at
+  int m_systemHeld = 0;           // and the bytes the system held for it then
   int m_transferId = 0;  // a deferred close belongs to one transfer only
   bool m_sendEnded = false;    // the whole file is queued; over TLS the close alert may wait for a ticket
   bool m_tlsSendShut = false;  // our TLS close alert went

@@ -3,6 +3,7 @@
 #include <QScopeGuard>
 #include <QTemporaryFile>
 #include <cctype>
+#include <utility>
 
 #include "net/ftp_listing.h"
 #include "net/message_pump.h"
@@ -18,6 +19,8 @@ std::string LowerFirst(std::string text) {
   if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
   return text;
 }
+
+std::string Seconds(int count) { return std::to_string(count) + (count == 1 ? " second" : " seconds"); }
 
 // Waits while the event loop keeps running (the window repaints meanwhile).
 void PumpFor(int ms) {
@@ -36,6 +39,7 @@ TFtpPublisher::TFtpPublisher(TFtpPublishSite site) : m_site(std::move(site)) {
   m_client.TlsMode = m_site.TlsMode;
   m_client.ImplicitTls = m_site.Address.ImplicitTls;
   m_client.TrustedFingerprint = m_site.TrustedFingerprint;
+  m_client.PassiveAddressFromServer = m_site.PassiveAddressFromServer;
   m_client.SetShareMode(ftpShareExclusive);
   m_client.OnSessionConnected = [this](TCustomFtpClient&, int) { m_welcomed = true; };
   m_client.OnProgress = [this](TCustomFtpClient& client, int count, bool&) {
@@ -56,6 +60,7 @@ std::vector<TFtpDataMode> TFtpPublisher::Candidates() const {
 }
 
 std::string TFtpPublisher::Reply() const {
+  if (m_client.TimedOut()) return "no progress for " + Seconds(m_site.TimeoutSeconds);
   return m_client.ErrorMessage().empty() ? m_client.LastReply : m_client.ErrorMessage();
 }
 
@@ -64,14 +69,19 @@ std::string TFtpPublisher::ConnectProblem() const {
   const int code = m_client.FailureCode;
   if (m_client.ErrorMessage() == kCancelledReply) return "Cancelled: the connection to " + where + " was given up";
   if (code >= 10000) return "Could not connect to " + where + ": " + LowerFirst(SocketErrorText(code));
-  if (m_client.ErrorMessage() == "426 Timeout")
+  if (m_client.TimedOut())
     return m_welcomed ? where + " did not answer the log-in within " + std::to_string(m_site.TimeoutSeconds) + " seconds"
                       : "Could not connect to " + where + ": no answer within " +
                             std::to_string(m_site.TimeoutSeconds) + " seconds";
   const std::string reply = Reply();
   if (reply.rfind("The TLS handshake", 0) == 0 || reply.rfind("the certificate of", 0) == 0)
     return "Could not connect securely to " + where + ": " + reply;
-  if (!m_welcomed) return where + " refused the session: " + reply;
+  // Only a reply with a refusing code is the server's refusal; a first line
+  // without one (another protocol's banner, a line too long to be a reply)
+  // was refused by us.
+  if (!m_welcomed)
+    return ParseReplyLine(reply).Code >= 400 ? where + " refused the session: " + reply
+                                             : where + " does not answer as an FTP server: " + reply;
   if (m_client.CurrentStep() == ftpAuth)
     return where + " does not offer TLS, which the site setup requires: " + reply;
   if (m_client.ErrorMessage() == "no password set")
@@ -83,6 +93,14 @@ std::string TFtpPublisher::ConnectProblem() const {
 bool TFtpPublisher::Login() {
   m_open = false;
   m_welcomed = false;
+  // A line break would end the command early, so the client never sends it:
+  // say which setting holds one (never its value) before connecting at all.
+  for (const auto& [what, value] : {std::pair{"user name", &m_site.UserName}, {"password", &m_site.PassWord}}) {
+    if (value->find_first_of("\r\n") == std::string::npos) continue;
+    m_problem = "Could not log in to " + m_site.Address.Host + ": the " + what +
+                " of the site setup holds a line break, which FTP cannot send";
+    return false;
+  }
   if (m_client.State() != fcsReady || m_client.Connected()) m_client.Abort();
   m_client.CancelRequested = m_site.CancelRequested;
   const bool connected = m_client.Connect();
@@ -107,16 +125,39 @@ bool TFtpPublisher::SessionLost() const {
   return !m_client.Connected() || m_client.ReplyCode == 421 || m_client.FailureCode == 421;
 }
 
+// The reconnections are counted from the last success, not per operation:
+// a server that stalls or drops every transfer costs at most one round of
+// them for the whole upload, after which the remaining files are not tried.
 bool TFtpPublisher::WithRecovery(const std::string& what, const std::function<bool()>& operation) {
-  if (m_open && operation()) return true;
-  for (size_t attempt = 0; attempt < m_site.RetryWaitsMs.size() && (!m_open || SessionLost()); ++attempt) {
+  const auto succeeded = [this] {
+    m_reconnections = 0;
+    return true;
+  };
+  bool tried = false;
+  if (m_open && m_client.Connected()) {
+    tried = true;
+    if (operation()) return succeeded();
+  }
+  while (!m_open || SessionLost()) {
+    if (m_reconnections == m_site.RetryWaitsMs.size()) {
+      if (!tried) m_problem = "Not tried: " + GaveUpText();
+      return false;
+    }
+    if (m_reconnections == 0) m_firstLossMs = TickCountMs();
     const std::string why = m_problem;
-    PumpFor(m_site.RetryWaitsMs[attempt]);
+    PumpFor(m_site.RetryWaitsMs[m_reconnections++]);
     if (!Login()) continue;
     m_retried.push_back(what + " (" + why + ")");
-    if (operation()) return true;
+    tried = true;
+    if (operation()) return succeeded();
   }
   return false;
+}
+
+std::string TFtpPublisher::GaveUpText() const {
+  return "the session with " + m_site.Address.Describe() + " was lost again after " +
+         std::to_string(m_reconnections) + " reconnections in " +
+         Seconds(static_cast<int>((TickCountMs() - m_firstLossMs + 999) / 1000)) + "; Quillmart gave up";
 }
 
 bool TFtpPublisher::RunWithModes(const std::function<bool()>& transfer) {
@@ -188,6 +229,7 @@ bool TFtpPublisher::StoreOnce(const std::string& localPath, const std::string& r
     DeleteQuietly(temp);
     return false;
   }
+  if (!StoredWhole(temp, remoteName)) return false;
   if (Rename(temp, remoteName)) return true;
   if (SessionLost()) {
     m_problem = "Could not put " + remoteName + " in place: " + Reply();
@@ -213,6 +255,24 @@ bool TFtpPublisher::StoreOnce(const std::string& localPath, const std::string& r
     return StoreInPlace(localPath, remoteName);
   }
   m_problem = "Could not put " + remoteName + " in place: " + Reply();
+  return false;
+}
+
+// A data connection reset by the server after our last byte left can look
+// complete to us; the server's own size of the temporary file tells. A
+// server without SIZE (or one that refuses it) is taken at its word.
+bool TFtpPublisher::StoredWhole(const std::string& temp, const std::string& remoteName) {
+  const long long sent = m_client.TransferCount;
+  m_client.HostFileName = temp;
+  if (!m_client.Size()) {
+    if (!SessionLost()) return true;
+    m_problem = "Lost the session while checking the size of " + remoteName + ": " + Reply();
+    return false;
+  }
+  if (m_client.RemoteFileSize == sent) return true;
+  m_problem = "Could not store " + remoteName + ": the server holds " + std::to_string(m_client.RemoteFileSize) +
+              " of its " + std::to_string(sent) + " bytes";
+  DeleteQuietly(temp);
   return false;
 }
 

@@ -7,12 +7,16 @@
 //    live file is deleted only where the server took the new copy's RNFR and
 //    refused the RNTO over the old one; a server (or account) that cannot
 //    rename at all gets the file stored under its real name (StoredInPlace());
+//    the server's size of the temporary file must match before the rename
+//    (where it has SIZE);
 //  - the data connection mode is chosen per site (automatic: EPSV, PASV, then
 //    PORT, the one that worked last time first);
 //  - the session is encrypted when the server offers TLS (or must be, by the
 //    site's setting), the certificate checked;
-//  - a lost session (421, a dropped connection, a time-out) is reconnected up
-//    to three times with growing waits, and the operation runs again.
+//  - a lost session (421, a dropped connection, no progress for the time-out)
+//    is reconnected with growing waits and the operation runs again, three
+//    times at most between two successes for the whole upload, so a server
+//    that stalls every file ends the upload in a bounded time.
 // Failures are told in plain words with the server's reply (Problem()).
 
 #include <functional>
@@ -36,6 +40,7 @@ struct TFtpPublishSite {
   std::optional<TFtpDataMode> RememberedMode;  // automatic mode tries it first
   TFtpTlsMode TlsMode = ftpTlsIfOffered;
   std::string TrustedFingerprint;  // a self-signed certificate the user trusts
+  bool PassiveAddressFromServer = false;  // follow a PASV reply's address (NAT); else the control peer's
   int TimeoutSeconds = 15;
   std::vector<int> RetryWaitsMs = {1000, 2000, 4000};  // one reconnection per entry
   // Asked while connecting and checking: true gives up at once. A transfer
@@ -81,10 +86,12 @@ class TFtpPublisher {
   std::string Reply() const;
   bool SessionLost() const;
   bool WithRecovery(const std::string& what, const std::function<bool()>& operation);
+  std::string GaveUpText() const;
   bool RunWithModes(const std::function<bool()>& transfer);
   bool StoreOnce(const std::string& localPath, const std::string& remoteName);
   bool Transfer(const std::string& localPath, const std::string& storedName, const std::string& remoteName);
   bool StoreInPlace(const std::string& localPath, const std::string& remoteName);
+  bool StoredWhole(const std::string& temp, const std::string& remoteName);
   bool Rename(const std::string& from, const std::string& to);
   bool ReadListing(const std::string& remoteDir, const std::string& localPath);
   void DeleteQuietly(const std::string& remoteName);
@@ -101,6 +108,8 @@ class TFtpPublisher {
   std::vector<std::string> m_storedInPlace;
   bool m_cannotRename = false;  // RNFR was refused once: this server stores in place
   std::string m_temporaryName;  // the temporary file being stored, if any
+  size_t m_reconnections = 0;  // made since the last operation that succeeded
+  qint64 m_firstLossMs = 0;    // when the first of them began
 };
 
 }  // namespace qm::net

@@ -5,6 +5,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "net/printable_text.h"
+
 namespace qm::net {
 
 void TFtpReplyBuffer::Commit(int count) {
@@ -15,7 +17,9 @@ void TFtpReplyBuffer::Commit(int count) {
 bool TFtpReplyBuffer::NextLine(std::string& line) {
   for (int i = 0; i + 1 < m_count; ++i) {
     if (m_data[i] != '\r' || m_data[i + 1] != '\n') continue;
-    line.assign(m_data, i);
+    // Every reply line is shown and may end up in a message: a hostile
+    // server's control characters are written out here, once, for all of them.
+    line = PrintableText(std::string_view(m_data, i));
     m_count -= i + 2;
     std::memmove(m_data, m_data + i + 2, m_count + 1);  // with the terminating zero
     return true;

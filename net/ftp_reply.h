@@ -21,8 +21,9 @@ class TFtpReplyBuffer {
   char* FreeSpace() { return m_data + m_count; }
   int FreeSize() const { return kSize - m_count; }
   void Commit(int count);
-  // Takes the text before the first CR LF out of the buffer; false when the
-  // buffer holds no complete line yet.
+  // Takes the text before the first CR LF out of the buffer, its control
+  // characters written out (net/printable_text.h); false when the buffer
+  // holds no complete line yet.
   bool NextLine(std::string& line);
   void Clear() { m_count = 0; }
   int Count() const { return m_count; }

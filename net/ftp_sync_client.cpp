@@ -1,10 +1,15 @@
 #include "net/ftp_sync_client.h"
 
+#include <algorithm>
 #include <thread>
 
 #include "net/message_pump.h"
 
 namespace qm::net {
+
+namespace {
+constexpr qint64 kProgressLookMs = 250;
+}  // namespace
 
 template <typename Start>
 bool TFtpClient::RunAndWait(Start start) {
@@ -39,6 +44,7 @@ bool TFtpClient::RunRequest(TFtpRequest kind) {
 
 bool TFtpClient::WaitUntilReady() {
   m_deadline = TickCountMs() + qint64(Timeout) * 1000;
+  m_timedOut = false;
   for (;;) {
     if (State() == fcsReady) return FailureCode == 0;
     if (CancelRequested && CancelRequested()) {
@@ -47,7 +53,11 @@ bool TFtpClient::WaitUntilReady() {
       ReplyCode = 426;
       return false;
     }
-    if (Timeout > 0 && TickCountMs() > m_deadline) {
+    const qint64 now = TickCountMs();
+    // Slow, but moving: the time-out counts from the last byte that left.
+    if (Timeout > 0 && DataMovedSinceLastAsked()) m_deadline = now + qint64(Timeout) * 1000;
+    if (Timeout > 0 && now > m_deadline) {
+      m_timedOut = true;
       Abort();
       SetErrorMessage("426 Timeout");
       ReplyCode = 426;
@@ -55,7 +65,9 @@ bool TFtpClient::WaitUntilReady() {
     }
     // Blocks until an event or the deadline instead of spinning: same outcome,
     // no processor burnt while the server thinks.
-    PumpMessagesOnce(Timeout > 0 ? m_deadline + 1 : -1);
+    // A stalled server sends no events: the data connection is looked at
+    // a few times a second meanwhile.
+    PumpMessagesOnce(Timeout > 0 ? std::min(m_deadline + 1, now + kProgressLookMs) : -1);
   }
 }
 

@@ -49,9 +49,11 @@ class TFtpClient : public TCustomFtpClient {
 
   bool RunStep(TFtpStep step);
   bool RunRequest(TFtpRequest kind);
-  // Waits for the running request; false on failure or when Timeout runs out
-  // (the request is then aborted with "426 Timeout").
+  // Waits for the running request; false on failure or when Timeout seconds
+  // pass with no progress (the request is then aborted with "426 Timeout").
   bool WaitUntilReady();
+  // Whether the last operation ended by that time-out.
+  bool TimedOut() const { return m_timedOut; }
 
  protected:
   void TriggerProgress(int count, bool& abort) override;
@@ -61,6 +63,7 @@ class TFtpClient : public TCustomFtpClient {
   bool RunAndWait(Start start);
 
   qint64 m_deadline = 0;
+  bool m_timedOut = false;
 };
 
 }  // namespace qm::net

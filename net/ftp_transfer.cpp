@@ -2,6 +2,8 @@
 // socket and announces it; STOR/APPE send the local file in 1024-byte blocks,
 // RETR/LIST/NLST receive into it. A transfer is complete when both the server's
 // 226/250 reply has arrived and the data connection has closed.
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -24,6 +26,15 @@ constexpr int kReceiveBlockSize = 2048;
 // A TLS 1.3 ticket comes one round trip after the handshake; a server that
 // sends none after a resumption costs each file this much, no more.
 constexpr int kTicketWaitMs = 500;
+// Failure code of a store cut short: FTP's "connection closed; transfer aborted".
+constexpr int kCutShort = 426;
+
+// Bytes of a connection the system still holds: not yet sent, or not yet
+// acknowledged by the peer.
+int SystemHeldBytes(int handle) {
+  int bytes = 0;
+  return handle != -1 && ioctl(handle, SIOCOUTQ, &bytes) == 0 ? bytes : 0;
+}
 
 // Our sockets reset on close (and accepted ones inherit that from the
 // listener); a data connection must deliver its last bytes, however slowly
@@ -90,11 +101,14 @@ void TCustomFtpClient::ConnectPassiveData() {
                             ? ReplyExtendedPassivePort(LastReply, port)
                             : ReplyPassiveAddress(LastReply, host, port);
   if (!readable) return FailStepLocally(425, "425 Unreadable passive reply: " + LastReply);
-  // Behind NAT a server names its private address; the data connection goes
-  // to the host of the control connection instead, never elsewhere.
+  // The data connection goes to the host of the control connection: a PASV
+  // reply naming another host would send the user's pages there (a server
+  // behind NAT names its private address; a hostile one, anyone's). Only with
+  // PassiveAddressFromServer is a routable address of the server's followed.
   const bool v6Session = m_serverAddr.find(':') != std::string::npos;  // PASV names IPv4 only
-  if (host != m_serverAddr && (v6Session || IsUnroutableFrom(host, m_serverAddr))) {
-    Display("! Passive address " + host + " is not reachable, using " + m_serverAddr);
+  if (host != m_serverAddr &&
+      (!PassiveAddressFromServer || v6Session || IsUnroutableFrom(host, m_serverAddr))) {
+    Display("! Passive address " + host + " ignored, using " + m_serverAddr);
     host = m_serverAddr;
   }
   m_next = &TCustomFtpClient::IgnoreLine;  // nothing is due from the server meanwhile
@@ -127,7 +141,7 @@ void TCustomFtpClient::DoSend(TFtpStep step) {
   CheckCommandLine(HostFileName);
   m_requestType = step == ftpAppe ? frqAppe : frqStor;  // also inside a multi-step request
   m_sending = true;
-  m_transferReply = m_sendingClosed = m_completed = false;
+  m_transferReply = m_sendingClosed = m_completed = m_wholeFileSent = false;
   TransferCount = 0;
   m_dataCloseError = 0;
   ++m_transferId;
@@ -301,6 +315,7 @@ void TCustomFtpClient::SendNextBlock() {
     return;
   }
   if (n == 0) {
+    m_wholeFileSent = true;
     if (m_data->Tls()) {
       if (m_sendEnded) return;
       m_sendEnded = true;
@@ -313,13 +328,31 @@ void TCustomFtpClient::SendNextBlock() {
       });
       return;
     }
-    // End of file: let the shut-down finish over a few loop passes, then close.
-    m_data->ShutDown(2);
-    PostDeferredClose(0);
+    // End of file: only our side is shut, the FIN after the last byte; the
+    // server's close ends the transfer once it has read everything. Till
+    // then the bytes the system still holds can be seen leaving (a slow
+    // server is not a stalled one), and a server that resets the connection
+    // instead has not stored the file.
+    m_data->ShutDown(1);
     return;
   }
   TransferCount += n;
   m_data->Send(block, n);
+  m_unsentBlocks = m_data->UnsentBlocks();
+  m_systemHeld = SystemHeldBytes(m_data->Handle());
+}
+
+bool TCustomFtpClient::DataMovedSinceLastAsked() {
+  if (!m_sending || m_data->State() != wsConnected) return false;
+  const int unsent = m_data->UnsentBlocks();
+  const int held = SystemHeldBytes(m_data->Handle());
+  // Our queue only shrinks while a block goes out (it is refilled after
+  // TriggerProgress, which restarts the waiting anyway); the system's part
+  // shrinks as the server acknowledges bytes.
+  const bool moved = unsent < m_unsentBlocks || held < m_systemHeld;
+  m_unsentBlocks = unsent;
+  m_systemHeld = held;
+  return moved;
 }
 
 void TCustomFtpClient::ReceiveBlock() {
@@ -359,6 +392,15 @@ void TCustomFtpClient::DataClosed(bool sending, int error) {
   m_localFile.Close();
   (sending ? m_sendingClosed : m_receivingClosed) = true;
   m_dataCloseError = error;
+  // A store whose data connection ended before the file's end, or broke,
+  // has failed whatever the server answers (226 included, before or after
+  // the close): only part of the file may be on the server.
+  if (sending && (error != 0 || !m_wholeFileSent)) {
+    m_dataCloseError = error != 0 ? error : kCutShort;
+    if (m_errorMessage.empty())
+      m_errorMessage = error != 0 ? "426 The data connection failed: " + SocketErrorText(error)
+                                  : "426 The data connection ended before the whole file was sent";
+  }
   TransferCompletionCheck();
 }
 
@@ -382,6 +424,10 @@ void TCustomFtpClient::HandleTransferSecondReply() {
   if (!DisplayAndParse()) return;
   if (ReplyCode == 226 || ReplyCode == 250) {
     m_transferReply = true;
+    // A server that confirmed a store and holds every byte, yet keeps the
+    // data connection open, is not waited for: the close is ours.
+    if (m_sending && m_wholeFileSent && !m_sendingClosed && SystemHeldBytes(m_data->Handle()) == 0)
+      PostDeferredClose(0);
     TransferCompletionCheck();
     return;
   }

@@ -20,13 +20,8 @@ bool TLocalFile::Lock(int shareFlag) {
 
 bool TLocalFile::OpenForRead(const std::string& name, int shareFlag, long long offset) {
   Close();
-  m_fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  m_fd = OpenRegularForRead(name);
   if (m_fd < 0) return false;
-  struct stat info{};
-  if (fstat(m_fd, &info) != 0 || S_ISDIR(info.st_mode)) {  // a folder is no file to send
-    Close();
-    return false;
-  }
   if (!Lock(shareFlag)) return false;
   if (offset > 0 && lseek(m_fd, offset, SEEK_SET) < 0) {
     Close();
@@ -66,6 +61,22 @@ bool TLocalFile::Write(const char* buffer, int size) {
 void TLocalFile::Close() {
   if (m_fd != -1) ::close(m_fd);
   m_fd = -1;
+}
+
+int TLocalFile::OpenRegularForRead(const std::string& name) {
+  const int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return -1;
+  struct stat info{};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const int error = S_ISDIR(info.st_mode) ? EISDIR : ENXIO;
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  // Reads of a regular file never wait on O_NONBLOCK; dropped all the same,
+  // so the handle behaves as any other.
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
 }
 
 long long TLocalFile::SizeOf(const std::string& name) {

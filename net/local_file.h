@@ -28,6 +28,11 @@ class TLocalFile {
 
   // Size of a file, -1 when it cannot be examined.
   static long long SizeOf(const std::string& name);
+  // Opens `name` for reading only if it is a regular file: a FIFO named like
+  // a page would block the open until someone writes to it, a device or a
+  // folder is no page to send. The open never blocks; the handle, or -1 with
+  // errno set (ENXIO for a file that is not a regular one).
+  static int OpenRegularForRead(const std::string& name);
 
  private:
   bool Lock(int shareFlag);

@@ -3,6 +3,7 @@
 #include <netdb.h>
 
 #include <cerrno>
+#include <cstring>
 #include <map>
 
 namespace qm::net {
@@ -62,7 +63,11 @@ std::string SocketErrorText(int error) {
       {11004, "No Data"},
   };
   const auto it = kTexts.find(error);
-  return it == kTexts.end() ? "Not a WinSock error" : it->second;
+  if (it != kTexts.end()) return it->second;
+  // A system error with no Windows Sockets number of its own (10000 + errno,
+  // WsaErrorFromErrno) is told in the system's words.
+  if (error > 10000 && error < 11000) return std::strerror(error - 10000);
+  return "Unknown network error #" + std::to_string(error);
 }
 
 int WsaErrorFromErrno(int error) {

@@ -20,7 +20,8 @@ inline constexpr int kWsaEConnRefused = 10061;
 inline constexpr int kWsaHostNotFound = 11001;
 inline constexpr int kWsaNoData = 11004;
 
-// Text of a Windows Sockets error number; "Not a WinSock error" for others.
+// Text of a Windows Sockets error number; the system's words for an errno
+// without one (10000 + errno), "Unknown network error #N" for others.
 std::string SocketErrorText(int error);
 // Maps errno values (0 stays 0) and getaddrinfo results onto that numbering.
 int WsaErrorFromErrno(int error);

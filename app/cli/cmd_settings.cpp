@@ -63,7 +63,9 @@ int Set(const Args& operands) {
   const catalog::SettingInfo& info = KnownSetting(operands[1], operands[2]);
   const QString value = Q(operands[3]);
   const QString problem = catalog::SettingValueProblem(info, value);
-  if (!problem.isEmpty()) throw UsageError(problem.toStdString() + ", not \"" + operands[3] + "\"");
+  // The refused value is quoted on one line; a password never reaches the screen.
+  const bool secret = info.kind == catalog::SettingKind::kPassword;
+  if (!problem.isEmpty()) throw UsageError(problem.toStdString() + ", not \"" + (secret ? kMask : OneLine(value)) + "\"");
   catalog::SettingsStore().WriteString(Q(info.section), Q(info.ident), value);
   return 0;
 }

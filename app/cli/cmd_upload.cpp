@@ -8,26 +8,16 @@
 
 #include "app/core/upload_command.h"
 #include "cli_command.h"
+#include "net/printable_text.h"
 
 namespace qm::cli {
 
 namespace {
 
-// Server replies are printed as text: a control character (an escape
-// sequence from a hostile server, say) is shown as \xNN, never sent raw.
-std::string Printable(const QString& text) {
-  std::string out;
-  for (const unsigned char c : text.toStdString()) {
-    if (c < 0x20 || c == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
+// Server replies and names from upload.txt are printed as text: a control
+// character (an escape sequence from a hostile server, say) is written out,
+// never sent raw.
+std::string Printable(const QString& text) { return net::PrintableText(text.toStdString()); }
 
 class PrintingObserver : public catalog::UploadObserver {
  public:
@@ -44,10 +34,10 @@ class PrintingObserver : public catalog::UploadObserver {
     m_nextReport = 0;
     const char* verb = file.deletion ? "deleted" : "uploaded";
     if (file.uploaded)
-      std::printf("%s %s -> %s\n", verb, qPrintable(file.localName), qPrintable(file.remoteName));
+      std::printf("%s %s -> %s\n", verb, Printable(file.localName).c_str(), Printable(file.remoteName).c_str());
     else
-      std::printf("FAILED %s%s -> %s: %s\n", file.deletion ? "to delete " : "", qPrintable(file.localName),
-                  qPrintable(file.remoteName), Printable(file.reply).c_str());
+      std::printf("FAILED %s%s -> %s: %s\n", file.deletion ? "to delete " : "", Printable(file.localName).c_str(),
+                  Printable(file.remoteName).c_str(), Printable(file.reply).c_str());
     std::fflush(stdout);
   }
 
@@ -64,8 +54,8 @@ int Check(const catalog::UploadOptions& options) {
 
 void PrintDryRun(const catalog::UploadResult& result) {
   for (const catalog::UploadedFile& file : result.files)
-    std::printf("would %s %s -> %s\n", file.deletion ? "delete" : "send", qPrintable(file.localName),
-                qPrintable(file.remoteName));
+    std::printf("would %s %s -> %s\n", file.deletion ? "delete" : "send", Printable(file.localName).c_str(),
+                Printable(file.remoteName).c_str());
   std::printf("%d unchanged\n", result.unchangedCount);
 }
 
@@ -76,6 +66,7 @@ int Upload(const Args& arguments) {
   if (TakeOption(args, "--port", value)) options.port = QString::fromStdString(value);
   if (TakeOption(args, "--mode", value)) options.connectionMode = QString::fromStdString(value);
   if (TakeOption(args, "--tls", value)) options.tlsMode = QString::fromStdString(value);
+  if (TakeOption(args, "--passive-address", value)) options.passiveAddress = QString::fromStdString(value);
   if (TakeOption(args, "--trust-fingerprint", value)) options.trustedFingerprint = QString::fromStdString(value);
   options.sendAll = TakeFlag(args, "--all");
   options.dryRun = TakeFlag(args, "--dry-run");
@@ -112,6 +103,9 @@ QM_CLI_HELP("upload",
             "  --tls=required|\"if offered\"|plain\n"
             "                               TLS on the connection (default: the setup's, else if offered)\n"
             "  --trust-fingerprint=SHA256   trust the server certificate with this fingerprint\n"
+            "  --passive-address=control|server\n"
+            "                               passive data connections go to the control connection's\n"
+            "                               host (default) or where the server says (behind NAT)\n"
             "  --all                        send every file, changed or not\n"
             "  --dry-run                    list what would be sent and deleted; send nothing\n"
             "  --check                      test the connection, log-in, modes and remote directory\n");

@@ -7,6 +7,7 @@
 #include "app/core/settings_store.h"
 #include "dbf/char_tables.h"
 #include "dbf/errors.h"
+#include "net/printable_text.h"
 
 namespace qm::catalog {
 
@@ -94,7 +95,9 @@ std::string PlainEngineMessage(int32_t code, int32_t subCode, const std::string&
   return said.plain + " (" + (said.detail.empty() ? "" : said.detail + "; ") + report + ")";
 }
 
-std::string PlainMessage(const std::exception& error) {
+namespace {
+
+std::string PlainWords(const std::exception& error) {
   const std::string message = error.what();
   if (const auto* engine = dynamic_cast<const dbf::EEngineIoError*>(&error)) {
     int32_t code = 0, subCode = 0;
@@ -121,6 +124,15 @@ std::string PlainMessage(const std::exception& error) {
   std::string text;
   if (ParseEngineReport(message, code, subCode, text)) return PlainEngineMessage(code, subCode, text);
   return message;
+}
+
+}  // namespace
+
+std::string PlainMessage(const std::exception& error) {
+  // Messages quote names read from files others may have written (a field
+  // name of a table header, a name of upload.txt): their control characters
+  // are written out, so a hostile file cannot drive the user's terminal.
+  return net::PrintableText(PlainWords(error), "\n");
 }
 
 std::string CountOf(std::size_t count, const char* singular, const char* plural) {

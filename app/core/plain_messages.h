@@ -18,7 +18,8 @@ namespace qm::catalog {
 
 // The plain text of any failure a command can meet: engine errors
 // (dbf::EEngineIoError) and record-source errors are translated; every other
-// exception's text is already plain and comes back as it is.
+// exception's text is already plain and comes back as it is. Control
+// characters but line breaks come back written out (net/printable_text.h).
 std::string PlainMessage(const std::exception& error);
 
 // The plain text of one engine report; `text` is the report's text (a path,

@@ -172,6 +172,7 @@ net::TFtpPublishSite PublishSite(const SiteSettings& site, const UploadOptions& 
                     : tls == QLatin1String("plain")  ? net::ftpTlsPlain
                                                      : net::ftpTlsIfOffered;
   publish.TrustedFingerprint = Bytes(options.trustedFingerprint);
+  publish.PassiveAddressFromServer = options.passiveAddress.trimmed().toLower() == QLatin1String("server");
   const QString prefix = Text(address.Describe()) + QStringLiteral(": ");
   if (options.modeThatWorked.startsWith(prefix)) {
     const QString mode = options.modeThatWorked.mid(prefix.size());
@@ -367,6 +368,8 @@ SiteSettings ReadSite(UploadOptions& options) {
     options.connectionMode = store.ReadString(kSiteSection, kConnectionModeIdent, QStringLiteral("automatic"));
   if (options.modeThatWorked.isEmpty()) options.modeThatWorked = store.ReadString(kSiteSection, kModeThatWorkedIdent, {});
   if (options.tlsMode.isEmpty()) options.tlsMode = store.ReadString(kSiteSection, kTlsIdent, QStringLiteral("if offered"));
+  if (options.passiveAddress.isEmpty())
+    options.passiveAddress = store.ReadString(kSiteSection, kPassiveAddressIdent, QStringLiteral("control"));
   if (!options.trustedFingerprint.isEmpty())
     store.WriteString(kSiteSection, kTrustedCertificateIdent, options.trustedFingerprint);
   else

@@ -45,6 +45,10 @@ inline constexpr char kModeThatWorkedIdent[] = "mode that worked";
 // "plain"; and the SHA-256 fingerprint of a self-signed certificate the user trusts.
 inline constexpr char kTlsIdent[] = "TLS";
 inline constexpr char kTrustedCertificateIdent[] = "trusted certificate";
+// "Site Setup" ident of where passive data connections go: "control" (the
+// host of the control connection, default) or "server" (the address a PASV
+// reply names, for a server behind NAT that names its outside address).
+inline constexpr char kPassiveAddressIdent[] = "passive address";
 
 struct UploadedFile {
   QString localName;   // as listed in upload.txt
@@ -105,6 +109,7 @@ struct UploadOptions {
   std::vector<int> retryWaitsMs = {1000, 2000, 4000};  // reconnections after a lost session
   QString tlsMode;             // "required", "if offered" (also when empty) or "plain"
   QString trustedFingerprint;  // stored with the site when given to the store-reading calls
+  QString passiveAddress;      // "control" (also when empty) or "server", as kPassiveAddressIdent
   // Asked between files (and while connecting): true stops the upload after
   // the file being sent; the listing is then held back like after a failure.
   std::function<bool()> cancelRequested;

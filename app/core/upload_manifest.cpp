@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "app/core/text_file_writer.h"
+#include "net/local_file.h"
 
 namespace qm::catalog {
 
@@ -66,7 +67,7 @@ void UploadManifest::Save() const {
 
 ManifestEntry UploadManifest::Describe(const QString& path) {
   // Plain system calls: thousands of pages are looked at on every upload.
-  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+  const int fd = net::TLocalFile::OpenRegularForRead(QFile::encodeName(path).toStdString());  // never a FIFO
   if (fd < 0) throw FileIoError(errno, QFileInfo(path).fileName());
   QCryptographicHash hash(QCryptographicHash::Sha256);
   ManifestEntry entry;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 
 #include "cli_run_util.h"
 
@@ -83,6 +84,21 @@ TEST(CliMessages, CountsAreGrammatical) {
             "1\n");
   EXPECT_EQ(cli.Run({"import", "--replace-unmappable", "euro.csv"}).out,
             "1 record appended to CATALOG.DBF; 1 character that code page 437 cannot hold stored as ?\n");
+}
+
+// A table written by someone else names a field with terminal controls in
+// it (ESC [2J clears the screen, U+009B and a lone 0x9B byte are CSI): a
+// message that lists the fields writes them out instead of obeying them.
+TEST(CliMessages, ControlCharactersOfAHostileFieldNameAreWrittenOut) {
+  CliScratch cli;
+  for (const char* name : {"CATALOG.DBF", "CATALOG.DBT"}) {
+    QFile file(QStringLiteral(QM_TEST_DATA "/hostile/field-name-escape/") + name);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name;
+    cli.Write(name, file.readAll());
+  }
+  const CliResult r = cli.Run({"set", "A1", "NOSUCH=1"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "quillmart-cli: Unknown field NOSUCH; the product table has CODE, P\\x1B[2J\\u009B\\x9BX, SNOTES\n");
 }
 
 }  // namespace

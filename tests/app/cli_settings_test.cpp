@@ -35,7 +35,11 @@ TEST(CliSettings, UnknownNamesAndUnsuitableValuesAreRefusedWithTheValidOnes) {
     EXPECT_EQ(cli.Run({"settings", "set", "Database", "Columns", bad}).status, 2) << bad;
   EXPECT_TRUE(cli.Run({"settings", "set", "Stacked Pages", "usestackedpages", "yes"})
                   .err.contains("0 (off) or 1 (on)"));
-  EXPECT_TRUE(cli.Run({"settings", "set", "Company Info", "Name", "two\nlines"}).err.contains("one line"));
+  EXPECT_TRUE(cli.Run({"settings", "set", "Company Info", "Name", "two\nlines"}).err.contains("one line of text, not \"two\\nlines\""));
+  // A refused password is not shown, not even on the refusing line.
+  r = cli.Run({"settings", "set", "Site Setup", "remote password", "se\ncret"});
+  EXPECT_TRUE(r.err.contains("one line of text, not \"********\"")) << r.err.toStdString();
+  EXPECT_FALSE(r.err.contains("cret")) << r.err.toStdString();
   EXPECT_TRUE(cli.Run({"settings", "set", "Web Page Setup", "pageparagraph", QString(256, 'x')})
                   .err.contains("at most 255 characters"));
   EXPECT_TRUE(cli.Run({"settings", "get", "Company Info", "Nmae"}).err.contains("its settings are: Name,"));

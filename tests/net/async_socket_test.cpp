@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 #include "net/async_socket.h"
 #include "net/buffer.h"
@@ -72,7 +73,9 @@ TEST(SendQueue, SpillsIntoNewBlocksAndReusesEmptiedOnes) {
 TEST(SocketErrors, WindowsSocketsNumbersAndTexts) {
   EXPECT_EQ(SocketErrorText(10061), "Connection refused");
   EXPECT_EQ(SocketErrorText(11001), "Host not found");
-  EXPECT_EQ(SocketErrorText(12345), "Not a WinSock error");
+  // Numbers without a text of their own are still told in plain words.
+  EXPECT_EQ(SocketErrorText(12345), "Unknown network error #12345");
+  EXPECT_EQ(SocketErrorText(WsaErrorFromErrno(EBADMSG)), std::strerror(EBADMSG));
   EXPECT_EQ(WsaErrorFromErrno(ECONNREFUSED), 10061);
   EXPECT_EQ(WsaErrorFromErrno(EINPROGRESS), 10035);
   EXPECT_EQ(WsaErrorFromErrno(ECONNRESET), 10054);

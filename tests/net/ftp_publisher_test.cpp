@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <fstream>
@@ -28,10 +29,12 @@ std::vector<F::Step> Concat(std::vector<F::Step> a, const std::vector<F::Step>& 
   return a;
 }
 
-// One passive store of the temporary file, as the server sees it.
-std::vector<F::Step> PassiveStore(const std::string& hostTuple = "127,0,0,1") {
+// One passive store of the temporary file, as the server sees it, and its
+// answer to the size check that follows.
+std::vector<F::Step> PassiveStore(const std::string& hostTuple = "127,0,0,1",
+                                  const std::string& sizeReply = "502 SIZE not implemented\r\n") {
   return {F::Expect(), F::Passive(hostTuple), F::Expect(), F::Send("150 go\r\n"), F::ReceiveData(),
-          F::Send("226 done\r\n")};
+          F::Send("226 done\r\n"), F::Expect(), F::Send(sizeReply)};
 }
 
 TFtpPublishSite Site(int port, const std::string& host = "127.0.0.1") {
@@ -57,7 +60,7 @@ struct LocalPage {
 
 TEST(FtpPublisher, RenameOverRefusedDeletesTheOldFileThenRenames) {
   LocalPage page;
-  FakeFtpServer server(Concat(Concat(Login(), PassiveStore()),
+  FakeFtpServer server(Concat(Concat(Login(), PassiveStore("127,0,0,1", "213 18\r\n")),
                               {F::Expect(), F::Send("350 ready\r\n"), F::Expect(), F::Send("553 file exists\r\n"),
                                F::Expect(), F::Send("250 deleted\r\n"), F::Expect(), F::Send("350 ready\r\n"),
                                F::Expect(), F::Send("250 renamed\r\n"), F::Expect(), F::Send("221 bye\r\n")}));
@@ -67,8 +70,8 @@ TEST(FtpPublisher, RenameOverRefusedDeletesTheOldFileThenRenames) {
   publisher.Close();
   const Lines transcript = server.Transcript();
   EXPECT_EQ(transcript, (Lines{"USER user", "PASS secret", "TYPE I", "PASV", "STOR site/catalog.htm.qmpart",
-                               "<data 18 bytes>", "RNFR site/catalog.htm.qmpart", "RNTO site/catalog.htm",
-                               "DELE site/catalog.htm", "RNFR site/catalog.htm.qmpart", "RNTO site/catalog.htm",
+                               "<data 18 bytes>", "SIZE site/catalog.htm.qmpart", "RNFR site/catalog.htm.qmpart",
+                               "RNTO site/catalog.htm", "DELE site/catalog.htm", "RNFR site/catalog.htm.qmpart", "RNTO site/catalog.htm",
                                "QUIT"}));
   EXPECT_EQ(server.ReceivedData(), "<html>new</html>\r\n");
 }
@@ -88,7 +91,7 @@ TEST(FtpPublisher, PassiveReplyWithAPrivateAddressUsesTheControlPeer) {
   publisher.Client().Abort();
   EXPECT_EQ(server.ReceivedData(), "x");
   EXPECT_NE(std::find(display.begin(), display.end(),
-                      "! Passive address 10.0.0.5 is not reachable, using 127.0.0.2"), display.end());
+                      "! Passive address 10.0.0.5 ignored, using 127.0.0.2"), display.end());
 }
 
 // 421 in the middle of a transfer, then a server that falls silent: each time
@@ -109,7 +112,7 @@ TEST(FtpPublisher, LostAndSilentSessionsAreReconnectedAndTheFileSentAgain) {
   ASSERT_EQ(publisher.Retried().size(), 2u);
   EXPECT_EQ(publisher.Retried()[0].rfind("catalog.htm (Could not store catalog.htm: 421 Service closing", 0), 0u)
       << publisher.Retried()[0];
-  EXPECT_NE(publisher.Retried()[1].find("426 Timeout"), std::string::npos) << publisher.Retried()[1];
+  EXPECT_NE(publisher.Retried()[1].find("no progress for 2 seconds"), std::string::npos) << publisher.Retried()[1];
   publisher.Close();
   EXPECT_EQ(server.ReceivedData(), std::string(100000, 'p'));
 }
@@ -197,6 +200,104 @@ TEST(FtpPublisher, ServerKilledMidUploadLeavesTheOldFileIntact) {
   QFile remote(remotePath);
   ASSERT_TRUE(remote.open(QIODevice::ReadOnly));
   EXPECT_EQ(remote.readAll(), "<html>good old catalog</html>");
+}
+
+// A store the server cut short, or one whose stored temporary file has the
+// wrong size, never replaces the live page: the temporary file is deleted.
+TEST(FtpPublisher, ShortStoredFileIsNeverRenamedIntoPlace) {
+  LocalPage page(std::string(8 << 20, 's'));
+  const std::string size = std::to_string(8 << 20);
+  FakeFtpServer server(Concat(Login(), {
+      F::Expect(), F::Passive("127,0,0,1"), F::Expect(), F::Send("150 go\r\n"), F::ReceiveData(),
+      F::Send("226 done\r\n"), F::Expect(), F::Send("213 100\r\n"), F::Expect(), F::Send("250 deleted\r\n"),
+      F::Expect(), F::Passive("127,0,0,1"), F::Expect(), F::Send("150 go\r\n"), F::ReceiveDataCut(100),
+      F::Send("226 done\r\n"), F::Expect(), F::Send("250 deleted\r\n"), F::Expect(), F::Send("221 bye\r\n")}));
+  TFtpPublisher publisher(Site(server.Port()));
+  ASSERT_TRUE(publisher.Open()) << publisher.Problem();
+  EXPECT_FALSE(publisher.Store(page.path, "catalog.htm"));
+  EXPECT_EQ(publisher.Problem(), "Could not store catalog.htm: the server holds 100 of its " + size + " bytes");
+  EXPECT_FALSE(publisher.Store(page.path, "catalog.htm"));
+  // Ended early, or reset: which one the client sees first is the system's affair.
+  EXPECT_EQ(publisher.Problem().rfind("Could not store catalog.htm: 426 The data connection ", 0), 0u) << publisher.Problem();
+  EXPECT_TRUE(publisher.Retried().empty());
+  publisher.Close();
+  EXPECT_EQ(server.Transcript(), (Lines{"USER user", "PASS secret", "TYPE I", "PASV", "STOR catalog.htm.qmpart",
+                                        "<data " + size + " bytes>", "SIZE catalog.htm.qmpart", "DELE catalog.htm.qmpart",
+                                        "PASV", "STOR catalog.htm.qmpart", "<data 100 bytes>",
+                                        "DELE catalog.htm.qmpart", "QUIT"}));
+}
+
+// Who ended the session is told as it was: a server's refusal is its reply;
+// a banner of another protocol is refused by us; a line break in the
+// password stops the log-in before anything is sent, and is never shown.
+TEST(FtpPublisher, RefusedSessionsSayWhoRefused) {
+  FakeFtpServer full({F::Send("421 Too many users\r\n")});
+  TFtpPublisher refused(Site(full.Port()));
+  EXPECT_FALSE(refused.Open());
+  EXPECT_EQ(refused.Problem(), "127.0.0.1 port " + std::to_string(full.Port()) + " refused the session: 421 Too many users");
+  FakeFtpServer ssh({F::Send("SSH-2.0-OpenSSH_9.2\r\n")});
+  TFtpPublisher other(Site(ssh.Port()));
+  EXPECT_FALSE(other.Open());
+  EXPECT_EQ(other.Problem(), "127.0.0.1 port " + std::to_string(ssh.Port()) +
+                                 " does not answer as an FTP server: SSH-2.0-OpenSSH_9.2");
+  TFtpPublishSite site = Site(1);
+  site.PassWord = "se\ncret";
+  TFtpPublisher broken(site);
+  EXPECT_FALSE(broken.Open());
+  EXPECT_EQ(broken.Problem(), "Could not log in to 127.0.0.1: the password of the site setup holds a line break, "
+                              "which FTP cannot send");
+  EXPECT_TRUE(full.Transcript().empty());
+  EXPECT_TRUE(ssh.Transcript().empty());
+}
+
+// A server that stalls every store (it takes the data connection and reads
+// nothing): each try fails after the time-out without progress, and the
+// reconnections are counted over the whole upload, so the later files are
+// not tried and the upload ends in a bounded time that the replies state.
+TEST(FtpPublisher, StalledStoresEndTheUploadInABoundedTime) {
+  LocalPage page(std::string(16 << 20, 'w'));  // more than the socket buffers take
+  const auto stalledSession = [](bool last) {
+    std::vector<F::Step> steps = Concat(Login(), {F::Expect(), F::Passive("127,0,0,1"), F::Expect(),
+                                                  F::Send("150 go\r\n"), F::Pause(1800)});
+    if (!last) steps.push_back(F::NextControl());
+    return steps;
+  };
+  FakeFtpServer server(Concat(Concat(stalledSession(false), stalledSession(false)),
+                              Concat(stalledSession(false), stalledSession(true))));
+  TFtpPublishSite site = Site(server.Port());
+  site.TimeoutSeconds = 1;
+  TFtpPublisher publisher(site);
+  ASSERT_TRUE(publisher.Open()) << publisher.Problem();
+  const qint64 start = TickCountMs();
+  EXPECT_FALSE(publisher.Store(page.path, "a.htm"));
+  EXPECT_EQ(publisher.Problem(), "Could not store a.htm: no progress for 1 second");
+  for (const char* name : {"b.htm", "catalog.htm"}) {
+    EXPECT_FALSE(publisher.Store(page.path, name));
+    EXPECT_EQ(publisher.Problem().rfind("Not tried: the session with 127.0.0.1 port " + std::to_string(server.Port()) +
+                                        " was lost again after 3 reconnections in ", 0), 0u) << publisher.Problem();
+  }
+  EXPECT_LT(TickCountMs() - start, 12000);
+  ASSERT_EQ(publisher.Retried().size(), 3u);
+  EXPECT_EQ(publisher.Retried()[0], "a.htm (Could not store a.htm: no progress for 1 second)");
+  const Lines transcript = server.Transcript();
+  EXPECT_EQ(std::count(transcript.begin(), transcript.end(), "USER user"), 4);
+}
+
+// A slow server is not a stalled one: a page that takes longer than the
+// time-out to be read still moves (pyftpdlib reads in bursts with pauses of
+// up to 2.6 seconds), and it goes up whole.
+TEST(FtpPublisher, SlowServerIsNotTimedOutWhileTheDataMoves) {
+  test::PyFtpServer server({"--throttle", "50000"});
+  ASSERT_TRUE(server.Started());
+  LocalPage page(std::string(400000, 'm'));
+  TFtpPublishSite site = Site(server.Port());
+  site.TimeoutSeconds = 3;
+  TFtpPublisher publisher(site);
+  ASSERT_TRUE(publisher.Open()) << publisher.Problem();
+  EXPECT_TRUE(publisher.Store(page.path, "slow.htm")) << publisher.Problem();
+  EXPECT_TRUE(publisher.Retried().empty());
+  publisher.Close();
+  EXPECT_EQ(QFileInfo(QString::fromStdString(server.Root()) + "/slow.htm").size(), 400000);
 }
 
 }  // namespace

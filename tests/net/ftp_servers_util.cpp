@@ -8,6 +8,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <utility>
@@ -186,10 +187,12 @@ void FakeFtpServer::Run(std::vector<Step> script) {
         } else {
           data = ConnectFrom(m_address.c_str(), PortAddress(lastPort));
         }
+        const size_t limit = step.text.empty() ? std::string::npos : std::stoul(step.text);
         std::string bytes;
         char buffer[4096];
         ssize_t n;
-        while (data >= 0 && WaitReadable(data, 10000) && (n = recv(data, buffer, sizeof buffer, 0)) > 0)
+        while (data >= 0 && bytes.size() < limit && WaitReadable(data, 10000) &&
+               (n = recv(data, buffer, std::min(sizeof buffer, limit - bytes.size()), 0)) > 0)
           bytes.append(buffer, n);
         if (data >= 0) close(data);
         {

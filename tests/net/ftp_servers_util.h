@@ -55,6 +55,8 @@ class FakeFtpServer {
   static Step CloseControl() { return {Step::kClose, {}}; }
   // Connects to the address of the last PORT command and reads to the end.
   static Step ReceiveData() { return {Step::kReceiveData, {}}; }
+  // The same, but hangs up after `bytes` bytes, as a server cutting a store short.
+  static Step ReceiveDataCut(int bytes) { return {Step::kReceiveData, std::to_string(bytes)}; }
   // Connects from 127.0.0.2 and records whether the client hung up at once.
   static Step ForeignData() { return {Step::kForeignData, {}}; }
   // Keeps the connection open, silent, until the client closes it.

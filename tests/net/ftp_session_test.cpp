@@ -157,7 +157,8 @@ TEST(FtpSession, LineOf4096BytesWithoutCrLfEndsTheSession) {
   FakeFtpServer server({F::Send(std::string(4096, 'x'))});
   Session s(server.Port(), 10);
   EXPECT_FALSE(s.client.Connect());
-  EXPECT_NE(s.client.ErrorMessage(), "426 Timeout");  // closed at once, not timed out
+  // Closed at once by the client, not timed out, and not told as the server's doing.
+  EXPECT_EQ(s.client.ErrorMessage(), "a line of 4096 bytes without an end, which is no FTP reply");
   EXPECT_FALSE(s.client.Connected());
 }
 
@@ -283,6 +284,74 @@ TEST(FtpSession, LineBreakInAnOperandIsNeverSent) {
   EXPECT_EQ(s.client.ErrorMessage(), "FTP command holds a line break");
   EXPECT_TRUE(s.client.Quit());
   EXPECT_EQ(server.Transcript(), (Lines{"USER user", "PASS secret", "QUIT"}));
+}
+
+// A server that hangs up on the data connection after 100 bytes of a large
+// page has not stored it, whether its 226 comes after the cut or before it.
+TEST(FtpSession, StoreCutShortFailsWhateverTheServerAnswers) {
+  QTemporaryDir dir;
+  const std::string page(8 << 20, 'c');  // more than the socket buffers take at once
+  FakeFtpServer server(Concat(Login(), {
+      F::Expect(), F::Send("200 ok\r\n"), F::Expect(), F::Send("150 go\r\n"), F::ReceiveDataCut(100),
+      F::Send("226 done\r\n"),
+      F::Expect(), F::Send("200 ok\r\n"), F::Expect(), F::Send("150 go\r\n226 done\r\n"), F::ReceiveDataCut(100),
+      F::Expect(), F::Send("221 bye\r\n")}));
+  Session s(server.Port());
+  s.client.LocalFileName = WriteFile(dir, "big.htm", page);
+  s.client.HostFileName = "big.htm";
+  ASSERT_TRUE(s.client.Connect());
+  for (const char* order : {"226 after the cut", "226 before the cut"}) {
+    EXPECT_FALSE(s.client.Put()) << order;
+    EXPECT_NE(s.client.FailureCode, 0) << order;
+    EXPECT_EQ(s.client.ErrorMessage().rfind("426 The data connection ", 0), 0u) << order << ": " << s.client.ErrorMessage();
+    EXPECT_TRUE(s.client.Connected()) << order;  // the session itself is fine
+  }
+  EXPECT_TRUE(s.client.Quit());
+  const Lines transcript = server.Transcript();
+  ASSERT_EQ(transcript.size(), 9u) << ::testing::PrintToString(transcript);
+  EXPECT_EQ(transcript[4], "<data 100 bytes>");
+  EXPECT_EQ(transcript[7], "<data 100 bytes>");
+}
+
+// A PASV reply naming another host is not followed: the data connection goes
+// to the control connection's host, unless the user allows the server's
+// address (behind NAT); then 127.0.0.2, where nothing listens, is tried.
+TEST(FtpSession, PassiveReplyNamingAnotherHostGoesToTheControlHost) {
+  QTemporaryDir dir;
+  FakeFtpServer server(Concat(Login(), {F::Expect(), F::Passive("127,0,0,2"), F::Expect(), F::Send("150 go\r\n"),
+                                        F::ReceiveData(), F::Send("226 done\r\n"),
+                                        F::Expect(), F::Passive("127,0,0,2"), F::Expect(), F::Send("221 bye\r\n")}));
+  Session s(server.Port());
+  s.client.DataMode = ftpDataPassive;
+  s.client.LocalFileName = WriteFile(dir, "p.htm", "page");
+  s.client.HostFileName = "p.htm";
+  ASSERT_TRUE(s.client.Connect());
+  EXPECT_TRUE(s.client.Put()) << s.client.ErrorMessage();
+  EXPECT_NE(std::find(s.display.begin(), s.display.end(), "! Passive address 127.0.0.2 ignored, using 127.0.0.1"),
+            s.display.end());
+  s.client.PassiveAddressFromServer = true;
+  EXPECT_FALSE(s.client.Put());
+  EXPECT_EQ(s.client.ErrorMessage().rfind("425 Could not open the data connection to 127.0.0.2 port ", 0), 0u)
+      << s.client.ErrorMessage();
+  EXPECT_TRUE(s.client.Quit());
+  EXPECT_EQ(server.Transcript(), (Lines{"USER user", "PASS secret", "PASV", "STOR p.htm", "<data 4 bytes>", "PASV", "QUIT"}));
+}
+
+// Control characters of a hostile server's replies never reach the display
+// lines or the texts built from them: C0 and C1 (UTF-8 or a lone byte) are
+// written out, other text is kept byte for byte.
+TEST(FtpSession, ControlCharactersOfRepliesAreWrittenOut) {
+  FakeFtpServer server({F::Send("220-\x1b]0;owned\x07title\r\n220 caf\xc3\xa9 \xc2\x9b" "2J \x9b" "31m \xe9t\xe9\r\n"),
+                        F::Expect(), F::Send(std::string("530 no\x1b[2J\0\x7f way\r\n", 18))});
+  Session s(server.Port());
+  EXPECT_FALSE(s.client.Connect());
+  const Lines expected{"< 220-\\x1B]0;owned\\x07title", "< 220 caf\xc3\xa9 \\u009B2J \\x9B31m \xe9t\xe9"};
+  ASSERT_GE(s.display.size(), 2u);
+  EXPECT_EQ(s.display[0], expected[0]);
+  EXPECT_EQ(s.display[1], expected[1]);
+  EXPECT_EQ(s.client.ErrorMessage(), std::string("530 no\\x1B[2J\\x00\\x7F way"));
+  s.client.Abort();
+  server.Transcript();
 }
 
 }  // namespace

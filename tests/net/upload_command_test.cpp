@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <fstream>
+#include <sys/stat.h>
 #include <sstream>
 
 #include "app/core/settings_store.h"
@@ -255,6 +256,28 @@ TEST_F(UploadCommand, CommandLineUploadsAndReportsEachFile) {
       << failed.toStdString();
   EXPECT_FALSE(failed.contains("Catalog has been uploaded"));
   EXPECT_FALSE(failed.contains("secret"));
+
+  // A neighbour in a shared folder names a FIFO in upload.txt, and a page
+  // whose name holds terminal controls: the dry run and the upload neither
+  // block nor print the controls; the FIFO fails alone, the rest goes up.
+  ASSERT_EQ(::mkfifo(m_work.filePath("fifo.htm").toLocal8Bit().constData(), 0644), 0);
+  Write("\x1b[2Jx.htm", "x");
+  Write("upload.txt", "catalog.htm\r\nfifo.htm\r\n\x1b[2Jx.htm\r\n");
+  cli.start(QM_CLI, {"upload", "--dry-run", "--port", options.port});
+  const bool finished = cli.waitForFinished(10000);
+  if (!finished) cli.kill();
+  ASSERT_TRUE(finished) << "upload --dry-run blocked on the FIFO";
+  EXPECT_EQ(cli.readAllStandardOutput().toStdString(),
+            "would send fifo.htm -> onlinecatalog/fifo.htm\n"
+            "would send \\x1B[2Jx.htm -> onlinecatalog/\\x1B[2Jx.htm\n"
+            "1 unchanged\n");  // catalog.htm went up above
+  const UploadResult result = UploadCatalog(site, recorder, options);
+  ASSERT_EQ(result.files.size(), 2u);
+  EXPECT_FALSE(result.files[0].uploaded);
+  EXPECT_TRUE(result.files[0].reply.endsWith("426 Unable to open local file " + m_work.filePath("fifo.htm")))
+      << result.files[0].reply.toStdString();
+  EXPECT_TRUE(result.files[1].uploaded);
+  EXPECT_EQ(ReadAll(Remote("onlinecatalog/\x1b[2Jx.htm")), "x");
 }
 
 // A hostile reply cannot drive the terminal: control characters come out escaped.
