@@ -106,14 +106,14 @@ void WarnAboutExposedSettings(const std::string& command) {
   if (!warning.empty()) Print(stderr, std::string(kProgramName) + ": warning: " + warning + "\n");
 }
 
-// `name` receives the command's name as soon as it is known.
-int Dispatch(Args args, std::string& name) {
+// `running` receives the command's name once it runs in its folder.
+int Dispatch(Args args, std::string& running) {
   ProgramOptions options;
   TakeProgramOptions(args, options, true);
   if (options.help) return Show(ProgramHelp());
   if (options.version) return Show(VersionText());
   if (args.empty()) throw UsageError("no command given");
-  name = args.front();
+  const std::string name = args.front();
   args.erase(args.begin());
   const CommandInfo* command = FindCommand(name);
   if (name != "help" && command == nullptr) throw UsageError("unknown command \"" + name + "\"");
@@ -124,6 +124,7 @@ int Dispatch(Args args, std::string& name) {
   if (!options.directory.empty() && ::chdir(options.directory.c_str()) != 0)
     throw CliError("cannot work in " + options.directory + ": " + std::strerror(errno));
   WarnAboutExposedSettings(name);
+  running = name;
   return command->run(args);
 }
 
@@ -138,12 +139,14 @@ int main(int argc, char** argv) {
   // Dates typed for import follow the user's locale, as in the windows.
   qm::catalog::ApplyLocaleDateFormat();
   const qm::cli::Args args(argv + 1, argv + argc);
-  std::string command;
+  const std::string command =
+      args.empty() || args[0].empty() || args[0][0] == '-' ? std::string() : args[0];
+  std::string running;
   try {
-    return qm::cli::Dispatch(args, command);
+    return qm::cli::Dispatch(args, running);
   } catch (const qm::cli::UsageError& e) {
     return qm::cli::UsageFailure(e.what(), qm::cli::FindCommand(command) ? command : "");
   } catch (const std::exception& e) {
-    return qm::cli::Fail(qm::catalog::PlainMessage(e), qm::cli::NextStepAfterFailure(command));
+    return qm::cli::Fail(qm::catalog::PlainMessage(e), qm::cli::NextStepAfterFailure(running));
   }
 }

@@ -111,7 +111,7 @@ QM_CLI_HELP("settings",
             "\nOptions:\n"
             "  --show-password          list the FTP password instead of ********\n"
             "\nSections and idents are written exactly as listed by \"settings list\" and in\n"
-            "the README (for example: settings set \"Site Setup\" \"remote address\" ftp.example.net);\n"
+            "docs/settings.md (for example: settings set \"Site Setup\" \"remote address\" ftp.example.net);\n"
             "unknown names and unsuitable values are refused with the valid ones.\n");
 
 }  // namespace qm::cli

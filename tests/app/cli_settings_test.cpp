@@ -80,8 +80,8 @@ TEST(CliSettings, StoreThatCannotBeWrittenIsNamed) {
                        " (Failed to set data for 'Name')\n");
 }
 
-TEST(CliSettings, ReadmeListsEverySetting) {
-  QFile readme(QM_SOURCE_DIR "/README.md");
+TEST(CliSettings, SettingsPageListsEverySetting) {
+  QFile readme(QM_SOURCE_DIR "/docs/settings.md");
   ASSERT_TRUE(readme.open(QIODevice::ReadOnly));
   const QByteArray text = readme.readAll();
   for (const qm::catalog::SettingInfo& s : qm::catalog::KnownSettings())
