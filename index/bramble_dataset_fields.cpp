@@ -129,6 +129,12 @@ std::unique_ptr<TStream> TBrambleDataSet::CreateBlobStream(TField& field, TBlobS
 }
 
 void TBrambleDataSet::StageMemo(TField& field, std::string fileBytes) {
+  // The checks the engine's own memo writes make: staged text meets them here,
+  // before anything is written, whoever edits (the window's memo editor, set).
+  if (m_engine) {
+    const std::string refusal = m_engine->MemoTextRefusal(field.FieldNo(), fileBytes);
+    if (!refusal.empty()) throw EDatabaseError(refusal);
+  }
   m_stagedMemos[field.FieldNo()] = std::move(fileBytes);
   MarkModified();
   NotifyRecordChanged(&field);

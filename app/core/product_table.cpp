@@ -1,5 +1,6 @@
 #include "app/core/product_table.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "dbf/char_tables.h"
@@ -52,6 +53,11 @@ void CheckProductFields(const std::vector<ProductField>& fields) {
       throw invalid("the key field " + f.name + " can be at most 100 characters wide (" + std::to_string(f.width) +
                     " asked): longer keys cannot be put in the key index");
   }
+}
+
+std::string ProductKey(std::string_view text) {
+  const size_t end = text.find_last_not_of(' ');
+  return std::string(text.substr(0, end == std::string_view::npos ? 0 : end + 1));
 }
 
 void CheckProductValue(const index::TField& field, const std::string& text) {
@@ -111,6 +117,7 @@ void ProductTable::Open(ProductOrder order, bool readOnly) {
       if (const auto* text = std::get_if<std::string>(&value)) CheckProductValue(field, *text);
     };
   }
+  if (!readOnly) InstallKeyChecks();
   if (order == ProductOrder::Key) {
     EnsureIndex();
   } else if (readOnly) {
@@ -124,12 +131,14 @@ void ProductTable::Close() {
 }
 
 bool ProductTable::IndexIsCurrent() const {
-  std::error_code ec;
-  const auto index = fs::last_write_time(IndexPath(), ec);
-  if (ec) return false;
-  const auto table = fs::last_write_time(TablePath(), ec);
-  // A writer killed part way leaves its change mark in the index (index/ndx_format.h).
-  return !ec && index >= table && index::NdxFileSound(IndexPath());
+  dbf::TbrTable table(TablePath(), dbf::kOpenSharedReadOnly);
+  index::TbrNdxFile file(IndexPath(), dbf::kOpenSharedReadOnly, nullptr);
+  dbf::TbrSuppressErrors quietTable(table), quietIndex(file);
+  if (!table.OpenTable() || !file.OpenIndex()) return false;
+  // A writer killed part way leaves its change mark in the index (index/ndx_format.h);
+  // a program that wrote the table without the index left the print of an older table.
+  const dbf::TbrTableFingerprint print = table.Fingerprint();
+  return !file.ChangeMarked() && print.Known() && file.TablePrint() == print;
 }
 
 void ProductTable::EnsureIndex(bool force) {
@@ -139,12 +148,68 @@ void ProductTable::EnsureIndex(bool force) {
     // Another program's record lock means a write is under way: the lock waits for it.
     if (!engine.LockWholeFile()) throw index::EDatabaseError("Record is locked by another user");
     index::TbrUnlockScope unlock(engine);
-    if (force || !IndexIsCurrent())
+    if (force || !IndexIsCurrent()) {
       m_dataSet.IndexOn(kProductIndexFile, "", KeyField().FieldName(), "", 0, 0);
+      // Still under the whole-file lock: the index describes the table as it is now.
+      m_dataSet.IndexFileOpen(kProductIndexFile, kProductIndexTag);
+      if (index::TbrNdxTag* tag = engine.CurrentTag()) engine.StampTablePrint(tag->File());
+    }
   }
   m_dataSet.IndexFileOpen(kProductIndexFile, kProductIndexTag);
   m_order = ProductOrder::Key;
   m_dataSet.First();
+}
+
+void ProductTable::InstallKeyChecks() {
+  index::TbrIndexTable& engine = *m_dataSet.Engine();
+  if (engine.FieldCount() < 1) return;
+  const uint32_t offset = engine.FieldOffset(1), width = engine.FieldLength(1);
+  auto keyOf = [offset, width](const char* image) { return ProductKey(std::string_view(image + offset, width)); };
+  auto shown = [](const std::string& key) { return dbf::Cp437ToUtf8(key); };
+  m_dataSet.OnRecordLocked = [keyOf, shown](const char* found, const char* locked) {
+    const std::string key = keyOf(found);
+    if (keyOf(locked) != key)
+      throw ProductChangedError("The product " + shown(key) + " was changed by another program meanwhile: its key is now " +
+                                shown(keyOf(locked)));
+    if ((found[0] == '*') != (locked[0] == '*'))
+      throw ProductChangedError("The product " + shown(key) + " was " + (locked[0] == '*' ? "deleted" : "recalled") +
+                                " by another program meanwhile");
+  };
+  m_dataSet.OnBeforeWrite = [this, keyOf](const char* image, const char* original, int32_t recNo) {
+    const std::string key = keyOf(image);
+    if (original != nullptr && keyOf(original) == key) return;  // an edit that keeps its key
+    CheckKeyFree(key, recNo);
+  };
+}
+
+int32_t ProductTable::KeyHolder(const std::string& key, int32_t except, bool& deleted) {
+  index::TbrIndexTable& engine = *m_dataSet.Engine();
+  if (!engine.RefreshHeader()) throw index::EDatabaseError(m_dataSet.LastErrorMessage());
+  const uint32_t length = engine.RecordLength(), offset = engine.FieldOffset(1), width = engine.FieldLength(1);
+  const int32_t count = engine.RecordCount();
+  const int32_t perRead = std::max<int32_t>(1, static_cast<int32_t>(65536 / length));
+  std::vector<char> chunk(static_cast<size_t>(perRead) * length);
+  for (int32_t first = 1; first <= count; first += perRead) {
+    const int32_t n = std::min(perRead, count - first + 1);
+    const int64_t at = engine.HeaderLength() + static_cast<int64_t>(first - 1) * length;
+    if (!engine.Read(at, chunk.data(), static_cast<uint32_t>(n) * length))
+      throw index::EDatabaseError(m_dataSet.LastErrorMessage());
+    for (int32_t i = 0; i < n; ++i) {
+      const char* record = chunk.data() + static_cast<size_t>(i) * length;
+      if (first + i == except || ProductKey(std::string_view(record + offset, width)) != key) continue;
+      deleted = record[0] == '*';
+      return first + i;
+    }
+  }
+  return 0;
+}
+
+void ProductTable::CheckKeyFree(const std::string& stored, int32_t except) {
+  bool deleted = false;
+  if (KeyHolder(stored, except, deleted) == 0) return;
+  const std::string shown = dbf::Cp437ToUtf8(stored);
+  if (deleted) throw ProductTableError("A deleted product holds the key " + shown + "; recall it or choose another key");
+  throw ProductTableError("A product with the key " + shown + " exists already");
 }
 
 int ProductTable::ProductFieldCount() {
@@ -161,19 +226,22 @@ index::TField& ProductTable::KeyField() {
 
 index::TField* ProductTable::MemoField() { return m_dataSet.FindField(kProductMemoField); }
 
-bool ProductTable::FindProduct(const std::string& key) {
-  index::TBrambleDataSet& ds = m_dataSet;
-  if (!ds.Locate(KeyField().FieldName(), key, {})) return false;
-  return KeyField().AsString() == key;
+bool ProductTable::FindProduct(const std::string& text) {
+  const std::string key = ProductKey(text);
+  if (key.empty() || !m_dataSet.Locate(KeyField().FieldName(), key, {})) return false;
+  return ProductKey(KeyField().AsString()) == key;
 }
 
-bool ProductTable::FindAnyProduct(const std::string& key) {
+bool ProductTable::FindAnyProduct(const std::string& text) {
+  const std::string key = ProductKey(text);
   m_dataSet.SetUseDeleted(true);
   if (FindProduct(key)) return true;
+  if (key.empty()) return false;
   int32_t fieldNo = KeyField().FieldNo();
   int32_t recNo = 0;
   constexpr int kWholeFieldFromStart = 32 + 2;
-  return m_dataSet.SearchRecords(key, fieldNo, kWholeFieldFromStart, recNo) && KeyField().AsString() == key;
+  return m_dataSet.SearchRecords(key, fieldNo, kWholeFieldFromStart, recNo) &&
+         ProductKey(KeyField().AsString()) == key;
 }
 
 }  // namespace qm::catalog
