@@ -25,6 +25,7 @@
 // UTF-8 is the caller's (char_tables.h). Single-threaded per object.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -141,6 +142,11 @@ class TbrTable : public TbrDiskFile {
   // count is refreshed and the record written under the header lock; dBASE IV
   // memo blocks the record no longer uses are freed after it is written.
   virtual bool ReplaceRecord(int32_t recordNo);
+  // Calls `visit(recordNo, image)` for every record as the file holds it now,
+  // deleted ones too (count refreshed first), reading in large pieces beside
+  // the record image: the current record and read-ahead stay as they are.
+  // `visit` returns false to stop. False when a read failed (reported).
+  bool ScanRecords(const std::function<bool(int32_t, const char*)>& visit);
   bool MarkDeleted();  // '*' into byte 0, rewrite the current record
   bool Recall();       // ' ' into byte 0, rewrite the current record
   // Only with a header update pending: writes it, fsyncs table and memo, event 8.

@@ -1,6 +1,5 @@
 #include "app/core/product_table.h"
 
-#include <algorithm>
 #include <filesystem>
 
 #include "dbf/char_tables.h"
@@ -184,24 +183,16 @@ void ProductTable::InstallKeyChecks() {
 
 int32_t ProductTable::KeyHolder(const std::string& key, int32_t except, bool& deleted) {
   index::TbrIndexTable& engine = *m_dataSet.Engine();
-  if (!engine.RefreshHeader()) throw index::EDatabaseError(m_dataSet.LastErrorMessage());
-  const uint32_t length = engine.RecordLength(), offset = engine.FieldOffset(1), width = engine.FieldLength(1);
-  const int32_t count = engine.RecordCount();
-  const int32_t perRead = std::max<int32_t>(1, static_cast<int32_t>(65536 / length));
-  std::vector<char> chunk(static_cast<size_t>(perRead) * length);
-  for (int32_t first = 1; first <= count; first += perRead) {
-    const int32_t n = std::min(perRead, count - first + 1);
-    const int64_t at = engine.HeaderLength() + static_cast<int64_t>(first - 1) * length;
-    if (!engine.Read(at, chunk.data(), static_cast<uint32_t>(n) * length))
-      throw index::EDatabaseError(m_dataSet.LastErrorMessage());
-    for (int32_t i = 0; i < n; ++i) {
-      const char* record = chunk.data() + static_cast<size_t>(i) * length;
-      if (first + i == except || ProductKey(std::string_view(record + offset, width)) != key) continue;
-      deleted = record[0] == '*';
-      return first + i;
-    }
-  }
-  return 0;
+  const uint32_t offset = engine.FieldOffset(1), width = engine.FieldLength(1);
+  int32_t holder = 0;
+  const bool read = engine.ScanRecords([&](int32_t recNo, const char* image) {
+    if (recNo == except || ProductKey(std::string_view(image + offset, width)) != key) return true;
+    holder = recNo;
+    deleted = image[0] == '*';
+    return false;
+  });
+  if (!read) throw index::EDatabaseError(m_dataSet.LastErrorMessage());
+  return holder;
 }
 
 void ProductTable::CheckKeyFree(const std::string& stored, int32_t except) {
