@@ -28,6 +28,11 @@ class TerminalObserver : public catalog::BuildObserver {
     Line(catalog::kStackedPagesCreatedMessage);
   }
   void PagesAborted() override { m_bar.End(); }
+  void KeysRepeated(const QStringList& keys) override {
+    std::fprintf(stderr, "Warning: more than one product has the key %s; each key is published once, from its "
+                 "first product (give the others keys of their own)\n",
+                 keys.join(QStringLiteral(", ")).toUtf8().constData());
+  }
 
  private:
   void Line(const char* text) {

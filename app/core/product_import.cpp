@@ -163,7 +163,7 @@ class RowWriter {
       const std::string upper = dbf::UpperCase437(value);
       if (upper.size() > 1 || upper.find_first_not_of("TFYN? ") != std::string::npos)
         return Quoted(value) + " is not a logical value; write T or F";
-      m_table.FieldPut(n, upper);
+      m_table.FieldPut(n, value);  // as given: a dump of 'y' or '?' comes back as it was
       return {};
     }
     std::string bytes;
@@ -181,6 +181,10 @@ class RowWriter {
     if (type != 'C' && type != 'N' && type != 'F')
       return std::string("fields of type ") + type + " cannot be imported";
     const std::string width = std::to_string(m_table.FieldLength(n));
+    if (type != 'C' && bytes.find_first_not_of(' ') == std::string::npos) {
+      m_table.FieldPut(n, "");  // a blank number stays blank, as a dump of one says
+      return {};
+    }
     if (bytes.size() > m_table.FieldLength(n))
       return Quoted(value) + " is longer than the field's " + width + " characters";
     try {
@@ -377,6 +381,15 @@ std::string ExchangeText(dbf::TbrTable& table, int32_t n) {
       const int32_t day = dbf::ParseStoredDate(table.RawView(n));
       // A damaged date is shown as stored rather than lost.
       return day >= 0 ? import::IsoDate(day) : dbf::Cp437ToUtf8(table.RawText(n));
+    }
+    case 'L':
+    case 'N':
+    case 'F': {
+      // As stored, not as shown: a blank number is no 0.00, a '?' or 'y' no F or T.
+      const std::string_view raw = table.RawView(n);
+      const size_t first = raw.find_first_not_of(' ');
+      if (first == std::string_view::npos) return {};
+      return dbf::Cp437ToUtf8(raw.substr(first, raw.find_last_not_of(' ') - first + 1));
     }
     default:
       return dbf::Cp437ToUtf8(table.Text(n));

@@ -4,8 +4,8 @@
 // imported into an empty copy of its table gives the same field bytes.
 //
 // Exchange texts: character fields and memos as UTF-8; dates as ISO
-// yyyy-mm-dd (blank for no date); numbers and logicals as the engine displays
-// them ("12.50", "T"/"F").
+// yyyy-mm-dd (blank for no date); numbers and logicals as stored, without the
+// blanks around them ("12.50", "T", "?", blank for a blank number).
 //
 // The import reads a header row naming fields (case-insensitive) and one row
 // per record. Every row is checked before anything is appended, so a refused
