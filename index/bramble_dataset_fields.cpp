@@ -80,6 +80,12 @@ void TBrambleDataSet::SetFieldData(TField& field, const TFieldValue& value) {
     throw EDatabaseError("Field '" + field.DisplayName() + "' cannot be modified");
   if (IsBlobType(field.DataType())) {
     const std::string* text = std::get_if<std::string>(&value);
+    // Refused here, where the caller sees it: the stream stages on destruction.
+    if (text != nullptr && m_engine) {
+      const std::string refusal =
+          m_engine->MemoTextRefusal(field.FieldNo(), field.Transliterate() ? ToFile(*text) : *text);
+      if (!refusal.empty()) throw EDatabaseError(refusal);
+    }
     auto stream = CreateBlobStream(field, TBlobStreamMode::bmWrite);
     if (text != nullptr) stream->Write(text->data(), static_cast<int32_t>(text->size()));
     return;  // destroying the stream stages the memo

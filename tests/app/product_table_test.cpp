@@ -116,13 +116,26 @@ TEST_F(ProductTableTest, KeyOrderRebuildsAMissingOrOlderIndexAndRecordSourcesFol
     ProductTable table(Dir());
     table.Open(ProductOrder::Entry);
     auto& ds = table.DataSet();
-    for (const char* code : {"PEAR", "APPLE", "FIG", "APPLE"}) {
+    for (const char* code : {"PEAR", "APPLE", "FIG"}) {
       ds.Append();
       ds.Fields(0).SetAsString(code);
       ds.Fields(1).SetAsString(std::string("n") + code);
       ds.Post();
     }
+    ds.Append();
+    ds.Fields(0).SetAsString("APPLE");
+    EXPECT_THROW(ds.Post(), ProductTableError) << "the product table keeps one product per key";
+    ds.Cancel();
     EXPECT_FALSE(table.IndexIsCurrent());
+  }
+  {
+    // Another program writes the key twice.
+    dbf::TbrTable plain(Dir() + "/CATALOG.DBF", dbf::kOpenSharedReadWrite);
+    ASSERT_TRUE(plain.OpenTable());
+    plain.BlankRecord();
+    plain.FieldPut(1, "APPLE");
+    plain.FieldPut(2, "nAPPLE");
+    ASSERT_TRUE(plain.AppendRecord());
   }
   auto walk = [&](EngineRecordSource& source) {
     QStringList keys;
