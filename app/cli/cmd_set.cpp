@@ -1,7 +1,7 @@
 // quillmart-cli set KEY FIELD=VALUE [FIELD=VALUE ...] [--new]
 //
 // Edits the product with that key, found through CATALOG.NDX (rebuilt first
-// when it is missing or older than the table), through the product dataset,
+// when it does not describe the table), through the product dataset,
 // so the record is locked and read fresh while it is changed and the index is
 // kept current. --new appends a product with that key instead. SNOTES=@FILE
 // takes the notes from a file. Every value is checked before anything is
