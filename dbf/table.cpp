@@ -295,9 +295,13 @@ bool TbrTable::HeaderUpdate(bool mayDefer) {
   gettimeofday(&now, nullptr);
   std::tm local{};
   localtime_r(&now.tv_sec, &local);
+  const uint32_t previous = layout::GetU32(m_header + layout::kChangeStampOffset);
   m_changeStamp =
       ((static_cast<uint32_t>(local.tm_hour) * 64 + local.tm_min) * 64 + local.tm_sec) * 1024 +
       static_cast<uint32_t>(now.tv_usec / 1000);
+  // Every write changes the stamp, also two within one millisecond: the print
+  // other objects keep of the table (TbrTableFingerprint) must see each.
+  if (m_changeStamp == previous) ++m_changeStamp;
   m_header[layout::kDateOffset] = static_cast<uint8_t>((local.tm_year + 1900) % 100);
   m_header[layout::kDateOffset + 1] = static_cast<uint8_t>(local.tm_mon + 1);
   m_header[layout::kDateOffset + 2] = static_cast<uint8_t>(local.tm_mday);

@@ -97,6 +97,9 @@ class TBrambleDataSet : public TDataSet {
   // refuses the post with nothing written. The engine's current record must
   // not be moved here; reading the file through Engine()->Read is fine.
   std::function<void(const char* image, const char* original, int32_t recNo)> OnBeforeWrite;
+  // Called inside Post right after the record was written, the write's locks
+  // still held: `image` as written, `recNo` its number. Must not throw.
+  std::function<void(const char* image, int32_t recNo)> OnAfterWrite;
   // Progress of an index build (the engine's status callback).
   std::function<void(int code, int phase, int32_t value)> OnIndexProgress;
 

@@ -104,6 +104,7 @@ void TBrambleDataSet::InternalPost() {
       if (editing) std::memcpy(m_engine->OriginalImageMutable(), m_editOriginal.data(), m_editOriginal.size());
       const bool ok = editing ? m_engine->ReplaceRecord(BufferRecNo(buffer)) : m_engine->AppendRecord();
       if (!ok) throw EDatabaseError("Bramble Error");
+      if (OnAfterWrite) OnAfterWrite(buffer, m_engine->RecNo());
     } catch (...) {
       std::memcpy(buffer, staged.data(), staged.size());
       throw;

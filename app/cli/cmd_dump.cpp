@@ -121,8 +121,10 @@ void BringProductIndexUpToDate(const std::string& tablePath, const std::string& 
                                                 ? (table.parent_path() / indexFile).string()
                                                 : indexFile);
   catalog::ProductTable products(table.parent_path().string(), table.filename().string());
+  // A missing index is reported by the walk, as for any index named.
+  std::error_code ec;
   if (dbf::UpperCase437(table.filename().string()) != catalog::kProductTableFile ||
-      index != fs::path(products.IndexPath()) || products.IndexIsCurrent())
+      index != fs::path(products.IndexPath()) || !fs::exists(index, ec) || products.IndexIsCurrent())
     return;
   try {
     products.Open(catalog::ProductOrder::Key);

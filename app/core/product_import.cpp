@@ -1,10 +1,12 @@
 #include "app/core/product_import.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <thread>
 #include <vector>
 
 #include "app/core/plain_messages.h"
@@ -342,33 +344,56 @@ ImportResult ImportProducts(const std::string& csvPath, const std::string& table
   ImportOptions quiet = options;
   quiet.replaceUnmappable = true;  // the rows were checked; count replacements once
   RowWriter appender(table, fields, quiet);
-  // The keys are checked and the rows written as one step under the header lock.
-  dbf::TbrTable::HeaderLockScope keyLock(table);
-  if (!keyLock.Held())
-    throw ImportError(tableName + " is locked by another program; nothing was appended, try again");
-  std::vector<int32_t> records;
+  // The keys are checked and rows written as one step under the header lock,
+  // held for a short batch of rows at a time so that other writers get their
+  // turn between. A batch after another program wrote checks its rows again.
+  constexpr auto kBatchTime = std::chrono::milliseconds(100);
+  const bool keyed = std::find(fields.begin(), fields.end(), 1) != fields.end();
+  std::vector<int32_t> records(rows.size(), 0);
   std::vector<RowAction> actions(rows.size(), RowAction::kAppend);
-  if (std::find(fields.begin(), fields.end(), 1) != fields.end())
-    actions = PlanRows(table, rows, appender, options.existing, records);
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    const Row& row = rows[i];
-    if (actions[i] == RowAction::kSkip) {
-      ++result.skipped;
-      continue;
+  dbf::TbrTableFingerprint after;
+  for (std::size_t i = 0; i < rows.size();) {
+    dbf::TbrTable::HeaderLockScope keyLock(table);
+    if (!keyLock.Held())
+      throw ImportError("Row " + std::to_string(rows[i].number) + ": " + tableName +
+                        " is locked by another program; " + RowsWritten(result) + ", try again");
+    if (keyed && (i == 0 || table.Fingerprint() != after)) {
+      const std::vector<Row> rest(rows.begin() + static_cast<std::ptrdiff_t>(i), rows.end());
+      std::vector<int32_t> restRecords;
+      std::vector<RowAction> restActions;
+      try {
+        restActions = PlanRows(table, rest, appender, options.existing, restRecords);
+      } catch (const ImportError& e) {
+        if (i == 0) throw;
+        throw ImportError(std::string(e.what()) + " (its key came in meanwhile); " + RowsWritten(result));
+      }
+      std::copy(restActions.begin(), restActions.end(), actions.begin() + static_cast<std::ptrdiff_t>(i));
+      std::copy(restRecords.begin(), restRecords.end(), records.begin() + static_cast<std::ptrdiff_t>(i));
     }
-    const std::string failed = "Row " + std::to_string(row.number) + ": not written; " + RowsWritten(result);
-    const bool update = actions[i] == RowAction::kUpdate;
-    try {
-      if (update && !table.GoTo(records[i])) throw ImportError(failed);
-      appender.Put(row, update);
-      const bool written = appender.WriteMemos() && (update ? table.ReplaceRecord(records[i]) : table.AppendRecord());
-      if (!written) throw ImportError(failed);
-    } catch (const dbf::EEngineIoError& e) {
-      throw ImportError(failed + ": " + PlainMessage(e));
+    const auto batchEnd = std::chrono::steady_clock::now() + kBatchTime;
+    for (; i < rows.size() && std::chrono::steady_clock::now() < batchEnd; ++i) {
+      const Row& row = rows[i];
+      if (actions[i] == RowAction::kSkip) {
+        ++result.skipped;
+        continue;
+      }
+      const std::string failed = "Row " + std::to_string(row.number) + ": not written; " + RowsWritten(result);
+      const bool update = actions[i] == RowAction::kUpdate;
+      try {
+        if (update && !table.GoTo(records[i])) throw ImportError(failed);
+        appender.Put(row, update);
+        const bool written = appender.WriteMemos() && (update ? table.ReplaceRecord(records[i]) : table.AppendRecord());
+        if (!written) throw ImportError(failed);
+      } catch (const dbf::EEngineIoError& e) {
+        throw ImportError(failed + ": " + PlainMessage(e));
+      }
+      ++(update ? result.updated : result.appended);
     }
-    ++(update ? result.updated : result.appended);
+    after = table.Fingerprint();
+    keyLock.Release();
+    // Other writers retry a refused lock every half millisecond: give them the turn.
+    if (i < rows.size()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
-  keyLock.Release();
   table.CloseTable();
   return result;
 }

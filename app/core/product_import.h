@@ -82,8 +82,9 @@ struct ImportResult {
 // rows with one key are refused, and so is a row whose key the table holds
 // unless `existing` says otherwise. The keys are checked and the rows written
 // under the table's header lock, which every writer of the table takes to
-// append: no product with one of the file's keys can come in meanwhile. A
-// write that fails part way says which rows went in (they come first).
+// append, held for short batches of rows; a batch after another program wrote
+// checks its keys again. A write or check that fails part way says which rows
+// went in (they come first).
 ImportResult ImportProducts(const std::string& csvPath, const std::string& tablePath,
                             const ImportOptions& options);
 

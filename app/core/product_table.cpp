@@ -1,5 +1,6 @@
 #include "app/core/product_table.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "dbf/char_tables.h"
@@ -125,6 +126,7 @@ void ProductTable::Open(ProductOrder order, bool readOnly) {
 }
 
 void ProductTable::Close() {
+  m_keyCache = {};
   m_dataSet.Close();
   m_dataSet.SetIndexName("");
 }
@@ -179,20 +181,56 @@ void ProductTable::InstallKeyChecks() {
     if (original != nullptr && keyOf(original) == key) return;  // an edit that keeps its key
     CheckKeyFree(key, recNo);
   };
+  // This object's own write keeps the keys it knows current (under the write's locks still).
+  m_dataSet.OnAfterWrite = [this, keyOf](const char* image, int32_t recNo) {
+    KeyCache& cache = m_keyCache;
+    const auto at = static_cast<size_t>(recNo - 1);
+    if (!cache.valid || at > cache.keys.size()) {
+      cache.valid = false;
+      return;
+    }
+    if (at == cache.keys.size()) {
+      cache.keys.emplace_back();
+      cache.deleted.push_back(false);
+    } else {
+      auto& before = cache.holders[cache.keys[at]];
+      before.erase(std::remove(before.begin(), before.end(), recNo), before.end());
+    }
+    cache.keys[at] = keyOf(image);
+    cache.deleted[at] = image[0] == '*';
+    auto& holders = cache.holders[cache.keys[at]];
+    holders.insert(std::upper_bound(holders.begin(), holders.end(), recNo), recNo);
+    cache.print = m_dataSet.Engine()->Fingerprint();
+    cache.valid = cache.print.Known();
+  };
+}
+
+void ProductTable::ReadKeys() {
+  index::TbrIndexTable& engine = *m_dataSet.Engine();
+  const uint32_t offset = engine.FieldOffset(1), width = engine.FieldLength(1);
+  KeyCache fresh;
+  fresh.print = engine.Fingerprint();
+  const bool read = engine.ScanRecords([&](int32_t recNo, const char* image) {
+    fresh.keys.push_back(ProductKey(std::string_view(image + offset, width)));
+    fresh.deleted.push_back(image[0] == '*');
+    fresh.holders[fresh.keys.back()].push_back(recNo);
+    return true;
+  });
+  if (!read) throw index::EDatabaseError(m_dataSet.LastErrorMessage());
+  fresh.valid = fresh.print.Known();
+  m_keyCache = std::move(fresh);
 }
 
 int32_t ProductTable::KeyHolder(const std::string& key, int32_t except, bool& deleted) {
-  index::TbrIndexTable& engine = *m_dataSet.Engine();
-  const uint32_t offset = engine.FieldOffset(1), width = engine.FieldLength(1);
-  int32_t holder = 0;
-  const bool read = engine.ScanRecords([&](int32_t recNo, const char* image) {
-    if (recNo == except || ProductKey(std::string_view(image + offset, width)) != key) return true;
-    holder = recNo;
-    deleted = image[0] == '*';
-    return false;
-  });
-  if (!read) throw index::EDatabaseError(m_dataSet.LastErrorMessage());
-  return holder;
+  if (!m_keyCache.valid || m_dataSet.Engine()->Fingerprint() != m_keyCache.print) ReadKeys();
+  const auto held = m_keyCache.holders.find(key);
+  if (held == m_keyCache.holders.end()) return 0;
+  for (int32_t recNo : held->second) {
+    if (recNo == except) continue;
+    deleted = m_keyCache.deleted[static_cast<size_t>(recNo - 1)];
+    return recNo;
+  }
+  return 0;
 }
 
 void ProductTable::CheckKeyFree(const std::string& stored, int32_t except) {

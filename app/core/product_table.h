@@ -17,6 +17,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "index/bramble_dataset.h"
@@ -134,11 +135,24 @@ class ProductTable {
 
  private:
   void InstallKeyChecks();
+  void ReadKeys();
+
+  // Every record's key as this object last saw the table: read again whenever
+  // the table's print differs from the one taken after this object's last scan
+  // or write (another program wrote), so a bulk of posts reads the table once.
+  struct KeyCache {
+    bool valid = false;
+    dbf::TbrTableFingerprint print;
+    std::vector<std::string> keys;  // by record number - 1
+    std::vector<bool> deleted;
+    std::unordered_map<std::string, std::vector<int32_t>> holders;
+  };
 
   std::string m_directory;
   std::string m_tableName;
   index::TBrambleDataSet m_dataSet;
   ProductOrder m_order = ProductOrder::Entry;
+  KeyCache m_keyCache;
 };
 
 }  // namespace qm::catalog
