@@ -17,7 +17,7 @@ bool RebuildCatalogIndex(TbrIndexTable& table) {
 // it lists as they were written with it. A mark still set under that lock was
 // left by a writer that stopped part way: that index is not walked.
 void WalkInIndexOrder(const std::string& tablePath, const std::string& indexName,
-                      const std::function<void(dbf::TbrTable&)>& visit) {
+                      const std::function<void(dbf::TbrTable&)>& visit, bool walkMarked) {
   TbrIndexTable table(tablePath, dbf::kOpenSharedReadOnly);
   if (!table.OpenTable()) throw TbrIndexWalkError(tablePath + " does not open as a table");
   table.SetUseDeleted(true);
@@ -34,7 +34,7 @@ void WalkInIndexOrder(const std::string& tablePath, const std::string& indexName
   TbrIndexTable::IndexLockScope unlock(table);
   TbrNdxTag& tag = *table.TagByNumber(1);
   if (!tag.Reload()) throw TbrIndexWalkError(indexName + " does not open as an index of " + tablePath);
-  if (tag.File().ChangeMarked())
+  if (tag.File().ChangeMarked() && !walkMarked)
     throw TbrIndexWalkError(indexName + " was left part way through a change by a program that stopped; rebuild it "
                             "(quillmart-cli reindex rebuilds CATALOG.NDX)");
   table.SelectTag(tag.File().TagName(), false);

@@ -35,7 +35,8 @@ class TbrIndexWalkError : public std::runtime_error {
 // mark of a change left unfinished is refused (TbrIndexWalkError). Engine
 // failures arrive as the engine's errors (dbf::EEngineIoError); a table or index that
 // does not open without one raises TbrIndexWalkError.
+// `walkMarked` walks a marked index too (tools that look at what a stopped writer left).
 void WalkInIndexOrder(const std::string& tablePath, const std::string& indexName,
-                      const std::function<void(dbf::TbrTable&)>& visit);
+                      const std::function<void(dbf::TbrTable&)>& visit, bool walkMarked = false);
 
 }  // namespace qm::index

@@ -88,9 +88,10 @@ bool TbrIndexTable::MarkedWrite(const std::function<bool()>& write) {
     for (size_t i = 0; i < m_files.size(); ++i) {
       Slot& slot = m_files[i];
       if (slot.outOfStep) continue;
-      if (current[i] && printAfter.Known()) {
-        dbf::TbrSuppressErrors quiet(*slot.file);  // a print not written only costs a rebuild
-        slot.file->WriteTablePrint(printAfter);
+      // A print that cannot be written leaves the mark, like a failed key write.
+      if (current[i] && printAfter.Known() && !slot.file->WriteTablePrint(printAfter)) {
+        slot.outOfStep = true;
+        continue;
       }
       slot.file->EndChange();  // a failure was reported by the file
     }
@@ -101,8 +102,7 @@ bool TbrIndexTable::MarkedWrite(const std::function<bool()>& write) {
 // After a build under the table's whole-file lock: the index describes the table as it is.
 void TbrIndexTable::StampTablePrint(TbrNdxFile& file) {
   const dbf::TbrTableFingerprint print = Fingerprint();
-  dbf::TbrSuppressErrors quiet(file);
-  if (print.Known()) file.WriteTablePrint(print);
+  if (print.Known()) file.WriteTablePrint(print);  // a failure is reported; the index stays untrusted
 }
 
 size_t TbrIndexTable::OutOfStepIndexes() const {

@@ -312,11 +312,10 @@ std::vector<RowAction> PlanRows(dbf::TbrTable& table, const std::vector<Row>& ro
 
 // Rows go in in file order, so the rows before a failed one are exactly those in.
 std::string RowsWritten(const ImportResult& result) {
-  if (result.appended + result.updated + result.skipped == 0) return "nothing was written";
-  std::string text = "every row before it went in (" + CountOf(result.appended, "appended", "appended");
-  if (result.updated > 0) text += ", " + CountOf(result.updated, "changed", "changed");
-  if (result.skipped > 0) text += ", " + CountOf(result.skipped, "left out", "left out");
-  return text + "), none after it";
+  std::string text = CountOf(result.appended, "row was", "rows were") + " appended before it";
+  if (result.updated > 0) text += ", " + CountOf(result.updated, "product", "products") + " changed";
+  if (result.skipped > 0) text += ", " + CountOf(result.skipped, "row", "rows") + " left out";
+  return text + ", none after it";
 }
 
 }  // namespace
@@ -377,7 +376,7 @@ ImportResult ImportProducts(const std::string& csvPath, const std::string& table
         ++result.skipped;
         continue;
       }
-      const std::string failed = "Row " + std::to_string(row.number) + ": not written; " + RowsWritten(result);
+      const std::string failed = "Row " + std::to_string(row.number) + ": not appended; " + RowsWritten(result);
       const bool update = actions[i] == RowAction::kUpdate;
       try {
         if (update && !table.GoTo(records[i])) throw ImportError(failed);
