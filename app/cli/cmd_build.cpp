@@ -47,7 +47,7 @@ class TerminalObserver : public catalog::BuildObserver {
 int Build(const Args& input) {
   // The record source decides the page order: the table opened afresh lists
   // the products in order of entry, deleted ones left out; --key-order walks
-  // them through CATALOG.NDX (rebuilt when missing or older than the table), as while the product window is open.
+  // them through CATALOG.NDX (rebuilt when it does not describe the table), as while the product window is open.
   Args args = input;
   const catalog::ProductOrder order =
       TakeFlag(args, "--key-order") ? catalog::ProductOrder::Key : catalog::ProductOrder::Entry;

@@ -1,8 +1,9 @@
 #pragma once
 // The product table in one place: its file names, its memo field, its field
 // rules, and opening it through the dataset component in order of entry or in
-// key order (through CATALOG.NDX, rebuilt when it is missing or older than the
-// table). The windows, Build Local and quillmart-cli all come here.
+// key order (through CATALOG.NDX, rebuilt when it is missing or does not
+// describe the table), and one product per key whoever writes through it. The
+// windows, Build Local and quillmart-cli all come here.
 //
 //   ProductTable products;                       // the working directory's table
 //   products.Open(ProductOrder::Key);            // CATALOG.NDX current and selected

@@ -198,7 +198,7 @@ TEST_F(ProductTableTest, ALockHeldByAnotherProgramIsRefusedInPlainWordsAndChange
   EXPECT_EQ(KeyOrder(), "A1=Ant|;");
 }
 
-// Another program rebuilds CATALOG.NDX when it finds it older than the table
+// Another program rebuilds CATALOG.NDX when it finds it does not describe the table
 // and, under the table's whole-file lock, still older. While an append puts its
 // key in, either the index must already look current or the table must be
 // locked; otherwise the index is rebuilt under the appender's feet.
