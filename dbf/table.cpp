@@ -41,6 +41,10 @@ int32_t CountFromSize(int64_t size, uint32_t headerLength, uint32_t recordLength
   return static_cast<int32_t>(std::min<int64_t>((size - headerLength) / recordLength, INT32_MAX));
 }
 
+bool IsDeletionFlag(uint8_t flag) {
+  return flag == static_cast<uint8_t>(layout::kLiveFlag) || flag == static_cast<uint8_t>(layout::kDeletedFlag);
+}
+
 }  // namespace
 
 TbrTable::TbrTable(const std::string& path, uint8_t openMode)
@@ -154,7 +158,7 @@ bool TbrTable::ReadHeaderAndFields(int32_t& failure, std::string& detail) {
   }
   m_keptFlags = m_header[layout::kFlagsOffset] & layout::kKeptFlagBits;
   m_changeStamp = layout::GetU32(m_header + layout::kChangeStampOffset);
-  m_recordCount = CountFromSize(size, m_headerLength, m_recordLength);
+  m_recordCount = CountRecords(size);
   m_fileSize = size;
   failure = 0;
   return true;
@@ -241,9 +245,38 @@ bool TbrTable::RefreshHeader() {
   if (size < 0) return false;
   std::memcpy(m_header, header, layout::kHeaderSize);
   m_fileSize = size;
-  m_recordCount = CountFromSize(size, m_headerLength, m_recordLength);
+  m_recordCount = CountRecords(size);
   m_changeStamp = layout::GetU32(m_header + layout::kChangeStampOffset);
   return true;
+}
+
+// The records are those the header counts (fewer when the file was cut short),
+// then whole records past them that start with a deletion flag: what an append
+// leaves when its writer was killed before the header update. Other bytes past
+// the count (padding, a stray tail) are no records, and appends go over them.
+int32_t TbrTable::CountRecords(int64_t size) {
+  const int32_t inFile = CountFromSize(size, m_headerLength, m_recordLength);
+  const auto counted = static_cast<int32_t>(std::min<uint32_t>(
+      layout::GetU32(m_header + layout::kRecordCountOffset), static_cast<uint32_t>(INT32_MAX)));
+  if (inFile <= counted) return inFile;
+  int32_t count = counted;
+  TbrSuppressErrors quiet(*this);
+  for (uint8_t flag = 0; count < inFile; ++count)
+    if (!Read(RecordOffset(count + 1), &flag, 1) || !IsDeletionFlag(flag)) break;
+  return count;
+}
+
+TbrTableFingerprint TbrTable::Fingerprint() {
+  TbrTableFingerprint print;
+  struct stat info {};
+  uint8_t header[layout::kHeaderSize];
+  TbrSuppressErrors quiet(*this);
+  if (!IsOpen() || ::fstat(Handle(), &info) != 0 || !Read(0, header, layout::kHeaderSize)) return print;
+  print.recordCount = layout::GetU32(header + layout::kRecordCountOffset);
+  print.changeStamp = layout::GetU32(header + layout::kChangeStampOffset);
+  print.size = static_cast<uint64_t>(info.st_size);
+  print.modified = static_cast<uint64_t>(info.st_mtim.tv_sec) * 1000000000u + static_cast<uint64_t>(info.st_mtim.tv_nsec);
+  return print;
 }
 
 bool TbrTable::ReportChanged(const char* what) {
@@ -262,9 +295,13 @@ bool TbrTable::HeaderUpdate(bool mayDefer) {
   gettimeofday(&now, nullptr);
   std::tm local{};
   localtime_r(&now.tv_sec, &local);
+  const uint32_t previous = layout::GetU32(m_header + layout::kChangeStampOffset);
   m_changeStamp =
       ((static_cast<uint32_t>(local.tm_hour) * 64 + local.tm_min) * 64 + local.tm_sec) * 1024 +
       static_cast<uint32_t>(now.tv_usec / 1000);
+  // Every write changes the stamp, also two within one millisecond: the print
+  // other objects keep of the table (TbrTableFingerprint) must see each.
+  if (m_changeStamp == previous) ++m_changeStamp;
   m_header[layout::kDateOffset] = static_cast<uint8_t>((local.tm_year + 1900) % 100);
   m_header[layout::kDateOffset + 1] = static_cast<uint8_t>(local.tm_mon + 1);
   m_header[layout::kDateOffset + 2] = static_cast<uint8_t>(local.tm_mday);

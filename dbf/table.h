@@ -25,6 +25,7 @@
 // UTF-8 is the caller's (char_tables.h). Single-threaded per object.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -65,6 +66,19 @@ struct TbrField {
   uint32_t length = 0;
   uint32_t decimals = 0;
   uint32_t offset = 0;  // in the record; the first field is at 1
+};
+
+// What a table file looks like from outside, to tell whether an index still
+// describes it: the header's record count and change stamp, the file's size and
+// modification time. Any write, by any program, changes at least one of them.
+// All zero when the file could not be looked at (matches no stored print).
+struct TbrTableFingerprint {
+  uint32_t recordCount = 0;
+  uint32_t changeStamp = 0;
+  uint64_t size = 0;
+  uint64_t modified = 0;  // nanoseconds
+  bool operator==(const TbrTableFingerprint&) const = default;
+  bool Known() const { return size != 0; }
 };
 
 class TbrTable : public TbrDiskFile {
@@ -128,6 +142,11 @@ class TbrTable : public TbrDiskFile {
   // count is refreshed and the record written under the header lock; dBASE IV
   // memo blocks the record no longer uses are freed after it is written.
   virtual bool ReplaceRecord(int32_t recordNo);
+  // Calls `visit(recordNo, image)` for every record as the file holds it now,
+  // deleted ones too (count refreshed first), reading in large pieces beside
+  // the record image: the current record and read-ahead stay as they are.
+  // `visit` returns false to stop. False when a read failed (reported).
+  bool ScanRecords(const std::function<bool(int32_t, const char*)>& visit);
   bool MarkDeleted();  // '*' into byte 0, rewrite the current record
   bool Recall();       // ' ' into byte 0, rewrite the current record
   // Only with a header update pending: writes it, fsyncs table and memo, event 8.
@@ -198,8 +217,9 @@ class TbrTable : public TbrDiskFile {
   uint32_t ReadMemo(int32_t n, char* buffer, uint32_t capacity);
   std::string MemoText(int32_t n);
   std::string MemoText(std::string_view name);
-  // Why text cannot be the memo of field n, or empty when it can: a dBASE III
-  // memo ends at its first 0x1A, so a text holding one would come back cut.
+  // Why text cannot be the memo of field n, or empty when it can: longer than
+  // the memo file's layout holds, or, in a dBASE III memo, holding a 0x1A (the
+  // memo ends at its first 0x1A, so the text would come back cut).
   // WriteMemo refuses such a text with 1004/6102 and this message; callers
   // that check whole imports first can ask here.
   std::string MemoTextRefusal(int32_t n, std::string_view text) const;
@@ -285,6 +305,9 @@ class TbrTable : public TbrDiskFile {
   // and a text saying so: writing the old layout on would damage the new table.
   bool RefreshHeader();
 
+  // The table file as it stands now (read from the file, not the cache).
+  TbrTableFingerprint Fingerprint();
+
  protected:
   // Notification hook; does nothing here.
   virtual void TableEvent(int code, int32_t number) {}
@@ -306,6 +329,7 @@ class TbrTable : public TbrDiskFile {
   bool AppendImage(int64_t offset);
   bool OverwriteImage(int64_t offset);
   bool ReportChanged(const char* what);
+  int32_t CountRecords(int64_t size);
   void DropCachedImages();
   std::vector<uint32_t> MemoBlocksOnDisk(int32_t recordNo);
   void FreeReplacedMemos(const std::vector<uint32_t>& before);

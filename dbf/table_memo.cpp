@@ -98,11 +98,15 @@ bool TbrTable::WriteMemo(int32_t n, std::string_view text) {
 }
 
 std::string TbrTable::MemoTextRefusal(int32_t n, std::string_view text) const {
-  if (m_version != layout::kVersionDb3Memo ||
-      text.find(static_cast<char>(memo::kDb3Terminator)) == std::string_view::npos)
-    return {};
-  return "Memo text for " + TableName() + "->" + Field(n).name +
-         " holds the byte 0x1A, which ends a dBASE III memo";
+  const std::string where = "Memo text for " + TableName() + "->" + Field(n).name;
+  const bool dBase3 = m_version == layout::kVersionDb3Memo;
+  const uint32_t limit = dBase3 ? memo::kMaxMemoLength : memo::kMaxBlockHeaderLength;
+  if (text.size() > limit)
+    return where + " has " + std::to_string(text.size()) + " bytes; a memo of this table holds at most " +
+           std::to_string(limit);
+  if (dBase3 && text.find(static_cast<char>(memo::kDb3Terminator)) != std::string_view::npos)
+    return where + " holds the byte 0x1A, which ends a dBASE III memo";
+  return {};
 }
 
 // dBASE IV memos give their blocks back to the free chain, but only once the

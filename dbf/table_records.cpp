@@ -1,6 +1,7 @@
 // The table object's record movement and record writes.
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "dbf/dbf_format.h"
 #include "dbf/memo_file.h"
@@ -237,6 +238,19 @@ bool TbrTable::ReplaceRecord(int32_t recordNo) {
   if (!ok) return false;
   TableEvent(kEventAfterWrite, recordNo);
   std::memcpy(m_original.data(), m_image, m_recordLength);
+  return true;
+}
+
+bool TbrTable::ScanRecords(const std::function<bool(int32_t, const char*)>& visit) {
+  if (!RefreshHeader()) return false;
+  const int32_t perRead = std::max<int32_t>(1, static_cast<int32_t>(kReadAheadBytes * 2 / m_recordLength));
+  std::vector<char> piece(static_cast<size_t>(perRead) * m_recordLength);
+  for (int32_t first = 1; first <= m_recordCount; first += perRead) {
+    const int32_t n = std::min(perRead, m_recordCount - first + 1);
+    if (!Read(RecordOffset(first), piece.data(), static_cast<uint32_t>(n) * m_recordLength)) return false;
+    for (int32_t i = 0; i < n; ++i)
+      if (!visit(first + i, piece.data() + static_cast<size_t>(i) * m_recordLength)) return true;
+  }
   return true;
 }
 

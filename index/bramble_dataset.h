@@ -16,7 +16,7 @@
 //
 // Editing: Edit locks the current record and reads it again under the lock
 // ("Record is locked by another user" when another program holds it, leaving
-// no lock); Post writes the record (and staged memos, see below), keeping every
+// no lock; OnRecordLocked may refuse the record found under the lock); Post writes the record (and staged memos, see below), keeping every
 // attached index current, and unlocks; Cancel unlocks. Memo text written
 // through a blob stream is staged in the dataset and reaches the memo file only
 // at Post, in fresh blocks, so a cancelled edit leaves the stored memo exactly
@@ -84,6 +84,22 @@ class TBrambleDataSet : public TDataSet {
 
   TbrBrambleError OnBrambleError;
   TbrFormulaHandler OnFormula;
+  // Called once Edit, Delete or Undelete has locked the current record and
+  // read it again: `found` is the record as the dataset had it, `locked` as
+  // the file holds it under the lock. Throwing refuses the operation (the lock
+  // is released): the owner says which changes make it another record.
+  std::function<void(const char* found, const char* locked)> OnRecordLocked;
+  // Called inside Post once every lock of the write is held (the index files',
+  // then the table's header lock, which serialises the appends and header
+  // rewrites of every writer), before anything is written: `image` is the
+  // record to be written, `original` the stored record an edit began from
+  // (null for an append), `recNo` its number (0 for an append). Throwing
+  // refuses the post with nothing written. The engine's current record must
+  // not be moved here; reading the file through Engine()->Read is fine.
+  std::function<void(const char* image, const char* original, int32_t recNo)> OnBeforeWrite;
+  // Called inside Post right after the record was written, the write's locks
+  // still held: `image` as written, `recNo` its number. Must not throw.
+  std::function<void(const char* image, int32_t recNo)> OnAfterWrite;
   // Progress of an index build (the engine's status callback).
   std::function<void(int code, int phase, int32_t value)> OnIndexProgress;
 
@@ -182,8 +198,8 @@ class TBrambleDataSet : public TDataSet {
   void AttachIndexFiles();
   void SelectIndexName();
   void LockCurrentForWrite(int32_t recNo);
+  void CheckRecordLocked(const char* found, const char* locked);
   void WriteStagedMemos();
-  void StampIndexFiles();
   void PutDataField(TField& field, char* buffer, const TFieldValue& value);
   int FindTagFor(const std::string& keyField);
   int32_t BufferRecNo(const char* buffer) const;

@@ -1,9 +1,6 @@
 // TBrambleDataSet: editing. Every write of a record that already exists is
 // made under its record lock on the record as the file holds it then, so an
 // edit or delete never writes back what another program changed meanwhile.
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <cstring>
 #include <optional>
 
@@ -34,28 +31,24 @@ void TBrambleDataSet::LockCurrentForWrite(int32_t recNo) {
   unlock.Dismiss();
 }
 
-// After a write that kept them current, the attached index files are stamped
-// with the time: a file never older than its table says the index describes it
-// (a program that writes the table without its indexes leaves them older, and
-// the product table rebuilds them). The stamp is made under the write's lock,
-// the record lock or, for an append, the header lock, which a program that
-// finds an index older than its table must get past to rebuild it; were an
-// append to let go of the table first, that program would rebuild the index
-// under the appender's feet, leaving out every deleted record.
-void TBrambleDataSet::StampIndexFiles() {
-  for (int n = 1; n <= m_engine->TagCount(); ++n)
-    if (m_engine->IndexInStep(n))  // one left out of step keeps its change mark, to be rebuilt
-      utimensat(AT_FDCWD, m_engine->TagByNumber(n)->File().Path().c_str(), nullptr, 0);
+// The owner's check of the record read under its lock; a refusal lets go of the lock.
+void TBrambleDataSet::CheckRecordLocked(const char* found, const char* locked) {
+  if (!OnRecordLocked) return;
+  TbrUnlockScope unlock(*m_engine);
+  OnRecordLocked(found, locked);
+  unlock.Dismiss();
 }
 
 void TBrambleDataSet::InternalEdit() {
   char* buffer = ActiveBuffer();
   const int32_t recNo = BufferRecNo(buffer);
+  const std::vector<char> found(buffer, buffer + m_recordSize);
   {
     TbrImagePointer point(*m_engine, buffer);
     LockCurrentForWrite(recNo);
   }
   SetBufferRecNo(buffer, recNo);
+  CheckRecordLocked(found.data(), buffer);
   SetBookmarkFlag(buffer, TBookmarkFlag::bfCurrent);
   CalculateFields(buffer);
   m_editOriginal.assign(m_engine->OriginalImage(), m_engine->OriginalImage() + m_recordSize);
@@ -101,18 +94,21 @@ void TBrambleDataSet::InternalPost() {
     // The write's first locks, taken before the memos: a refused one leaves no memo behind.
     if (!m_engine->LockIndexes()) throw EDatabaseError("Bramble Error");
     TbrIndexTable::IndexLockScope unlockIndexes(*m_engine);
-    std::optional<dbf::TbrTable::HeaderLockScope> header;  // an append's, until the stamp
-    if (!editing && !header.emplace(*m_engine).Held()) throw EDatabaseError("Bramble Error");
+    // The header lock from before the owner's check to the end of the write: what
+    // the check saw (a key free) still holds when the record goes in.
+    dbf::TbrTable::HeaderLockScope header(*m_engine);
+    if (!header.Held()) throw EDatabaseError("Bramble Error");
     try {
+      if (OnBeforeWrite) OnBeforeWrite(buffer, editing ? m_editOriginal.data() : nullptr, editing ? BufferRecNo(buffer) : 0);
       WriteStagedMemos();
       if (editing) std::memcpy(m_engine->OriginalImageMutable(), m_editOriginal.data(), m_editOriginal.size());
       const bool ok = editing ? m_engine->ReplaceRecord(BufferRecNo(buffer)) : m_engine->AppendRecord();
       if (!ok) throw EDatabaseError("Bramble Error");
+      if (OnAfterWrite) OnAfterWrite(buffer, m_engine->RecNo());
     } catch (...) {
       std::memcpy(buffer, staged.data(), staged.size());
       throw;
     }
-    StampIndexFiles();
   }
   SetBufferRecNo(buffer, m_engine->RecNo());
   SetBookmarkFlag(buffer, TBookmarkFlag::bfCurrent);
@@ -137,6 +133,7 @@ void TBrambleDataSet::InternalCancel() {
 void TBrambleDataSet::InternalDelete() {
   const int32_t recNo = BufferRecNo(ActiveBuffer());
   LockCurrentForWrite(recNo);
+  CheckRecordLocked(ActiveBuffer(), m_engine->RecordImage());
   TbrUnlockScope unlock(*m_engine);
   m_engine->SetUseDeleted(true);
   bool marked = false;
@@ -148,7 +145,6 @@ void TBrambleDataSet::InternalDelete() {
   }
   m_engine->SetUseDeleted(m_useDeleted);
   if (!marked) throw EDatabaseError("Cannot delete the record");
-  StampIndexFiles();
 }
 
 void TBrambleDataSet::Undelete() {
@@ -158,9 +154,9 @@ void TBrambleDataSet::Undelete() {
   const int32_t recNo = BufferRecNo(ActiveBuffer());
   {
     LockCurrentForWrite(recNo);
+    CheckRecordLocked(ActiveBuffer(), m_engine->RecordImage());
     TbrUnlockScope unlock(*m_engine);
     if (!m_engine->Recall()) throw EDatabaseError("Cannot recall the record");
-    StampIndexFiles();
   }
   Resync();
 }

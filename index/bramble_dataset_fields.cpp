@@ -80,6 +80,12 @@ void TBrambleDataSet::SetFieldData(TField& field, const TFieldValue& value) {
     throw EDatabaseError("Field '" + field.DisplayName() + "' cannot be modified");
   if (IsBlobType(field.DataType())) {
     const std::string* text = std::get_if<std::string>(&value);
+    // Refused here, where the caller sees it: the stream stages on destruction.
+    if (text != nullptr && m_engine) {
+      const std::string refusal =
+          m_engine->MemoTextRefusal(field.FieldNo(), field.Transliterate() ? ToFile(*text) : *text);
+      if (!refusal.empty()) throw EDatabaseError(refusal);
+    }
     auto stream = CreateBlobStream(field, TBlobStreamMode::bmWrite);
     if (text != nullptr) stream->Write(text->data(), static_cast<int32_t>(text->size()));
     return;  // destroying the stream stages the memo
@@ -129,6 +135,12 @@ std::unique_ptr<TStream> TBrambleDataSet::CreateBlobStream(TField& field, TBlobS
 }
 
 void TBrambleDataSet::StageMemo(TField& field, std::string fileBytes) {
+  // The checks the engine's own memo writes make: staged text meets them here,
+  // before anything is written, whoever edits (the window's memo editor, set).
+  if (m_engine) {
+    const std::string refusal = m_engine->MemoTextRefusal(field.FieldNo(), fileBytes);
+    if (!refusal.empty()) throw EDatabaseError(refusal);
+  }
   m_stagedMemos[field.FieldNo()] = std::move(fileBytes);
   MarkModified();
   NotifyRecordChanged(&field);

@@ -29,10 +29,14 @@ class TbrIndexWalkError : public std::runtime_error {
 };
 
 // Opens `tablePath` read-only with `indexName` as its order and calls `visit` for
-// every record in that order, deleted ones included (the caller filters). Engine
+// every record in that order, deleted ones included (the caller filters), all
+// under a shared lock of the index: writers wait meanwhile, so `visit` should
+// keep what it is given rather than wait on anything. An index that carries the
+// mark of a change left unfinished is refused (TbrIndexWalkError). Engine
 // failures arrive as the engine's errors (dbf::EEngineIoError); a table or index that
 // does not open without one raises TbrIndexWalkError.
+// `walkMarked` walks a marked index too (tools that look at what a stopped writer left).
 void WalkInIndexOrder(const std::string& tablePath, const std::string& indexName,
-                      const std::function<void(dbf::TbrTable&)>& visit);
+                      const std::function<void(dbf::TbrTable&)>& visit, bool walkMarked = false);
 
 }  // namespace qm::index

@@ -111,6 +111,10 @@ class TbrIndexTable : public dbf::TbrTable {
   bool Reindex();
   bool EmptyIndexes();
 
+  // Writes the table's present print into an index just built from it
+  // (ndx_format.h): callers hold the table still meanwhile.
+  void StampTablePrint(TbrNdxFile& file);
+
   // The stored key of a tag for a record image (the current one when null).
   bool KeyFor(TbrNdxFile& file, const char* image, std::string& stored);
 

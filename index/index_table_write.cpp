@@ -64,16 +64,45 @@ bool TbrIndexTable::ReplaceRecord(int32_t recordNo) {
 // the mark, and the next open in key order rebuilds. A key maintenance that fails
 // leaves it too, and the index stays out of step for this object, so that none of
 // its later writes clears the mark; the write then returns false.
+//
+// An index also carries the print of the table it describes (ndx_format.h). It
+// gets the table's new print only when it held the print of the table as it was
+// just before this write: then nothing but this write changed the table since
+// the index was last brought up to date. Otherwise another program wrote the
+// table without the index (an append it does not list), and the old print stays,
+// so that whoever opens the product table next rebuilds it.
 bool TbrIndexTable::MarkedWrite(const std::function<bool()>& write) {
   NoticeIndexesLeftMarked();
   for (Slot& slot : m_files)
     if (!slot.outOfStep && !slot.file->BeginChange()) return false;
   const size_t before = OutOfStepIndexes();
+  const dbf::TbrTableFingerprint printBefore = Fingerprint();
+  std::vector<bool> current;
+  for (Slot& slot : m_files) {
+    const auto stored = slot.file->ReadTablePrint();
+    current.push_back(printBefore.Known() && stored && *stored == printBefore);
+  }
   const bool written = write();
-  if (written)
-    for (Slot& slot : m_files)
-      if (!slot.outOfStep) slot.file->EndChange();  // a failure was reported by the file
+  if (written) {
+    const dbf::TbrTableFingerprint printAfter = Fingerprint();
+    for (size_t i = 0; i < m_files.size(); ++i) {
+      Slot& slot = m_files[i];
+      if (slot.outOfStep) continue;
+      // A print that cannot be written leaves the mark, like a failed key write.
+      if (current[i] && printAfter.Known() && !slot.file->WriteTablePrint(printAfter)) {
+        slot.outOfStep = true;
+        continue;
+      }
+      slot.file->EndChange();  // a failure was reported by the file
+    }
+  }
   return written && OutOfStepIndexes() == before;
+}
+
+// After a build under the table's whole-file lock: the index describes the table as it is.
+void TbrIndexTable::StampTablePrint(TbrNdxFile& file) {
+  const dbf::TbrTableFingerprint print = Fingerprint();
+  if (print.Known()) file.WriteTablePrint(print);  // a failure is reported; the index stays untrusted
 }
 
 size_t TbrIndexTable::OutOfStepIndexes() const {

@@ -19,6 +19,26 @@ std::string TagNameOf(const std::string& path) {
   return name;
 }
 
+std::optional<dbf::TbrTableFingerprint> DecodeTablePrint(const uint8_t* area) {
+  if (GetU32(area) != ndx::kTablePrintMagic) return std::nullopt;
+  dbf::TbrTableFingerprint print;
+  print.recordCount = GetU32(area + 4);
+  print.changeStamp = GetU32(area + 8);
+  print.size = GetU32(area + 12) | static_cast<uint64_t>(GetU32(area + 16)) << 32;
+  print.modified = GetU32(area + 20) | static_cast<uint64_t>(GetU32(area + 24)) << 32;
+  return print;
+}
+
+void EncodeTablePrint(const dbf::TbrTableFingerprint& print, uint8_t* area) {
+  PutU32(area, ndx::kTablePrintMagic);
+  PutU32(area + 4, print.recordCount);
+  PutU32(area + 8, print.changeStamp);
+  PutU32(area + 12, static_cast<uint32_t>(print.size));
+  PutU32(area + 16, static_cast<uint32_t>(print.size >> 32));
+  PutU32(area + 20, static_cast<uint32_t>(print.modified));
+  PutU32(area + 24, static_cast<uint32_t>(print.modified >> 32));
+}
+
 }  // namespace
 
 TbrNdxFile::TbrNdxFile(const std::string& path, uint8_t openMode, dbf::TbrErrorReporter* owner)
@@ -75,6 +95,9 @@ bool TbrNdxFile::ReadHeader() {
   const char* expression = reinterpret_cast<const char*>(header + ndx::kExpressionOffset);
   m_expression.assign(expression, strnlen(expression, ndx::kExpressionMax));
   m_keyField = -1;
+  m_tablePrint = m_expression.size() <= ndx::kExpressionMaxWithPrint
+                     ? DecodeTablePrint(header + ndx::kTablePrintOffset)
+                     : std::nullopt;
   // Each size is a 16-bit field: their product is checked in 64 bits, so no
   // combination of large values can wrap into something that looks small.
   const TbrNdxGeometry& g = m_geometry;
@@ -104,6 +127,8 @@ bool TbrNdxFile::WriteHeader() {
   header[ndx::kUniqueOffset] = m_unique ? 1 : 0;
   std::memcpy(header + ndx::kExpressionOffset, m_expression.data(),
               std::min<size_t>(m_expression.size(), ndx::kExpressionMax));
+  if (m_tablePrint && m_expression.size() <= ndx::kExpressionMaxWithPrint)
+    EncodeTablePrint(*m_tablePrint, header + ndx::kTablePrintOffset);
   if (!Write(0, header, sizeof header)) return false;
   m_headerChanged = false;
   return true;
@@ -131,6 +156,24 @@ bool TbrNdxFile::EndChange() {
   PutU32(mark, 0);
   m_changing = false;
   return Write(ndx::kChangeMarkOffset, mark, sizeof mark);
+}
+
+bool TbrNdxFile::WriteTablePrint(const dbf::TbrTableFingerprint& print) {
+  if (m_expression.size() > ndx::kExpressionMaxWithPrint) return false;
+  uint8_t area[ndx::kTablePrintSize];
+  EncodeTablePrint(print, area);
+  if (!Write(ndx::kTablePrintOffset, area, sizeof area)) return false;
+  m_tablePrint = print;
+  return true;
+}
+
+std::optional<dbf::TbrTableFingerprint> TbrNdxFile::ReadTablePrint() {
+  uint8_t area[ndx::kTablePrintSize];
+  dbf::TbrSuppressErrors quiet(*this);
+  if (m_expression.size() > ndx::kExpressionMaxWithPrint || !Read(ndx::kTablePrintOffset, area, sizeof area))
+    return std::nullopt;
+  m_tablePrint = DecodeTablePrint(area);
+  return m_tablePrint;
 }
 
 bool NdxFileSound(const std::string& path) {

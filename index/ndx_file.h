@@ -10,7 +10,10 @@
 #include <cstdint>
 #include <string>
 
+#include <optional>
+
 #include "dbf/disk_file.h"
+#include "dbf/table.h"
 #include "index/ndx_page.h"
 
 namespace qm::index {
@@ -42,6 +45,15 @@ class TbrNdxFile : public dbf::TbrDiskFile {
   bool MarkedByAnother();
   // Whether the header read last carried the mark.
   bool ChangeMarked() const { return m_changeMarked; }
+
+  // The print of the table this index was last brought up to date with (see
+  // ndx_format.h), as the header read last holds it; none when absent.
+  const std::optional<dbf::TbrTableFingerprint>& TablePrint() const { return m_tablePrint; }
+  // Writes the print on its own (no other header byte); false when the key
+  // expression leaves it no room or the write failed.
+  bool WriteTablePrint(const dbf::TbrTableFingerprint& print);
+  // Re-reads the stored print from the file (another writer may have changed it).
+  std::optional<dbf::TbrTableFingerprint> ReadTablePrint();
 
   // Reads block `block` into `page`; damage is reported and gives false. A block
   // past the known length re-takes the file length first (another writer's growth).
@@ -103,6 +115,7 @@ class TbrNdxFile : public dbf::TbrDiskFile {
   std::string m_expression;
   int32_t m_keyField = -1;
   std::string m_tagName;
+  std::optional<dbf::TbrTableFingerprint> m_tablePrint;
 };
 
 // Whether the index file at `path` opens with a sound header that carries no mark

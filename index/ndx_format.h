@@ -11,6 +11,9 @@
 //   +18 u16 entry size
 //   +23 u8  unique flag
 //   +24     key expression, zero-terminated
+//   +484    Quillmart's print of the table the index describes (when the
+//           expression leaves room): u32 "QMTP", u32 record count, u32 change
+//           stamp, u64 table size, u64 table modification time in ns
 //
 // Little-endian throughout. A page is a leaf when the child block of entry 0 is 0.
 // The word at +8 is 0 in every finished file; Quillmart sets it to 1 while a change
@@ -34,6 +37,12 @@ inline constexpr int kEntrySizeOffset = 18;
 inline constexpr int kUniqueOffset = 23;
 inline constexpr int kExpressionOffset = 24;
 inline constexpr int kExpressionMax = 488 - 1;  // room for the terminating zero
+// The table print sits at the end of block 0, after the expression's zero; other
+// readers stop at that zero. An index without it is never taken as current.
+inline constexpr int kTablePrintOffset = 484;
+inline constexpr uint32_t kTablePrintMagic = 0x50544D51;  // "QMTP"
+inline constexpr int kTablePrintSize = 28;
+inline constexpr int kExpressionMaxWithPrint = kTablePrintOffset - kExpressionOffset - 1;
 
 inline constexpr int kCountSize = 4;       // key count at the start of a page
 inline constexpr int kEntryChildOffset = 0;

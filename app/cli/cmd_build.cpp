@@ -28,6 +28,11 @@ class TerminalObserver : public catalog::BuildObserver {
     Line(catalog::kStackedPagesCreatedMessage);
   }
   void PagesAborted() override { m_bar.End(); }
+  void KeysRepeated(const QStringList& keys) override {
+    std::fprintf(stderr, "Warning: more than one product has the key %s; each key is published once, from its "
+                 "first product (give the others keys of their own)\n",
+                 keys.join(QStringLiteral(", ")).toUtf8().constData());
+  }
 
  private:
   void Line(const char* text) {
@@ -42,7 +47,7 @@ class TerminalObserver : public catalog::BuildObserver {
 int Build(const Args& input) {
   // The record source decides the page order: the table opened afresh lists
   // the products in order of entry, deleted ones left out; --key-order walks
-  // them through CATALOG.NDX (rebuilt when missing or older than the table), as while the product window is open.
+  // them through CATALOG.NDX (rebuilt when it does not describe the table), as while the product window is open.
   Args args = input;
   const catalog::ProductOrder order =
       TakeFlag(args, "--key-order") ? catalog::ProductOrder::Key : catalog::ProductOrder::Entry;

@@ -12,11 +12,20 @@ namespace {
 int RunDelete(const Args& input) {
   const Args args = Operands("delete", input);
   ExpectOperands("delete", args, 1, 1);
+  const std::string key = catalog::ProductKey(args[0]);
   catalog::ProductTable table;
   table.Open(catalog::ProductOrder::Key);
-  if (!table.FindProduct(args[0])) throw CliError("No product has the key " + args[0]);
-  table.DataSet().Delete();
-  std::printf("Product %s deleted\n", args[0].c_str());
+  // A product renamed or deleted between finding and locking it is looked for again.
+  for (int attempt = 1;; ++attempt) {
+    if (!table.FindProduct(key)) throw CliError("No product has the key " + key);
+    try {
+      table.DataSet().Delete();
+      break;
+    } catch (const catalog::ProductChangedError&) {
+      if (attempt == 3) throw;
+    }
+  }
+  std::printf("Product %s deleted\n", key.c_str());
   return 0;
 }
 

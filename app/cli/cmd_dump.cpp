@@ -6,13 +6,17 @@
 // fields their memo text, all text UTF-8), which import reads back.
 // Deleted records are skipped; with --deleted they are printed too, marked in
 // an extra leading "_deleted" column (CSV: "*" or empty; JSON: true/false).
-// With --index FILE.NDX the records come in that index's order.
+// With --index FILE.NDX the records come in that index's order; the product
+// table's CATALOG.NDX is rebuilt first when it does not describe the table.
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "app/core/plain_messages.h"
 #include "app/core/product_import.h"
+#include "app/core/product_table.h"
 #include "cli_command.h"
 #include "cmd_text_io.h"
 #include "dbf/char_tables.h"
@@ -22,6 +26,8 @@
 
 namespace qm::cli {
 namespace {
+
+namespace fs = std::filesystem;
 
 constexpr const char* kDeletedKey = "_deleted";
 
@@ -82,13 +88,52 @@ class DumpPrinter {
     return line + "}\n";
   }
 
-  static void Emit(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+  // Held back while `m_holding` (a walk under a lock other programs wait for).
+  void Emit(const std::string& text) {
+    if (m_holding) m_held += text;
+    else std::fwrite(text.data(), 1, text.size(), stdout);
+  }
+
+ public:
+  void Hold() { m_holding = true; }
+  void Release() {
+    m_holding = false;
+    Emit(m_held);
+    m_held.clear();
+  }
+
+ private:
 
   bool m_json;
   bool m_withDeleted;
   bool m_headerDone = false;
+  bool m_holding = false;
+  std::string m_held;
   std::vector<std::string> m_names;
 };
+
+// The product table's own index is walked only when it describes the table:
+// one another program wrote past, or one a writer left marked part way, is
+// rebuilt first, as every writer of the product table does.
+void BringProductIndexUpToDate(const std::string& tablePath, const std::string& indexFile) {
+  const fs::path table = dbf::NormalizePath(tablePath);
+  const fs::path index = dbf::NormalizePath(indexFile.find('/') == std::string::npos
+                                                ? (table.parent_path() / indexFile).string()
+                                                : indexFile);
+  catalog::ProductTable products(table.parent_path().string(), table.filename().string());
+  // A missing index is reported by the walk, as for any index named.
+  std::error_code ec;
+  if (dbf::UpperCase437(table.filename().string()) != catalog::kProductTableFile ||
+      index != fs::path(products.IndexPath()) || !fs::exists(index, ec) || products.IndexIsCurrent())
+    return;
+  try {
+    products.Open(catalog::ProductOrder::Key);
+  } catch (const std::exception& e) {
+    throw CliError(indexFile + " does not describe " + table.filename().string() +
+                   " as it stands and could not be rebuilt (" + catalog::PlainMessage(e) +
+                   "); quillmart-cli reindex rebuilds it");
+  }
+}
 
 int RunDump(const Args& input) {
   Args args = input;
@@ -105,7 +150,10 @@ int RunDump(const Args& input) {
   table.SetReadAhead(true);
   DumpPrinter printer(table, json, withDeleted);
   if (indexed) {
+    BringProductIndexUpToDate(path, indexFile);
+    printer.Hold();
     index::WalkInIndexOrder(path, indexFile, [&](dbf::TbrTable& t) { printer.Record(t); });
+    printer.Release();
   } else {
     WalkInRecordOrder(table, [&](dbf::TbrTable& t) { printer.Record(t); });
   }

@@ -14,6 +14,11 @@ constexpr char kTableName[] = "catalog.dbf";  // found in any case; new tables a
 catalog::ImportOptions TakeImportOptions(Args& args) {
   catalog::ImportOptions options;
   options.replaceUnmappable = TakeFlag(args, "--replace-unmappable");
+  const bool update = TakeFlag(args, "--update"), skip = TakeFlag(args, "--skip-existing");
+  if (update && skip) throw UsageError("import: say --update or --skip-existing, not both");
+  options.existing = update ? catalog::ExistingKeys::kUpdate
+                     : skip ? catalog::ExistingKeys::kSkip
+                            : catalog::ExistingKeys::kRefuse;
   std::string encoding;
   if (TakeOption(args, "--encoding", encoding) && !catalog::ParseImportEncoding(encoding, options.encoding))
     throw UsageError("import: no encoding \"" + encoding + "\"; say utf-8, latin1, cp1252 or cp437");
@@ -36,6 +41,9 @@ int RunImport(const Args& input) {
   }
   std::string line =
       catalog::CountOf(result.appended, "record", "records") + " appended to " + result.tableName;
+  if (result.updated > 0) line += "; " + catalog::CountOf(result.updated, "product", "products") + " changed";
+  if (result.skipped > 0)
+    line += "; " + catalog::CountOf(result.skipped, "row", "rows") + " left out (their keys exist)";
   if (result.replacedCharacters > 0)
     line += "; " + catalog::CountOf(result.replacedCharacters, "character", "characters") +
             " that code page 437 cannot hold stored as ?";
@@ -51,10 +59,15 @@ QM_CLI_HELP("import",
             "The header row names the fields (any case); a column named like the memo field fills\n"
             "the memo. Every row is checked before any is appended: a refused file changes nothing.\n"
             "Dates: yyyy-mm-dd, yyyymmdd or the locale's order with a four-digit year.\n"
-            "Logicals: T, F, Y, N or blank. A UTF-8 byte order mark, CR LF and LF are all fine.\n"
+            "Logicals: T, F, Y, N or blank. A UTF-8 byte order mark, CR LF, LF and CR are all fine.\n"
+            "Keys (the first field) are unique: two rows with one key refuse the file, and so\n"
+            "does a row whose key a product has, unless --update or --skip-existing says.\n"
             "\nOptions:\n"
             "  --encoding=ENC       the file's encoding: utf-8 (the default), latin1, cp1252\n"
             "                       or cp437\n"
+            "  --update             a row whose key a product has changes that product\n"
+            "                       (else such a row refuses the file)\n"
+            "  --skip-existing      a row whose key a product has is left out\n"
             "  --replace-unmappable\n"
             "                       store ? for a character code page 437 cannot hold,\n"
             "                       instead of refusing the file\n");

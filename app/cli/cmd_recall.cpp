@@ -10,16 +10,25 @@ namespace {
 int RunRecall(const Args& input) {
   const Args args = Operands("recall", input);
   ExpectOperands("recall", args, 1, 1);
+  const std::string key = catalog::ProductKey(args[0]);
   catalog::ProductTable table;
   table.Open(catalog::ProductOrder::Key);
   index::TBrambleDataSet& ds = table.DataSet();
-  if (!table.FindAnyProduct(args[0])) throw CliError("No product has the key " + args[0]);
-  if (!ds.CurrentRecordDeleted()) {
-    std::printf("Product %s is not deleted\n", args[0].c_str());
-    return 0;
+  // A product renamed or recalled between finding and locking it is looked for again.
+  for (int attempt = 1;; ++attempt) {
+    if (!table.FindAnyProduct(key)) throw CliError("No product has the key " + key);
+    if (!ds.CurrentRecordDeleted()) {
+      std::printf("Product %s is not deleted\n", key.c_str());
+      return 0;
+    }
+    try {
+      ds.Undelete();
+      break;
+    } catch (const catalog::ProductChangedError&) {
+      if (attempt == 3) throw;
+    }
   }
-  ds.Undelete();
-  std::printf("Product %s recalled\n", args[0].c_str());
+  std::printf("Product %s recalled\n", key.c_str());
   return 0;
 }
 

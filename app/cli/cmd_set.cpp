@@ -1,12 +1,13 @@
 // quillmart-cli set KEY FIELD=VALUE [FIELD=VALUE ...] [--new]
 //
 // Edits the product with that key, found through CATALOG.NDX (rebuilt first
-// when it is missing or older than the table), through the product dataset,
+// when it does not describe the table), through the product dataset,
 // so the record is locked and read fresh while it is changed and the index is
 // kept current. --new appends a product with that key instead. SNOTES=@FILE
 // takes the notes from a file. Every value is checked before anything is
 // written: an unknown field, a value too long or not storable, a key that is
-// missing (or, with --new, taken) changes nothing.
+// missing (or, with --new or a rename, taken) changes nothing. Trailing blanks
+// are no part of a key.
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -47,25 +48,47 @@ std::vector<Assignment> ParseAssignments(const Args& words, catalog::ProductTabl
       throw CliError("Unknown field " + word.substr(0, eq) + "; the product table has " + FieldList(ds));
     std::string value = word.substr(eq + 1);
     if (field == table.MemoField() && !value.empty() && value[0] == '@') value = MemoFromFile(value.substr(1));
+    if (field == &table.KeyField()) value = catalog::ProductKey(value);
     catalog::CheckProductValue(*field, value);
     result.push_back({field, value});
   }
   return result;
 }
 
-// The product that holds `key`, deleted ones included; false when none does.
-bool FindAnyProduct(catalog::ProductTable& table, const std::string& key, bool& deleted) {
-  const bool found = table.FindAnyProduct(key);
-  deleted = found && table.DataSet().CurrentRecordDeleted();
+// Moves to the product `key` names, refusing in plain words when there is none.
+void FindForEdit(catalog::ProductTable& table, const std::string& key) {
+  if (table.FindProduct(key)) return;
+  const bool deleted = table.FindAnyProduct(key) && table.DataSet().CurrentRecordDeleted();
   table.DataSet().SetUseDeleted(false);
-  return found;
+  throw CliError(deleted ? "The product " + key + " is deleted; recall it first" : "No product has the key " + key);
 }
 
-void CheckKeyFree(catalog::ProductTable& table, const std::string& key) {
-  bool deleted = false;
-  if (!FindAnyProduct(table, key, deleted)) return;
-  if (deleted) throw CliError("A deleted product holds the key " + key + "; recall it or choose another key");
-  throw CliError("A product with the key " + key + " exists already");
+// The key is checked under the post's lock (product_table.h); a product renamed,
+// deleted or recalled between finding and locking it is looked for again, so
+// the change lands on the product the key names now, or on none.
+void Apply(catalog::ProductTable& table, const std::string& key, bool append, const std::vector<Assignment>& assignments) {
+  index::TBrambleDataSet& ds = table.DataSet();
+  constexpr int kFinds = 3;
+  for (int attempt = 1;; ++attempt) {
+    try {
+      if (append) {
+        ds.Append();
+        table.KeyField().SetAsString(key);
+      } else {
+        FindForEdit(table, key);
+        ds.Edit();
+      }
+      for (const Assignment& a : assignments) a.field->SetAsString(a.value);
+      ds.Post();
+      return;
+    } catch (const catalog::ProductChangedError&) {
+      if (ds.State() != index::TDataSetState::dsBrowse) ds.Cancel();
+      if (attempt == kFinds) throw;
+    } catch (...) {
+      if (ds.State() != index::TDataSetState::dsBrowse) ds.Cancel();
+      throw;
+    }
+  }
 }
 
 int RunSet(const Args& input) {
@@ -73,29 +96,12 @@ int RunSet(const Args& input) {
   const bool append = TakeFlag(args, "--new");
   args = Operands("set", args);
   if (args.size() < 2) throw UsageError("set needs a KEY and at least one FIELD=VALUE");
-  const std::string key = args[0];
+  const std::string key = catalog::ProductKey(args[0]);
   catalog::ProductTable table;
   table.Open(catalog::ProductOrder::Key);
-  index::TBrambleDataSet& ds = table.DataSet();
   catalog::CheckProductValue(table.KeyField(), key);
   const std::vector<Assignment> assignments = ParseAssignments(Args(args.begin() + 1, args.end()), table);
-  for (const Assignment& a : assignments)
-    if (a.field == &table.KeyField() && a.value != key) CheckKeyFree(table, a.value);
-  if (append) {
-    CheckKeyFree(table, key);
-    ds.Append();
-    table.KeyField().SetAsString(key);
-  } else {
-    if (!table.FindProduct(key)) {
-      bool deleted = false;
-      FindAnyProduct(table, key, deleted);
-      throw CliError(deleted ? "The product " + key + " is deleted; recall it first"
-                             : "No product has the key " + key);
-    }
-    ds.Edit();
-  }
-  for (const Assignment& a : assignments) a.field->SetAsString(a.value);
-  ds.Post();
+  Apply(table, key, append, assignments);
   std::printf("Product %s %s\n", key.c_str(), append ? "added" : "changed");
   return 0;
 }

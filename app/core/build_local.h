@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QString>
+#include <QStringList>
 
 #include "app/core/page_blocks.h"
 #include "app/core/record_source.h"
@@ -27,6 +28,10 @@ class BuildObserver {
   virtual void PageWritten(int pagesDone) {}
   // upload.txt is closed ("Stacked Pages Created").
   virtual void PagesCreated() {}
+  // The table holds these keys more than once (another program wrote them):
+  // each was published once, from the first of its products in the source's
+  // order, as the unique key index keeps it. Told once catalog.htm is written.
+  virtual void KeysRepeated(const QStringList& keys) {}
   // The build stopped with an error after PagesStarted (the error itself is
   // thrown to the caller); lets the caller put its progress display away.
   virtual void PagesAborted() {}
@@ -40,6 +45,7 @@ struct BuildOptions {
 struct BuildResult {
   int recordCount = 0;
   bool stackedPages = false;
+  QStringList repeatedKeys;  // see BuildObserver::KeysRepeated
 };
 
 // Runs the whole command with settings already read. Throws FileIoError,

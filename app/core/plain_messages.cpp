@@ -52,7 +52,11 @@ Said Translate(int32_t code, int32_t subCode, const std::string& text) {
     case c::kLockViolation: return {what + " is locked by another program", "try again when it is done"};
     case 112: return {"disk full while writing " + what, ""};
     case 1117: return {"input/output error on " + what, ""};
-    case c::kNotATable: return {what + " is not a dBASE table, or its header is damaged", ""};
+    case c::kNotATable:
+      // The index reports its damage with this code too, naming the file and the block.
+      if (dbf::UpperCase437(what).find(".NDX") != std::string::npos)
+        return {"the index " + what + " is damaged", "quillmart-cli reindex rebuilds it"};
+      return {what + " is not a dBASE table, or its header is damaged", ""};
     case c::kRecordRange: return {"record number out of range in " + what, ""};
     case c::kFieldNotFound: return {"no field named " + what, ""};
     case c::kFieldType: return {"a value does not fit its field: " + what, ""};

@@ -1,5 +1,6 @@
 #include "app/core/product_table.h"
 
+#include <algorithm>
 #include <filesystem>
 
 #include "dbf/char_tables.h"
@@ -53,6 +54,11 @@ void CheckProductFields(const std::vector<ProductField>& fields) {
       throw invalid("the key field " + f.name + " can be at most 100 characters wide (" + std::to_string(f.width) +
                     " asked): longer keys cannot be put in the key index");
   }
+}
+
+std::string ProductKey(std::string_view text) {
+  const size_t end = text.find_last_not_of(' ');
+  return std::string(text.substr(0, end == std::string_view::npos ? 0 : end + 1));
 }
 
 void CheckProductValue(const index::TField& field, const std::string& text) {
@@ -112,6 +118,7 @@ void ProductTable::Open(ProductOrder order, bool readOnly) {
       if (const auto* text = std::get_if<std::string>(&value)) CheckProductValue(field, *text);
     };
   }
+  if (!readOnly) InstallKeyChecks();
   if (order == ProductOrder::Key) {
     EnsureIndex();
   } else if (readOnly) {
@@ -120,17 +127,20 @@ void ProductTable::Open(ProductOrder order, bool readOnly) {
 }
 
 void ProductTable::Close() {
+  m_keyCache = {};
   m_dataSet.Close();
   m_dataSet.SetIndexName("");
 }
 
 bool ProductTable::IndexIsCurrent() const {
-  std::error_code ec;
-  const auto index = fs::last_write_time(IndexPath(), ec);
-  if (ec) return false;
-  const auto table = fs::last_write_time(TablePath(), ec);
-  // A writer killed part way leaves its change mark in the index (index/ndx_format.h).
-  return !ec && index >= table && index::NdxFileSound(IndexPath());
+  dbf::TbrTable table(TablePath(), dbf::kOpenSharedReadOnly);
+  index::TbrNdxFile file(IndexPath(), dbf::kOpenSharedReadOnly, nullptr);
+  dbf::TbrSuppressErrors quietTable(table), quietIndex(file);
+  if (!table.OpenTable() || !file.OpenIndex()) return false;
+  // A writer killed part way leaves its change mark in the index (index/ndx_format.h);
+  // a program that wrote the table without the index left the print of an older table.
+  const dbf::TbrTableFingerprint print = table.Fingerprint();
+  return !file.ChangeMarked() && print.Known() && file.TablePrint() == print;
 }
 
 void ProductTable::EnsureIndex(bool force) {
@@ -140,12 +150,96 @@ void ProductTable::EnsureIndex(bool force) {
     // Another program's record lock means a write is under way: the lock waits for it.
     if (!engine.LockWholeFile()) throw index::EDatabaseError("Record is locked by another user");
     index::TbrUnlockScope unlock(engine);
-    if (force || !IndexIsCurrent())
+    if (force || !IndexIsCurrent()) {
       m_dataSet.IndexOn(kProductIndexFile, "", KeyField().FieldName(), "", 0, 0);
+      // Still under the whole-file lock: the index describes the table as it is now.
+      m_dataSet.IndexFileOpen(kProductIndexFile, kProductIndexTag);
+      if (index::TbrNdxTag* tag = engine.CurrentTag()) engine.StampTablePrint(tag->File());
+    }
   }
   m_dataSet.IndexFileOpen(kProductIndexFile, kProductIndexTag);
   m_order = ProductOrder::Key;
   m_dataSet.First();
+}
+
+void ProductTable::InstallKeyChecks() {
+  index::TbrIndexTable& engine = *m_dataSet.Engine();
+  if (engine.FieldCount() < 1) return;
+  const uint32_t offset = engine.FieldOffset(1), width = engine.FieldLength(1);
+  auto keyOf = [offset, width](const char* image) { return ProductKey(std::string_view(image + offset, width)); };
+  auto shown = [](const std::string& key) { return dbf::Cp437ToUtf8(key); };
+  m_dataSet.OnRecordLocked = [keyOf, shown](const char* found, const char* locked) {
+    const std::string key = keyOf(found);
+    if (keyOf(locked) != key)
+      throw ProductChangedError("The product " + shown(key) + " was changed by another program meanwhile: its key is now " +
+                                shown(keyOf(locked)));
+    if ((found[0] == '*') != (locked[0] == '*'))
+      throw ProductChangedError("The product " + shown(key) + " was " + (locked[0] == '*' ? "deleted" : "recalled") +
+                                " by another program meanwhile");
+  };
+  m_dataSet.OnBeforeWrite = [this, keyOf](const char* image, const char* original, int32_t recNo) {
+    const std::string key = keyOf(image);
+    if (original != nullptr && keyOf(original) == key) return;  // an edit that keeps its key
+    CheckKeyFree(key, recNo);
+  };
+  // This object's own write keeps the keys it knows current (under the write's locks still).
+  m_dataSet.OnAfterWrite = [this, keyOf](const char* image, int32_t recNo) {
+    KeyCache& cache = m_keyCache;
+    const auto at = static_cast<size_t>(recNo - 1);
+    if (!cache.valid || at > cache.keys.size()) {
+      cache.valid = false;
+      return;
+    }
+    if (at == cache.keys.size()) {
+      cache.keys.emplace_back();
+      cache.deleted.push_back(false);
+    } else {
+      auto& before = cache.holders[cache.keys[at]];
+      before.erase(std::remove(before.begin(), before.end(), recNo), before.end());
+    }
+    cache.keys[at] = keyOf(image);
+    cache.deleted[at] = image[0] == '*';
+    auto& holders = cache.holders[cache.keys[at]];
+    holders.insert(std::upper_bound(holders.begin(), holders.end(), recNo), recNo);
+    cache.print = m_dataSet.Engine()->Fingerprint();
+    cache.valid = cache.print.Known();
+  };
+}
+
+void ProductTable::ReadKeys() {
+  index::TbrIndexTable& engine = *m_dataSet.Engine();
+  const uint32_t offset = engine.FieldOffset(1), width = engine.FieldLength(1);
+  KeyCache fresh;
+  fresh.print = engine.Fingerprint();
+  const bool read = engine.ScanRecords([&](int32_t recNo, const char* image) {
+    fresh.keys.push_back(ProductKey(std::string_view(image + offset, width)));
+    fresh.deleted.push_back(image[0] == '*');
+    fresh.holders[fresh.keys.back()].push_back(recNo);
+    return true;
+  });
+  if (!read) throw index::EDatabaseError(m_dataSet.LastErrorMessage());
+  fresh.valid = fresh.print.Known();
+  m_keyCache = std::move(fresh);
+}
+
+int32_t ProductTable::KeyHolder(const std::string& key, int32_t except, bool& deleted) {
+  if (!m_keyCache.valid || m_dataSet.Engine()->Fingerprint() != m_keyCache.print) ReadKeys();
+  const auto held = m_keyCache.holders.find(key);
+  if (held == m_keyCache.holders.end()) return 0;
+  for (int32_t recNo : held->second) {
+    if (recNo == except) continue;
+    deleted = m_keyCache.deleted[static_cast<size_t>(recNo - 1)];
+    return recNo;
+  }
+  return 0;
+}
+
+void ProductTable::CheckKeyFree(const std::string& stored, int32_t except) {
+  bool deleted = false;
+  if (KeyHolder(stored, except, deleted) == 0) return;
+  const std::string shown = dbf::Cp437ToUtf8(stored);
+  if (deleted) throw ProductTableError("A deleted product holds the key " + shown + "; recall it or choose another key");
+  throw ProductTableError("A product with the key " + shown + " exists already");
 }
 
 int ProductTable::ProductFieldCount() {
@@ -162,19 +256,22 @@ index::TField& ProductTable::KeyField() {
 
 index::TField* ProductTable::MemoField() { return m_dataSet.FindField(kProductMemoField); }
 
-bool ProductTable::FindProduct(const std::string& key) {
-  index::TBrambleDataSet& ds = m_dataSet;
-  if (!ds.Locate(KeyField().FieldName(), key, {})) return false;
-  return KeyField().AsString() == key;
+bool ProductTable::FindProduct(const std::string& text) {
+  const std::string key = ProductKey(text);
+  if (key.empty() || !m_dataSet.Locate(KeyField().FieldName(), key, {})) return false;
+  return ProductKey(KeyField().AsString()) == key;
 }
 
-bool ProductTable::FindAnyProduct(const std::string& key) {
+bool ProductTable::FindAnyProduct(const std::string& text) {
+  const std::string key = ProductKey(text);
   m_dataSet.SetUseDeleted(true);
   if (FindProduct(key)) return true;
+  if (key.empty()) return false;
   int32_t fieldNo = KeyField().FieldNo();
   int32_t recNo = 0;
   constexpr int kWholeFieldFromStart = 32 + 2;
-  return m_dataSet.SearchRecords(key, fieldNo, kWholeFieldFromStart, recNo) && KeyField().AsString() == key;
+  return m_dataSet.SearchRecords(key, fieldNo, kWholeFieldFromStart, recNo) &&
+         ProductKey(KeyField().AsString()) == key;
 }
 
 }  // namespace qm::catalog

@@ -1,8 +1,9 @@
 #pragma once
 // The product table in one place: its file names, its memo field, its field
 // rules, and opening it through the dataset component in order of entry or in
-// key order (through CATALOG.NDX, rebuilt when it is missing or older than the
-// table). The windows, Build Local and quillmart-cli all come here.
+// key order (through CATALOG.NDX, rebuilt when it is missing or does not
+// describe the table), and one product per key whoever writes through it. The
+// windows, Build Local and quillmart-cli all come here.
 //
 //   ProductTable products;                       // the working directory's table
 //   products.Open(ProductOrder::Key);            // CATALOG.NDX current and selected
@@ -16,6 +17,8 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "index/bramble_dataset.h"
@@ -37,6 +40,17 @@ class ProductTableError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// The product an edit, delete or recall found is no longer that product once
+// its record is locked (another program renamed, deleted or recalled it meanwhile).
+class ProductChangedError : public ProductTableError {
+ public:
+  using ProductTableError::ProductTableError;
+};
+
+// A key as it is compared and looked up: trailing blanks are no part of it (the
+// table pads the field with them and the index stores them so).
+std::string ProductKey(std::string_view text);
 
 enum class ProductOrder {
   Entry,  // physical order, deleted products skipped (the table opened afresh)
@@ -76,6 +90,13 @@ class ProductTable {
   // Key order makes sure CATALOG.NDX is current first (see EnsureIndex) and
   // selects its tag. Every field then refuses text CheckProductValue refuses
   // (ProductTableError from the field's setter). Reopening closes first.
+  //
+  // One product per key, whoever writes through this object: a post (the
+  // window's, set's) is refused with ProductTableError when another record,
+  // deleted or not, holds its key, checked under the header lock that the
+  // write keeps until the record is in; and an edit, delete or recall whose
+  // record, once locked, no longer holds the key or the deleted state it was
+  // found with is refused with ProductChangedError (find it again).
   void Open(ProductOrder order, bool readOnly = false);
   void Close();
   bool IsOpen() const { return m_dataSet.Active(); }
@@ -84,8 +105,10 @@ class ProductTable {
 
   std::string TablePath() const;
   std::string IndexPath() const;
-  // True when CATALOG.NDX exists, is not older than the table, and opens with no
-  // mark of a change a killed writer left unfinished.
+  // True when CATALOG.NDX opens with no mark of a change a killed writer left
+  // unfinished and holds the print of the table as it stands (index/ndx_format.h):
+  // no program wrote the table since the index was last brought up to date
+  // without keeping it so.
   bool IndexIsCurrent() const;
   // Rebuilds CATALOG.NDX over the key field when it is not current (always
   // with `force`), holding the whole table locked so that no other program
@@ -96,6 +119,12 @@ class ProductTable {
   int ProductFieldCount();
   index::TField& KeyField();
   index::TField* MemoField();
+  // The record (deleted ones included) other than `except` whose key is `key`
+  // (as stored: code page 437, no trailing blanks), read from the file itself;
+  // 0 when there is none. `deleted` tells its state.
+  int32_t KeyHolder(const std::string& key, int32_t except, bool& deleted);
+  // Refuses (ProductTableError) a key (as stored) another record holds, naming it.
+  void CheckKeyFree(const std::string& key, int32_t except = 0);
   // Moves to the product whose key is exactly `key` (key order); false when
   // there is none. Deleted products are found only while UseDeleted is on.
   bool FindProduct(const std::string& key);
@@ -106,10 +135,25 @@ class ProductTable {
   bool FindAnyProduct(const std::string& key);
 
  private:
+  void InstallKeyChecks();
+  void ReadKeys();
+
+  // Every record's key as this object last saw the table: read again whenever
+  // the table's print differs from the one taken after this object's last scan
+  // or write (another program wrote), so a bulk of posts reads the table once.
+  struct KeyCache {
+    bool valid = false;
+    dbf::TbrTableFingerprint print;
+    std::vector<std::string> keys;  // by record number - 1
+    std::vector<bool> deleted;
+    std::unordered_map<std::string, std::vector<int32_t>> holders;
+  };
+
   std::string m_directory;
   std::string m_tableName;
   index::TBrambleDataSet m_dataSet;
   ProductOrder m_order = ProductOrder::Entry;
+  KeyCache m_keyCache;
 };
 
 }  // namespace qm::catalog

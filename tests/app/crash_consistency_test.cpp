@@ -27,6 +27,7 @@
 #include <sstream>
 
 #include "app/core/product_table.h"
+#include "dbf/table.h"
 #include "crash_state_util.h"
 
 namespace qm::catalog::test {
@@ -90,11 +91,22 @@ class KillScenario {
     const std::string dir = m_root + "/template";
     Cli({"create", "CODE:8", "NAME:24"}, dir);
     Cli({"settings", "set", "Stacked Pages", "usestackedpages", "1"}, dir);
-    Products rows;
+    Products rows, repeated;
     for (int i = 0; i < m_rows; ++i)
-      rows.push_back({i % 25 == 24 ? Key('B', i - 10) : Key('B', i), "Base " + std::to_string(i), Notes(900)});
+      (i % 25 == 24 ? repeated : rows).push_back({i % 25 == 24 ? Key('B', i - 10) : Key('B', i), "Base " + std::to_string(i), Notes(900)});
     WriteCsv(rows);
     Cli({"import", m_root + "/side/import.csv"}, dir);
+    {
+      // Repeated keys, as another program may write them: quillmart-cli refuses to.
+      dbf::TbrTable table(dir + "/CATALOG.DBF", dbf::kOpenSharedReadWrite);
+      ASSERT_TRUE(table.OpenTable());
+      for (const Product& p : repeated) {
+        table.BlankRecord();
+        table.FieldPut(1, p.code);
+        table.FieldPut(2, p.name);
+        ASSERT_TRUE(table.WriteMemo(3, p.notes) && table.AppendRecord());
+      }
+    }
     for (int i : {14, 40, 77}) Cli({"delete", Key('B', i)}, dir);
     Cli({"reindex"}, dir);
     Cli({"build"}, dir);

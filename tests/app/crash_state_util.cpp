@@ -88,7 +88,7 @@ IndexState ReadIndexState(const std::string& dir) {
   try {
     index::WalkInIndexOrder(dir + "/CATALOG.DBF", index::kCatalogIndexFile, [&](dbf::TbrTable& t) {
       state.entries.push_back({TrimRight(t.Text(1)), t.RecNo()});
-    });
+    }, true);
   } catch (const std::exception& e) {
     state.error = e.what();
   }

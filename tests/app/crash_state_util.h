@@ -49,7 +49,7 @@ inline std::ostream& operator<<(std::ostream& out, const IndexEntry& e) { return
 struct IndexState {
   std::string error;  // empty when CATALOG.NDX walked clean
   std::vector<IndexEntry> entries;
-  bool current = false;  // Quillmart takes it as current (not older than the table, no change mark)
+  bool current = false;  // Quillmart takes it as current (holds the table's print, no change mark)
   bool marked = false;   // a writer's change mark is in the header
 };
 

@@ -142,13 +142,26 @@ TEST_F(ProductTableTest, KeyOrderRebuildsAMissingOrOlderIndexAndRecordSourcesFol
     ProductTable table(Dir());
     table.Open(ProductOrder::Entry);
     auto& ds = table.DataSet();
-    for (const char* code : {"PEAR", "APPLE", "FIG", "APPLE"}) {
+    for (const char* code : {"PEAR", "APPLE", "FIG"}) {
       ds.Append();
       ds.Fields(0).SetAsString(code);
       ds.Fields(1).SetAsString(std::string("n") + code);
       ds.Post();
     }
+    ds.Append();
+    ds.Fields(0).SetAsString("APPLE");
+    EXPECT_THROW(ds.Post(), ProductTableError) << "the product table keeps one product per key";
+    ds.Cancel();
     EXPECT_FALSE(table.IndexIsCurrent());
+  }
+  {
+    // Another program writes the key twice.
+    dbf::TbrTable plain(Dir() + "/CATALOG.DBF", dbf::kOpenSharedReadWrite);
+    ASSERT_TRUE(plain.OpenTable());
+    plain.BlankRecord();
+    plain.FieldPut(1, "APPLE");
+    plain.FieldPut(2, "nAPPLE");
+    ASSERT_TRUE(plain.AppendRecord());
   }
   auto walk = [&](EngineRecordSource& source) {
     QStringList keys;
@@ -211,7 +224,7 @@ TEST_F(ProductTableTest, ALockHeldByAnotherProgramIsRefusedInPlainWordsAndChange
   EXPECT_EQ(KeyOrder(), "A1=Ant|;");
 }
 
-// Another program rebuilds CATALOG.NDX when it finds it older than the table
+// Another program rebuilds CATALOG.NDX when it finds it does not describe the table
 // and, under the table's whole-file lock, still older. While an append puts its
 // key in, either the index must already look current or the table must be
 // locked; otherwise the index is rebuilt under the appender's feet.

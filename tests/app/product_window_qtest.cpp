@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include "app/core/product_table.h"
+#include "dbf/table.h"
 #include "app/core/settings_store.h"
 #include "app/gui/dataset_memo_edit.h"
 #include "app/gui/dataset_navigator.h"
@@ -64,14 +65,22 @@ class ProductWindowTest : public QObject {
     catalog::ProductTable::Create({{"KEYNAME", 8}, {"ITEM", 20}}, true);
     catalog::ProductTable table;
     table.Open(catalog::ProductOrder::Entry);
-    // Entered out of key order; the third repeats the first one's key.
-    for (const auto& [key, item] : {std::pair{"B200", "Bottle"}, {"A100", "Anvil"}, {"B200", "Bucket"}}) {
+    // Entered out of key order; the third repeats the first one's key, as another
+    // program may write it (the product table refuses to).
+    for (const auto& [key, item] : {std::pair{"B200", "Bottle"}, {"A100", "Anvil"}}) {
       auto& ds = table.DataSet();
       ds.Append();
       ds.Fields(0).SetAsString(key);
       ds.Fields(1).SetAsString(item);
       ds.Post();
     }
+    table.Close();
+    dbf::TbrTable plain(catalog::kProductTableFile, dbf::kOpenSharedReadWrite);
+    QVERIFY(plain.OpenTable());
+    plain.BlankRecord();
+    plain.FieldPut(1, "B200");
+    plain.FieldPut(2, "Bucket");
+    QVERIFY(plain.AppendRecord());
     catalog::SettingsStore store;
     store.WriteString(catalog::settings::kDatabase, "Field1", "Key");
     store.WriteString(catalog::settings::kDatabase, "Field2", "Item");
@@ -110,7 +119,7 @@ class ProductWindowTest : public QObject {
       main.BuildLocal();
       QCOMPARE(answers.texts, QStringList({"catalog.htm created"}));
     }
-    QCOMPARE(CatalogKeys({"A100", "B200"}), QStringLiteral("B200,A100,B200"));  // order of entry
+    QCOMPARE(CatalogKeys({"A100", "B200"}), QStringLiteral("B200,A100"));  // order of entry, each key once
 
     main.CatalogAction()->trigger();
     window->close();  // the title-bar box
@@ -192,12 +201,14 @@ class ProductWindowTest : public QObject {
     QCOMPARE(DbfreadRecords(), QStringLiteral("B200=Blue bottle|;A100=Anvil|;B200=Bucket|;"));
     QCOMPARE(model->data(model->index(0, 1)).toString(), QStringLiteral("Anvil"));
 
-    // A new product repeating a key: stored, not listed, counted in the status line.
+    // A new product repeating a key: refused in the error box, nothing stored.
     window.Navigator()->Click(gui::DataSetNavigator::Insert);
     QVERIFY(model->setData(model->index(model->rowCount() - 1, 0), QStringLiteral("A100")));
     window.Navigator()->Click(gui::DataSetNavigator::Post);
-    QVERIFY2(window.StatusLine()->text().startsWith("2 products not listed"), qPrintable(window.StatusLine()->text()));
-    QCOMPARE(DbfreadRecords(), QStringLiteral("B200=Blue bottle|;A100=Anvil|;B200=Bucket|;A100=|;"));
+    QTRY_COMPARE(answers.texts.size(), 3);
+    QVERIFY2(answers.texts[2].contains("A product with the key A100 exists already"), qPrintable(answers.texts[2]));
+    if (window.Products().DataSet().State() != index::TDataSetState::dsBrowse) window.Products().DataSet().Cancel();
+    QCOMPARE(DbfreadRecords(), QStringLiteral("B200=Blue bottle|;A100=Anvil|;B200=Bucket|;"));
     window.Products().DataSet().Last();  // the grid's current cell follows the cursor
     QCOMPARE(window.Grid()->currentIndex().row(), model->CurrentRow());
     QCOMPARE(model->CurrentRow(), 1);
