@@ -182,7 +182,9 @@ class TBrambleDataSet : public TDataSet {
   void AttachIndexFiles();
   void SelectIndexName();
   void LockCurrentForWrite(int32_t recNo);
-  void WriteStagedMemos();
+  void WriteStagedMemos(std::vector<uint32_t>& written);
+  bool RecordOnDisk(bool editing, int32_t recNo, int32_t countBefore);
+  [[noreturn]] void RaiseWriteFailure(const std::string& what, bool recordWritten);
   void StampIndexFiles();
   void PutDataField(TField& field, char* buffer, const TFieldValue& value);
   int FindTagFor(const std::string& keyField);

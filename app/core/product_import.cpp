@@ -256,8 +256,12 @@ ImportResult ImportProducts(const std::string& csvPath, const std::string& table
                                CountOf(result.appended, "row was", "rows were") + " appended before it";
     try {
       appender.Put(row);
-      if (!appender.WriteMemos() || !table.AppendRecord()) throw ImportError(failed);
+      if (!appender.WriteMemos() || !table.AppendRecord()) {
+        table.TakeBackUnwrittenMemos();
+        throw ImportError(failed);
+      }
     } catch (const dbf::EEngineIoError& e) {
+      table.TakeBackUnwrittenMemos();  // the refused row leaves no memo behind
       throw ImportError(failed + ": " + PlainMessage(e));
     }
     ++result.appended;
