@@ -375,14 +375,14 @@ uint64_t TbrMemoFile::FirstDataBlock() const {
 }
 
 // The blocks the file really holds: its size rounded up to whole blocks, as
-// other programs leave the last memo unpadded. A lone 0x1A after the last whole
-// block is an end-of-file mark (a new file's, or the second terminator of a
-// memo), not a block in use.
+// other programs leave the last memo unpadded. In a dBASE III file a lone 0x1A
+// after the last whole block is an end-of-file mark (a new file's, or the
+// second terminator of a memo), not a block in use.
 std::optional<uint64_t> TbrMemoFile::EndBlock() {
   const int64_t size = FileSize();
   if (size < 0) return std::nullopt;
   uint64_t blocks = (static_cast<uint64_t>(size) + m_blockSize - 1) / m_blockSize;
-  if (static_cast<uint64_t>(size) % m_blockSize == 1) {
+  if (m_layout == MemoLayout::DBase3 && static_cast<uint64_t>(size) % m_blockSize == 1) {
     uint8_t last = 0;
     TbrSuppressErrors quiet(*this);
     if (Read(size - 1, &last, 1) && last == memo::kDb3Terminator) --blocks;

@@ -111,7 +111,7 @@ void TBrambleDataSet::RaiseWriteFailure(const std::string& what, bool recordWrit
   const std::string table = m_engine->Path();
   if (recordWritten)
     throw EDatabaseError("The product was written to " + table + ", but " + what +
-                         "; its index is rebuilt when the table is next opened in key order");
+                         "; the next write corrects the count and the next open in key order rebuilds the index");
   throw EDatabaseError("Cannot write the product to " + table + ": " + what + "; nothing was changed");
 }
 
@@ -135,7 +135,7 @@ void TBrambleDataSet::InternalPost() {
       const bool ok = editing ? m_engine->ReplaceRecord(BufferRecNo(buffer)) : m_engine->AppendRecord();
       if (!ok) {
         const bool written = RecordOnDisk(editing, BufferRecNo(buffer), countBefore);
-        RaiseWriteFailure(written ? "its index could not be brought up to date"
+        RaiseWriteFailure(written ? "the write did not complete (the record count or the index may lag)"
                                   : "the table file refused the write",
                           written);
       }
