@@ -213,7 +213,7 @@ TEST(WorkFiles, AreNewUnguessableAndNeverFollowLinks) {
   const pid_t gone = ::fork();
   if (gone == 0) ::_exit(0);
   ::waitpid(gone, nullptr, 0);
-  const std::string left = target + ".qm" + std::to_string(gone) + "-17.tmp";
+  const std::string left = target + ".QM" + std::to_string(gone) + "-17.TMP";  // as the engine names it
   WriteFileBytes(left, "left by a killed rebuild");
   WriteFileBytes(dir.File("CATALOG.NDX.qm1x-2.tmp"), "not a work file name");
   EXPECT_EQ(RemoveLeftWorkFiles(dir.Path(), "CATALOG.NDX"), 1);
