@@ -287,13 +287,14 @@ bool TbrDiskFile::CreateFile() {
   std::unique_lock<std::recursive_mutex> guard(EngineMutex());
   for (TbrDiskFile* other : OpenFiles())
     if (other->m_path == m_path) return Check(code::kFileAlreadyOpen, subcode::kCreate);
-  const int fd = Disk().Open(m_path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  // Exclusive, and the handle kept: nothing planted under the name (a link
+  // above all) is followed, truncated or opened instead of the new file.
+  const int fd = CreateExclusive(m_path, 0666);
   if (fd < 0) return Check(OsErrorCode(errno), subcode::kCreate);
-  Disk().Close(fd);
+  m_handle = fd;
   m_exists = true;
   guard.unlock();
-  if (!Open()) return false;
-  return true;
+  return Open();
 }
 
 bool TbrDiskFile::OpenInThisProcess(const std::string& path) {

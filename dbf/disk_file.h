@@ -79,8 +79,9 @@ class TbrDiskFile : public TbrErrorReporter {
   // handle). A shared open probes a
   // lock at (0,1); when the file system cannot lock, locking goes inactive.
   bool Open();
-  // Creates or truncates the file, then opens it with the object's mode
-  // (subcode 1108). Code 12 when an object on this path is open.
+  // Creates the file, which must not exist yet (a work file: nothing under
+  // its name, a link above all, is followed), and opens it with the object's
+  // mode (subcode 1108). Code 12 when an object on this path is open.
   bool CreateFile();
   // Whether an object of this process has the (normalised) path open.
   static bool OpenInThisProcess(const std::string& path);

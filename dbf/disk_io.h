@@ -18,6 +18,8 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 
 namespace qm::dbf {
 
@@ -50,5 +52,27 @@ DiskIo* InstallDiskIo(DiskIo* io);
 // Writes all of bytes at the file's position, going on after a short write;
 // false with errno set when a call fails (a call that writes nothing is ENOSPC).
 bool AppendAll(int fd, const void* bytes, size_t length);
+
+// ---- work files ----
+// Every work file Quillmart makes beside the files it keeps (index rebuilds,
+// new tables, pages, the settings store) and the sort files are made here, the
+// one way: created exclusively, so that nothing planted under the name (a
+// symbolic link above all) is followed or overwritten, and named with a number
+// from the system's random source, so that no neighbour in a shared folder can
+// plant anything under the name in advance.
+
+// A number nobody can guess in advance.
+uint64_t UnguessableNumber();
+// Creates the file at path, which must not exist (no link is followed), open
+// for reading and writing; its handle, or -1 with errno set (EEXIST: taken).
+int CreateExclusive(const std::string& path, mode_t mode);
+// Creates a new work file beside `path`, named "<path>.qm<pid>-<n>.tmp" with
+// an unguessable n; its handle (read-write), or -1 with errno set. workPath
+// gets the name.
+int CreateWorkFile(const std::string& path, mode_t mode, std::string& workPath);
+// Removes from `directory` the work files ("<name>.qm<pid>-<n>.tmp") whose
+// process no longer exists (killed before it could remove them); with a
+// target, only those of that file. Returns how many went.
+int RemoveLeftWorkFiles(const std::string& directory, const std::string& targetName = {});
 
 }  // namespace qm::dbf

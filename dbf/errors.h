@@ -71,6 +71,7 @@ constexpr int32_t kMemoOpen = 6101;
 constexpr int32_t kMemoWrite = 6102;  // memo text the memo layout cannot hold
 constexpr int32_t kMemoLineInsert = 6103;
 constexpr int32_t kMemoBufferSize = 6104;
+constexpr int32_t kMemoPastEnd = 6105;     // a memo starts past the end of the memo file
 constexpr int32_t kMemoBlockHeader = 6199;
 }  // namespace subcode
 

@@ -1,10 +1,12 @@
 #include "dbf/memo_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <vector>
 
 #include "dbf/dbf_format.h"
+#include "dbf/disk_io.h"
 #include "dbf/memo_bytes.h"
 
 namespace qm::dbf {
@@ -199,6 +201,10 @@ bool TbrMemoFile::LoadDb3(int64_t offset) {
       m_text.clear();
       return false;
     }
+    if (had == 0 && BytesTransferred() == 0) {
+      m_text.clear();
+      return ReportPastEnd(static_cast<uint32_t>(offset / m_blockSize));
+    }
     m_text.resize(had + BytesTransferred());
     const void* end = std::memchr(m_text.data() + had, memo::kDb3Terminator, m_text.size() - had);
     if (end != nullptr) {
@@ -218,7 +224,7 @@ bool TbrMemoFile::LoadWithBlockHeader(int64_t offset) {
   char first[2048];
   if (!Read(offset, first, sizeof first) && LastCode() != code::kShortRead) return false;
   const uint32_t got = BytesTransferred();
-  if (got < memo::kBlockHeaderSize) return true;  // past the end of the file: no memo
+  if (got < memo::kBlockHeaderSize) return ReportPastEnd(static_cast<uint32_t>(offset / m_blockSize));
   uint32_t length = 0;
   if (!bytes::ParseBlockHeader(m_layout, reinterpret_cast<const uint8_t*>(first), length))
     return Damaged(subcode::kMemoBlockHeader);
@@ -243,10 +249,11 @@ bool TbrMemoFile::LoadWithBlockHeader(int64_t offset) {
 }
 
 uint32_t TbrMemoFile::MemoLength(uint32_t block) {
-  if (!LoadMemo(block)) return 0;
+  // A failed load is kept too (empty): the read that follows reports nothing twice.
+  const bool loaded = LoadMemo(block);
   m_textBlock = block;
   m_textFresh = true;
-  return static_cast<uint32_t>(m_text.size());
+  return loaded ? static_cast<uint32_t>(m_text.size()) : 0;
 }
 
 uint32_t TbrMemoFile::ReadMemo(uint32_t block, char* buffer, uint32_t capacity) {
@@ -301,8 +308,11 @@ std::optional<uint32_t> TbrMemoFile::WriteMemo(uint32_t oldBlock, const char* te
   MemoLockGuard lock(*this);
   if (lock.Refused()) return std::nullopt;
   const uint32_t needed = BlocksFor(length);
+  m_appendedBlock = 0;
   const std::optional<uint32_t> block = Place(oldBlock, needed);
   if (!block || !WriteBlocks(*block, needed, text, length)) return std::nullopt;
+  if (m_appendedBlock == *block) m_sizeAfterAppend = FileSize();
+  if (*block > m_highestInUse) m_highestInUse = *block;
   m_currentBlock = *block;
   m_currentBlocks = needed;
   return block;
@@ -321,6 +331,29 @@ bool TbrMemoFile::FreeBlocks(uint32_t block) {
   return ChainRun(header, block);
 }
 
+bool TbrMemoFile::TakeBack(uint32_t block) {
+  if (block == 0) return true;
+  if (m_layout == MemoLayout::DBase4) return FreeBlocks(block);
+  if (block != m_appendedBlock || m_sizeBeforeAppend < 0 || !m_usable || !EnsureOpen()) return false;
+  m_appendedBlock = 0;
+  m_textFresh = false;
+  ReadCacheOff directReads(*this);
+  MemoLockGuard lock(*this);
+  if (lock.Refused()) return false;
+  // Another writer appended after it: the memo stays, abandoned.
+  if (FileSize() != m_sizeAfterAppend) return false;
+  // Cut back under the memo lock, which every writer holds while it appends; a
+  // reader never reaches these blocks, as no record names them.
+  if (Disk().Truncate(Handle(), m_sizeBeforeAppend) != 0)
+    return Check(OsErrorCode(errno), subcode::kTruncate);
+  const int64_t start = static_cast<int64_t>(block) * m_blockSize;
+  if (!m_tailBeforeAppend.empty() &&
+      !Write(start, m_tailBeforeAppend.data(), static_cast<uint32_t>(m_tailBeforeAppend.size())))
+    return false;
+  if (block == m_currentBlock) m_currentBlock = m_currentBlocks = 0;
+  return WriteHeader(m_headerBeforeAppend);
+}
+
 std::optional<uint32_t> TbrMemoFile::Place(uint32_t oldBlock, uint32_t needed) {
   const bool fitsInPlace =
       m_layout != MemoLayout::DBase4 && oldBlock != 0 && OldBlockCount(oldBlock) >= needed;
@@ -334,25 +367,86 @@ std::optional<uint32_t> TbrMemoFile::Place(uint32_t oldBlock, uint32_t needed) {
   return block;
 }
 
-// The next free block of the header image, never below the blocks the file
-// already holds, so a stale or damaged header cannot hand out blocks in use.
-std::optional<uint64_t> TbrMemoFile::NextFreeBlock(const uint8_t* header) {
-  const bool fox = m_layout == MemoLayout::FoxPro;
-  const uint64_t next = fox ? bytes::GetBe32(header) : layout::GetU32(header);
-  const int64_t size = FileSize();
-  if (size < 0) return std::nullopt;
-  const uint64_t firstData = fox ? (memo::kFoxNewHeaderSize + m_blockSize - 1) / m_blockSize : 1;
-  return std::max({next, static_cast<uint64_t>(size) / m_blockSize, firstData});
+// The first block a memo may take: the header fills block 0, and FoxPro's
+// (like dBASE IV's in files of other programs) 512 bytes whatever the block size.
+uint64_t TbrMemoFile::FirstDataBlock() const {
+  if (m_layout == MemoLayout::DBase3) return 1;
+  return std::max<uint64_t>(1, (memo::kFoxNewHeaderSize + m_blockSize - 1) / m_blockSize);
 }
 
-// Takes needed blocks at the next free block and advances it in the header image.
+// The blocks the file really holds: its size rounded up to whole blocks, as
+// other programs leave the last memo unpadded. In a dBASE III file a lone 0x1A
+// after the last whole block is an end-of-file mark (a new file's, or the
+// second terminator of a memo), not a block in use.
+std::optional<uint64_t> TbrMemoFile::EndBlock() {
+  const int64_t size = FileSize();
+  if (size < 0) return std::nullopt;
+  uint64_t blocks = (static_cast<uint64_t>(size) + m_blockSize - 1) / m_blockSize;
+  if (m_layout == MemoLayout::DBase3 && static_cast<uint64_t>(size) % m_blockSize == 1) {
+    uint8_t last = 0;
+    TbrSuppressErrors quiet(*this);
+    if (Read(size - 1, &last, 1) && last == memo::kDb3Terminator) --blocks;
+  }
+  return blocks;
+}
+
+// Where a memo placed at the end goes: the end of the blocks the file holds.
+// The header's next free block is not trusted either way: too low it would
+// hand out blocks in use, too high (damaged) it would leave a gap of any size.
+std::optional<uint64_t> TbrMemoFile::NextFreeBlock() {
+  const std::optional<uint64_t> end = EndBlock();
+  if (!end) return std::nullopt;
+  return std::max(*end, FirstDataBlock());
+}
+
+bool TbrMemoFile::ReportPastEnd(uint32_t block) {
+  const std::string text = Path() + " (block " + std::to_string(block) + ")";
+  ReportText(code::kNotTextMemo, subcode::kMemoPastEnd, text.c_str());
+  return false;
+}
+
+// True when a record points at or past end: the file was cut short, and a
+// memo appended now would turn into that record's text. The records are read
+// again only while the last look found such a pointer.
+bool TbrMemoFile::PointersPastEnd(uint64_t end) {
+  if (!m_blocksInUse) return false;
+  if (!m_highestKnown || m_highestInUse >= end) {
+    const std::vector<uint32_t> blocks = m_blocksInUse();
+    m_highestInUse = blocks.empty() ? 0 : *std::max_element(blocks.begin(), blocks.end());
+    m_highestKnown = true;
+  }
+  return m_highestInUse >= end;
+}
+
+// Keeps what TakeBack needs to undo an append at block: the header, the
+// file's size and the bytes of its last block the memo will cover (a new
+// file's end mark, another program's unpadded last memo).
+bool TbrMemoFile::RememberAppend(const uint8_t* header, uint64_t block) {
+  std::memcpy(m_headerBeforeAppend, header, memo::kHeaderWorkSize);
+  m_sizeBeforeAppend = FileSize();
+  const int64_t start = static_cast<int64_t>(block) * m_blockSize;
+  m_tailBeforeAppend.assign(static_cast<size_t>(std::max<int64_t>(0, m_sizeBeforeAppend - start)), '\0');
+  if (!m_tailBeforeAppend.empty() &&
+      !Read(start, m_tailBeforeAppend.data(), static_cast<uint32_t>(m_tailBeforeAppend.size())))
+    return false;
+  m_appendedBlock = static_cast<uint32_t>(block);
+  return m_sizeBeforeAppend >= 0;
+}
+
+// Takes needed blocks at the end of the file and sets the header image's next
+// free block after them.
 std::optional<uint32_t> TbrMemoFile::AllocateAtEnd(uint8_t* header, uint32_t needed) {
-  const std::optional<uint64_t> next = NextFreeBlock(header);
+  const std::optional<uint64_t> next = NextFreeBlock();
   if (!next) return std::nullopt;
   if (*next + needed > 0xFFFFFFFFull) {
     Check(code::kMemoBuffer, subcode::kMemoBufferSize);
     return std::nullopt;
   }
+  if (PointersPastEnd(*next)) {
+    ReportPastEnd(m_highestInUse);
+    return std::nullopt;
+  }
+  if (!RememberAppend(header, *next)) return std::nullopt;
   const auto newNext = static_cast<uint32_t>(*next + needed);
   if (m_layout == MemoLayout::FoxPro)
     bytes::PutBe32(header, newNext);

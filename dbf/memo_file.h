@@ -20,15 +20,24 @@
 // re-reads the next free block inside it, so several processes can append.
 //
 // Damaged files never crash or hang: a block past the end of the file reads
-// as an empty memo; a dBASE III memo without terminator stops at the end of
-// the file or at 65519 bytes; block-header lengths are cut to the file size;
-// a header with an absurd block size, or too short to hold one, makes the
-// object unusable (1005/6101).
+// as an empty memo and is reported (1005/6105: the file is cut short); a
+// dBASE III memo without terminator stops at the end of the file or at 65519
+// bytes; block-header lengths are cut to the file size; a header with an
+// absurd block size, or too short to hold one, makes the object unusable
+// (1005/6101).
+//
+// The header's free-space words are never trusted: a new memo goes at the end
+// of the blocks the file really holds (whatever the next free block says), a
+// dBASE IV free run is taken only when it lies inside the file, past the
+// header and clear of every memo a record points at, and nothing is appended
+// while a record points past the end of the file (the next memo would become
+// that record's text).
 //
 // Reports go through the owner's error path (the table object), or the
 // process-wide hook when there is no owner. Single-threaded per object.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,6 +58,10 @@ class TbrMemoFile : public TbrDiskFile {
   // Block number held by a memo field's bytes: blanks, 0 or text that is not
   // a number give 0; a number beyond 32 bits gives 0xFFFFFFFF (past any file).
   static uint32_t BlockFromField(std::string_view fieldBytes);
+
+  // The memo blocks the records of the table point at (every memo field of
+  // every record the file holds, deleted ones included).
+  using BlocksInUse = std::function<std::vector<uint32_t>()>;
 
   // Opens the memo file of the table at tablePath with the table's open mode
   // and locking protocol. owner may be null.
@@ -81,8 +94,18 @@ class TbrMemoFile : public TbrDiskFile {
   }
 
   // dBASE IV: gives the blocks of the memo at block to the free chain, to be
-  // called once no record refers to them any more. Other layouts: nothing.
+  // called once no record refers to them any more (a block a record still
+  // points at is kept). Other layouts: nothing.
   bool FreeBlocks(uint32_t block);
+  // Undoes the write that placed a new memo at block, which no record names
+  // (the record's write was refused): dBASE IV gives the blocks back to the
+  // free chain; the other layouts cut the file back when the memo is still the
+  // last thing in it. False when the blocks stay (abandoned, never in use).
+  bool TakeBack(uint32_t block);
+
+  // Tells the object which blocks the records use (the table object sets it);
+  // without it, memos are placed by the file's size alone.
+  void SetBlocksInUse(BlocksInUse blocksInUse) { m_blocksInUse = std::move(blocksInUse); }
 
   // Block and block count of the memo last read or written.
   uint32_t CurrentBlock() const { return m_currentBlock; }
@@ -131,7 +154,14 @@ class TbrMemoFile : public TbrDiskFile {
   uint32_t BlocksFor(uint32_t length) const;
   uint32_t OldBlockCount(uint32_t block);
   std::optional<uint32_t> Place(uint32_t oldBlock, uint32_t needed);
-  std::optional<uint64_t> NextFreeBlock(const uint8_t* header);
+  uint64_t FirstDataBlock() const;
+  std::optional<uint64_t> EndBlock();
+  std::optional<uint64_t> NextFreeBlock();
+  bool ReportPastEnd(uint32_t block);
+  bool RememberAppend(const uint8_t* header, uint64_t block);
+  bool PointersPastEnd(uint64_t end);
+  std::vector<FreeRun> RunsInUse(uint64_t end);
+  std::vector<FreeRun> TrustedRuns(std::vector<FreeRun> chain, uint64_t end);
   std::optional<uint32_t> AllocateAtEnd(uint8_t* header, uint32_t needed);
   std::optional<uint32_t> PlaceDb4(uint8_t* header, uint32_t needed);
   bool ChainRun(uint8_t* header, uint32_t block);
@@ -155,6 +185,17 @@ class TbrMemoFile : public TbrDiskFile {
   bool m_textFresh = false;  // set by MemoLength, used once by ReadMemo
   std::string m_lines;       // the line buffer
   uint32_t m_readCache = 0;  // size of the read cache asked for
+  BlocksInUse m_blocksInUse;
+  // Highest block a record pointed at when last looked, and whether that look
+  // was made: the records are read again only while it lies past the end.
+  uint32_t m_highestInUse = 0;
+  bool m_highestKnown = false;
+  // The last memo appended at the end of the file, for TakeBack.
+  uint32_t m_appendedBlock = 0;
+  int64_t m_sizeBeforeAppend = -1;
+  int64_t m_sizeAfterAppend = -1;
+  std::string m_tailBeforeAppend;
+  uint8_t m_headerBeforeAppend[memo::kHeaderWorkSize] = {};
 };
 
 }  // namespace qm::dbf

@@ -1,8 +1,9 @@
 // dBASE IV memo placement: abandoned blocks are kept in a chain of free runs
 // and taken again first fit. The chain starts at header bytes 24..27; each
 // run's first block holds the next run and its own block count. Every run is
-// checked against the blocks in use before it is trusted, so a damaged chain
-// is cut rather than followed into live memos or round in a circle.
+// checked before it is trusted: it lies past the header and inside the file,
+// overlaps no run before it and no memo a record points at. A damaged chain is
+// cut there rather than followed into live memos or round in a circle.
 #include <algorithm>
 
 #include "dbf/dbf_format.h"
@@ -20,7 +21,8 @@ std::vector<TbrMemoFile::FreeRun> TbrMemoFile::ReadFreeChain(const uint8_t* head
     uint8_t link[8];
     if (!Read(static_cast<int64_t>(start) * m_blockSize, link, sizeof link)) break;
     const FreeRun run{start, layout::GetU32(link + 4)};
-    const bool inside = run.count > 0 && uint64_t{run.start} + run.count <= nextFree;
+    const bool inside = run.count > 0 && run.start >= FirstDataBlock() &&
+                        uint64_t{run.start} + run.count <= nextFree;
     const bool overlaps = std::any_of(chain.begin(), chain.end(), [&](const FreeRun& r) {
       return run.start < r.start + r.count && r.start < run.start + run.count;
     });
@@ -55,6 +57,34 @@ uint32_t TbrMemoFile::Db4BlockCount(uint32_t block) {
   return BlocksFor(length);
 }
 
+// The blocks of the memos the records point at, each as a run: a memo whose
+// block header is damaged still holds its first block.
+std::vector<TbrMemoFile::FreeRun> TbrMemoFile::RunsInUse(uint64_t end) {
+  std::vector<FreeRun> used;
+  if (!m_blocksInUse) return used;
+  std::vector<uint32_t> blocks = m_blocksInUse();
+  std::sort(blocks.begin(), blocks.end());
+  blocks.erase(std::unique(blocks.begin(), blocks.end()), blocks.end());
+  for (uint32_t block : blocks)
+    if (block != 0 && block < end)
+      used.push_back({block, std::max<uint32_t>(1, Db4BlockCount(block))});
+  return used;
+}
+
+// The chain up to its first run that overlaps a memo in use; the rest is cut
+// (abandoned, never handed out).
+std::vector<TbrMemoFile::FreeRun> TbrMemoFile::TrustedRuns(std::vector<FreeRun> chain, uint64_t end) {
+  if (chain.empty()) return chain;
+  const std::vector<FreeRun> used = RunsInUse(end);
+  auto overlapsUse = [&](const FreeRun& run) {
+    return std::any_of(used.begin(), used.end(), [&](const FreeRun& u) {
+      return uint64_t{run.start} < uint64_t{u.start} + u.count && u.start < uint64_t{run.start} + run.count;
+    });
+  };
+  chain.erase(std::find_if(chain.begin(), chain.end(), overlapsUse), chain.end());
+  return chain;
+}
+
 // Neighbouring runs become one, so freed space can hold larger memos.
 std::vector<TbrMemoFile::FreeRun> TbrMemoFile::MergedRuns(std::vector<FreeRun> chain) {
   std::sort(chain.begin(), chain.end(),
@@ -73,9 +103,9 @@ std::vector<TbrMemoFile::FreeRun> TbrMemoFile::MergedRuns(std::vector<FreeRun> c
 // The old memo's blocks stay where they are: the record still points there
 // until it is rewritten (FreeBlocks then).
 std::optional<uint32_t> TbrMemoFile::PlaceDb4(uint8_t* header, uint32_t needed) {
-  const std::optional<uint64_t> next = NextFreeBlock(header);
+  const std::optional<uint64_t> next = NextFreeBlock();
   if (!next) return std::nullopt;
-  std::vector<FreeRun> merged = MergedRuns(ReadFreeChain(header, *next));
+  std::vector<FreeRun> merged = MergedRuns(TrustedRuns(ReadFreeChain(header, *next), *next));
   std::optional<uint32_t> block;
   auto fit = std::find_if(merged.begin(), merged.end(),
                           [&](const FreeRun& r) { return r.count >= needed; });
@@ -94,16 +124,19 @@ std::optional<uint32_t> TbrMemoFile::PlaceDb4(uint8_t* header, uint32_t needed) 
 
 // Adds the memo at block to the chain in the header image (inside the memo lock).
 bool TbrMemoFile::ChainRun(uint8_t* header, uint32_t block) {
-  const std::optional<uint64_t> next = NextFreeBlock(header);
+  const std::optional<uint64_t> next = NextFreeBlock();
   if (!next) return false;
-  if (block >= *next) return true;
-  std::vector<FreeRun> chain = ReadFreeChain(header, *next);
+  if (block >= *next || block < FirstDataBlock()) return true;
+  std::vector<FreeRun> chain = TrustedRuns(ReadFreeChain(header, *next), *next);
   const uint32_t count =
       static_cast<uint32_t>(std::min<uint64_t>(Db4BlockCount(block), *next - block));
   const bool alreadyFree = std::any_of(chain.begin(), chain.end(), [&](const FreeRun& r) {
     return block < r.start + r.count && r.start < block + count;
   });
   if (count == 0 || alreadyFree) return true;
+  // Blocks a record still points at (a memo two records share, or one its
+  // damaged length claims) are kept.
+  if (TrustedRuns({{block, count}}, *next).empty()) return true;
   chain.push_back({block, count});
   return WriteFreeChain(header, MergedRuns(std::move(chain))) && WriteHeader(header);
 }

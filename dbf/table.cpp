@@ -184,6 +184,12 @@ bool TbrTable::ParseDescriptors(const std::vector<uint8_t>& area, std::string& d
       field.length += field.decimals << 8;
       field.decimals = 0;
     }
+    // A field of width 0 holds nothing and cannot be keyed or shown: the
+    // descriptor is damaged.
+    if (field.length == 0) {
+      detail = " (field " + field.name + " has width 0)";
+      return false;
+    }
     field.offset = offset;
     offset += field.length;
     if (offset > m_recordLength) {

@@ -229,6 +229,10 @@ class TbrTable : public TbrDiskFile {
   // another program holds it would be left behind by the record's refused write.
   bool WriteMemo(int32_t n, std::string_view text);
   bool WriteMemo(std::string_view name, std::string_view text);
+  // After a write of the record image was refused: takes back the memos the
+  // image names that no record in the file names (written for this image), so
+  // that the refused write leaves the memo file as it was where it can.
+  void TakeBackUnwrittenMemos();
   // The memo file object, opened on first use; null when the table has no
   // memo file (a missing one is reported once with 2/6101).
   TbrMemoFile* MemoFile();
@@ -332,6 +336,7 @@ class TbrTable : public TbrDiskFile {
   int32_t CountRecords(int64_t size);
   void DropCachedImages();
   std::vector<uint32_t> MemoBlocksOnDisk(int32_t recordNo);
+  std::vector<uint32_t> MemoBlocksInUse();
   void FreeReplacedMemos(const std::vector<uint32_t>& before);
   bool LockHelper(TbrLockRegion region);
   int32_t NumberFieldFor(std::string_view name, const char* acceptedTypes);

@@ -201,25 +201,20 @@ class TbrTableCreator::TempFile {
   bool Write(const std::vector<uint8_t>& image) {
     struct stat old {};
     const bool replacing = Disk().StatPath(m_finalPath.c_str(), &old) == 0;
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-      m_path = m_finalPath + "." + std::to_string(::getpid()) + "-" + std::to_string(attempt) +
-               ".new";
-      fd = Disk().Open(m_path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd < 0 && errno != EEXIST) break;
-    }
+    // Written through the handle the exclusive create gave: nothing planted
+    // under the name is followed or written instead.
+    const int fd = CreateWorkFile(m_finalPath, 0666, m_path);
     if (fd < 0) {
+      const int err = errno;
       m_path.clear();
-      CallErrorHook(OsErrorCode(errno), subcode::kCreate, m_finalPath.c_str());
+      CallErrorHook(OsErrorCode(err), subcode::kCreate, m_finalPath.c_str());
       return false;
     }
     if (replacing) Disk().ChangeMode(fd, old.st_mode & 07777);
+    const bool ok = AppendAll(fd, image.data(), image.size()) && Disk().Sync(fd) == 0;
+    const int err = errno;
     Disk().Close(fd);
-    TbrDiskFile file(m_path, kOpenCreate);
-    const bool ok = file.Open() &&
-                    file.Write(0, image.data(), static_cast<uint32_t>(image.size())) &&
-                    file.Flush();
-    file.Close();
+    if (!ok) CallErrorHook(OsErrorCode(err), subcode::kWrite, m_finalPath.c_str());
     return ok;
   }
 

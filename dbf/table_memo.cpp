@@ -1,5 +1,6 @@
 // The table object's memo accessors: the memo file object is made on the
 // first use of a memo field and kept until the table is destroyed.
+#include <algorithm>
 #include <memory>
 
 #include "dbf/dbf_format.h"
@@ -31,6 +32,7 @@ TbrMemoFile* TbrTable::MemoFile() {
     return nullptr;
   }
   if (ReadAhead()) memo->SetReadCache(kMemoReadCacheBytes);
+  memo->SetBlocksInUse([this] { return MemoBlocksInUse(); });
   m_memo = std::move(memo);
   return m_memo.get();
 }
@@ -125,6 +127,51 @@ std::vector<uint32_t> TbrTable::MemoBlocksOnDisk(int32_t recordNo) {
       blocks[i] = TbrMemoFile::BlockFromField(
           std::string_view(record.data() + m_fields[i].offset, m_fields[i].length));
   return blocks;
+}
+
+// The memo blocks every record the file holds points at, read from the file
+// (other programs' records included) in pieces of whole records.
+std::vector<uint32_t> TbrTable::MemoBlocksInUse() {
+  std::vector<uint32_t> blocks;
+  std::vector<const TbrField*> memoFields;
+  for (const TbrField& field : m_fields)
+    if (IsMemoType(field.type)) memoFields.push_back(&field);
+  const int64_t size = FileSize();
+  if (memoFields.empty() || m_recordLength == 0 || size <= m_headerLength) return blocks;
+  const int64_t records = (size - m_headerLength) / m_recordLength;
+  const int64_t perPiece = std::max<int64_t>(1, 65536 / m_recordLength);
+  std::vector<char> piece(static_cast<size_t>(perPiece * m_recordLength));
+  TbrSuppressErrors quiet(*this);
+  for (int64_t first = 0; first < records; first += perPiece) {
+    const int64_t count = std::min(perPiece, records - first);
+    if (!Read(m_headerLength + first * m_recordLength, piece.data(),
+              static_cast<uint32_t>(count * m_recordLength)))
+      break;
+    for (int64_t r = 0; r < count; ++r) {
+      for (const TbrField* field : memoFields) {
+        const char* raw = piece.data() + r * m_recordLength + field->offset;
+        const uint32_t block =
+            m_version == layout::kVersionVisualFox && field->length == 4
+                ? layout::GetU32(reinterpret_cast<const uint8_t*>(raw))
+                : TbrMemoFile::BlockFromField(std::string_view(raw, field->length));
+        if (block != 0) blocks.push_back(block);
+      }
+    }
+  }
+  return blocks;
+}
+
+void TbrTable::TakeBackUnwrittenMemos() {
+  if (!m_memo) return;
+  std::vector<uint32_t> inUse = MemoBlocksInUse();
+  std::sort(inUse.begin(), inUse.end());
+  TbrSuppressErrors quiet(*m_memo);
+  // Last field first: a memo appended later lies further back in the file.
+  for (auto n = static_cast<int32_t>(m_fields.size()); n >= 1; --n) {
+    const int32_t block = IsMemoType(Field(n).type) ? MemoBlock(n) : 0;
+    if (block > 0 && !std::binary_search(inUse.begin(), inUse.end(), static_cast<uint32_t>(block)))
+      m_memo->TakeBack(static_cast<uint32_t>(block));
+  }
 }
 
 // After the record was written: frees the memos it no longer refers to. A

@@ -12,7 +12,7 @@ root=$(dirname "$here")
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(table_memo ndx_walk key_expr ftp_reply settings_file csv_import)
+[ ${#targets[@]} -eq 0 ] && targets=(table_memo ndx_walk key_expr ftp_reply settings_file csv_import memo_free_space)
 
 build="$root/build-fuzz"
 launcher=()

@@ -121,12 +121,18 @@ void TBrambleDataSet::OpenEngine(uint8_t mode) {
   if (!std::filesystem::exists(dbf::NormalizePath(path), ec))
     throw EDatabaseError("Cannot find file " + path);
   auto engine = std::make_unique<EngineTable>(*this, path, mode);
-  bool opened;
-  {
-    dbf::TbrSuppressErrors quiet(*engine);
+  // The engine's own words (a damaged header names the field) go into the
+  // message, so that a refused table says what is wrong with it.
+  bool opened = false;
+  std::string reason;
+  try {
     opened = engine->Usable() && engine->OpenTable();
+  } catch (const std::exception& e) {
+    reason = e.what();
   }
-  if (!opened) throw EDatabaseError("Error getting " + path);
+  if (reason.empty() && !engine->Usable())
+    reason = dbf::BrambleErrorMessage(engine->LastCode(), dbf::subcode::kTableOpen, path.c_str());
+  if (!opened) throw EDatabaseError("Error getting " + path + (reason.empty() ? "" : " (" + reason + ")"));
   m_engine = std::move(engine);
 }
 

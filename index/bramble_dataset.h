@@ -199,7 +199,9 @@ class TBrambleDataSet : public TDataSet {
   void SelectIndexName();
   void LockCurrentForWrite(int32_t recNo);
   void CheckRecordLocked(const char* found, const char* locked);
-  void WriteStagedMemos();
+  void WriteStagedMemos(std::vector<uint32_t>& written);
+  bool RecordOnDisk(bool editing, int32_t recNo, int32_t countBefore);
+  [[noreturn]] void RaiseWriteFailure(const std::string& what, bool recordWritten);
   void PutDataField(TField& field, char* buffer, const TFieldValue& value);
   int FindTagFor(const std::string& keyField);
   int32_t BufferRecNo(const char* buffer) const;

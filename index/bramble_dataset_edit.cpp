@@ -67,22 +67,45 @@ void TBrambleDataSet::InternalInitRecord(char* buffer) {
 // Staged memos go to fresh blocks; the record names them once it is written.
 // Like the engine's own memo writes they are made under the table's header
 // lock, which the record's write needs too: while another program holds it the
-// post is refused before a memo is left behind in the memo file.
-void TBrambleDataSet::WriteStagedMemos() {
+// post is refused before a memo is left behind in the memo file. `written`
+// gets the blocks written, to be taken back should the record's write fail.
+void TBrambleDataSet::WriteStagedMemos(std::vector<uint32_t>& written) {
   if (m_stagedMemos.empty()) return;
   dbf::TbrTable::HeaderLockScope header(*m_engine);
-  if (!header.Held()) throw EDatabaseError("Bramble Error");
+  if (!header.Held()) RaiseWriteFailure("the table is locked by another program", false);
+  dbf::TbrMemoFile* memo = m_engine->MemoFile();
   for (const auto& [fieldNo, text] : m_stagedMemos) {
     if (text.empty()) {
       m_engine->FieldPut(fieldNo, "");
       continue;
     }
-    dbf::TbrMemoFile* memo = m_engine->MemoFile();
-    if (memo == nullptr) throw EDatabaseError("Bramble Error");
-    const std::optional<uint32_t> block = memo->WriteMemo(0, text);
-    if (!block) throw EDatabaseError("Bramble Error");
+    std::optional<uint32_t> block;
+    if (memo != nullptr) block = memo->WriteMemo(0, text);
+    if (!block) RaiseWriteFailure("its notes cannot be written to the memo file", false);
+    written.push_back(*block);
     m_engine->PutNumber(fieldNo, static_cast<double>(*block));
   }
+}
+
+// Whether a write that returned false reached the file all the same: the
+// record on disk is the new image (an edit), or the table grew (an append).
+bool TBrambleDataSet::RecordOnDisk(bool editing, int32_t recNo, int32_t countBefore) {
+  if (!editing) return m_engine->RecordCount() > countBefore;
+  std::vector<char> disk(m_engine->RecordLength());
+  dbf::TbrSuppressErrors quiet(*m_engine);
+  const int64_t offset = m_engine->HeaderLength() + static_cast<int64_t>(recNo - 1) * m_engine->RecordLength();
+  return m_engine->Read(offset, disk.data(), m_engine->RecordLength()) &&
+         std::memcmp(disk.data(), m_engine->RecordImage(), disk.size()) == 0;
+}
+
+// A write the engine refused without raising its own report: the message says
+// what failed and whether the product reached the table all the same.
+void TBrambleDataSet::RaiseWriteFailure(const std::string& what, bool recordWritten) {
+  const std::string table = m_engine->Path();
+  if (recordWritten)
+    throw EDatabaseError("The product was written to " + table + ", but " + what +
+                         "; the next write corrects the count and the next open in key order rebuilds the index");
+  throw EDatabaseError("Cannot write the product to " + table + ": " + what + "; nothing was changed");
 }
 
 void TBrambleDataSet::InternalPost() {
@@ -92,20 +115,29 @@ void TBrambleDataSet::InternalPost() {
     TbrImagePointer point(*m_engine, buffer);
     std::vector<char> staged(buffer, buffer + m_recordSize);  // the buffer as it was, if the write fails
     // The write's first locks, taken before the memos: a refused one leaves no memo behind.
-    if (!m_engine->LockIndexes()) throw EDatabaseError("Bramble Error");
+    if (!m_engine->LockIndexes()) RaiseWriteFailure("its index is locked by another program", false);
     TbrIndexTable::IndexLockScope unlockIndexes(*m_engine);
     // The header lock from before the owner's check to the end of the write: what
     // the check saw (a key free) still holds when the record goes in.
     dbf::TbrTable::HeaderLockScope header(*m_engine);
-    if (!header.Held()) throw EDatabaseError("Bramble Error");
+    if (!header.Held()) RaiseWriteFailure("the table is locked by another program", false);
+    std::vector<uint32_t> memos;
     try {
       if (OnBeforeWrite) OnBeforeWrite(buffer, editing ? m_editOriginal.data() : nullptr, editing ? BufferRecNo(buffer) : 0);
-      WriteStagedMemos();
+      WriteStagedMemos(memos);
       if (editing) std::memcpy(m_engine->OriginalImageMutable(), m_editOriginal.data(), m_editOriginal.size());
+      const int32_t countBefore = m_engine->RecordCount();
       const bool ok = editing ? m_engine->ReplaceRecord(BufferRecNo(buffer)) : m_engine->AppendRecord();
-      if (!ok) throw EDatabaseError("Bramble Error");
+      if (!ok) {
+        const bool written = RecordOnDisk(editing, BufferRecNo(buffer), countBefore);
+        RaiseWriteFailure(written ? "the write did not complete (the record count or the index may lag)"
+                                  : "the table file refused the write",
+                          written);
+      }
       if (OnAfterWrite) OnAfterWrite(buffer, m_engine->RecNo());
     } catch (...) {
+      // Memos no record names go again (their record was not written).
+      if (!memos.empty()) m_engine->TakeBackUnwrittenMemos();
       std::memcpy(buffer, staged.data(), staged.size());
       throw;
     }

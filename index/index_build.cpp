@@ -1,6 +1,7 @@
 // Index builds: the build driver of the ordered table.
 //
-// Every build goes to a work file beside the index (".<pid>.tmp" after its name) and
+// Every build goes to a work file beside the index (".qm<pid>-<n>.tmp" after its
+// name, n unguessable, created exclusively) and
 // reaches the real name only when it is complete, so a failed build (a key that
 // cannot be evaluated or is too wide, a read-only table, a full disk) leaves any
 // index that was there untouched. A new index is renamed into place; an existing
@@ -31,33 +32,18 @@ namespace qm::index {
 
 namespace {
 
+// A work file name beside the index, nobody can plant anything under in
+// advance ("<index>.qm<pid>-<n>.tmp", n unguessable); the file is created
+// exclusively by the index file's create.
 std::string WorkPathFor(const std::string& path) {
-  return path + "." + std::to_string(::getpid()) + ".tmp";
+  return path + ".qm" + std::to_string(::getpid()) + "-" + std::to_string(dbf::UnguessableNumber()) + ".tmp";
 }
 
 // Removes the work files of builds of `target` whose process no longer exists
 // (killed before it could remove them); a build running beside this one keeps its own.
 void RemoveLeftWorkFiles(const std::string& target) {
-  namespace fs = std::filesystem;
-  auto upper = [](std::string text) {
-    for (char& c : text) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-    return text;
-  };
-  const fs::path path(target);
-  const std::string prefix = upper(path.filename().string() + ".");
-  std::error_code ec;
-  fs::directory_iterator entry(path.parent_path().empty() ? fs::path(".") : path.parent_path(), ec);
-  for (; !ec && entry != fs::directory_iterator(); entry.increment(ec)) {
-    const std::string name = upper(entry->path().filename().string());
-    if (name.size() <= prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
-        name.compare(name.size() - 4, 4, ".TMP") != 0)
-      continue;
-    const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - 4);
-    if (digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) continue;
-    const auto pid = static_cast<pid_t>(std::stol(digits));
-    std::error_code ignored;
-    if (pid > 0 && ::kill(pid, 0) != 0 && errno == ESRCH) fs::remove(entry->path(), ignored);
-  }
+  const std::filesystem::path path(target);
+  dbf::RemoveLeftWorkFiles(path.parent_path().string(), path.filename().string());
 }
 
 bool HasByteBelowBlank(std::string_view key) {

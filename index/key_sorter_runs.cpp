@@ -2,7 +2,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,8 +16,6 @@
 namespace qm::index {
 
 namespace {
-
-std::atomic<uint32_t> g_sorterSerial{0};
 
 TbrSortError SystemError(int32_t subCode, const std::string& what, const std::string& name) {
   int err = errno;
@@ -80,13 +77,13 @@ struct TbrKeySorter::RunReader {
 
 void TbrKeySorter::OpenWorkFile() {
   for (int attempt = 0; attempt < 1000 && m_fd < 0; ++attempt) {
-    uint32_t serial = g_sorterSerial.fetch_add(1);
-    uint32_t value = static_cast<uint32_t>(::getpid()) << 12 ^ serial * 2654435761u;
+    // Eight hexadecimal digits nobody can guess in advance, created exclusively:
+    // nothing planted under the name (a link, another sorter's file) is used.
+    const auto value = static_cast<uint32_t>(dbf::UnguessableNumber());
     char hex[9];
     std::snprintf(hex, sizeof hex, "%08X", value);
     m_workName = m_workDir + hex + ".CPL";
-    // Exclusive create: another sorter's work file of the same name is never replaced.
-    m_fd = dbf::Disk().Open(m_workName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    m_fd = dbf::CreateExclusive(m_workName, 0600);
     if (m_fd < 0 && errno != EEXIST)
       throw SystemError(dbf::subcode::kCreate, "Cannot create sort work file", m_workName);
   }

@@ -28,7 +28,9 @@ int RunReindex(const Args& args) {
   table.Open(catalog::ProductOrder::Entry);
   table.EnsureIndex(true);
   int keys = 0;
-  index::TbrNdxTag& tag = *table.DataSet().Engine()->CurrentTag();
+  index::TbrNdxTag* current = table.DataSet().Engine()->CurrentTag();
+  if (current == nullptr) throw CliError(catalog::kProductIndexFile + std::string(" was not built over ") + path.string());
+  index::TbrNdxTag& tag = *current;
   for (int32_t r = tag.Move(dbf::kGoTop); r != 0; r = tag.Move(dbf::kGoNext)) ++keys;
   std::printf("%s: %d keys on %s\n", catalog::kProductIndexFile, keys, table.KeyField().FieldName().c_str());
   return 0;

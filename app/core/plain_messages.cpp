@@ -43,6 +43,9 @@ Said Translate(int32_t code, int32_t subCode, const std::string& text) {
   const std::string what = text.empty() ? std::string("a table file") : text;
   if (subCode == dbf::subcode::kMemoOpen)
     return {"the memo file of " + what + " cannot be opened", ""};
+  if (code == c::kNotTextMemo && subCode == dbf::subcode::kMemoPastEnd)
+    return {"the memo file " + what + " is cut short: a product's notes start past its end",
+            "clear that product's notes to go on"};
   switch (code) {
     case c::kFileNotFound: return Missing(text);
     case 3: return {"folder not found for " + what, ""};

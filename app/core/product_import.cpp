@@ -382,8 +382,12 @@ ImportResult ImportProducts(const std::string& csvPath, const std::string& table
         if (update && !table.GoTo(records[i])) throw ImportError(failed);
         appender.Put(row, update);
         const bool written = appender.WriteMemos() && (update ? table.ReplaceRecord(records[i]) : table.AppendRecord());
-        if (!written) throw ImportError(failed);
+        if (!written) {
+          table.TakeBackUnwrittenMemos();
+          throw ImportError(failed);
+        }
       } catch (const dbf::EEngineIoError& e) {
+        table.TakeBackUnwrittenMemos();  // the refused row leaves no memo behind
         throw ImportError(failed + ": " + PlainMessage(e));
       }
       ++(update ? result.updated : result.appended);

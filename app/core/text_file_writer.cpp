@@ -4,12 +4,9 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 
-#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -46,16 +43,9 @@ FileIoError::FileIoError(int errnoValue, const QString& fileName)
     : std::runtime_error((Message(errnoValue) + QStringLiteral(": ") + fileName).toStdString()) {}
 
 int CreateWorkFile(const QByteArray& path, mode_t mode, QByteArray& workPath) {
-  // A work file of the same name may be left by a killed process that had this
-  // process id before: the next name is taken then.
-  static std::atomic<unsigned> counter{0};
-  int fd = -1;
-  for (int attempt = 0; attempt < 1000 && fd < 0; ++attempt) {
-    workPath = path + ".qm" + QByteArray::number(static_cast<qint64>(::getpid())) + "-" +
-               QByteArray::number(counter++) + ".tmp";
-    fd = dbf::Disk().Open(workPath.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
-    if (fd < 0 && errno != EINTR && errno != EEXIST) break;
-  }
+  std::string work;
+  const int fd = dbf::CreateWorkFile(path.toStdString(), mode, work);
+  workPath = QByteArray::fromStdString(work);
   return fd;
 }
 
@@ -75,18 +65,7 @@ TextFileWriter::TextFileWriter(const QString& path, const QString& displayName)
 }
 
 int TextFileWriter::RemoveLeftWorkFiles(const QString& directory) {
-  static const QRegularExpression workName(QStringLiteral("\\.qm(\\d+)-\\d+\\.tmp$"));
-  const QDir dir(directory);
-  int removed = 0;
-  for (const QString& name : dir.entryList({QStringLiteral("*.qm*-*.tmp")}, QDir::Files | QDir::Hidden)) {
-    const QRegularExpressionMatch match = workName.match(name);
-    if (!match.hasMatch()) continue;
-    // Only a process that no longer exists: a build running beside this one keeps its files.
-    const auto pid = static_cast<pid_t>(match.captured(1).toLongLong());
-    if (pid <= 0 || ::kill(pid, 0) == 0 || errno != ESRCH) continue;
-    if (::unlink(QFile::encodeName(dir.filePath(name)).constData()) == 0) ++removed;
-  }
-  return removed;
+  return dbf::RemoveLeftWorkFiles(QFile::encodeName(directory).toStdString());
 }
 
 TextFileWriter::~TextFileWriter() {

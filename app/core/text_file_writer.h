@@ -21,9 +21,9 @@ class FileIoError : public std::runtime_error {
   static QString Message(int errnoValue);
 };
 
-// Creates a new, empty work file beside `path`, named "<path>.qm<pid>-<n>.tmp"
-// (the names RemoveLeftWorkFiles knows), never following a link; its handle,
-// or -1 with errno set.
+// Creates a new, empty work file beside `path` the engine's one way
+// (dbf::CreateWorkFile: "<path>.qm<pid>-<n>.tmp", n unguessable, exclusive,
+// never through a link); its handle, or -1 with errno set.
 int CreateWorkFile(const QByteArray& path, mode_t mode, QByteArray& workPath);
 
 class TextFileWriter {

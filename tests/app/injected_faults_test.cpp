@@ -277,6 +277,49 @@ TEST_F(InjectedFaults, EveryWriteOfASettingsSaveMayFail) {
 
 // A real disk that fills up under an import: a small file system mounted for
 // the test where that is permitted, else a file size limit on the companion.
+// A product's write that the disk refuses after its notes went to the memo
+// file: the notes go again, so the refused change leaves both files as they
+// were, and the message names what failed (never a bare engine word).
+TEST_F(InjectedFaults, ARefusedProductWriteTakesItsNotesBack) {
+  const std::string dir = Dir("notes");
+  fs::create_directories(dir);
+  ProductTable::Create({{"CODE", 8}, {"NAME", 20}}, false, dir);
+  ASSERT_EQ(AddProduct(dir, 1), "");
+  const std::string table = ReadFile(dir + "/CATALOG.DBF");
+  const std::string memo = ReadFile(dir + "/CATALOG.DBT");
+  for (DiskFault fault : dbf::test::kEveryDiskFault) {
+    for (bool append : {false, true}) {
+      SCOPED_TRACE(std::string(dbf::test::FaultName(fault)) + (append ? ", new product" : ", edit"));
+      std::string message;
+      {
+        ProductTable products(dir);
+        products.Open(ProductOrder::Key);
+        auto& ds = products.DataSet();
+        FaultyDisk disk("CATALOG.DBF", 1, fault);
+        try {
+          if (append) {
+            ds.Append();
+            products.KeyField().SetAsString(Key(2));
+          } else {
+            ASSERT_TRUE(products.FindProduct(Key(1)));
+            ds.Edit();
+          }
+          products.MemoField()->SetAsString(std::string(700, 'n'));
+          ds.Post();
+        } catch (const std::exception& e) {
+          message = e.what();
+        }
+        EXPECT_TRUE(disk.Fired());
+      }
+      EXPECT_FALSE(message.empty());
+      EXPECT_NE(message, "Bramble Error");
+      EXPECT_NE(message.find("CATALOG.DBF"), std::string::npos) << message;
+      EXPECT_EQ(ReadFile(dir + "/CATALOG.DBT"), memo) << "the refused write left its notes behind";
+      EXPECT_EQ(ReadFile(dir + "/CATALOG.DBF"), table);
+    }
+  }
+}
+
 TEST_F(InjectedFaults, AFullDiskStopsAnImportWithAClearMessageAndAReadableTable) {
   test::CliScratch cli;
   const QString shop = cli.Path("shop");

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <sstream>
 
 #include "dbf/table.h"
 #include "dbf_test_util.h"
@@ -201,6 +203,93 @@ TEST_F(CliTable, DumpRefusesWhatIsNotATable) {
   const test::ProcessResult usage = RunCli({"dump", "--xml"}, Dir());
   EXPECT_EQ(usage.status, 2);
   EXPECT_NE(usage.err.find("--xml"), std::string::npos) << usage.err;
+}
+
+// The product table of the catalog tests as python3-dbf wrote it: its last memo
+// (D400's, empty) is not padded to a whole block.
+class CliHostileFiles : public CliTable {
+ protected:
+  void SetUp() override {
+    std::filesystem::copy_file(std::string(QM_TEST_DATA) + "/catalog/catalog.dbf", File("CATALOG.DBF"));
+    std::filesystem::copy_file(std::string(QM_TEST_DATA) + "/catalog/catalog.dbt", File("CATALOG.DBT"));
+  }
+  void PatchMemo(std::size_t at, const std::string& bytes) {
+    std::string memo = ReadFileBytes(File("CATALOG.DBT"));
+    memo.replace(at, bytes.size(), bytes);
+    WriteFileBytes(File("CATALOG.DBT"), memo);
+  }
+  // Every product as dump --deleted shows it, by key.
+  std::map<std::string, std::string> Products() {
+    const test::ProcessResult r = RunCli({"dump", "--deleted", "--json"}, Dir());
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::map<std::string, std::string> rows;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) rows[line.substr(line.find("\"CODE\":\"") + 8, 4)] = line;
+    return rows;
+  }
+  void ExpectOnlyChanged(const std::map<std::string, std::string>& before, const std::string& key,
+                         const std::string& notes) {
+    const std::map<std::string, std::string> after = Products();
+    ASSERT_EQ(after.size(), before.size());
+    for (const auto& [code, row] : before) {
+      if (code == key) EXPECT_NE(after.at(code).find("\"SNOTES\":\"" + notes + "\""), std::string::npos) << after.at(code);
+      else EXPECT_EQ(after.at(code), row) << "the notes of " << code << " changed";
+    }
+  }
+};
+
+TEST_F(CliHostileFiles, FreeSpaceWordsOfTheMemoFileAreNotTrusted) {
+  const std::map<std::string, std::string> before = Products();
+  ASSERT_EQ(before.size(), 4u);
+  // Next free block 4 names D400's unpadded memo: the new notes go after it.
+  PatchMemo(0, std::string("\x04\0\0\0", 4));
+  const std::string rope(600, 'r');
+  ASSERT_EQ(RunCli({"set", "A100", "SNOTES=" + rope}, Dir()).status, 0);
+  ExpectOnlyChanged(before, "A100", rope);
+  // Garbage that would make a 1 TB sparse file: the notes go at the end.
+  const std::map<std::string, std::string> middle = Products();
+  const std::size_t size = ReadFileBytes(File("CATALOG.DBT")).size();
+  PatchMemo(0, "\xFF\xFF\xFF\x7F");
+  ASSERT_EQ(RunCli({"set", "C300", "SNOTES=cafe"}, Dir()).status, 0);
+  ExpectOnlyChanged(middle, "C300", "cafe");
+  EXPECT_LE(ReadFileBytes(File("CATALOG.DBT")).size(), size + 2 * 512);
+}
+
+TEST_F(CliHostileFiles, MemoFileCutShortIsReportedAndNeverWrittenOver) {
+  // C300's and D400's notes start past the end of the file.
+  std::string memo = ReadFileBytes(File("CATALOG.DBT"));
+  memo.resize(1100);
+  WriteFileBytes(File("CATALOG.DBT"), memo);
+  const std::string table = ReadFileBytes(File("CATALOG.DBF"));
+  ExpectFailure(RunCli({"set", "A100", "SNOTES=" + std::string(600, 'n')}, Dir()), "is cut short");
+  ExpectFailure(RunCli({"set", "N500", "NAME=New", "SNOTES=new", "--new"}, Dir()), "is cut short");
+  EXPECT_EQ(ReadFileBytes(File("CATALOG.DBT")), memo) << "a refused set left memo blocks behind";
+  EXPECT_EQ(ReadFileBytes(File("CATALOG.DBF")), table);
+  WriteCsv("CODE,NAME,SNOTES\nN600,Import,imported notes\n");
+  ExpectFailure(RunCli({"import", File("in.csv")}, Dir()), "is cut short");
+  EXPECT_EQ(ReadFileBytes(File("CATALOG.DBT")), memo) << "a refused import left memo blocks behind";
+  ExpectFailure(RunCli({"dump"}, Dir()), "is cut short");
+  // Clearing the lost notes repairs the table; then writes go on.
+  ASSERT_EQ(RunCli({"set", "C300", "SNOTES="}, Dir()).status, 0);
+  ASSERT_EQ(RunCli({"set", "D400", "SNOTES="}, Dir()).status, 0);
+  ASSERT_EQ(RunCli({"set", "A100", "SNOTES=after the repair"}, Dir()).status, 0);
+  const test::ProcessResult dump = RunCli({"dump", "--deleted"}, Dir());
+  EXPECT_NE(dump.out.find("A100,Rope,12.50,after the repair"), std::string::npos) << dump.out;
+  EXPECT_NE(dump.out.find("B200,Net,40.00,gone"), std::string::npos) << dump.out;
+}
+
+TEST_F(CliHostileFiles, KeyFieldOfWidthZeroIsRefusedInPlainWords) {
+  ASSERT_EQ(RunCli({"reindex"}, Dir()).status, 0);  // CATALOG.NDX exists
+  std::string table = ReadFileBytes(File("CATALOG.DBF"));
+  table[32 + 16] = 0;  // the first descriptor's width
+  WriteFileBytes(File("CATALOG.DBF"), table);
+  for (const std::vector<std::string>& command :
+       {std::vector<std::string>{"reindex"}, {"dump"}, {"set", "A100", "NAME=x"}}) {
+    const test::ProcessResult r = RunCli(command, Dir());
+    ExpectFailure(r, "field CODE has width 0");
+    EXPECT_EQ(r.err.find("Bramble Error 1"), r.err.find("Bramble Error 1001")) << r.err;
+  }
+  EXPECT_EQ(ReadFileBytes(File("CATALOG.DBF")), table);
 }
 
 }  // namespace

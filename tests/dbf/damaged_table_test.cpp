@@ -135,15 +135,21 @@ TEST_F(DamagedTableTest, MissingMemoFileIsReportedOnceThenMemosAreEmpty) {
   EXPECT_FALSE(table.MemoExpected());
 }
 
-TEST_F(DamagedTableTest, MemoBlockPastTheEndReadsEmpty) {
+// The memo file was cut short (or the pointer damaged): the memo reads empty
+// and the damage is reported, never passed off as a product without notes.
+TEST_F(DamagedTableTest, MemoBlockPastTheEndIsReportedAsCutShort) {
   std::vector<std::string> records = {test::RecordBytes(kFields, {"A", "999999"})};
   test::WriteFileBytes(m_dir.File("FAR.DBF"), test::TableBytes(0x83, kFields, records));
   test::WriteFileBytes(m_dir.File("FAR.DBT"), test::EmptyDb3Memo());
+  test::ReportRecorder recorder;
   TbrTable table(m_dir.File("far"), kOpenSharedReadWrite);
   ASSERT_TRUE(table.OpenTable());
   ASSERT_TRUE(table.GoTo(1));
   EXPECT_EQ(table.Text(2), "---MEMO---");
   EXPECT_EQ(table.MemoText(2), "");
+  ASSERT_EQ(recorder.Reports().size(), 1u);
+  EXPECT_EQ(recorder.Reports()[0].code, code::kNotTextMemo);
+  EXPECT_EQ(recorder.Reports()[0].subCode, subcode::kMemoPastEnd);
 }
 
 TEST_F(DamagedTableTest, PlainReaderWalksAndSkipsDeletedRecords) {

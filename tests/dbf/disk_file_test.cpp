@@ -2,8 +2,14 @@
 // transfers and the single-region lock bookkeeping.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
 
 #include "dbf/disk_file.h"
+#include "dbf/disk_io.h"
 #include "dbf_test_util.h"
 
 namespace qm::dbf {
@@ -171,6 +177,49 @@ TEST(LockRegions, FileLockCoversRecordAndAppendLocks) {
     EXPECT_LE(uint64_t{record.offset} + 1, end);
   }
   EXPECT_EQ(MemoLockRegion(TbrLokProtocol::DB4Lock), (TbrLockRegion{0xEFFFFFFEu, 2}));
+}
+
+// Work files in a folder neighbours can write: names nobody can guess, created
+// exclusively, so a link planted under a name is never followed; and only the
+// left-overs of processes that are gone are cleared away.
+TEST(WorkFiles, AreNewUnguessableAndNeverFollowLinks) {
+  ScratchDir dir;
+  const std::string target = dir.File("CATALOG.NDX");
+  std::string first, second;
+  const int a = CreateWorkFile(target, 0600, first);
+  const int b = CreateWorkFile(target, 0600, second);
+  ASSERT_GE(a, 0);
+  ASSERT_GE(b, 0);
+  Disk().Close(a);
+  Disk().Close(b);
+  EXPECT_NE(first, second);
+  const std::string prefix = target + ".qm" + std::to_string(::getpid()) + "-";
+  for (const std::string& name : {first, second}) {
+    ASSERT_EQ(name.rfind(prefix, 0), 0u) << name;
+    EXPECT_GE(name.size(), prefix.size() + 4 + 6) << "too few random digits: " << name;
+  }
+
+  WriteFileBytes(dir.File("victim"), "precious");
+  ASSERT_EQ(::symlink(dir.File("victim").c_str(), dir.File("planted").c_str()), 0);
+  EXPECT_EQ(CreateExclusive(dir.File("planted"), 0600), -1);
+  EXPECT_EQ(errno, EEXIST);
+  TbrDiskFile work(dir.File("planted"), kOpenSharedReadWrite);
+  {
+    test::ReportRecorder reports;
+    EXPECT_FALSE(work.CreateFile());
+  }
+  EXPECT_EQ(test::ReadFileBytes(dir.File("victim")), "precious");
+
+  const pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ::waitpid(gone, nullptr, 0);
+  const std::string left = target + ".QM" + std::to_string(gone) + "-17.TMP";  // as the engine names it
+  WriteFileBytes(left, "left by a killed rebuild");
+  WriteFileBytes(dir.File("CATALOG.NDX.qm1x-2.tmp"), "not a work file name");
+  EXPECT_EQ(RemoveLeftWorkFiles(dir.Path(), "CATALOG.NDX"), 1);
+  EXPECT_FALSE(std::filesystem::exists(left));
+  EXPECT_TRUE(std::filesystem::exists(first)) << "a running process keeps its work files";
+  EXPECT_TRUE(std::filesystem::exists(dir.File("CATALOG.NDX.qm1x-2.tmp")));
 }
 
 }  // namespace
