@@ -258,7 +258,7 @@ TEST(FtpPublisher, StalledStoresEndTheUploadInABoundedTime) {
   LocalPage page(std::string(16 << 20, 'w'));  // more than the socket buffers take
   const auto stalledSession = [](bool last) {
     std::vector<F::Step> steps = Concat(Login(), {F::Expect(), F::Passive("127,0,0,1"), F::Expect(),
-                                                  F::Send("150 go\r\n"), F::Pause(2300)});
+                                                  F::Send("150 go\r\n"), F::Hold()});
     if (!last) steps.push_back(F::NextControl());
     return steps;
   };
