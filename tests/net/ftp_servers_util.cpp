@@ -210,8 +210,12 @@ void FakeFtpServer::Run(std::vector<Step> script) {
         Record(hungUp ? "<foreign refused>" : "<foreign kept>");
         break;
       }
-      case Step::kHold:
+      case Step::kHold: {  // what the client sends meanwhile is not looked at
+        char ignored[512];
+        while (WaitReadable(control, 10000) && recv(control, ignored, sizeof ignored, 0) > 0) {
+        }
         break;
+      }
     }
     if (control < 0) break;
   }
