@@ -15,7 +15,9 @@
 #include <fstream>
 
 #include "ftp_servers_util.h"
+#include "net/async_socket.h"
 #include "net/ftp_publisher.h"
+#include "net/message_pump.h"
 
 namespace qm::net {
 namespace {
@@ -170,6 +172,56 @@ TEST(FtpTls, CheckShowsTheFingerprintAndTrustingItIsRemembered) {
   QFile remote(QString::fromStdString(server.Root()) + "/site/catalog.htm");
   ASSERT_TRUE(remote.open(QIODevice::ReadOnly));
   EXPECT_EQ(remote.readAll(), "<html>tls</html>");
+}
+
+// A server that resets a TLS connection while our side is still open on it
+// (vsftpd refusing a data connection does): our close alert then meets a
+// connection that is gone. The connection ends; the program lives on (no SIGPIPE).
+TEST(FtpTls, ConnectionDroppedUnderATlsWriteEndsItWithoutKillingTheProgram) {
+  TestCertificate certificate;
+  QProcess server;
+  server.start("/usr/bin/python3", {"-c", R"(
+import socket, ssl, struct, sys
+context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+context.load_cert_chain(sys.argv[1])
+listener = socket.socket()
+listener.bind(("127.0.0.1", 0))
+listener.listen(1)
+print(listener.getsockname()[1], flush=True)
+connection, _ = listener.accept()
+tls = context.wrap_socket(connection, server_side=True)
+received = 0
+while received < 1000:
+    received += len(tls.recv(1000 - received))
+connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+connection.close()
+)", certificate.pem});
+  ASSERT_TRUE(server.waitForReadyRead(10000));
+  const QByteArray port = server.readLine().trimmed();
+  TAsyncSocket socket;
+  bool closed = false;
+  socket.OnSessionClosed = [&](TAsyncSocket&, int) { closed = true; };
+  socket.OnDataAvailable = [](TAsyncSocket& connection, int) {
+    char discard[256];
+    if (connection.Receive(discard, sizeof discard) == 0) connection.Close();
+  };
+  socket.OnSessionConnected = [&](TAsyncSocket& connected, int error) {
+    ASSERT_EQ(error, 0);
+    connected.StartTls("127.0.0.1", nullptr, [&](int tlsError) {
+      ASSERT_EQ(tlsError, 0);
+      const std::string page(1000, 'p');
+      connected.Send(page.data(), static_cast<int>(page.size()));
+    });
+  };
+  socket.SetProto("tcp");
+  socket.SetAddr("127.0.0.1");
+  socket.SetPort(port.toStdString());
+  socket.Connect();
+  const qint64 until = TickCountMs() + 10000;
+  while (!closed && TickCountMs() < until) PumpMessagesOnce(until);
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(socket.State(), wsClosed);
+  server.waitForFinished(3000);
 }
 
 TEST(FtpTls, PureFtpdRequiringTlsTakesTheCatalogOverTls) {
