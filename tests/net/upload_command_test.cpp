@@ -210,13 +210,30 @@ TEST_F(UploadCommand, LargePageReportsItsBytesWhileItGoes) {
       size = total;
     }
   } bytes;
-  Write("catalog.htm", std::string(3 << 20, 'x'));
+  Write("catalog.htm", std::string(5 << 20, 'x'));
   Write("upload.txt", "catalog.htm\r\n");
   ASSERT_TRUE(UploadCatalog(site, bytes, options).AllUploaded());
-  EXPECT_EQ(bytes.size, 3 << 20);
+  EXPECT_EQ(bytes.size, 5 << 20);
   ASSERT_GE(bytes.sent.size(), 3u);
   EXPECT_TRUE(std::is_sorted(bytes.sent.begin(), bytes.sent.end()));
   EXPECT_GT(bytes.sent.back(), bytes.size / 2);
+  // The command line prints a line about every tenth of it.
+  QTemporaryDir config;
+  {
+    SettingsStore store(config.filePath("Quillmart.ini"));
+    site.Write(store);
+  }
+  QProcess cli;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_CONFIG_HOME", config.path());
+  cli.setProcessEnvironment(env);
+  cli.setWorkingDirectory(m_work.path());
+  cli.start(QM_CLI, {"upload", "--all", "--port", options.port});
+  ASSERT_TRUE(cli.waitForFinished(30000));
+  const QString out = QString::fromUtf8(cli.readAllStandardOutput());
+  EXPECT_EQ(cli.exitCode(), 0) << out.toStdString();
+  EXPECT_TRUE(out.startsWith("sending catalog.htm: 0 of 5242880 bytes\nsending catalog.htm: 524288 of 5242880 bytes\n")) << out.toStdString();
+  EXPECT_GE(out.count("sending catalog.htm: "), 5) << out.toStdString();
 }
 
 // 1,000 pages built and sent; then one price changes, one product goes and
