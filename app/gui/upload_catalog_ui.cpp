@@ -61,9 +61,12 @@ class WindowUploadObserver : public catalog::UploadObserver {
     m_dialog.reset();
     const QStringList notices = result.NoticeLines();
     const QString more = notices.isEmpty() ? QString() : QStringLiteral("\n") + notices.join(u'\n');
-    if (result.AllUploaded())
+    if (result.AllUploaded()) {
       ShowNotice(m_owner, QString::fromLatin1(catalog::kCatalogUploadedMessage));
-    else if (!result.connected)
+      // Stored without a temporary copy: the user should know the site was
+      // briefly half-written, and why.
+      if (!result.storedInPlace.isEmpty()) ShowNotice(m_owner, result.StoredInPlaceText());
+    } else if (!result.connected)
       ShowApplicationError(m_owner, result.FailureText());
     else
       ShowApplicationError(m_owner, QObject::tr("The catalog was not uploaded completely.\n") +
