@@ -28,6 +28,14 @@ void PumpFor(int ms) {
   while (TickCountMs() < until) PumpMessagesOnce(until);
 }
 
+// LIST takes the directory without its closing slash ("a/b/" -> "a/b", "/"
+// stays "/"); empty: the login directory ("", or a prefix glued to names).
+std::string ListedDirectory(const std::string& remoteDir) {
+  const size_t slash = remoteDir.rfind('/');
+  if (slash == std::string::npos) return {};
+  return slash == 0 ? "/" : remoteDir.substr(0, slash);
+}
+
 }  // namespace
 
 TFtpPublisher::TFtpPublisher(TFtpPublishSite site) : m_site(std::move(site)) {
@@ -322,9 +330,7 @@ bool TFtpPublisher::MakeDirectories(const std::string& remoteDir) {
 bool TFtpPublisher::ReadListing(const std::string& remoteDir, const std::string& localPath) {
   const bool listed = RunWithModes([&] {
     m_client.LocalFileName = localPath;
-    // LIST names the directory without its closing slash; empty: the login directory.
-    m_client.HostFileName = remoteDir.substr(0, remoteDir.rfind('/') == std::string::npos ? 0 : remoteDir.rfind('/'));
-    if (m_client.HostFileName.empty() && !remoteDir.empty() && remoteDir[0] == '/') m_client.HostFileName = "/";
+    m_client.HostFileName = ListedDirectory(remoteDir);
     return m_client.Dir();
   });
   if (!listed) m_problem = "Could not list the remote directory: " + Reply();

@@ -48,12 +48,15 @@ QStringList UploadResult::NoticeLines() const {
     lines << QStringLiteral("catalog.htm was held back, so the listing online is still the old one and every "
                             "page it links to is still there.");
   if (cancelled && connected) lines << QStringLiteral("The upload was cancelled; the files after it were not sent.");
-  if (!storedInPlace.isEmpty())
-    lines << QStringLiteral("The server does not allow renaming: stored directly under their names (not through a "
-                            "temporary copy): %1").arg(storedInPlace.join(QStringLiteral(", ")));
+  if (!storedInPlace.isEmpty()) lines << StoredInPlaceText();
   if (!retried.isEmpty()) lines << RetriedText();
   lines << warnings;
   return lines;
+}
+
+QString UploadResult::StoredInPlaceText() const {
+  return QStringLiteral("The server does not allow renaming: stored directly under their names (not through a "
+                        "temporary copy): %1").arg(storedInPlace.join(QStringLiteral(", ")));
 }
 
 QString UploadResult::RetriedText() const {

@@ -79,6 +79,8 @@ struct UploadResult {
   QString FailureText(int maxFiles = 0) const;
   // One line on what went again after lost sessions; empty when nothing did.
   QString RetriedText() const;
+  // One line naming the files stored in place (storedInPlace not empty).
+  QString StoredInPlaceText() const;
   // Lines on what the user should know beyond the files' outcome: the
   // listing held back, files stored in place, a cancel, the warnings.
   QStringList NoticeLines() const;

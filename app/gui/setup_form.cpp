@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QShowEvent>
@@ -156,17 +157,17 @@ QString ChosenValue(const QWidget* root, const char* ident) {
   return root->findChild<QComboBox*>(QLatin1String(ident))->currentData().toString();
 }
 
-// The check blocks while it connects: a wait cursor and a disabled dialog
-// show that something is under way.
-catalog::SiteCheck CheckWhileBusy(QWidget* dialog, const catalog::SiteSettings& site,
-                                  const catalog::UploadOptions& options) {
-  QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-  dialog->setEnabled(false);
+// The check blocks while it connects: a window-modal box shows that
+// something is under way, and its Cancel gives the check up at once (a
+// silent server would otherwise hold the dialog for the whole time-out).
+catalog::SiteCheck CheckWhileBusy(QWidget* dialog, const catalog::SiteSettings& site, catalog::UploadOptions options) {
+  QProgressDialog busy(QObject::tr("Testing the connection..."), QObject::tr("Cancel"), 0, 0, dialog);
+  busy.setObjectName(QStringLiteral("checkProgress"));
+  busy.setWindowModality(Qt::WindowModal);
+  busy.setMinimumDuration(0);
+  busy.show();
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-  const auto restore = qScopeGuard([dialog] {
-    dialog->setEnabled(true);
-    QGuiApplication::restoreOverrideCursor();
-  });
+  options.cancelRequested = [&busy] { return busy.wasCanceled(); };
   return catalog::CheckTypedSite(site, options);
 }
 

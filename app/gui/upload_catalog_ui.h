@@ -4,9 +4,12 @@
 //
 // The user is asked to bring the network up first ("Connect to the Net, then
 // click OK"); that box's check box sends every file, not only the new and
-// changed ones (the command line's --all). " Catalog has been uploaded " is shown only when every file went
-// up, otherwise the error box names each file that did not, with the server's
-// reply. A missing upload.txt is reported by the error box and sends nothing.
+// changed ones (the command line's --all), and its Cancel ends the command.
+// While it runs, a progress box shows the file being sent with its bytes, and
+// its Cancel stops after that file. " Catalog has been uploaded " is shown
+// only when every file went up, otherwise the error box names each file that
+// did not, with the server's reply. A missing upload.txt is reported by the
+// error box and sends nothing.
 
 #include "app/core/upload_command.h"
 

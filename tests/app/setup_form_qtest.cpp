@@ -12,6 +12,7 @@
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QProgressDialog>
 #include <QTimer>
 #include <QtTest>
 
@@ -230,6 +231,33 @@ class SetupFormTest : public QObject {
     QCOMPARE(store.ReadString("Site Setup", "remote address", {}), QStringLiteral("stored.example.com"));
     QVERIFY(!store.ValueExists("Company Info", "Name"));
     QVERIFY(!store.ValueExists("Site Setup", "TLS"));
+  }
+
+  // A server that never answers: the check's Cancel gives it up at once,
+  // instead of holding the dialog for the whole time-out.
+  void TestConnectionCanBeCancelled() {
+    using F = qm::net::test::FakeFtpServer;
+    F silent({F::Hold()});
+    TSetupForm form;
+    form.show();
+    Edit(&form, "remote address")->setText(QString("127.0.0.1:%1").arg(silent.Port()));
+    Edit(&form, "user name")->setText("user");
+    Edit(&form, "remote password")->setText("secret");
+    bool shown = false;
+    QTimer canceller;
+    connect(&canceller, &QTimer::timeout, [&] {
+      if (auto* busy = form.findChild<QProgressDialog*>("checkProgress"); busy && busy->isVisible()) {
+        shown = true;
+        busy->cancel();
+      }
+    });
+    canceller.start(50);
+    BoxAnswerer answers;
+    Button(&form, "Test connection")->click();
+    QVERIFY(shown);
+    QCOMPARE(answers.texts.size(), 1);
+    QVERIFY2(answers.texts[0].startsWith("Cancelled: the connection to 127.0.0.1 port"), qPrintable(answers.texts[0]));
+    QVERIFY(!form.findChild<QProgressDialog*>("checkProgress"));
   }
 
   void CancelDiscardsEdits() {

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QProgressDialog>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -61,11 +62,16 @@ class UploadWindowTest : public QObject {
     BoxAnswerer answers;
     form.UploadCatalogAction()->trigger();
     QCOMPARE(answers.texts.size(), 2);
-    QCOMPARE(answers.texts[1], QStringLiteral("The catalog was not uploaded completely.\n"
-                                              "missing.htm: Could not store onlinecatalog/missing.htm: "
-                                              "426 Unable to open local file missing.htm"));
+    // The listing would link to the missing page: it is held back, and said so.
+    QVERIFY2(answers.texts[1].startsWith(QStringLiteral("The catalog was not uploaded completely.\n"
+                                                        "missing.htm: Could not store onlinecatalog/missing.htm: "
+                                                        "426 Unable to open local file missing.htm\n"
+                                                        "catalog.htm: held back: a page before it did not go up\n"
+                                                        "catalog.htm was held back, so the listing online is still "
+                                                        "the old one")),
+             qPrintable(answers.texts[1]));
     QCOMPARE(answers.icons[1], QMessageBox::Critical);
-    QCOMPARE(Remote("onlinecatalog/catalog.htm"), QByteArray("c"));
+    QCOMPARE(Remote("onlinecatalog/catalog.htm"), QByteArray("<missing>"));
     QVERIFY(!form.ProgressBar()->isVisible());
   }
 
@@ -96,22 +102,78 @@ class UploadWindowTest : public QObject {
       QCOMPARE(answers.texts.last(), QStringLiteral(" Catalog has been uploaded "));
     }
     const QString remote = QString::fromStdString(m_server->Root()) + "/onlinecatalog/catalog.htm";
-    {
+    const auto spoil = [&](const QByteArray& bytes) {
       QFile spoiled(remote);
       QVERIFY(spoiled.open(QIODevice::WriteOnly));
-      spoiled.write("spoiled");
+      spoiled.write(bytes);
+    };
+    // Of another size on the server: changed by someone else, sent again unasked.
+    spoil("spoiled");
+    {
+      BoxAnswerer answers;
+      form.UploadCatalogAction()->trigger();
+      QCOMPARE(form.ProgressBar()->maximum(), 1);
     }
+    QCOMPARE(Remote("onlinecatalog/catalog.htm"), QByteArray("<html>v1</html>"));
+    spoil("<html>v2</html>");  // the same size: only the manifest speaks, and it says unchanged
     {
       BoxAnswerer answers;
       form.UploadCatalogAction()->trigger();
       QCOMPARE(form.ProgressBar()->maximum(), 0);  // nothing to send
     }
-    QCOMPARE(Remote("onlinecatalog/catalog.htm"), QByteArray("spoiled"));
+    QCOMPARE(Remote("onlinecatalog/catalog.htm"), QByteArray("<html>v2</html>"));
     BoxAnswerer answers;
     answers.tickCheckBox = true;
     form.UploadCatalogAction()->trigger();
     QCOMPARE(answers.texts, QStringList({"Connect to the Net, then click OK", " Catalog has been uploaded "}));
     QCOMPARE(Remote("onlinecatalog/catalog.htm"), QByteArray("<html>v1</html>"));
+  }
+
+  // Cancel, Escape or the close box on the question: nothing is sent.
+  void CancelOnTheQuestionSendsNothing() {
+    Write("catalog.htm", "c");
+    Write("upload.txt", "catalog.htm\r\n");
+    qm::gui::TCatMainForm form;
+    qm::gui::InstallUploadCatalog(form, m_options);
+    BoxAnswerer answers(QMessageBox::Cancel);
+    form.UploadCatalogAction()->trigger();
+    QCOMPARE(answers.texts, QStringList({"Connect to the Net, then click OK"}));
+    QCOMPARE(Remote("onlinecatalog/catalog.htm"), QByteArray("<missing>"));
+  }
+
+  // Cancel while a large page goes up slowly: that page is finished (its
+  // bytes were shown going), nothing after it goes, and the listing is held
+  // back, so the site stays whole.
+  void CancelDuringTheUploadStopsAfterTheCurrentFile() {
+    qm::net::test::PyFtpServer slow({"--throttle", "400000"});
+    QVERIFY(slow.Started());
+    QDir(QString::fromStdString(slow.Root())).mkdir("onlinecatalog");
+    m_options.port = QString::number(slow.Port());
+    Write("catalog.htm", "c");
+    Write("A100.htm", QByteArray(1000000, 'a'));
+    Write("B200.htm", "b");
+    Write("upload.txt", "catalog.htm\r\nA100.htm\r\nB200.htm\r\n");
+    qm::gui::TCatMainForm form;
+    qm::gui::InstallUploadCatalog(form, m_options);
+    form.show();
+    QStringList labels;
+    QTimer canceller;
+    connect(&canceller, &QTimer::timeout, [&] {
+      auto* progress = form.findChild<QProgressDialog*>("uploadProgress");
+      if (!progress || progress->wasCanceled()) return;
+      labels << progress->labelText();
+      if (progress->labelText().startsWith("Sending A100.htm")) progress->cancel();
+    });
+    canceller.start(10);
+    BoxAnswerer answers;
+    form.UploadCatalogAction()->trigger();
+    QVERIFY2(answers.texts.last().contains("The upload was cancelled"), qPrintable(answers.texts.last()));
+    QVERIFY(labels.contains("Connecting to the FTP site..."));
+    const QString root = QString::fromStdString(slow.Root()) + "/onlinecatalog/";
+    QCOMPARE(QFileInfo(root + "A100.htm").size(), 1000000);
+    QVERIFY(!QFile::exists(root + "B200.htm"));
+    QVERIFY(!QFile::exists(root + "catalog.htm"));
+    QVERIFY(!form.findChild<QProgressDialog*>("uploadProgress"));
   }
 
   void MissingListShowsTheErrorAndSendsNothing() {

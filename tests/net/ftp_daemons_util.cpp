@@ -58,15 +58,19 @@ FtpDaemon::~FtpDaemon() {
 bool FtpDaemon::Started() const { return m_port > 0 && m_process.state() == QProcess::Running && Listening(m_port); }
 
 int FtpDaemon::FreePort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  close(fd);
-  return ntohs(addr.sin_port) < 60000 ? ntohs(addr.sin_port) : 0;
+  // The passive ports follow the control port: it must leave room above it.
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    close(fd);
+    if (ntohs(addr.sin_port) < 60000) return ntohs(addr.sin_port);
+  }
+  return 0;
 }
 
 bool FtpDaemon::WriteFile(const QString& name, const QByteArray& text) const {

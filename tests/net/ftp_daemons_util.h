@@ -22,6 +22,8 @@ class FtpDaemon {
   int Port() const { return m_port; }
   QString Root() const { return m_dir.filePath("root"); }
   const char* User() const { return m_user; }
+  // What the daemon printed, for a test that cannot use it.
+  std::string Output() { return m_process.readAll().toStdString(); }
 
  protected:
   explicit FtpDaemon(const char* user) : m_user(user) {}

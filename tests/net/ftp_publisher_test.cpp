@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "ftp_servers_util.h"
+#include "net/ftp_listing.h"
 #include "net/ftp_publisher.h"
 #include "net/message_pump.h"
 
@@ -74,6 +75,50 @@ TEST(FtpPublisher, RenameOverRefusedDeletesTheOldFileThenRenames) {
                                "RNTO site/catalog.htm", "DELE site/catalog.htm", "RNFR site/catalog.htm.qmpart", "RNTO site/catalog.htm",
                                "QUIT"}));
   EXPECT_EQ(server.ReceivedData(), "<html>new</html>\r\n");
+}
+
+// A server (or account) that cannot rename: the live file is never deleted;
+// the temporary copy goes and the file is stored under its own name, and the
+// next file goes straight there.
+TEST(FtpPublisher, RefusedRenameStoresInPlaceAndNeverDeletesTheLiveFile) {
+  LocalPage page;
+  FakeFtpServer server(Concat(Concat(Concat(Concat(Login(), PassiveStore()),
+                                            {F::Expect(), F::Send("550 Not enough privileges.\r\n"), F::Expect(),
+                                             F::Send("250 deleted\r\n")}),
+                                     PassiveStore()),
+                              Concat(PassiveStore(), {F::Expect(), F::Send("221 bye\r\n")})));
+  TFtpPublisher publisher(Site(server.Port()));
+  ASSERT_TRUE(publisher.Open()) << publisher.Problem();
+  EXPECT_TRUE(publisher.Store(page.path, "catalog.htm")) << publisher.Problem();
+  EXPECT_TRUE(publisher.Store(page.path, "P1.htm")) << publisher.Problem();
+  publisher.Close();
+  EXPECT_EQ(server.Transcript(),
+            (Lines{"USER user", "PASS secret", "TYPE I", "PASV", "STOR catalog.htm.qmpart", "<data 18 bytes>",
+                   "RNFR catalog.htm.qmpart", "DELE catalog.htm.qmpart", "PASV", "STOR catalog.htm",
+                   "<data 18 bytes>", "PASV", "STOR P1.htm", "<data 18 bytes>", "QUIT"}));
+  EXPECT_EQ(publisher.StoredInPlace(), (std::vector<std::string>{"catalog.htm", "P1.htm"}));
+}
+
+// A connect the system refuses at once is told in plain words, like a
+// refused connection, not as a raw socket message with a line break.
+TEST(FtpPublisher, UnreachableNetworkIsToldInPlainWords) {
+  TFtpPublisher publisher(Site(21, "224.0.0.1"));  // multicast: no route for a TCP connection
+  EXPECT_FALSE(publisher.Open());
+  EXPECT_EQ(publisher.Problem(), "Could not connect to 224.0.0.1 port 21: network is unreachable");
+}
+
+// LIST replies as servers write them: Unix with and without the group, DOS.
+TEST(FtpListing, SizesOfRegularFilesInUnixAndDosListings) {
+  const std::map<std::string, long long> files = ParseListing(
+      "total 12\r\n"
+      "-rw-r--r--    1 1001     1001         1234 Dec  9 11:00 catalog.htm\r\n"
+      "-rw-r--r--   1 owner  5 Jan 01  2025 my page.htm\r\n"
+      "drwxr-xr-x    2 ftp      ftp          4096 Dec  9 11:00 images\r\n"
+      "lrwxrwxrwx    1 ftp      ftp             7 Dec  9 11:00 link.htm -> x.htm\r\n"
+      "12-09-26  11:00AM                  987 P1.htm\r\n"
+      "12-09-26  11:00AM       <DIR>          old\r\n"
+      "-rw-r--r-- 1 a b 99999999999999999999999 Dec 9 11:00 huge.htm\n");
+  EXPECT_EQ(files, (std::map<std::string, long long>{{"catalog.htm", 1234}, {"my page.htm", 5}, {"P1.htm", 987}}));
 }
 
 // Behind NAT the server names its private address: the data connection goes
@@ -158,21 +203,29 @@ TEST(FtpPublisher, PassiveOnlyServerWorksInAutomaticAndPassiveModes) {
   EXPECT_EQ(remote.readAll(), "<p>passive</p>");
 }
 
-// An IPv6 server: EPSV in automatic mode, EPRT in active mode.
-TEST(FtpPublisher, IPv6ServerTakesFilesInBothModes) {
-  test::PyFtpServer server({"--host", "::1"});
+// An IPv6 server: EPSV in automatic and passive mode (PASV names IPv4
+// addresses only), EPRT in active mode.
+TEST(FtpPublisher, IPv6ServerTakesFilesInEveryMode) {
+  QTemporaryDir logDir;
+  const QString log = logDir.filePath("ftp.log");
+  test::PyFtpServer server({"--host", "::1", "--log", log});
   ASSERT_TRUE(server.Started());
   LocalPage page("<p>six</p>");
-  for (TFtpModeChoice choice : {ftpModeAutomatic, ftpModeActive}) {
+  for (TFtpModeChoice choice : {ftpModeAutomatic, ftpModePassive, ftpModeActive}) {
     TFtpPublishSite site = Site(server.Port());
     site.Address = ParseSiteAddress("ftp://[::1]:" + std::to_string(server.Port()) + "/");
     site.ModeChoice = choice;
     TFtpPublisher publisher(site);
     ASSERT_TRUE(publisher.Open()) << publisher.Problem();
-    EXPECT_TRUE(publisher.Store(page.path, choice == ftpModeActive ? "active.htm" : "auto.htm")) << publisher.Problem();
+    const char* name = choice == ftpModeActive ? "active.htm" : choice == ftpModePassive ? "passive.htm" : "auto.htm";
+    EXPECT_TRUE(publisher.Store(page.path, name)) << publisher.Problem();
     publisher.Close();
   }
-  for (const char* name : {"/active.htm", "/auto.htm"}) {
+  QFile logFile(log);
+  ASSERT_TRUE(logFile.open(QIODevice::ReadOnly));
+  const QByteArray commands = logFile.readAll();
+  EXPECT_FALSE(commands.contains("PASV")) << commands.toStdString();
+  for (const char* name : {"/active.htm", "/auto.htm", "/passive.htm"}) {
     QFile remote(QString::fromStdString(server.Root()) + name);
     ASSERT_TRUE(remote.open(QIODevice::ReadOnly)) << name;
     EXPECT_EQ(remote.readAll(), "<p>six</p>");

@@ -2,86 +2,22 @@
 // connections, with a self-signed certificate made by openssl for the test.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <QDir>
 #include <QFile>
-#include <QThread>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <fstream>
 
+#include "ftp_daemons_util.h"
 #include "ftp_servers_util.h"
+#include "net/async_socket.h"
 #include "net/ftp_publisher.h"
+#include "net/message_pump.h"
 
 namespace qm::net {
 namespace {
 
 using test::TestCertificate;
-
-// pure-ftpd on a loopback port, TLS required of everyone (-Y 2), with one
-// virtual account "user"/"secret" in a password database of its own.
-class PureFtpServer {
- public:
-  PureFtpServer(const QString& pem) {
-    if (getuid() != 0 || !QFile::exists("/usr/sbin/pure-ftpd")) return;  // needs root for its accounts
-    const QString passwd = m_dir.filePath("passwd"), db = m_dir.filePath("pure.pdb");
-    QDir(m_dir.path()).mkdir("root");
-    QProcess pw;
-    pw.start("pure-pw", {"useradd", "user", "-u", "nobody", "-g", "nogroup", "-d", Root(), "-f", passwd});
-    pw.write("secret\nsecret\n");
-    pw.closeWriteChannel();
-    pw.waitForFinished();
-    QProcess::execute("pure-pw", {"mkdb", db, "-f", passwd});
-    QProcess::execute("chown", {"nobody:nogroup", Root()});
-    QFile::copy(pem, m_dir.filePath("pure-ftpd.pem"));
-    QFile::setPermissions(m_dir.filePath("pure-ftpd.pem"), QFile::ReadOwner | QFile::WriteOwner);
-    m_port = FreePort();
-    const QString passive = QString("%1:%2").arg(m_port + 1).arg(m_port + 20);
-    m_process.start("/usr/sbin/pure-ftpd", {"-S", QString("127.0.0.1,%1").arg(m_port), "-l", "puredb:" + db, "-Y", "2",
-                                            "-2", m_dir.filePath("pure-ftpd.pem"), "-E", "-A", "-j", "-H", "-p", passive});
-    m_process.waitForStarted();
-    for (int i = 0; i < 100 && !Listening(); ++i) QThread::msleep(100);
-    QThread::msleep(300);  // it listens before it has read its certificate
-  }
-  ~PureFtpServer() {
-    m_process.terminate();
-    if (!m_process.waitForFinished(3000)) m_process.kill();
-  }
-  bool Started() const { return m_port > 0 && Listening(); }
-  int Port() const { return m_port; }
-  QString Root() const { return m_dir.filePath("root"); }
-
- private:
-  static int FreePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    close(fd);
-    return ntohs(addr.sin_port) < 60000 ? ntohs(addr.sin_port) : 0;
-  }
-  bool Listening() const {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons(static_cast<uint16_t>(m_port));
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    close(fd);
-    return ok;
-  }
-
-  QTemporaryDir m_dir;
-  QProcess m_process;
-  int m_port = 0;
-};
 
 TFtpPublishSite Site(int port, TFtpTlsMode mode) {
   TFtpPublishSite site;
@@ -172,9 +108,59 @@ TEST(FtpTls, CheckShowsTheFingerprintAndTrustingItIsRemembered) {
   EXPECT_EQ(remote.readAll(), "<html>tls</html>");
 }
 
+// A server that resets a TLS connection while our side is still open on it
+// (vsftpd refusing a data connection does): our close alert then meets a
+// connection that is gone. The connection ends; the program lives on (no SIGPIPE).
+TEST(FtpTls, ConnectionDroppedUnderATlsWriteEndsItWithoutKillingTheProgram) {
+  TestCertificate certificate;
+  QProcess server;
+  server.start("/usr/bin/python3", {"-c", R"(
+import socket, ssl, struct, sys
+context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+context.load_cert_chain(sys.argv[1])
+listener = socket.socket()
+listener.bind(("127.0.0.1", 0))
+listener.listen(1)
+print(listener.getsockname()[1], flush=True)
+connection, _ = listener.accept()
+tls = context.wrap_socket(connection, server_side=True)
+received = 0
+while received < 1000:
+    received += len(tls.recv(1000 - received))
+connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+connection.close()
+)", certificate.pem});
+  ASSERT_TRUE(server.waitForReadyRead(10000));
+  const QByteArray port = server.readLine().trimmed();
+  TAsyncSocket socket;
+  bool closed = false;
+  socket.OnSessionClosed = [&](TAsyncSocket&, int) { closed = true; };
+  socket.OnDataAvailable = [](TAsyncSocket& connection, int) {
+    char discard[256];
+    if (connection.Receive(discard, sizeof discard) == 0) connection.Close();
+  };
+  socket.OnSessionConnected = [&](TAsyncSocket& connected, int error) {
+    ASSERT_EQ(error, 0);
+    connected.StartTls("127.0.0.1", nullptr, [&](int tlsError) {
+      ASSERT_EQ(tlsError, 0);
+      const std::string page(1000, 'p');
+      connected.Send(page.data(), static_cast<int>(page.size()));
+    });
+  };
+  socket.SetProto("tcp");
+  socket.SetAddr("127.0.0.1");
+  socket.SetPort(port.toStdString());
+  socket.Connect();
+  const qint64 until = TickCountMs() + 10000;
+  while (!closed && TickCountMs() < until) PumpMessagesOnce(until);
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(socket.State(), wsClosed);
+  server.waitForFinished(3000);
+}
+
 TEST(FtpTls, PureFtpdRequiringTlsTakesTheCatalogOverTls) {
   TestCertificate certificate;
-  PureFtpServer server(certificate.pem);
+  test::PureFtpDaemon server(&certificate, {"-Y", "2"});  // TLS required of everyone
   if (!server.Started()) GTEST_SKIP() << "pure-ftpd cannot be started here (it needs root for its accounts)";
   QTemporaryDir local;
   const std::string page = local.filePath("catalog.htm").toStdString();

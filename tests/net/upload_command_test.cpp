@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <fstream>
 #include <sys/stat.h>
 #include <sstream>
@@ -152,8 +153,88 @@ TEST_F(UploadCommand, RefusedLoginTriesNoFileAndSaysWhyOnce) {
   const UploadResult empty = UploadCatalog(site, recorder, options);
   EXPECT_TRUE(empty.connectReply.endsWith("(no password set)")) << empty.connectReply.toStdString();
   options.port = "1";
-  EXPECT_EQ(UploadCatalog(site, recorder, options).connectReply.toStdString(),
-            "Could not connect to 127.0.0.1 port 1: connection refused");
+  const UploadResult refused = UploadCatalog(site, recorder, options);
+  EXPECT_EQ(refused.connectReply.toStdString(), "Could not connect to 127.0.0.1 port 1: connection refused");
+  // No password went anywhere, so nothing is said about one going in clear;
+  // the refused log-in above did send it unencrypted, and says so.
+  EXPECT_TRUE(refused.warnings.isEmpty()) << refused.warnings.join('\n').toStdString();
+  EXPECT_EQ(result.warnings, QStringList{"The password went to 127.0.0.1 in clear: the server offers no encryption (TLS)."});
+}
+
+// Two working folders publish to one site: what the other one put there is
+// noticed by the server's listing and replaced, whatever this folder's
+// manifest says. Names planted in the manifest are never acted on, and its
+// work file never follows a planted link.
+TEST_F(UploadCommand, OtherFoldersChangesAndPlantedManifestsAreNoticedNotTrusted) {
+  WriteCatalog();
+  ASSERT_TRUE(UploadCatalog(site, recorder, options).AllUploaded());
+  {
+    QFile other(Remote("onlinecatalog/catalog.htm"));  // the other folder's listing
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+    other.write("<html>the other folder's products</html>\r\n");
+  }
+  QFile::remove(Remote("onlinecatalog/B200.htm"));
+  const QString manifestPath = QDir(m_work.path()).entryList({"upload-manifest-*.txt"}).value(0);
+  ASSERT_FALSE(manifestPath.isEmpty());
+  QFile manifest(m_work.filePath(manifestPath));
+  ASSERT_TRUE(manifest.open(QIODevice::Append));
+  manifest.write("../../index.html\t5\tabc\nsub/x.htm\t5\tabc\n");
+  manifest.close();
+  std::ofstream(Remote("index.html").toStdString()) << "victim";
+  QTemporaryDir elsewhere;
+  const QString victim = elsewhere.filePath("victim.txt");
+  std::ofstream(victim.toStdString()) << "untouched";
+  QFile::link(victim, m_work.filePath(manifestPath + ".tmp"));  // the work file's old, fixed name
+  Recorder again;
+  const UploadResult result = UploadCatalog(site, again, options);
+  EXPECT_TRUE(result.AllUploaded()) << result.FailureText().toStdString();
+  EXPECT_EQ(again.uploaded, (std::vector<QString>{"onlinecatalog/B200.htm", "onlinecatalog/catalog.htm"}));
+  EXPECT_EQ(result.unchangedCount, 1);
+  EXPECT_EQ(ReadAll(Remote("onlinecatalog/catalog.htm")), "<html>catalog</html>\r\n");
+  EXPECT_EQ(ReadAll(Remote("index.html")), "victim");
+  EXPECT_TRUE(result.warnings.join('\n').contains("2 names in " + manifestPath + " were not files of the working folder"))
+      << result.warnings.join('\n').toStdString();
+  EXPECT_EQ(ReadAll(victim), "untouched");
+  const std::string saved = ReadAll(m_work.filePath(manifestPath));
+  EXPECT_EQ(saved.find("index.html"), std::string::npos);
+  EXPECT_NE(saved.find("B200.htm"), std::string::npos);
+  EXPECT_TRUE(QDir(m_work.path()).entryList({"*.qm*.tmp"}, QDir::Files | QDir::Hidden).isEmpty());
+}
+
+// A large page tells how far it got while it goes, not only when it is done.
+TEST_F(UploadCommand, LargePageReportsItsBytesWhileItGoes) {
+  struct Bytes : Recorder {
+    std::vector<qint64> sent;
+    qint64 size = 0;
+    void FileProgress(const QString&, qint64 done, qint64 total) override {
+      sent.push_back(done);
+      size = total;
+    }
+  } bytes;
+  Write("catalog.htm", std::string(5 << 20, 'x'));
+  Write("upload.txt", "catalog.htm\r\n");
+  ASSERT_TRUE(UploadCatalog(site, bytes, options).AllUploaded());
+  EXPECT_EQ(bytes.size, 5 << 20);
+  ASSERT_GE(bytes.sent.size(), 3u);
+  EXPECT_TRUE(std::is_sorted(bytes.sent.begin(), bytes.sent.end()));
+  EXPECT_GT(bytes.sent.back(), bytes.size / 2);
+  // The command line prints a line about every tenth of it.
+  QTemporaryDir config;
+  {
+    SettingsStore store(config.filePath("Quillmart.ini"));
+    site.Write(store);
+  }
+  QProcess cli;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_CONFIG_HOME", config.path());
+  cli.setProcessEnvironment(env);
+  cli.setWorkingDirectory(m_work.path());
+  cli.start(QM_CLI, {"upload", "--all", "--port", options.port});
+  ASSERT_TRUE(cli.waitForFinished(30000));
+  const QString out = QString::fromUtf8(cli.readAllStandardOutput());
+  EXPECT_EQ(cli.exitCode(), 0) << out.toStdString();
+  EXPECT_TRUE(out.startsWith("sending catalog.htm: 0 of 5242880 bytes\nsending catalog.htm: 524288 of 5242880 bytes\n")) << out.toStdString();
+  EXPECT_GE(out.count("sending catalog.htm: "), 5) << out.toStdString();
 }
 
 // 1,000 pages built and sent; then one price changes, one product goes and

@@ -178,7 +178,7 @@ TEST(PublishOnRealServers, ProftpdWithTlsExplicitAndImplicit) {
   TestCertificate certificate;
   for (const bool implicit : {false, true}) {
     net::test::ProFtpDaemon server(certificate, implicit);
-    if (!server.Started()) GTEST_SKIP() << "proftpd cannot be had or started here";
+    if (!server.Started()) GTEST_SKIP() << "proftpd cannot be had or started here: " << server.Output();
     Catalog catalog;
     const QString address = QString(implicit ? "ftps://127.0.0.1:%1" : "127.0.0.1:%1").arg(server.Port());
     const SiteSettings site{address, server.User(), "shop/", "secret"};
@@ -192,7 +192,7 @@ TEST(PublishOnRealServers, ProftpdWithTlsExplicitAndImplicit) {
 TEST(PublishOnRealServers, VsftpdWithTls) {
   TestCertificate certificate;
   net::test::VsFtpDaemon server(certificate);
-  if (!server.Started()) GTEST_SKIP() << "vsftpd cannot be had or started here";
+  if (!server.Started()) GTEST_SKIP() << "vsftpd cannot be had or started here: " << server.Output();
   Catalog catalog;
   const SiteSettings site{"127.0.0.1", server.User(), "shop/", "any"};
   UploadOptions options = Options(catalog, server.Port());
