@@ -16,7 +16,11 @@ const char* StateName(TDataSetState state) { return kStateNames[static_cast<int>
 
 TDataSet::TDataSet() = default;
 
-TDataSet::~TDataSet() = default;  // derived datasets close in their own destructor
+// Derived datasets close in their own destructor; the links still attached
+// then are told nothing more and must not reach this dataset again.
+TDataSet::~TDataSet() {
+  for (TDataLink* link : m_links) link->m_linkedTo = nullptr;
+}
 
 void TDataSet::Open() {
   if (Active()) return;

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/core/product_key.h"
 #include "app/core/product_table.h"
 #include "cli_command.h"
 
@@ -79,9 +80,14 @@ int RunSet(const Args& input) {
   index::TBrambleDataSet& ds = table.DataSet();
   catalog::CheckProductValue(table.KeyField(), key);
   const std::vector<Assignment> assignments = ParseAssignments(Args(args.begin() + 1, args.end()), table);
-  for (const Assignment& a : assignments)
-    if (a.field == &table.KeyField() && a.value != key) CheckKeyFree(table, a.value);
+  const std::string keyField = table.KeyField().FieldName();
+  for (const Assignment& a : assignments) {
+    if (a.field != &table.KeyField() || a.value == key) continue;
+    catalog::CheckProductKey(a.value, keyField);
+    CheckKeyFree(table, a.value);
+  }
   if (append) {
+    catalog::CheckProductKey(key, keyField);
     CheckKeyFree(table, key);
     ds.Append();
     table.KeyField().SetAsString(key);
