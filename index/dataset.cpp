@@ -225,13 +225,16 @@ void TDataSet::Cancel() {
   CallEvent(BeforeCancel);
   InternalCancel();
   m_modified = false;
-  SetState(TDataSetState::dsBrowse);
   if (inserting) {
+    // The record before the insert is current again before anyone hears of
+    // the state change (a grid may walk the table when it does).
     m_active = m_saved;
     m_empty = m_savedEmpty;
     m_cursorStale = true;
+    SetState(TDataSetState::dsBrowse);
     NotifyDataSetChanged();
   } else {
+    SetState(TDataSetState::dsBrowse);
     m_cursorStale = true;
     UpdateCursorPos();
     Resync();

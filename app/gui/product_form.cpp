@@ -48,6 +48,15 @@ TcatdatForm::TcatdatForm(QWidget* parent) : QWidget(parent, Qt::Window) {
   setWindowTitle(QStringLiteral("Quillmart - Product Database"));
   index::TBrambleDataSet& ds = m_products.DataSet();
   m_model = new DataSetTableModel(ds, this);
+  // Rows the model adds, removes or fetches again move the grid's current
+  // cell on their own; only the model's currentRowChanged says where the
+  // product is. Connected before the grid's own selection model hears of them.
+  for (auto about : {&QAbstractItemModel::rowsAboutToBeRemoved, &QAbstractItemModel::rowsAboutToBeInserted})
+    connect(m_model, about, this, [this] { m_modelChanging = true; });
+  for (auto done : {&QAbstractItemModel::rowsRemoved, &QAbstractItemModel::rowsInserted})
+    connect(m_model, done, this, [this] { m_modelChanging = false; });
+  connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this, [this] { m_modelChanging = true; });
+  connect(m_model, &QAbstractItemModel::modelReset, this, [this] { m_modelChanging = false; });
   m_grid = new QTableView(this);
   m_grid->setModel(m_model);
   m_grid->setEnabled(false);  // until the table is open in key order
@@ -72,7 +81,7 @@ TcatdatForm::TcatdatForm(QWidget* parent) : QWidget(parent, Qt::Window) {
 
   connect(m_model, &DataSetTableModel::currentRowChanged, this, &TcatdatForm::ShowCurrentRow);
   connect(m_grid->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& current) {
-    if (!current.isValid() || m_following) return;
+    if (!current.isValid() || m_following || m_modelChanging) return;
     m_column = current.column();
     if (current.row() == m_model->CurrentRow()) return;
     if (!m_model->SetCurrentRow(current.row())) {

@@ -114,6 +114,7 @@ class TcatdatForm : public QWidget {
   DataSetNavigator* m_navigator = nullptr;
   QLabel* m_status = nullptr;
   bool m_following = false;  // the grid is being moved to the dataset's record
+  bool m_modelChanging = false;  // the model is adding, removing or fetching rows again
   int m_column = 0;          // the grid column the user works in
   std::optional<std::string> m_keyBeforeEdit;  // none while a new product is entered
   TableStamp m_seenStamp{};    // the table as the window last read or wrote it
