@@ -341,6 +341,21 @@ void TcatdatForm::DiscardPendingEdit() {
   }
 }
 
+// Nothing the user typed is dropped without asking.
+bool TcatdatForm::MayExit() {
+  if (!HasPendingEdit()) return true;
+  QMessageBox box(QMessageBox::Question, windowTitle(),
+                  tr("The product you are editing has changes that are not saved yet. Save them before "
+                     "Quillmart ends?"),
+                  QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+  box.setDefaultButton(QMessageBox::Save);
+  switch (box.exec()) {
+    case QMessageBox::Save: return SavePendingEdit();
+    case QMessageBox::Discard: DiscardPendingEdit(); return true;
+    default: return false;
+  }
+}
+
 // Another program's changes are shown when the user comes back to the window.
 void TcatdatForm::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
@@ -412,6 +427,7 @@ TcatdatForm* InstallProductWindow(TCatMainForm& mainForm) {
       return std::make_unique<catalog::EngineRecordSource>(window->Products().DataSet());
     return std::make_unique<catalog::EngineRecordSource>();
   });
+  mainForm.AddExitGuard([window] { return window->MayExit(); });
   QObject::connect(mainForm.SetupForm(), &TSetupForm::ProductTableMustClose, window, &TcatdatForm::CloseTable);
   QObject::connect(&mainForm, &TCatMainForm::WorkFolderChanged, window, [window] {
     window->CloseTable();

@@ -85,6 +85,9 @@ class TcatdatForm : public QWidget {
   bool SavePendingEdit();
   // Drops what is pending.
   void DiscardPendingEdit();
+  // Before the program ends: with an edit pending, asks Save / Discard /
+  // Cancel; false when the program must keep running (Cancel, or a refused save).
+  bool MayExit();
 
  protected:
   void showEvent(QShowEvent* event) override;

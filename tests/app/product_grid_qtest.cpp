@@ -2,6 +2,7 @@
 // cells and real key presses, over a product table CODE:8 NAME:30 PRICE:10
 // that quillmart-cli (another process) also changes, read back by
 // quillmart-cli dump, dbfread and Perl XBase.
+#include <QAction>
 #include <QLabel>
 #include <QTableView>
 #include <QToolButton>
@@ -280,6 +281,38 @@ class ProductGridTest : public QObject {
       QCOMPARE(answers.texts, QStringList({"Delete this product?"}));
     }
     QVERIFY2(Dump().contains("*,AAA,Apple"), qPrintable(Dump().split("\n").filter("*").join(" ")));
+  }
+
+  // Exit with typed notes not yet posted asks first: Cancel keeps the
+  // program and the edit, Discard drops the notes, Save stores them.
+  void ExitAsksBeforeAnUnpostedEditIsLost() {
+    gui::TCatMainForm main;
+    gui::TcatdatForm* window = gui::InstallProductWindow(main);
+    QAction* exit = nullptr;
+    for (QAction* a : main.findChildren<QAction*>()) if (a->text() == QStringLiteral("E&xit")) exit = a;
+    QVERIFY(exit != nullptr);
+    main.show();
+    main.CatalogAction()->trigger();
+    window->SetRefreshInterval(0);
+    ShowActive(*window);
+    for (const auto answer : {QMessageBox::Cancel, QMessageBox::Discard, QMessageBox::Save}) {
+      main.show();
+      window->Memo()->setFocus();
+      Type(answer == QMessageBox::Save ? "Saved notes" : "Dropped notes");
+      QCOMPARE(window->Products().DataSet().State(), index::TDataSetState::dsEdit);
+      BoxAnswerer answers(answer);
+      exit->trigger();
+      QCOMPARE(answers.texts.size(), 1);
+      QVERIFY2(answers.texts[0].contains("not saved"), qPrintable(answers.texts[0]));
+      QCOMPARE(main.isVisible(), answer == QMessageBox::Cancel);
+      QCOMPARE(window->Products().DataSet().State(),
+               answer == QMessageBox::Cancel ? index::TDataSetState::dsEdit : index::TDataSetState::dsBrowse);
+    }
+    QCOMPARE(Dump(), QStringLiteral("_deleted,CODE,NAME,PRICE,SNOTES\n,AAA,Apple,,Saved notes\n,BBB,Banana,,\n,CCC,Cherry,,\n"));
+    BoxAnswerer none;
+    main.show();
+    exit->trigger();  // nothing pending: no question
+    QVERIFY(none.texts.isEmpty() && !main.isVisible());
   }
 
  private:
