@@ -1,5 +1,7 @@
 #include "app/gui/dataset_table_model.h"
 
+#include <QScopeGuard>
+
 #include <utility>
 
 namespace qm::gui {
@@ -66,6 +68,8 @@ bool DataSetTableModel::setData(const QModelIndex& index, const QVariant& value,
   // A refused value undoes only the edit this cell started: a new record or an
   // edit the user began elsewhere keeps the other values already typed.
   bool startedEdit = false;
+  m_inSetData = true;
+  const auto done = qScopeGuard([this] { m_inSetData = false; });
   try {
     if (IsInsertRow(index.row())) {
       if (!InsertRowShown()) return false;
@@ -161,7 +165,7 @@ bool DataSetTableModel::SetCurrentRow(int row) {
 
 // Posting a pending edit on the way may fetch the rows again; the target is
 // the record, so that does not change where the cursor goes.
-bool DataSetTableModel::GoToRecord(const index::TBookmark& mark) {
+bool DataSetTableModel::GoToRecord(index::TBookmark mark) {
   try {
     m_moving = true;
     m_dataSet.GotoBookmark(mark);
@@ -193,6 +197,19 @@ void DataSetTableModel::Reload() {
   m_insertShown = m_dataSet.Active() && InsertRowShown();
   m_endedState = TDataSetState::dsBrowse;
   endResetModel();
+}
+
+void DataSetTableModel::QueueReload() {
+  if (m_reloadQueued) return;
+  m_reloadQueued = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        m_reloadQueued = false;
+        ReloadThroughCurrent();
+        emit currentRowChanged(CurrentRow());
+      },
+      Qt::QueuedConnection);
 }
 
 void DataSetTableModel::ReloadThroughCurrent() {
@@ -246,7 +263,14 @@ void DataSetTableModel::DataSetChanged() {
       const index::TField& field = m_dataSet.Fields(m_orderColumn);
       reorder = m_dataSet.FieldValueIn(field, m_rows[row]) != m_dataSet.FieldValueIn(field, m_dataSet.ActiveBufferCopy());
     }
-    if (reorder || !UpdateCurrentRowInPlace()) ReloadThroughCurrent();
+    if (reorder && m_inSetData && UpdateCurrentRowInPlace()) {
+      // The view is still committing its editor: the rows are fetched again
+      // once it has done so (they stand for records, so nothing is
+      // misdirected meanwhile).
+      QueueReload();
+    } else if (reorder || !UpdateCurrentRowInPlace()) {
+      ReloadThroughCurrent();
+    }
   } else if (!m_moving || !UpdateCurrentRowInPlace()) {
     ReloadThroughCurrent();  // records may have come or gone anywhere
   }

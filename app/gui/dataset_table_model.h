@@ -17,7 +17,8 @@
 //   again, nothing else changes;
 // - a posted edit that changed the order column (SetOrderColumn), a posted
 //   insert, a delete, a refresh or a jump (First, Last): the rows are fetched
-//   again, in the order the dataset now has, through the current record;
+//   again, in the order the dataset now has, through the current record (for
+//   an edit posted from a cell editor, once the view has closed the editor);
 // - any other posted edit: its row is updated in place.
 // A new record shows as one extra row at the end until it is posted.
 //
@@ -79,8 +80,9 @@ class DataSetTableModel : public QAbstractTableModel, private index::TDataLink {
   bool IsInsertRow(int row) const { return m_insertShown && row == static_cast<int>(m_rows.size()); }
   void FetchThroughCurrent();
   void ReloadThroughCurrent();
+  void QueueReload();
   bool UpdateCurrentRowInPlace();
-  bool GoToRecord(const index::TBookmark& mark);
+  bool GoToRecord(index::TBookmark mark);  // a copy: the rows may be fetched again meanwhile
   QString CellText(int row, int column) const;
 
   index::TDataSet& m_dataSet;
@@ -92,6 +94,8 @@ class DataSetTableModel : public QAbstractTableModel, private index::TDataLink {
   bool m_walking = false;  // the model's own walk: its notifications are not news
   bool m_moving = false;   // the model's own move to a row it shows
   bool m_insertShown = false;
+  bool m_inSetData = false;     // a view's editor is handing over its text
+  bool m_reloadQueued = false;
   index::TDataSetState m_endedState = index::TDataSetState::dsBrowse;  // what the last change to browse ended
   index::TDataSetState m_lastState = index::TDataSetState::dsInactive;
 };

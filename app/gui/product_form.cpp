@@ -285,13 +285,20 @@ TcatdatForm::TableStamp TcatdatForm::CurrentTableStamp() const {
   return stamp;
 }
 
+// The table is opened afresh rather than re-read in place: another program
+// may have appended, deleted or re-keyed products, and a fresh open sees the
+// table and its index as they now are. The product that was current stays so
+// while it is still listed.
 bool TcatdatForm::RefreshIfChangedOutside() {
   if (!m_products.IsOpen() || !m_grid->isEnabled() || HasPendingEdit()) return false;
   const TableStamp now = CurrentTableStamp();
   if (now == m_seenStamp) return false;
   m_seenStamp = now;
+  index::TBrambleDataSet& ds = m_products.DataSet();
+  const index::TBookmark current = ds.GetBookmark();
   try {
-    m_products.DataSet().Refresh();
+    m_products.Open(m_products.Order());
+    if (!current.empty()) ds.GotoBookmark(current);
   } catch (const std::exception& e) {
     ShowError(QString::fromUtf8(e.what()));
   }

@@ -8,6 +8,9 @@
 #include <QToolButton>
 #include <QtTest>
 
+#include <algorithm>
+#include <vector>
+
 #include "app/core/product_table.h"
 #include "app/core/settings_store.h"
 #include "app/gui/dataset_memo_edit.h"
@@ -52,14 +55,18 @@ QWidget* KeyboardFocus() {
 
 // Each key is followed by the events it queued (an editor commits its text
 // on the next turn of the event loop), as the user's next key would be.
+void Settle() {
+  for (int turn = 0; turn < 3; ++turn) QCoreApplication::processEvents();
+}
+
 void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
   QTest::keyClick(KeyboardFocus(), key, modifiers);
-  QCoreApplication::processEvents();
+  Settle();
 }
 
 void Type(const QString& text) {
   for (const QChar c : text) QTest::keyClicks(KeyboardFocus(), QString(c));
-  QCoreApplication::processEvents();
+  Settle();
 }
 
 // The table as quillmart-cli dump prints it, deleted products marked.
@@ -87,6 +94,46 @@ void AddProducts(const QList<QStringList>& products) {
   }
 }
 
+
+// What the user and the other program did, as the table must hold it.
+struct Product {
+  QString code, name, price;
+  bool deleted = false;
+  QString& Field(int column) { return column == 0 ? code : column == 1 ? name : price; }
+};
+
+struct ExpectedTable {
+  std::vector<Product> records;  // record number - 1
+
+  QString DumpText() const {
+    QString text = QStringLiteral("_deleted,CODE,NAME,PRICE,SNOTES\n");
+    for (const Product& p : records)
+      text += QStringLiteral("%1,%2,%3,%4,\n").arg(p.deleted ? "*" : "", p.code, p.name, p.price);
+    return text;
+  }
+  QStringList LiveLines() const {
+    QStringList lines;
+    for (const Product& p : records)
+      if (!p.deleted) lines << p.code + '|' + p.name + '|' + p.price;
+    return lines;
+  }
+  // Record numbers of the live products in key order, as the grid lists them.
+  std::vector<int> KeyOrder() const {
+    std::vector<int> order;
+    for (size_t i = 0; i < records.size(); ++i)
+      if (!records[i].deleted) order.push_back(static_cast<int>(i) + 1);
+    std::sort(order.begin(), order.end(), [this](int a, int b) { return records[a - 1].code < records[b - 1].code; });
+    return order;
+  }
+  int LiveRecordOtherThan(int current, QRandomGenerator& random) const {
+    std::vector<int> live;
+    for (int recNo : KeyOrder())
+      if (recNo != current) live.push_back(recNo);
+    return live.empty() ? 0 : live[random.bounded(static_cast<int>(live.size()))];
+  }
+};
+
+int RecNoOf(const index::TBookmark& mark) { return mark.empty() ? 0 : std::stoi(mark); }
 }  // namespace
 
 class ProductGridTest : public QObject {
@@ -313,6 +360,190 @@ class ProductGridTest : public QObject {
     main.show();
     exit->trigger();  // nothing pending: no question
     QVERIFY(none.texts.isEmpty() && !main.isVisible());
+  }
+
+  // A few hundred random steps as a user takes them (clicks on any cell,
+  // typing, Down, Up, Tab, Enter, Escape, "+" and "-"), with quillmart-cli
+  // changing the table between some of them. After every step the table,
+  // read by quillmart-cli dump and by dbfread, holds exactly what was done,
+  // Perl XBase walks CATALOG.NDX to the live products in key order, and the
+  // grid's current cell is the product and column the user is on.
+  void RandomSessionMatchesWhatWasDone() {
+    const quint32 seed = qEnvironmentVariableIsSet("QM_GRID_SEED") ? qEnvironmentVariableIntValue("QM_GRID_SEED") : 1217;
+    QRandomGenerator random(seed);
+    qInfo() << "seed" << seed << "(QM_GRID_SEED repeats a run)";
+    const int steps = qEnvironmentVariableIsSet("QM_GRID_STEPS") ? qEnvironmentVariableIntValue("QM_GRID_STEPS") : 250;
+    ExpectedTable table;
+    table.records = {{"AAA", "Apple", ""}, {"BBB", "Banana", ""}, {"CCC", "Cherry", ""}};
+    qm::test::TablePeers peers;
+    gui::TcatdatForm window;
+    window.SetRefreshInterval(0);  // another program's changes come in when the test says so
+    ShowActive(window);
+    QTableView* grid = window.Grid();
+    gui::DataSetTableModel* model = window.Model();
+    index::TBrambleDataSet& ds = window.Products().DataSet();
+    QSignalSpy resets(model, &QAbstractItemModel::modelReset);
+    BoxAnswerer answers(QMessageBox::Yes);
+    const QStringList words = {"Fig", "Grape", "Kiwi", "Lemon", "Mango", "Olive", "Peach", "Quince", "Rhubarb"};
+    int nextKey = 100;
+    bool inserting = false;
+    Product pending;
+    int current = 1, beforeInsert = 0, column = 0, errors = 0;
+    bool currentKnown = true;
+    QStringList history;
+
+    for (int step = 0; step < steps; ++step) {
+      while (model->canFetchMore({})) model->fetchMore({});
+      std::vector<int> rows;  // the record each row shows now (0: the new product's row)
+      for (int r = 0; r < model->rowCount(); ++r) rows.push_back(RecNoOf(model->RowBookmark(r)));
+      const int gridRow = grid->currentIndex().row();
+      const int resetsBefore = resets.count();
+      QString did;
+      // Leaving a new product's row posts it: stored when it has a key, else refused.
+      auto postPending = [&] {
+        if (pending.code.trimmed().isEmpty()) {
+          ++errors;
+          return false;
+        }
+        table.records.push_back(pending);
+        inserting = false;
+        current = static_cast<int>(table.records.size());
+        return true;
+      };
+      // The user goes to the row's product (posting a new one first).
+      auto moveTo = [&](int row, int newColumn) {
+        const int target = rows[row];
+        column = newColumn;
+        if (target == 0 || (!inserting && target == current)) return;
+        if (inserting && !postPending()) return;
+        if (table.records[target - 1].deleted) {  // another program deleted it
+          ++errors;
+          currentKnown = false;
+        } else {
+          current = target;
+        }
+      };
+
+      const int action = random.bounded(100);
+      if (action < 22 && !rows.empty()) {
+        const int row = random.bounded(static_cast<int>(rows.size())), col = random.bounded(4);
+        did = QStringLiteral("click %1,%2").arg(row).arg(col);
+        moveTo(row, col);
+        ClickCell(grid, row, col);
+      } else if (action < 50 && column < 3 && (inserting || current != 0)) {
+        QString value;
+        const int roll = random.bounded(10);
+        if (column == 0) value = roll == 0 ? QStringLiteral("  ") : QStringLiteral("P%1").arg(nextKey++);
+        else if (column == 1) value = roll == 0 ? QString(31, 'x') : words[random.bounded(words.size())];
+        else value = QStringLiteral("%1.%2").arg(random.bounded(100)).arg(random.bounded(10, 100));
+        did = QStringLiteral("type '%1' in column %2").arg(value).arg(column);
+        const bool fits = value.size() <= (column == 1 ? 30 : 8);
+        if (!fits) ++errors;
+        else if (inserting) pending.Field(column) = value;
+        else if (column == 0 && value.trimmed().isEmpty()) ++errors;
+        else table.records[current - 1].Field(column) = value;
+        Type(value);
+        Press(Qt::Key_Return);
+      } else if (action < 58) {
+        did = QStringLiteral("Down");
+        if (!inserting && gridRow + 1 < static_cast<int>(rows.size())) moveTo(gridRow + 1, column);
+        Press(Qt::Key_Down);
+      } else if (action < 64) {
+        did = QStringLiteral("Up");
+        if (gridRow > 0) moveTo(gridRow - 1, column);
+        Press(Qt::Key_Up);
+      } else if (action < 69 && column < 3) {
+        did = QStringLiteral("Tab");
+        ++column;
+        Press(Qt::Key_Tab);
+      } else if (action < 74) {
+        did = QStringLiteral("Enter");
+        if (inserting) postPending();
+        Press(Qt::Key_Return);
+      } else if (action < 78) {
+        did = QStringLiteral("Escape");
+        if (inserting) {
+          inserting = false;
+          current = beforeInsert;
+        }
+        Press(Qt::Key_Escape);
+      } else if (action < 84) {
+        did = QStringLiteral("+");
+        if (!inserting) {  // while a new product is entered the button is disabled
+          beforeInsert = current;
+          inserting = true;
+          pending = {};
+          column = 0;
+        }
+        QTest::mouseClick(window.Navigator()->ButtonAt(gui::DataSetNavigator::Insert), Qt::LeftButton);
+      } else if (action < 88) {
+        did = QStringLiteral("-");
+        if (!inserting && current != 0) {
+          ++errors;  // the question, answered Yes
+          table.records[current - 1].deleted = true;
+          currentKnown = false;
+        }
+        QTest::mouseClick(window.Navigator()->ButtonAt(gui::DataSetNavigator::Delete), Qt::LeftButton);
+      } else {
+        const int other = table.LiveRecordOtherThan(inserting ? 0 : current, random);
+        const int kind = other == 0 ? 0 : random.bounded(4);
+        QString out;
+        if (kind == 0) {
+          const QString key = QStringLiteral("Q%1").arg(nextKey++);
+          out = RunCli({"set", "--new", key, "NAME=Other"});
+          table.records.push_back({key, "Other", ""});
+        } else if (kind == 1) {
+          out = RunCli({"set", table.records[other - 1].code, "PRICE=9.99"});
+          table.records[other - 1].price = "9.99";
+        } else if (kind == 2) {
+          const QString key = QStringLiteral("R%1").arg(nextKey++);
+          out = RunCli({"set", table.records[other - 1].code, "CODE=" + key});
+          table.records[other - 1].code = key;
+        } else {
+          out = RunCli({"delete", table.records[other - 1].code});
+          table.records[other - 1].deleted = true;
+        }
+        did = QStringLiteral("other program (%1): %2").arg(kind).arg(out.trimmed());
+        QVERIFY2(out.startsWith("Product"), qPrintable(did));
+        if (random.bounded(2) == 0) window.RefreshIfChangedOutside();  // the user comes back to the window
+      }
+      QCoreApplication::processEvents();
+
+      history << QStringLiteral("%1: %2 [row %3 of %4]").arg(step).arg(did).arg(gridRow).arg(rows.size());
+      const QString where = QStringLiteral("step %1 (%2), seed %3; lately %4").arg(step).arg(did).arg(seed)
+                                .arg(history.mid(std::max<qsizetype>(0, history.size() - 6)).join(" / "));
+      QVERIFY2(answers.texts.size() == errors,
+               qPrintable(where + QStringLiteral(": %1 boxes, %2 expected; last: ").arg(answers.texts.size()).arg(errors) +
+                          answers.texts.value(answers.texts.size() - 1)));
+      QVERIFY2(inserting == (ds.State() == index::TDataSetState::dsInsert), qPrintable(where));
+      if (!inserting) {
+        const int actual = RecNoOf(ds.GetBookmark());
+        if (currentKnown) QVERIFY2(actual == current, qPrintable(where + QStringLiteral(": on %1, not %2").arg(actual).arg(current)));
+        current = actual;
+        currentKnown = true;
+        QVERIFY2(current == 0 || !table.records[current - 1].deleted, qPrintable(where));
+      }
+      QVERIFY2(grid->currentIndex().row() == model->CurrentRow() || current == 0, qPrintable(where));
+      QVERIFY2(grid->currentIndex().column() == column || current == 0, qPrintable(where));
+      const QString dump = Dump();
+      QVERIFY2(dump == table.DumpText(), qPrintable(where + "\n" + dump + "\nexpected\n" + table.DumpText()));
+      QCOMPARE(peers.Dbfread(), table.LiveLines());
+      QStringList walked;
+      for (const QString& line : peers.XBaseIndex()) {
+        const int recNo = line.section('\t', 1).toInt();
+        QVERIFY2(recNo >= 1 && recNo <= static_cast<int>(table.records.size()), qPrintable(where + ": " + line));
+        QVERIFY2(line.section('\t', 0, 0) == table.records[recNo - 1].code, qPrintable(where + ": " + line));
+        if (!table.records[recNo - 1].deleted) walked << line;
+      }
+      QStringList keyOrder;
+      for (int recNo : table.KeyOrder()) keyOrder << table.records[recNo - 1].code + '\t' + QString::number(recNo);
+      QVERIFY2(walked == keyOrder, qPrintable(where + ": " + walked.join(' ')));
+      if (resets.count() != resetsBefore && !inserting) {  // the grid read the table again: it lists it as it is
+        std::vector<int> shown;
+        for (int r = 0; r < model->rowCount(); ++r) shown.push_back(RecNoOf(model->RowBookmark(r)));
+        QVERIFY2(shown == table.KeyOrder(), qPrintable(where));
+      }
+    }
   }
 
  private:
