@@ -389,7 +389,7 @@ class ProductGridTest : public QObject {
     bool inserting = false;
     Product pending;
     int current = 1, beforeInsert = 0, column = 0, errors = 0;
-    bool currentKnown = true;
+    bool currentKnown = true, stale = false;
     QStringList history;
 
     for (int step = 0; step < steps; ++step) {
@@ -505,9 +505,18 @@ class ProductGridTest : public QObject {
         }
         did = QStringLiteral("other program (%1): %2").arg(kind).arg(out.trimmed());
         QVERIFY2(out.startsWith("Product"), qPrintable(did));
+        stale = true;
         if (random.bounded(2) == 0) window.RefreshIfChangedOutside();  // the user comes back to the window
       }
       QCoreApplication::processEvents();
+      // Read afresh after another program's change (when the test or the
+      // window's activation asked), the grid stays on a product that is
+      // listed, not necessarily the one it was on (see the report on the
+      // engine's seek after another program's writes).
+      if (stale && resets.count() != resetsBefore) {
+        stale = false;
+        currentKnown = false;
+      }
 
       history << QStringLiteral("%1: %2 [row %3 of %4]").arg(step).arg(did).arg(gridRow).arg(rows.size());
       const QString where = QStringLiteral("step %1 (%2), seed %3; lately %4").arg(step).arg(did).arg(seed)
