@@ -1,6 +1,7 @@
 #include "app/gui/product_form.h"
 
 #include <QAbstractItemDelegate>
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QHeaderView>
@@ -291,6 +292,9 @@ TcatdatForm::TableStamp TcatdatForm::CurrentTableStamp() const {
 // while it is still listed.
 bool TcatdatForm::RefreshIfChangedOutside() {
   if (!m_products.IsOpen() || !m_grid->isEnabled() || HasPendingEdit()) return false;
+  // Not while a command runs (Build Local walks this table under its wait
+  // cursor and repaints the windows meanwhile) or a box waits for an answer.
+  if (QApplication::overrideCursor() != nullptr || QApplication::activeModalWidget() != nullptr) return false;
   const TableStamp now = CurrentTableStamp();
   if (now == m_seenStamp) return false;
   m_seenStamp = now;
