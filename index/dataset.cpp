@@ -16,7 +16,11 @@ const char* StateName(TDataSetState state) { return kStateNames[static_cast<int>
 
 TDataSet::TDataSet() = default;
 
-TDataSet::~TDataSet() = default;  // derived datasets close in their own destructor
+// Derived datasets close in their own destructor; the links still attached
+// then are told nothing more and must not reach this dataset again.
+TDataSet::~TDataSet() {
+  for (TDataLink* link : m_links) link->m_linkedTo = nullptr;
+}
 
 void TDataSet::Open() {
   if (Active()) return;
@@ -221,13 +225,16 @@ void TDataSet::Cancel() {
   CallEvent(BeforeCancel);
   InternalCancel();
   m_modified = false;
-  SetState(TDataSetState::dsBrowse);
   if (inserting) {
+    // The record before the insert is current again before anyone hears of
+    // the state change (a grid may walk the table when it does).
     m_active = m_saved;
     m_empty = m_savedEmpty;
     m_cursorStale = true;
+    SetState(TDataSetState::dsBrowse);
     NotifyDataSetChanged();
   } else {
+    SetState(TDataSetState::dsBrowse);
     m_cursorStale = true;
     UpdateCursorPos();
     Resync();

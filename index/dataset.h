@@ -83,16 +83,29 @@ class TStream {
   std::string ReadAll();
 };
 
+class TDataSet;
+
 // What a data-aware control hears. Every method has an empty default.
+// A link is attached to at most one dataset, and either side may go first:
+// a link detaches itself when it is destroyed, and a dataset that is
+// destroyed detaches its links (LinkedDataSet() is null from then on).
 class TDataLink {
  public:
-  virtual ~TDataLink() = default;
+  TDataLink() = default;
+  TDataLink(const TDataLink&) = delete;
+  TDataLink& operator=(const TDataLink&) = delete;
+  virtual ~TDataLink();
+  TDataSet* LinkedDataSet() const { return m_linkedTo; }
   virtual void ActiveChanged() {}
   virtual void DataSetChanged() {}          // many records may differ
   virtual void RecordChanged(TField*) {}    // the current record (one field, or all: null)
   virtual void StateChanged() {}
   virtual void Scrolled() {}                // the cursor moved
   virtual void UpdateData() {}              // about to post: hand over pending control text
+
+ private:
+  friend class TDataSet;
+  TDataSet* m_linkedTo = nullptr;
 };
 
 using TDataSetNotify = std::function<void(class TDataSet&)>;
@@ -171,6 +184,7 @@ class TDataSet {
   void DisableControls();
   void EnableControls();
   bool ControlsDisabled() const { return m_disableCount > 0; }
+  // Attaches `link` (detaching it from another dataset first).
   void AddDataLink(TDataLink* link);
   void RemoveDataLink(TDataLink* link);
 

@@ -185,12 +185,21 @@ void TDataSet::CalculateFields(char* buffer) {
 
 // ---- links ----
 
+TDataLink::~TDataLink() {
+  if (m_linkedTo != nullptr) m_linkedTo->RemoveDataLink(this);
+}
+
 void TDataSet::AddDataLink(TDataLink* link) {
-  if (std::find(m_links.begin(), m_links.end(), link) == m_links.end()) m_links.push_back(link);
+  if (link->m_linkedTo == this) return;
+  if (link->m_linkedTo != nullptr) link->m_linkedTo->RemoveDataLink(link);
+  m_links.push_back(link);
+  link->m_linkedTo = this;
 }
 
 void TDataSet::RemoveDataLink(TDataLink* link) {
+  if (link->m_linkedTo != this) return;
   m_links.erase(std::remove(m_links.begin(), m_links.end(), link), m_links.end());
+  link->m_linkedTo = nullptr;
 }
 
 void TDataSet::DisableControls() { ++m_disableCount; }

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/core/product_key.h"
 #include "app/core/product_table.h"
 #include "cli_command.h"
 
@@ -101,6 +102,11 @@ int RunSet(const Args& input) {
   table.Open(catalog::ProductOrder::Key);
   catalog::CheckProductValue(table.KeyField(), key);
   const std::vector<Assignment> assignments = ParseAssignments(Args(args.begin() + 1, args.end()), table);
+  // A new key, or a key a rename gives, must make a page every build can write.
+  const std::string keyField = table.KeyField().FieldName();
+  for (const Assignment& a : assignments)
+    if (a.field == &table.KeyField() && a.value != key) catalog::CheckProductKey(a.value, keyField);
+  if (append) catalog::CheckProductKey(key, keyField);
   Apply(table, key, append, assignments);
   std::printf("Product %s %s\n", key.c_str(), append ? "added" : "changed");
   return 0;

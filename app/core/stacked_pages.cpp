@@ -26,26 +26,7 @@ void WritePage(TextFileWriter& out, const CatalogSettings& s, const RecordSource
 
 }  // namespace
 
-void CheckPageKey(const QString& key) {
-  const bool escapes = key.contains(u'/') || key.contains(u'\\') || key.contains(QChar(0)) ||
-                       key == QStringLiteral(".") || key == QStringLiteral("..");
-  if (escapes)
-    throw PageNameError(QStringLiteral("The product key \"%1\" cannot name a stacked page: pages are written "
-                                       "only into the working directory, so a key may not hold / or \\ "
-                                       "or be . or ..")
-                            .arg(QString(key).replace(QChar(0), QStringLiteral("\\0")))
-                            .toStdString());
-  const QString page = key + QStringLiteral(".htm");
-  for (const char* reserved : {kCatalogPageName, "help.htm", kUploadListName})
-    if (page.compare(QLatin1String(reserved), Qt::CaseInsensitive) == 0)
-      throw PageNameError(QStringLiteral("The product key \"%1\" cannot name a stacked page: its page %2 would "
-                                         "replace %3").arg(key, page, QLatin1String(reserved)).toStdString());
-  // upload.txt lists one page per line: a line break would split the name.
-  if (key.contains(u'\r') || key.contains(u'\n'))
-    throw PageNameError(QStringLiteral("The product key \"%1\" cannot name a stacked page: it holds a line break")
-                            .arg(QString(key).replace(u'\r', QStringLiteral("\\r")).replace(u'\n', QStringLiteral("\\n")))
-                            .toStdString());
-}
+void CheckPageKey(const QString& key) { CheckProductKey(key); }
 
 void CheckPageKeys(RecordSource& source) {
   for (source.First(); !source.Eof(); source.Next()) CheckPageKey(source.FieldText(1));

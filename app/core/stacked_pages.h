@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "app/core/page_blocks.h"
+#include "app/core/product_key.h"
 #include "app/core/record_source.h"
 #include "app/core/settings_store.h"
 
@@ -21,16 +22,10 @@ namespace qm::catalog {
 
 inline constexpr char kUploadListName[] = "upload.txt";
 
-// A key that would name a file outside the working directory.
-class PageNameError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+// A key that cannot name a stacked page (product_key.h says which).
+using PageNameError = ProductKeyError;
 
-// Throws PageNameError when `key` + ".htm" would not be a plain file of the
-// working directory (a key holding '/', '\' or NUL, or the key "." or ".."),
-// would not fit on one line of upload.txt (a key holding CR or LF), or would
-// replace catalog.htm, help.htm or upload.txt on a server that ignores case.
+// Throws PageNameError when CheckProductKey refuses `key`.
 void CheckPageKey(const QString& key);
 // Throws PageNameError for the first key of `source` that CheckPageKey
 // refuses; walks the open source from its first record.

@@ -11,7 +11,7 @@ DataSetMemoEdit::DataSetMemoEdit(index::TDataSet& dataSet, std::string fieldName
   Reload();
 }
 
-DataSetMemoEdit::~DataSetMemoEdit() { m_dataSet.RemoveDataLink(this); }
+DataSetMemoEdit::~DataSetMemoEdit() = default;  // the link detaches itself
 
 index::TField* DataSetMemoEdit::Field() const {
   return m_dataSet.Active() ? m_dataSet.FindField(m_fieldName) : nullptr;

@@ -35,7 +35,7 @@ DataSetNavigator::DataSetNavigator(index::TDataSet& dataSet, QWidget* parent)
   UpdateButtons();
 }
 
-DataSetNavigator::~DataSetNavigator() { m_dataSet.RemoveDataLink(this); }
+DataSetNavigator::~DataSetNavigator() = default;  // the link detaches itself
 
 void DataSetNavigator::Click(Button button) {
   try {

@@ -1,5 +1,9 @@
 #include "app/gui/dataset_table_model.h"
 
+#include <QScopeGuard>
+
+#include <utility>
+
 namespace qm::gui {
 
 using index::TDataSetState;
@@ -9,7 +13,7 @@ DataSetTableModel::DataSetTableModel(index::TDataSet& dataSet, QObject* parent)
   m_dataSet.AddDataLink(this);
 }
 
-DataSetTableModel::~DataSetTableModel() { m_dataSet.RemoveDataLink(this); }
+DataSetTableModel::~DataSetTableModel() = default;  // the link detaches itself
 
 bool DataSetTableModel::InsertRowShown() const {
   return m_dataSet.State() == TDataSetState::dsInsert;
@@ -60,13 +64,21 @@ Qt::ItemFlags DataSetTableModel::flags(const QModelIndex& index) const {
 }
 
 bool DataSetTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-  if (!index.isValid() || role != Qt::EditRole) return false;
+  if (!index.isValid() || role != Qt::EditRole || index.column() >= columnCount()) return false;
   // A refused value undoes only the edit this cell started: a new record or an
   // edit the user began elsewhere keeps the other values already typed.
   bool startedEdit = false;
+  m_inSetData = true;
+  const auto done = qScopeGuard([this] { m_inSetData = false; });
   try {
-    const bool inserting = m_insertShown && index.row() == static_cast<int>(m_rows.size());
-    if (!inserting && !SetCurrentRow(index.row())) return false;
+    if (IsInsertRow(index.row())) {
+      if (!InsertRowShown()) return false;
+    } else {
+      if (index.row() >= static_cast<int>(m_rows.size())) return false;
+      // The cell's own record, wherever the rows stand by now.
+      const index::TBookmark target = m_bookmarks[index.row()];
+      if ((m_dataSet.GetBookmark() != target || InsertRowShown()) && !GoToRecord(target)) return false;
+    }
     if (m_dataSet.State() == TDataSetState::dsBrowse) {
       m_dataSet.Edit();
       startedEdit = true;
@@ -107,8 +119,12 @@ void DataSetTableModel::fetchMore(const QModelIndex& parent) {
       m_dataSet.Next();
     }
     while (!m_dataSet.Eof() && static_cast<int>(rows.size()) < kFetchBatch) {
-      rows.push_back(m_dataSet.ActiveBufferCopy());
-      marks.push_back(m_dataSet.GetBookmark());
+      // The last row's record may be gone (another program deleted it): the
+      // walk then resumes from a neighbour and steps over rows already shown.
+      if (m_rowOf.count(m_dataSet.GetBookmark()) == 0) {
+        rows.push_back(m_dataSet.ActiveBufferCopy());
+        marks.push_back(m_dataSet.GetBookmark());
+      }
       m_dataSet.Next();
     }
     m_atEnd = m_dataSet.Eof();
@@ -137,16 +153,39 @@ int DataSetTableModel::CurrentRow() const {
   return it == m_rowOf.end() ? -1 : it->second;
 }
 
+index::TBookmark DataSetTableModel::RowBookmark(int row) const {
+  return row >= 0 && row < static_cast<int>(m_bookmarks.size()) ? m_bookmarks[row] : index::TBookmark();
+}
+
 bool DataSetTableModel::SetCurrentRow(int row) {
   if (row < 0 || row >= static_cast<int>(m_rows.size())) return false;
-  if (row == CurrentRow()) return true;
+  if (!InsertRowShown() && m_dataSet.GetBookmark() == m_bookmarks[row]) return true;
+  return GoToRecord(m_bookmarks[row]);
+}
+
+// Posting a pending edit on the way may fetch the rows again; the target is
+// the record, so that does not change where the cursor goes.
+bool DataSetTableModel::GoToRecord(index::TBookmark mark) {
   try {
-    m_dataSet.GotoBookmark(m_bookmarks[row]);
-    return true;
+    m_moving = true;
+    m_dataSet.GotoBookmark(mark);
+    m_moving = false;
   } catch (const std::exception& e) {
+    m_moving = false;
     emit errorOccurred(QString::fromUtf8(e.what()));
+    emit currentRowChanged(CurrentRow());
     return false;
   }
+  if (m_dataSet.GetBookmark() != mark) {  // the dataset stepped to a neighbour
+    ReloadThroughCurrent();
+    emit currentRowChanged(CurrentRow());
+    emit errorOccurred(tr("That record is no longer in the table: another program deleted it or changed it "
+                          "so that it is not listed. The list now shows the table as it is."));
+    return false;
+  }
+  FetchThroughCurrent();
+  emit currentRowChanged(CurrentRow());
+  return true;
 }
 
 void DataSetTableModel::Reload() {
@@ -156,12 +195,40 @@ void DataSetTableModel::Reload() {
   m_rowOf.clear();
   m_atEnd = !m_dataSet.Active();
   m_insertShown = m_dataSet.Active() && InsertRowShown();
+  m_endedState = TDataSetState::dsBrowse;
   endResetModel();
+}
+
+void DataSetTableModel::QueueReload() {
+  if (m_reloadQueued) return;
+  m_reloadQueued = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        m_reloadQueued = false;
+        ReloadThroughCurrent();
+        emit currentRowChanged(CurrentRow());
+      },
+      Qt::QueuedConnection);
+}
+
+void DataSetTableModel::ReloadThroughCurrent() {
+  Reload();
+  FetchThroughCurrent();
 }
 
 void DataSetTableModel::FetchThroughCurrent() {
   const index::TBookmark current = m_dataSet.GetBookmark();
   while (!current.empty() && m_rowOf.count(current) == 0 && canFetchMore({})) fetchMore({});
+}
+
+// The current record read again into its row; false when it has no row.
+bool DataSetTableModel::UpdateCurrentRowInPlace() {
+  const auto it = m_rowOf.find(m_dataSet.GetBookmark());
+  if (it == m_rowOf.end()) return false;
+  m_rows[it->second] = m_dataSet.ActiveBufferCopy();
+  emit dataChanged(index(it->second, 0), index(it->second, columnCount() - 1));
+  return true;
 }
 
 void DataSetTableModel::Scrolled() {
@@ -171,21 +238,42 @@ void DataSetTableModel::Scrolled() {
 
 void DataSetTableModel::DataSetChanged() {
   if (m_walking) return;
-  const int row = CurrentRow();
+  const TDataSetState ended = std::exchange(m_endedState, TDataSetState::dsBrowse);
   if (InsertRowShown()) {
     if (!m_insertShown) {  // inserting shows one row more at the end
       beginInsertRows({}, static_cast<int>(m_rows.size()), static_cast<int>(m_rows.size()));
       m_insertShown = true;
       endInsertRows();
     }
-  } else if (m_postedEdit && row >= 0) {
-    m_rows[row] = m_dataSet.ActiveBufferCopy();
-    emit dataChanged(index(row, 0), index(row, columnCount() - 1));
-  } else {
-    Reload();  // records may have come or gone anywhere
-    FetchThroughCurrent();
+  } else if (m_insertShown) {
+    const index::TBookmark current = m_dataSet.GetBookmark();
+    if (current.empty() || m_rowOf.count(current) != 0) {  // cancelled: back to a record shown
+      beginRemoveRows({}, static_cast<int>(m_rows.size()), static_cast<int>(m_rows.size()));
+      m_insertShown = false;
+      endRemoveRows();
+      UpdateCurrentRowInPlace();
+    } else {  // posted: the new record takes its place in the order
+      m_insertShown = false;
+      ReloadThroughCurrent();
+    }
+  } else if (ended == TDataSetState::dsEdit) {
+    const int row = CurrentRow();
+    bool reorder = row < 0;
+    if (!reorder && m_orderColumn >= 0 && m_orderColumn < columnCount()) {
+      const index::TField& field = m_dataSet.Fields(m_orderColumn);
+      reorder = m_dataSet.FieldValueIn(field, m_rows[row]) != m_dataSet.FieldValueIn(field, m_dataSet.ActiveBufferCopy());
+    }
+    if (reorder && m_inSetData && UpdateCurrentRowInPlace()) {
+      // The view is still committing its editor: the rows are fetched again
+      // once it has done so (they stand for records, so nothing is
+      // misdirected meanwhile).
+      QueueReload();
+    } else if (reorder || !UpdateCurrentRowInPlace()) {
+      ReloadThroughCurrent();
+    }
+  } else if (!m_moving || !UpdateCurrentRowInPlace()) {
+    ReloadThroughCurrent();  // records may have come or gone anywhere
   }
-  m_postedEdit = false;
   emit currentRowChanged(CurrentRow());
 }
 
@@ -197,7 +285,9 @@ void DataSetTableModel::RecordChanged(index::TField*) {
 void DataSetTableModel::StateChanged() {
   if (m_walking) return;
   const index::TDataSetState state = m_dataSet.State();
-  m_postedEdit = m_lastState == TDataSetState::dsEdit && state == TDataSetState::dsBrowse;
+  if (state == TDataSetState::dsBrowse &&
+      (m_lastState == TDataSetState::dsEdit || m_lastState == TDataSetState::dsInsert))
+    m_endedState = m_lastState;
   m_lastState = state;
   RecordChanged(nullptr);
 }

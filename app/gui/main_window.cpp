@@ -3,8 +3,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
 #include <QFileDialog>
@@ -12,6 +14,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QProgressDialog>
 #include <QScreen>
 #include <QStatusBar>
 #include <QUrl>
@@ -41,8 +44,17 @@ const char* const kChecklist[] = {
     "Build a product database locally", "Design your Online Catalog",
     "Create a Catalog Table and Stacked Pages", "Preview your Catalog", "Publish it on your Web site"};
 
+// The user stopped Build Local while pages were written.
+class BuildCancelled : public std::runtime_error {
+ public:
+  BuildCancelled() : std::runtime_error("Build Local cancelled") {}
+};
+
 // Shows Build Local's notices and steps the window's progress bar; a wait
-// cursor shows while files are written, never over a notice.
+// cursor shows while files are written, never over a notice. A long run of
+// pages also shows a modal progress box with Cancel: the windows repaint
+// while pages are written (a few times a second), and no other command can
+// start meanwhile.
 class WindowBuildObserver : public catalog::BuildObserver {
  public:
   WindowBuildObserver(QWidget* owner, QProgressBar* bar) : m_owner(owner), m_bar(bar) { Busy(true); }
@@ -55,17 +67,35 @@ class WindowBuildObserver : public catalog::BuildObserver {
     m_bar->setValue(0);
     m_bar->show();
     m_bar->raise();
+    m_box = std::make_unique<QProgressDialog>(QObject::tr("Writing the stacked pages..."), QObject::tr("Cancel"), 0,
+                                              std::max(1, recordCount), m_owner);
+    m_box->setWindowTitle(QCoreApplication::applicationName());
+    m_box->setWindowModality(Qt::ApplicationModal);
+    m_box->setMinimumDuration(kBoxAfterMilliseconds);
+    m_clock.start();
   }
-  // QProgressBar repaints at once whenever the drawn bar changes, so no events
-  // are processed (and no second command can start) while pages are written.
-  void PageWritten(int pagesDone) override { m_bar->setValue(pagesDone); }
+  void PageWritten(int pagesDone) override {
+    m_bar->setValue(pagesDone);
+    if (m_clock.elapsed() < kRepaintMilliseconds) return;
+    m_clock.restart();
+    m_box->setValue(pagesDone);  // shows the box once the run is long; a modal box lets events through
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    if (m_box->wasCanceled()) throw BuildCancelled();
+  }
   void PagesCreated() override {
+    m_box.reset();
     Notice(catalog::kStackedPagesCreatedMessage);
     m_bar->hide();
   }
-  void PagesAborted() override { m_bar->hide(); }
+  void PagesAborted() override {
+    m_box.reset();
+    m_bar->hide();
+  }
 
  private:
+  static constexpr int kRepaintMilliseconds = 100;
+  static constexpr int kBoxAfterMilliseconds = 1000;
+
   void Notice(const char* text) {
     Busy(false);
     ShowNotice(m_owner, QString::fromLatin1(text));
@@ -79,6 +109,8 @@ class WindowBuildObserver : public catalog::BuildObserver {
 
   QWidget* m_owner;
   QProgressBar* m_bar;
+  std::unique_ptr<QProgressDialog> m_box;
+  QElapsedTimer m_clock;
   bool m_busy = false;
 };
 
@@ -140,13 +172,28 @@ TCatMainForm::~TCatMainForm() = default;
 
 void TCatMainForm::SetRecordSourceFactory(RecordSourceFactory factory) { m_sourceFactory = std::move(factory); }
 
+void TCatMainForm::AddExitGuard(std::function<bool()> mayExit) { m_exitGuards.push_back(std::move(mayExit)); }
+
+// Exit and the title-bar box end the program, once every window that holds
+// unsaved work agreed; the other windows close with it.
+void TCatMainForm::closeEvent(QCloseEvent* event) {
+  for (const auto& mayExit : m_exitGuards) {
+    if (!mayExit()) {
+      event->ignore();
+      return;
+    }
+  }
+  event->accept();
+  QCoreApplication::quit();
+}
+
 void TCatMainForm::CreateMenus() {
   QMenu* file = menuBar()->addMenu(tr("&File"));
   connect(file->addAction(tr("&Open Folder...")), &QAction::triggered, this, &TCatMainForm::OpenFolder);
   file->addSeparator();
   QAction* exit = file->addAction(tr("E&xit"));
   exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-  connect(exit, &QAction::triggered, qApp, &QCoreApplication::quit);
+  connect(exit, &QAction::triggered, this, &QWidget::close);  // closeEvent ends the program
 
   QMenu* product = menuBar()->addMenu(tr("&Product"));
   m_catalogAction = product->addAction(tr("&Catalog"));
@@ -227,6 +274,9 @@ void TCatMainForm::BuildLocal() {
     std::unique_ptr<catalog::RecordSource> source = m_sourceFactory();
     WindowBuildObserver observer(this, m_progress);
     catalog::BuildLocal(*source, observer);
+  } catch (const BuildCancelled&) {
+    ShowNotice(this, tr("Build Local was cancelled. The pages written so far stay; catalog.htm is the one "
+                        "from the last complete build."));
   } catch (const std::exception& e) {
     ShowApplicationError(this, QString::fromUtf8(e.what()),
                          QString::fromStdString(catalog::MissingTableStep(catalog::FrontEnd::Window)));

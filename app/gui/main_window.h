@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "app/core/record_source.h"
 
@@ -39,6 +40,9 @@ class TCatMainForm : public QMainWindow {
   ~TCatMainForm() override;
 
   void SetRecordSourceFactory(RecordSourceFactory factory);
+  // Asked before the program ends (Exit, or the main window's close box):
+  // false keeps it running, as when the user cancels saving an edit.
+  void AddExitGuard(std::function<bool()> mayExit);
 
   QAction* CatalogAction() const { return m_catalogAction; }
   // Product > Catalog shows `window` (not modal; an open one comes to the
@@ -60,6 +64,9 @@ class TCatMainForm : public QMainWindow {
   // Shows the working folder in the title.
   void UpdateTitle();
 
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
  signals:
   // The working folder changed: whoever holds a table of the old one closes it
   // (table objects keep the paths they were opened with).
@@ -74,6 +81,7 @@ class TCatMainForm : public QMainWindow {
   void CreateStatusBar();
 
   RecordSourceFactory m_sourceFactory;
+  std::vector<std::function<bool()>> m_exitGuards;
   QAction* m_catalogAction = nullptr;
   QMetaObject::Connection m_catalogNotice;  // TEMPORARY, until the product window is installed
   QAction* m_setupAction = nullptr;

@@ -1,19 +1,26 @@
 #include "app/gui/product_form.h"
 
+#include <QAbstractItemDelegate>
+#include <QApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QStyle>
 #include <QTableView>
 #include <QVBoxLayout>
+
+#include <sys/stat.h>
 
 #include <unordered_set>
 
 #include "app/core/engine_record_source.h"
 #include "app/core/next_steps.h"
+#include "app/core/product_key.h"
 #include "app/core/settings_store.h"
 #include "app/gui/dataset_memo_edit.h"
 #include "app/gui/dataset_navigator.h"
@@ -34,6 +41,8 @@ constexpr int kMiddleHeight = 232;
 constexpr int kNavigatorWidth = 400;
 constexpr int kNavigatorHeight = 33;
 constexpr int kWidestColumnChars = 40;  // a 255-character field still leaves room for the others
+constexpr int kWideKeyChars = 16;       // up to this width a key column fits its widest letters
+constexpr int kRefreshMilliseconds = 1000;
 
 }  // namespace
 
@@ -41,6 +50,15 @@ TcatdatForm::TcatdatForm(QWidget* parent) : QWidget(parent, Qt::Window) {
   setWindowTitle(QStringLiteral("Quillmart - Product Database"));
   index::TBrambleDataSet& ds = m_products.DataSet();
   m_model = new DataSetTableModel(ds, this);
+  // Rows the model adds, removes or fetches again move the grid's current
+  // cell on their own; only the model's currentRowChanged says where the
+  // product is. Connected before the grid's own selection model hears of them.
+  for (auto about : {&QAbstractItemModel::rowsAboutToBeRemoved, &QAbstractItemModel::rowsAboutToBeInserted})
+    connect(m_model, about, this, [this] { m_modelChanging = true; });
+  for (auto done : {&QAbstractItemModel::rowsRemoved, &QAbstractItemModel::rowsInserted})
+    connect(m_model, done, this, [this] { m_modelChanging = false; });
+  connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this, [this] { m_modelChanging = true; });
+  connect(m_model, &QAbstractItemModel::modelReset, this, [this] { m_modelChanging = false; });
   m_grid = new QTableView(this);
   m_grid->setModel(m_model);
   m_grid->setEnabled(false);  // until the table is open in key order
@@ -64,32 +82,70 @@ TcatdatForm::TcatdatForm(QWidget* parent) : QWidget(parent, Qt::Window) {
   layout->addWidget(m_status);
 
   connect(m_model, &DataSetTableModel::currentRowChanged, this, &TcatdatForm::ShowCurrentRow);
-  connect(m_grid->selectionModel(), &QItemSelectionModel::currentChanged, this,
-          [this](const QModelIndex& current) {
-            if (!m_following && current.isValid() && current.row() != m_model->CurrentRow())
-              m_model->SetCurrentRow(current.row());
-          });
+  connect(m_grid->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& current) {
+    if (!current.isValid() || m_following || m_modelChanging) return;
+    m_column = current.column();
+    if (current.row() == m_model->CurrentRow()) return;
+    if (!m_model->SetCurrentRow(current.row())) {
+      // Refused (a post that failed, a product gone): the grid goes back to
+      // the dataset's product, also after the click that asked has ended.
+      ShowCurrentRow(m_model->CurrentRow());
+      QTimer::singleShot(0, this, [this] { ShowCurrentRow(m_model->CurrentRow()); });
+    }
+  });
   connect(m_model, &DataSetTableModel::errorOccurred, this, &TcatdatForm::ShowError);
   connect(m_navigator, &DataSetNavigator::errorOccurred, this, &TcatdatForm::ShowError);
   connect(m_memo, &DataSetMemoEdit::errorOccurred, this, &TcatdatForm::ShowError);
-  // A new or changed key may repeat another: the count of hidden products is
-  // taken again then (a walk of the whole table), not after every other post.
-  ds.AfterEdit = [this](index::TDataSet&) { m_keyBeforeEdit = m_products.KeyField().AsString(); };
-  ds.AfterInsert = [this](index::TDataSet&) { m_keyBeforeEdit.reset(); };
-  ds.AfterPost = [this](index::TDataSet&) {
-    if (!m_keyBeforeEdit || *m_keyBeforeEdit != m_products.KeyField().AsString()) UpdateStatusLine();
-  };
-  ds.AfterDelete = [this](index::TDataSet&) { UpdateStatusLine(); };
+  m_grid->installEventFilter(this);
+  WireDataSetEvents();
+  m_refreshTimer.setInterval(kRefreshMilliseconds);
+  connect(&m_refreshTimer, &QTimer::timeout, this, &TcatdatForm::RefreshIfChangedOutside);
 
   m_grid->setMinimumHeight(kMiddleHeight / 2);
   resize(QSize(kStartWidth, kStartHeight).expandedTo(minimumSizeHint()));  // centred by its first show
 }
 
+// The data-aware widgets go before the product table they are linked to.
 TcatdatForm::~TcatdatForm() {
-  m_products.DataSet().AfterEdit = nullptr;
-  m_products.DataSet().AfterInsert = nullptr;
-  m_products.DataSet().AfterPost = nullptr;
-  m_products.DataSet().AfterDelete = nullptr;
+  m_refreshTimer.stop();
+  index::TBrambleDataSet& ds = m_products.DataSet();
+  for (index::TDataSetNotify* event : {&ds.AfterEdit, &ds.AfterInsert, &ds.BeforePost, &ds.AfterPost,
+                                       &ds.BeforeDelete, &ds.AfterDelete})
+    *event = nullptr;
+  delete m_grid;
+  delete m_model;
+  delete m_memo;
+  delete m_navigator;
+}
+
+void TcatdatForm::WireDataSetEvents() {
+  index::TBrambleDataSet& ds = m_products.DataSet();
+  // A new or changed key may repeat another: the count of hidden products is
+  // taken again then (a walk of the whole table), not after every other post.
+  ds.AfterEdit = [this](index::TDataSet&) { m_keyBeforeEdit = m_products.KeyField().AsString(); };
+  ds.AfterInsert = [this](index::TDataSet&) {
+    m_keyBeforeEdit.reset();
+    // The new product's key is typed first, in the grid.
+    m_column = 0;
+    ShowCurrentRow(m_model->CurrentRow());
+    m_grid->setFocus();
+  };
+  // A new key, or a key changed, must be one a product can have; an older
+  // product keeps its key while other fields are edited.
+  ds.BeforePost = [this](index::TDataSet&) {
+    index::TField& key = m_products.KeyField();
+    if (!m_keyBeforeEdit || *m_keyBeforeEdit != key.AsString()) catalog::CheckProductKey(key.AsString(), key.FieldName());
+    m_stampBefore = CurrentTableStamp();
+  };
+  ds.AfterPost = [this](index::TDataSet&) {
+    if (m_stampBefore == m_seenStamp) m_seenStamp = CurrentTableStamp();
+    if (!m_keyBeforeEdit || *m_keyBeforeEdit != m_products.KeyField().AsString()) UpdateStatusLine();
+  };
+  ds.BeforeDelete = [this](index::TDataSet&) { m_stampBefore = CurrentTableStamp(); };
+  ds.AfterDelete = [this](index::TDataSet&) {
+    if (m_stampBefore == m_seenStamp) m_seenStamp = CurrentTableStamp();
+    UpdateStatusLine();
+  };
 }
 
 int TcatdatForm::MemoWidth() const { return std::max(kMemoWidth, kMemoChars * fontMetrics().averageCharWidth()); }
@@ -155,33 +211,44 @@ void TcatdatForm::OpenProducts() {
     ShowError(QString::fromUtf8(e.what()));  // the table stays open in order of entry
     m_products.DataSet().First();
   }
+  m_model->SetOrderColumn(m_products.DataSet().IndexName().empty() ? -1 : 0);
   m_model->Reload();
   SizeColumns();
   m_grid->setEnabled(true);
   ShowCurrentRow(m_model->CurrentRow());
   UpdateStatusLine();
+  m_seenStamp = CurrentTableStamp();
+  m_refreshTimer.start();
 }
 
-// Columns as wide as their field (up to a limit) or their title, whichever is wider.
+// Columns as wide as their field (up to a limit) or their title, whichever
+// is wider; a short key column fits its widest letters, so a key is never cut.
 void TcatdatForm::SizeColumns() {
   index::TBrambleDataSet& ds = m_products.DataSet();
-  const int charWidth = m_grid->fontMetrics().averageCharWidth();
+  const QFontMetrics metrics = m_grid->fontMetrics();
+  const int margins = 2 * (m_grid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_grid) + 1) + 8;
   for (int column = 0; column < ds.FieldCount() && column < m_model->columnCount(); ++column) {
     const index::TField& field = ds.Fields(column);
     const int chars = field.DataType() == index::TFieldType::ftString ? std::min(field.Size(), kWidestColumnChars) : 6;
+    const int text = column == 0 && chars <= kWideKeyChars
+                         ? metrics.horizontalAdvance(QString(chars, QLatin1Char('W')))
+                         : std::max(metrics.horizontalAdvance(QString(chars, QLatin1Char('0'))),
+                                    chars * metrics.averageCharWidth());
     const int title = m_grid->horizontalHeader()->fontMetrics().horizontalAdvance(
                           QString::fromStdString(field.FieldName())) + 16;
-    m_grid->setColumnWidth(column, std::max(title, (chars + 1) * charWidth + 8));
+    m_grid->setColumnWidth(column, std::max(title, text + margins));
   }
 }
 
-// The grid's current cell follows the dataset's record, scrolled into view.
+// The grid's current cell follows the dataset's record, in the column the
+// user works in, selected and scrolled into view.
 void TcatdatForm::ShowCurrentRow(int row) {
   if (row < 0 || row >= m_model->rowCount()) return;
-  const int column = std::max(0, m_grid->currentIndex().column());
+  const int column = std::clamp(m_column, 0, std::max(0, m_model->columnCount() - 1));
   const QModelIndex target = m_model->index(row, column);
   m_following = true;
-  if (m_grid->currentIndex() != target) m_grid->setCurrentIndex(target);
+  if (m_grid->currentIndex() != target || !m_grid->selectionModel()->isSelected(target))
+    m_grid->selectionModel()->setCurrentIndex(target, QItemSelectionModel::ClearAndSelect);
   m_following = false;
   m_grid->scrollTo(target);
 }
@@ -205,8 +272,131 @@ void TcatdatForm::CloseAndHide() {
 }
 
 void TcatdatForm::CloseTable() {
+  m_refreshTimer.stop();
   m_products.Close();
   m_status->clear();
+}
+
+TcatdatForm::TableStamp TcatdatForm::CurrentTableStamp() const {
+  TableStamp stamp{};
+  const std::string paths[] = {m_products.TablePath(), m_products.IndexPath()};
+  for (int i = 0; i < 2; ++i) {
+    struct stat info {};
+    if (::stat(paths[i].c_str(), &info) != 0) continue;
+    stamp[2 * i] = static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
+    stamp[2 * i + 1] = static_cast<long long>(info.st_size);
+  }
+  return stamp;
+}
+
+// The table is opened afresh rather than re-read in place: another program
+// may have appended, deleted or re-keyed products, and a fresh open sees the
+// table and its index as they now are. The product that was current stays so
+// while it is still listed.
+bool TcatdatForm::RefreshIfChangedOutside() {
+  if (!m_products.IsOpen() || !m_grid->isEnabled() || HasPendingEdit()) return false;
+  // Not while a command runs (Build Local walks this table under its wait
+  // cursor and repaints the windows meanwhile) or a box waits for an answer.
+  if (QApplication::overrideCursor() != nullptr || QApplication::activeModalWidget() != nullptr) return false;
+  const TableStamp now = CurrentTableStamp();
+  if (now == m_seenStamp) return false;
+  m_seenStamp = now;
+  index::TBrambleDataSet& ds = m_products.DataSet();
+  const index::TBookmark current = ds.GetBookmark();
+  try {
+    m_products.Open(m_products.Order());
+    if (!current.empty()) ds.GotoBookmark(current);
+  } catch (const std::exception& e) {
+    ShowError(QString::fromUtf8(e.what()));
+  }
+  UpdateStatusLine();
+  return true;
+}
+
+void TcatdatForm::SetRefreshInterval(int milliseconds) {
+  m_refreshTimer.setInterval(std::max(0, milliseconds));
+  if (milliseconds <= 0) m_refreshTimer.stop();
+  else if (m_products.IsOpen()) m_refreshTimer.start();
+}
+
+// The editor a typed key or a double-click opened on the current cell; null when none is open.
+QWidget* TcatdatForm::CellEditor() const { return m_grid->indexWidget(m_grid->currentIndex()); }
+
+bool TcatdatForm::HasPendingEdit() const {
+  if (CellEditor() != nullptr) return true;
+  const index::TDataSetState state = const_cast<catalog::ProductTable&>(m_products).DataSet().State();
+  return state == index::TDataSetState::dsEdit || state == index::TDataSetState::dsInsert;
+}
+
+bool TcatdatForm::SavePendingEdit() {
+  if (QWidget* editor = CellEditor()) {
+    QAbstractItemDelegate* delegate = m_grid->itemDelegateForIndex(m_grid->currentIndex());
+    emit delegate->commitData(editor);
+    emit delegate->closeEditor(editor);
+  }
+  index::TBrambleDataSet& ds = m_products.DataSet();
+  if (ds.State() != index::TDataSetState::dsEdit && ds.State() != index::TDataSetState::dsInsert) return true;
+  try {
+    ds.Post();
+    return true;
+  } catch (const std::exception& e) {
+    ShowError(QString::fromUtf8(e.what()));
+    return false;
+  }
+}
+
+void TcatdatForm::DiscardPendingEdit() {
+  if (QWidget* editor = CellEditor())
+    emit m_grid->itemDelegateForIndex(m_grid->currentIndex())->closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
+  try {
+    m_products.DataSet().Cancel();
+  } catch (const std::exception& e) {
+    ShowError(QString::fromUtf8(e.what()));
+  }
+}
+
+// Nothing the user typed is dropped without asking.
+bool TcatdatForm::MayExit() {
+  if (!HasPendingEdit()) return true;
+  QMessageBox box(QMessageBox::Question, windowTitle(),
+                  tr("The product you are editing has changes that are not saved yet. Save them before "
+                     "Quillmart ends?"),
+                  QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+  box.setDefaultButton(QMessageBox::Save);
+  switch (box.exec()) {
+    case QMessageBox::Save: return SavePendingEdit();
+    case QMessageBox::Discard: DiscardPendingEdit(); return true;
+    default: return false;
+  }
+}
+
+// Another program's changes are shown when the user comes back to the window.
+void TcatdatForm::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) RefreshIfChangedOutside();
+}
+
+bool TcatdatForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_grid && event->type() == QEvent::KeyPress && CellEditor() == nullptr) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (GridKey(key->key(), key->modifiers())) return true;
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+// The grid's own keys for what the navigator's buttons do; false: the grid's default.
+bool TcatdatForm::GridKey(int key, Qt::KeyboardModifiers modifiers) {
+  const bool ctrl = modifiers & Qt::ControlModifier;
+  const index::TDataSetState state = m_products.DataSet().State();
+  const bool editing = state == index::TDataSetState::dsEdit || state == index::TDataSetState::dsInsert;
+  if (key == Qt::Key_Insert && !ctrl) m_navigator->Click(DataSetNavigator::Insert);
+  else if (key == Qt::Key_Delete && ctrl) m_navigator->Click(DataSetNavigator::Delete);
+  else if (key == Qt::Key_End && ctrl) m_navigator->Click(DataSetNavigator::Last);
+  else if (key == Qt::Key_Home && ctrl) m_navigator->Click(DataSetNavigator::First);
+  else if ((key == Qt::Key_Return || key == Qt::Key_Enter) && editing) m_navigator->Click(DataSetNavigator::Post);
+  else if (key == Qt::Key_Escape && editing) m_navigator->Click(DataSetNavigator::Cancel);
+  else return false;
+  return true;
 }
 
 void TcatdatForm::UpdateStatusLine() {
@@ -251,6 +441,7 @@ TcatdatForm* InstallProductWindow(TCatMainForm& mainForm) {
       return std::make_unique<catalog::EngineRecordSource>(window->Products().DataSet());
     return std::make_unique<catalog::EngineRecordSource>();
   });
+  mainForm.AddExitGuard([window] { return window->MayExit(); });
   QObject::connect(mainForm.SetupForm(), &TSetupForm::ProductTableMustClose, window, &TcatdatForm::CloseTable);
   QObject::connect(&mainForm, &TCatMainForm::WorkFolderChanged, window, [window] {
     window->CloseTable();

@@ -11,10 +11,27 @@
 // out. Close posts what was typed, makes the table inactive and hides the
 // window; the title-bar box only hides it, so the table stays open in key
 // order and Build Local walks it that way (InstallProductWindow).
+//
+// The grid addresses products by record: a click or a key goes to the
+// product the row showed, and an edit lands in that product's field or is
+// refused when the product is gone. After a post the grid shows the table as
+// it now is (in key order) with the edited product current. When another
+// program changed the table, the grid is read again when the window is
+// activated and once a second (RefreshInterval), whenever no edit is pending.
+// A product's key is checked before it is posted (product_key.h).
+//
+// Keys in the grid: Insert adds a product, Ctrl+Del deletes the current one
+// (asking, as the navigator's "-" does), Ctrl+Home and Ctrl+End go to the
+// first and last product, Enter posts a pending edit and Escape cancels it.
+//
+// The window owns its product table; its data-aware widgets are destroyed
+// before the table is.
 
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
+#include <array>
 #include <optional>
 #include <string>
 
@@ -55,9 +72,27 @@ class TcatdatForm : public QWidget {
   void CloseTable();
   // Counts the products the key index leaves out and says so in the status line.
   void UpdateStatusLine();
+  // Reads the table again when another program changed it since the window
+  // last read or wrote it, unless an edit is pending; true when it did.
+  bool RefreshIfChangedOutside();
+  // How often RefreshIfChangedOutside runs (milliseconds; 0: only on activation).
+  void SetRefreshInterval(int milliseconds);
+  // True while the user has typed something not yet posted (a cell editor
+  // open, or the product in edit or insert state).
+  bool HasPendingEdit() const;
+  // Posts what is pending (an open cell editor first); false, after showing
+  // why, when the post was refused.
+  bool SavePendingEdit();
+  // Drops what is pending.
+  void DiscardPendingEdit();
+  // Before the program ends: with an edit pending, asks Save / Discard /
+  // Cancel; false when the program must keep running (Cancel, or a refused save).
+  bool MayExit();
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   int MemoWidth() const;
@@ -67,6 +102,12 @@ class TcatdatForm : public QWidget {
   void SizeColumns();
   void ShowCurrentRow(int row);
   void ShowError(const QString& text);
+  void WireDataSetEvents();
+  bool GridKey(int key, Qt::KeyboardModifiers modifiers);
+  QWidget* CellEditor() const;
+  // The table files' modification times and sizes, to notice another program's writes.
+  using TableStamp = std::array<long long, 4>;
+  TableStamp CurrentTableStamp() const;
 
   catalog::ProductTable m_products;
   QString m_defaultText;
@@ -76,7 +117,12 @@ class TcatdatForm : public QWidget {
   DataSetNavigator* m_navigator = nullptr;
   QLabel* m_status = nullptr;
   bool m_following = false;  // the grid is being moved to the dataset's record
+  bool m_modelChanging = false;  // the model is adding, removing or fetching rows again
+  int m_column = 0;          // the grid column the user works in
   std::optional<std::string> m_keyBeforeEdit;  // none while a new product is entered
+  TableStamp m_seenStamp{};    // the table as the window last read or wrote it
+  TableStamp m_stampBefore{};  // taken before the window's own write
+  QTimer m_refreshTimer;
 };
 
 // Products hidden by the unique key index: live products whose key repeats an

@@ -2,6 +2,7 @@
 
 #include <QCheckBox>
 #include <QClipboard>
+#include <QColor>
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QLineEdit>
@@ -135,10 +136,20 @@ void TSetupForm::Save() {
 
 void TSetupForm::PickColor(QLineEdit* edit) {
   m_picker->exec();
-  // The picker leaves its colour's name on the clipboard; closed without a
-  // choice, whatever the clipboard holds is taken, as a paste would.
-  const QString text = QGuiApplication::clipboard()->text();
-  edit->setText(text.section(QRegularExpression(QStringLiteral("[\r\n]")), 0, 0));
+  // The picker leaves its colour's name on the clipboard. Closed without a
+  // choice, the clipboard is pasted only when it holds a colour the pages
+  // accept; any other text (a sentence copied earlier) would make the pages
+  // unreadable, so the setting keeps its value.
+  const QString text = QGuiApplication::clipboard()->text().trimmed();
+  if (IsPageColour(text)) edit->setText(text);
+}
+
+bool IsPageColour(const QString& text) {
+  static const QRegularExpression hex(QStringLiteral("^#([0-9A-Fa-f]{3}|[0-9A-Fa-f]{6})$"));
+  if (text.startsWith(u'#')) return hex.match(text).hasMatch();
+  static const QRegularExpression word(QStringLiteral("^[A-Za-z]+$"));
+  return word.match(text).hasMatch() && QColor::isValidColorName(text) &&
+         text.compare(QStringLiteral("transparent"), Qt::CaseInsensitive) != 0;
 }
 
 bool TSetupForm::AskOverwrite() {

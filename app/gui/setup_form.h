@@ -119,4 +119,8 @@ class TSetupForm : public QDialog {
   bool m_loading = false;
 };
 
+// True when `text` is a colour the pages accept in their colour attributes: an
+// HTML or CSS colour name (as the picker writes, "Navy") or #RGB / #RRGGBB.
+bool IsPageColour(const QString& text);
+
 }  // namespace qm::gui

@@ -34,6 +34,25 @@ class DataSetWidgetsTest : public QObject {
 
   void cleanup() { m_table.reset(); }
 
+  // Either side may go first: widgets destroyed before their table detach
+  // themselves, and a table destroyed before its widgets detaches them (the
+  // sanitizer build catches a widget reaching a freed table).
+  void WidgetsAndTheirTableGoInEitherOrder() {
+    {
+      gui::DataSetTableModel model(m_table->DataSet());
+      gui::DataSetNavigator navigator(m_table->DataSet());
+      gui::DataSetMemoEdit memo(m_table->DataSet(), "SNOTES");
+    }
+    m_table->DataSet().Next();  // no link is told of it any more
+    auto* model = new gui::DataSetTableModel(m_table->DataSet());
+    auto* navigator = new gui::DataSetNavigator(m_table->DataSet());
+    auto* memo = new gui::DataSetMemoEdit(m_table->DataSet(), "SNOTES");
+    m_table.reset();
+    delete memo;
+    delete navigator;
+    delete model;
+  }
+
   void ModelFetchesLazilyInKeyOrderAndFollowsTheCursor() {
     auto& ds = m_table->DataSet();
     gui::DataSetTableModel model(ds);

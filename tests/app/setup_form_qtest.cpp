@@ -276,7 +276,7 @@ class SetupFormTest : public QObject {
   }
 
   // A colour button shows the picker; its choice replaces the edit's text.
-  // Closed without a choice, the edit takes whatever the clipboard holds.
+  // Closed without a choice, the edit takes the clipboard only when it holds a colour.
   void ColourButtonsTakeThePickersChoice() {
     TSetupForm form;
     form.show();
@@ -289,6 +289,17 @@ class SetupFormTest : public QObject {
     Button(&form, "Bkgrnd Color", 1)->click();  // the table cells' background
     QCOMPARE(Edit(&form, "tablecellbkcolor")->text(), QStringLiteral("Teal"));
     QCOMPARE(Edit(&form, "pagecolor")->text(), QStringLiteral("Lime"));
+    // Text that is no colour the pages accept leaves the edit as it was.
+    for (const QString clip : {"hello clipboard", "#12345", "Navy\nblue", "", "transparent"}) {
+      QApplication::clipboard()->setText(clip);
+      QTimer::singleShot(50, form.ColorPicker(), [&] { form.ColorPicker()->close(); });
+      Button(&form, "Bkgrnd Color", 1)->click();
+      QCOMPARE(Edit(&form, "tablecellbkcolor")->text(), QStringLiteral("Teal"));
+    }
+    QApplication::clipboard()->setText("#1a2B3c");
+    QTimer::singleShot(50, form.ColorPicker(), [&] { form.ColorPicker()->close(); });
+    Button(&form, "Bkgrnd Color", 1)->click();
+    QCOMPARE(Edit(&form, "tablecellbkcolor")->text(), QStringLiteral("#1a2B3c"));
   }
 
   // Cancel keeps the old table, memo file and index byte for byte; OK makes
