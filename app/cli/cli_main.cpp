@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <string>
 #include <unistd.h>
 
@@ -41,9 +42,29 @@ int Fail(const std::string& text, const std::string& nextStep) {
   return kExitFailure;
 }
 
+// Whether `dump` or `reindex` was given a table of the user's own (dump
+// NOTES.DBF): its failure says nothing about the catalog's product table.
+bool NamesAnotherTable(const std::string& command, const Args& args) {
+  size_t i = 0;
+  while (i < args.size() && args[i] != command) ++i;  // past the global options (-C FOLDER)
+  for (++i; i < args.size(); ++i) {
+    const std::string& word = args[i];
+    if (word == "--index") {
+      ++i;  // its value names an index, not a table
+      continue;
+    }
+    if (word.empty() || word[0] == '-') continue;
+    std::string name = std::filesystem::path(word).filename().string();
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return name != "catalog.dbf" && name != "catalog";
+  }
+  return false;
+}
+
 // For a command that failed in a folder lacking the file it works on: what to do first.
-std::string NextStepAfterFailure(const std::string& command) {
+std::string NextStepAfterFailure(const std::string& command, const Args& args) {
   if (command == "upload") return catalog::MissingUploadListStep(catalog::FrontEnd::CommandLine);
+  if ((command == "dump" || command == "reindex") && NamesAnotherTable(command, args)) return {};
   for (const char* user : {"import", "dump", "reindex", "set", "delete", "recall", "build"})
     if (command == user) return catalog::MissingTableStep(catalog::FrontEnd::CommandLine);
   return {};
@@ -147,6 +168,6 @@ int main(int argc, char** argv) {
   } catch (const qm::cli::UsageError& e) {
     return qm::cli::UsageFailure(e.what(), qm::cli::FindCommand(command) ? command : "");
   } catch (const std::exception& e) {
-    return qm::cli::Fail(qm::catalog::PlainMessage(e), qm::cli::NextStepAfterFailure(running));
+    return qm::cli::Fail(qm::catalog::PlainMessage(e), qm::cli::NextStepAfterFailure(running, args));
   }
 }

@@ -138,13 +138,24 @@ TEST_F(BuildLocalTest, EmptyTableStillCompletesBothSteps) {
 }
 
 TEST_F(BuildLocalTest, DuplicateAndEmptyKeys) {
-  MemoryRecordSource source({{"A1", "first", "", "one"}, {"", "blank", "", ""}, {"A1", "second", "", "two"}}, 4, 3);
+  MemoryRecordSource source({{"A1", "first", "", "one"}, {"B2", "other", "", ""}, {"A1", "second", "", "two"}}, 4, 3);
   // A key twice (another program wrote it): published once, from its first product.
   EXPECT_EQ(Build(Harbour(), source).repeatedKeys, QStringList({"A1"}));
-  EXPECT_EQ(Page("upload.txt"), "catalog.htm\r\nA1.htm\r\n.htm\r\n");
+  EXPECT_EQ(Page("upload.txt"), "catalog.htm\r\nA1.htm\r\nB2.htm\r\n");
   EXPECT_TRUE(Page("A1.htm").contains("<P>one\r\n"));
   EXPECT_EQ(Page("catalog.htm").count("A1.htm"), 1);
-  EXPECT_TRUE(QFile::exists(dir.filePath(".htm")));
+  // An empty key would make the hidden page ".htm" behind an invisible link:
+  // refused in plain words, and the catalog that stood stays.
+  const QByteArray before = Page("catalog.htm");
+  MemoryRecordSource blank({{"A1", "first", "", "one"}, {"", "blank", "", ""}}, 4, 2);
+  try {
+    Build(Harbour(), blank);
+    ADD_FAILURE() << "a product with an empty key was published";
+  } catch (const std::exception& e) {
+    EXPECT_NE(std::string(e.what()).find("key"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(QFile::exists(dir.filePath(".htm")));
+  EXPECT_EQ(Page("catalog.htm"), before);
 }
 
 // Pages are written to a work file and renamed into place: a build that stops

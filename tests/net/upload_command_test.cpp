@@ -351,9 +351,11 @@ TEST_F(UploadCommand, CommandLineUploadsAndReportsEachFile) {
   EXPECT_EQ(cli.readAllStandardOutput().toStdString(),
             "would send fifo.htm -> onlinecatalog/fifo.htm\n"
             "would send \\x1B[2Jx.htm -> onlinecatalog/\\x1B[2Jx.htm\n"
-            "1 unchanged\n");  // catalog.htm went up above
+            "would delete A100.htm -> onlinecatalog/A100.htm\n"
+            "would delete B200.htm -> onlinecatalog/B200.htm\n"
+            "1 unchanged\n");  // catalog.htm went up above; the failed upload kept the old pages
   const UploadResult result = UploadCatalog(site, recorder, options);
-  ASSERT_EQ(result.files.size(), 2u);
+  ASSERT_EQ(result.files.size(), 4u);
   EXPECT_FALSE(result.files[0].uploaded);
   EXPECT_TRUE(result.files[0].reply.endsWith("426 Unable to open local file " + m_work.filePath("fifo.htm")))
       << result.files[0].reply.toStdString();
