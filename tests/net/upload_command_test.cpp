@@ -59,8 +59,20 @@ class UploadCommand : public ::testing::Test {
     Write("upload.txt", "catalog.htm\r\nA100.htm\r\n\r\nB200.htm\r\n");
   }
   QString Remote(const QString& name) { return QString::fromStdString(m_server.Root()) + "/" + name; }
+  // quillmart-cli in the working directory, the site in a private settings store.
+  void PrepareCommandLine(QProcess& cli) {
+    {
+      SettingsStore store(m_config.filePath("Quillmart.ini"));
+      site.Write(store);
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", m_config.path());
+    cli.setProcessEnvironment(env);
+    cli.setWorkingDirectory(m_work.path());
+  }
 
   net::test::PyFtpServer m_server;
+  QTemporaryDir m_config;
   QTemporaryDir m_work;
   SiteSettings site;
   UploadOptions options;
@@ -219,16 +231,8 @@ TEST_F(UploadCommand, LargePageReportsItsBytesWhileItGoes) {
   EXPECT_TRUE(std::is_sorted(bytes.sent.begin(), bytes.sent.end()));
   EXPECT_GT(bytes.sent.back(), bytes.size / 2);
   // The command line prints a line about every tenth of it.
-  QTemporaryDir config;
-  {
-    SettingsStore store(config.filePath("Quillmart.ini"));
-    site.Write(store);
-  }
   QProcess cli;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("XDG_CONFIG_HOME", config.path());
-  cli.setProcessEnvironment(env);
-  cli.setWorkingDirectory(m_work.path());
+  PrepareCommandLine(cli);
   cli.start(QM_CLI, {"upload", "--all", "--port", options.port});
   ASSERT_TRUE(cli.waitForFinished(30000));
   const QString out = QString::fromUtf8(cli.readAllStandardOutput());
@@ -306,16 +310,8 @@ TEST_F(UploadCommand, MissingListSendsNothingAndEmptyListSucceeds) {
 // configuration directory.
 TEST_F(UploadCommand, CommandLineUploadsAndReportsEachFile) {
   WriteCatalog();
-  QTemporaryDir config;
-  {
-    SettingsStore store(config.filePath("Quillmart.ini"));
-    site.Write(store);
-  }
   QProcess cli;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert("XDG_CONFIG_HOME", config.path());
-  cli.setProcessEnvironment(env);
-  cli.setWorkingDirectory(m_work.path());
+  PrepareCommandLine(cli);
   cli.start(QM_CLI, {"upload", "--port", options.port});
   ASSERT_TRUE(cli.waitForFinished(30000));
   const QString out = QString::fromUtf8(cli.readAllStandardOutput());
