@@ -126,12 +126,21 @@ void BringProductIndexUpToDate(const std::string& tablePath, const std::string& 
   if (dbf::UpperCase437(table.filename().string()) != catalog::kProductTableFile ||
       index != fs::path(products.IndexPath()) || !fs::exists(index, ec) || products.IndexIsCurrent())
     return;
-  try {
-    products.Open(catalog::ProductOrder::Key);
-  } catch (const std::exception& e) {
-    throw CliError(indexFile + " does not describe " + table.filename().string() +
-                   " as it stands and could not be rebuilt (" + catalog::PlainMessage(e) +
-                   "); quillmart-cli reindex rebuilds it");
+  // The rebuild waits for the writers' record locks; under a steady stream of
+  // writes it tries again, and a rebuild another process finished meanwhile serves.
+  constexpr int kAttempts = 5;
+  for (int attempt = 1;; ++attempt) {
+    try {
+      products.Open(catalog::ProductOrder::Key);
+      return;
+    } catch (const std::exception& e) {
+      products.Close();
+      if (products.IndexIsCurrent()) return;
+      if (attempt < kAttempts) continue;
+      throw CliError(indexFile + " does not describe " + table.filename().string() +
+                     " as it stands and could not be rebuilt (" + catalog::PlainMessage(e) +
+                     "); quillmart-cli reindex rebuilds it");
+    }
   }
 }
 

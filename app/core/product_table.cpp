@@ -151,10 +151,15 @@ void ProductTable::EnsureIndex(bool force) {
     if (!engine.LockWholeFile()) throw index::EDatabaseError("Record is locked by another user");
     index::TbrUnlockScope unlock(engine);
     if (force || !IndexIsCurrent()) {
+      // The whole-file lock keeps record writers out, not an appender that holds only the
+      // header lock (another program's): the print read before the build must still be the
+      // table's after it, else the index may lack that product and stays unstamped, so the
+      // next open in key order builds it again.
+      const dbf::TbrTableFingerprint before = engine.Fingerprint();
       m_dataSet.IndexOn(kProductIndexFile, "", KeyField().FieldName(), "", 0, 0);
-      // Still under the whole-file lock: the index describes the table as it is now.
       m_dataSet.IndexFileOpen(kProductIndexFile, kProductIndexTag);
-      if (index::TbrNdxTag* tag = engine.CurrentTag()) engine.StampTablePrint(tag->File());
+      index::TbrNdxTag* tag = engine.CurrentTag();
+      if (tag != nullptr && before.Known() && engine.Fingerprint() == before) engine.StampTablePrint(tag->File());
     }
   }
   m_dataSet.IndexFileOpen(kProductIndexFile, kProductIndexTag);
