@@ -344,13 +344,13 @@ TEST(FtpPublisher, StalledStoresEndTheUploadInABoundedTime) {
 
 // A slow server is not a stalled one: a page that takes longer than the
 // time-out to be read still moves (pyftpdlib reads in bursts with pauses of
-// up to 2.6 seconds), and it goes up whole.
+// up to 2.6 seconds, longer on a loaded machine), and it goes up whole.
 TEST(FtpPublisher, SlowServerIsNotTimedOutWhileTheDataMoves) {
   test::PyFtpServer server({"--throttle", "50000"});
   ASSERT_TRUE(server.Started());
-  LocalPage page(std::string(400000, 'm'));
+  LocalPage page(std::string(400000, 'm'));  // 8 seconds at the throttle
   TFtpPublishSite site = Site(server.Port());
-  site.TimeoutSeconds = 3;
+  site.TimeoutSeconds = 6;
   TFtpPublisher publisher(site);
   ASSERT_TRUE(publisher.Open()) << publisher.Problem();
   EXPECT_TRUE(publisher.Store(page.path, "slow.htm")) << publisher.Problem();
