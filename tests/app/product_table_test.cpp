@@ -17,8 +17,8 @@
 
 #include "app/core/engine_record_source.h"
 #include "app/core/product_table.h"
+#include "dataset/bramble_engine.h"
 #include "dbf/lock_regions.h"
-#include "index/bramble_engine.h"
 #include "record_source_util.h"
 
 namespace qm::catalog {
