@@ -1,9 +1,13 @@
-# qm_add_gtests(LIB <libs...>): every *_test.cpp of the calling folder becomes its own
+# qm_add_gtests(LIB <libs...> [EXCLUDE <files...>]): every *_test.cpp of the calling
+# folder (but the excluded ones, which the folder builds its own way) becomes its own
 # GoogleTest executable linked against the given libraries, registered with ctest.
 # Helpers shared by those tests live in *_util.cpp / *_util.h files of the same folder.
 function(qm_add_gtests)
-  cmake_parse_arguments(ARG "" "" "LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "LIBS;LABELS;EXCLUDE" ${ARGN})
   file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  foreach(excluded ${ARG_EXCLUDE})
+    list(REMOVE_ITEM tests ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
+  endforeach()
   file(GLOB utils CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_util.cpp)
   get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
   if(utils)
