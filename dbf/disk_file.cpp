@@ -1,6 +1,7 @@
 #include "dbf/disk_file.h"
 
 #include "dbf/disk_io.h"
+#include "dbf/text_helpers.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -96,20 +97,6 @@ int32_t LockErrorCode(int err) {
 bool TransientIo(int32_t code) { return code == OsErrorCode(EINTR) || code == OsErrorCode(EAGAIN); }
 bool LockConflict(int32_t code) { return code == code::kLockViolation; }
 
-bool EqualsIgnoringCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-           auto up = [](unsigned char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; };
-           return up(x) == up(y);
-         });
-}
-
-std::string UpperAscii(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  return text;
-}
-
 // The name of the one entry of dir matching name ignoring case (the smallest
 // when several do); empty when none does.
 std::string FindIgnoringCase(const std::string& dir, const std::string& name) {
@@ -118,7 +105,7 @@ std::string FindIgnoringCase(const std::string& dir, const std::string& name) {
   if (handle == nullptr) return found;
   while (dirent* entry = readdir(handle)) {
     std::string candidate = entry->d_name;
-    if (EqualsIgnoringCase(candidate, name) && (found.empty() || candidate < found))
+    if (SameTextIgnoringCase(candidate, name) && (found.empty() || candidate < found))
       found = candidate;
   }
   closedir(handle);
@@ -140,46 +127,20 @@ MessagePump SetMessagePump(MessagePump pump) {
 }
 
 int32_t OsErrorCode(int err) {
-  switch (err) {
-    case 0:
-      return 0;
-    case ENOENT:
-      return 2;
-    case ENOTDIR:
-      return 3;
-    case EMFILE:
-    case ENFILE:
-      return 4;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR:
-      return 5;
-    case EBADF:
-      return 6;
-    case ENOMEM:
-      return 8;
-    case ETXTBSY:
-    case EBUSY:
-      return 32;
-    case EEXIST:
-      return 80;
-    case EINVAL:
-      return 87;
-    case ENOSPC:
-    case EFBIG:
-      return 112;
-    case ENAMETOOLONG:
-      return 206;
-    case EAGAIN:
-      return 10035;
-    case EINTR:
-      return 10004;
-    case EIO:
-      return 1117;
-    default:
-      return err;
-  }
+  // The system's error numbers as the engine's codes (those of the platform the
+  // table formats come from), so messages and tests read the same everywhere.
+  static constexpr struct {
+    int err;
+    int32_t code;
+  } kCodes[] = {
+      {0, 0},         {ENOENT, 2},   {ENOTDIR, 3},  {EMFILE, 4},       {ENFILE, 4},     {EACCES, 5},
+      {EPERM, 5},     {EROFS, 5},    {EISDIR, 5},   {EBADF, 6},        {ENOMEM, 8},     {ETXTBSY, 32},
+      {EBUSY, 32},    {EEXIST, 80},  {EINVAL, 87},  {ENOSPC, 112},     {EFBIG, 112},    {ENAMETOOLONG, 206},
+      {EAGAIN, 10035}, {EINTR, 10004}, {EIO, 1117},
+  };
+  for (const auto& entry : kCodes)
+    if (entry.err == err) return entry.code;
+  return err;
 }
 
 std::string NormalizePath(const std::string& path) {

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "dbf/text_helpers.h"
+
 namespace qm::dbf {
 namespace {
 
@@ -100,24 +102,18 @@ int CreateWorkFile(const std::string& path, mode_t mode, std::string& workPath) 
 
 namespace {
 
-std::string Upper(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
-}
-
 // The process id in a work file name "<target>.qm<pid>-<digits>.tmp"; 0 for
 // any other name. Letters compare ignoring case: the engine upper-cases the
 // names of the files it creates (an index rebuild's work file among them).
 pid_t WorkFileProcess(const std::string& fileName, const std::string& targetName) {
-  const std::string name = Upper(fileName);
+  const std::string name = UpperAscii(fileName);
   const std::size_t mark = name.rfind(".QM");
   const std::size_t dash = name.rfind('-');
   const std::string tail = ".TMP";
   if (mark == std::string::npos || mark == 0 || dash == std::string::npos || dash < mark ||
       name.size() < tail.size() || name.compare(name.size() - tail.size(), tail.size(), tail) != 0)
     return 0;
-  if (!targetName.empty() && name.compare(0, mark, Upper(targetName)) != 0) return 0;
+  if (!targetName.empty() && name.compare(0, mark, UpperAscii(targetName)) != 0) return 0;
   const std::string pid = name.substr(mark + 3, dash - mark - 3);
   const std::string number = name.substr(dash + 1, name.size() - tail.size() - dash - 1);
   auto digits = [](const std::string& s) {

@@ -1,6 +1,8 @@
 #pragma once
 // Runs a cleanup when the scope ends, however it ends (the default error
 // handler raises through engine calls), unless dismissed on the normal path.
+// A cleanup that fails itself is not passed on: the failure that ended the
+// scope is the one to report, and a destructor must not throw.
 
 #include <utility>
 
@@ -11,7 +13,11 @@ class TbrScopeExit {
  public:
   explicit TbrScopeExit(Cleanup cleanup) : m_cleanup(std::move(cleanup)) {}
   ~TbrScopeExit() {
-    if (m_armed) m_cleanup();
+    if (!m_armed) return;
+    try {
+      m_cleanup();
+    } catch (...) {
+    }
   }
   TbrScopeExit(const TbrScopeExit&) = delete;
   TbrScopeExit& operator=(const TbrScopeExit&) = delete;

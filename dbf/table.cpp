@@ -14,6 +14,7 @@
 #include "dbf/dbf_format.h"
 #include "dbf/memo_file.h"
 #include "dbf/scope_exit.h"
+#include "dbf/text_helpers.h"
 
 namespace qm::dbf {
 namespace {
@@ -30,8 +31,7 @@ std::string NormalizeTableName(const std::string& path) {
   std::string name = TrimBlanksAndQuotes(path);
   const size_t slash = name.rfind('/');
   const size_t start = slash == std::string::npos ? 0 : slash + 1;
-  for (size_t i = start; i < name.size(); ++i)
-    if (name[i] >= 'a' && name[i] <= 'z') name[i] = static_cast<char>(name[i] - 32);
+  name = name.substr(0, start) + UpperAscii(std::string_view(name).substr(start));
   if (name.find('.', start) == std::string::npos) name += ".DBF";
   return name;
 }
@@ -56,6 +56,19 @@ TbrTable::~TbrTable() {
   m_memo.reset();
 }
 
+// The record images of a table just read; kNoMemory when they do not fit.
+int32_t TbrTable::AllocateImages() {
+  try {
+    m_ownImage.assign(m_recordLength + 1, ' ');
+    m_ownImage[m_recordLength] = static_cast<char>(layout::kEndOfFile);
+    m_original.assign(m_recordLength + 1, ' ');
+    m_fieldChanged.assign(m_fields.size() + 1, 0);
+    return 0;
+  } catch (const std::bad_alloc&) {
+    return code::kNoMemory;
+  }
+}
+
 bool TbrTable::Load() {
   if (m_loadTried) return m_usable;
   m_loadTried = true;
@@ -70,16 +83,7 @@ bool TbrTable::Load() {
     if (failure == code::kSharingViolation) detail = " (in use by another program)";
     TbrDiskFile::Close();
   }
-  if (failure == 0) {
-    try {
-      m_ownImage.assign(m_recordLength + 1, ' ');
-      m_ownImage[m_recordLength] = static_cast<char>(layout::kEndOfFile);
-      m_original.assign(m_recordLength + 1, ' ');
-      m_fieldChanged.assign(m_fields.size() + 1, 0);
-    } catch (const std::bad_alloc&) {
-      failure = code::kNoMemory;
-    }
-  }
+  if (failure == 0) failure = AllocateImages();
   if (failure != 0) {
     m_fields.clear();
     m_ownImage = {};
@@ -113,6 +117,17 @@ bool TbrTable::VisualFoxMemoWithoutFlag() const {
               &info) == 0;
 }
 
+namespace {
+// What makes the header's lengths impossible for a file of `size` bytes; empty when nothing does.
+std::string HeaderLengthProblem(uint32_t headerLength, uint32_t recordLength, uint32_t backlink, int64_t size) {
+  if (headerLength < layout::kHeaderSize + 1 + backlink)
+    return " (header length " + std::to_string(headerLength) + " too small)";
+  if (headerLength > size) return " (header length " + std::to_string(headerLength) + " beyond the end of the file)";
+  if (recordLength == 0) return " (record length 0)";
+  return {};
+}
+}  // namespace
+
 // Reads the header and descriptors; failure is set for damage found here
 // (0 when a file operation failed: its code is then LastCode()).
 bool TbrTable::ReadHeaderAndFields(int32_t& failure, std::string& detail) {
@@ -131,18 +146,8 @@ bool TbrTable::ReadHeaderAndFields(int32_t& failure, std::string& detail) {
   m_recordLength = layout::GetU16(m_header + layout::kRecordLengthOffset);
   const uint32_t backlink =
       m_version == layout::kVersionVisualFox ? layout::kVisualFoxBacklinkSize : 0;
-  if (m_headerLength < layout::kHeaderSize + 1 + backlink) {
-    detail = " (header length " + std::to_string(m_headerLength) + " too small)";
-    return false;
-  }
-  if (m_headerLength > size) {
-    detail = " (header length " + std::to_string(m_headerLength) + " beyond the end of the file)";
-    return false;
-  }
-  if (m_recordLength == 0) {
-    detail = " (record length 0)";
-    return false;
-  }
+  detail = HeaderLengthProblem(m_headerLength, m_recordLength, backlink, size);
+  if (!detail.empty()) return false;
   std::vector<uint8_t> area(m_headerLength - layout::kHeaderSize - 1 - backlink);
   if (!area.empty() && !Read(layout::kHeaderSize, area.data(), static_cast<uint32_t>(area.size())))
     return false;
@@ -335,9 +340,7 @@ std::string TbrTable::TableName() const {
   if (slash != std::string::npos) name.erase(0, slash + 1);
   const size_t dot = name.rfind('.');
   if (dot != std::string::npos && dot > 0) name.erase(dot);
-  for (char& c : name)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  return name;
+  return UpperAscii(name);
 }
 
 }  // namespace qm::dbf

@@ -299,6 +299,9 @@ class TbrTable : public TbrDiskFile {
   // (both drop what was read ahead), not while walking on.
   void SetReadAhead(bool on);
   bool ReadAhead() const { return !m_readAhead.empty(); }
+  // Forgets what was read ahead (records and memo window), keeping read-ahead
+  // on or off: the next reads come from the file.
+  void DropReadAhead();
 
   std::vector<uint8_t>& FieldChanged() { return m_fieldChanged; }
 
@@ -326,6 +329,8 @@ class TbrTable : public TbrDiskFile {
   void SetRecNo(int32_t recNo) { m_recNo = recNo; }
 
  private:
+  int32_t GoToTarget(int32_t recordNo);
+  int32_t AllocateImages();
   bool ReadHeaderAndFields(int32_t& code, std::string& detail);
   bool VisualFoxMemoWithoutFlag() const;
   bool ParseDescriptors(const std::vector<uint8_t>& area, std::string& detail);
@@ -334,7 +339,6 @@ class TbrTable : public TbrDiskFile {
   bool OverwriteImage(int64_t offset);
   bool ReportChanged(const char* what);
   int32_t CountRecords(int64_t size);
-  void DropCachedImages();
   std::vector<uint32_t> MemoBlocksOnDisk(int32_t recordNo);
   std::vector<uint32_t> MemoBlocksInUse();
   void FreeReplacedMemos(const std::vector<uint32_t>& before);

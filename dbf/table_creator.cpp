@@ -16,6 +16,7 @@
 #include "dbf/dbf_format.h"
 #include "dbf/memo_bytes.h"
 #include "dbf/memo_format.h"
+#include "dbf/text_helpers.h"
 
 namespace qm::dbf {
 
@@ -28,16 +29,9 @@ constexpr uint32_t kMaxRecordLength = 65535;  // header bytes 10..11
 constexpr std::size_t kMaxFields = (0xFFFF - 33) / layout::kDescriptorSize;
 constexpr std::size_t kMaxNameLength = 10;
 
-std::string AsciiUpper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
 // A whole decimal integer with an optional sign and surrounding blanks.
 bool ParseInt(std::string_view text, int32_t& value) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  text = TrimRight(TrimLeft(text));
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   if (text.empty()) return false;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -87,7 +81,7 @@ bool ParseFieldList(const std::vector<std::string>& lines, std::vector<TbrFieldD
   std::set<std::string> names;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     TbrFieldDef def;
-    if (!ParseFieldLine(lines[i], def) || !names.insert(AsciiUpper(def.name)).second) {
+    if (!ParseFieldLine(lines[i], def) || !names.insert(UpperAscii(def.name)).second) {
       badLine = i;
       defs.clear();
       return false;
@@ -102,7 +96,7 @@ TbrTableCreator::TbrTableCreator(const std::string& path, TbrDBFTypes dialect)
   std::string trimmed = TrimBlanksAndQuotes(path);
   const std::size_t slash = trimmed.find_last_of('/');
   const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
-  std::string name = AsciiUpper(std::string_view(trimmed).substr(nameStart));
+  std::string name = UpperAscii(std::string_view(trimmed).substr(nameStart));
   if (name.find('.') == std::string::npos) name += ".DBF";
   m_path = trimmed.substr(0, nameStart) + name;
 }
@@ -119,7 +113,7 @@ TbrTableCreator::~TbrTableCreator() {
 
 void TbrTableCreator::AddField(std::string_view name, char type, int32_t length, int32_t decimals) {
   if (name.empty()) return;
-  type = static_cast<char>(std::toupper(static_cast<unsigned char>(type)));
+  type = UpperAscii(type);
   if (type == 'D') length = 8, decimals = 0;
   if (type == 'L') length = 1, decimals = 0;
   if (type == 'M' || type == 'B' || type == 'G') {
@@ -127,7 +121,7 @@ void TbrTableCreator::AddField(std::string_view name, char type, int32_t length,
     decimals = 0;
     m_hasMemo = true;
   }
-  const std::string upper = AsciiUpper(name.substr(0, kMaxNameLength));
+  const std::string upper = UpperAscii(name.substr(0, kMaxNameLength));
   const auto outOfByte = [](int32_t v) {
     return v < 0 || static_cast<uint32_t>(v) > kMaxFieldByte;
   };

@@ -13,6 +13,7 @@
 #include "dbf/char_tables.h"
 #include "dbf/dbf_format.h"
 #include "dbf/table.h"
+#include "dbf/text_helpers.h"
 
 namespace qm::dbf {
 namespace {
@@ -20,16 +21,6 @@ namespace {
 constexpr size_t kNumberTextLimit = 31;
 constexpr int32_t kLastStoredYear = 9999;
 constexpr std::string_view kTrueLetters = "TtYyJj";
-
-std::string_view TrimRight(std::string_view text) {
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
-}
-
-std::string_view TrimLeft(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  return text;
-}
 
 // Leading blanks, a sign, digits with a point and an exponent; nothing after.
 bool ParseNumber(std::string_view text, double& value) {

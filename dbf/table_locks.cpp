@@ -18,7 +18,7 @@ bool TbrTable::LockHelper(TbrLockRegion region) {
     return false;
   }
   ++m_lockCount;
-  DropCachedImages();  // a lock is taken to see and change what is in the file now
+  DropReadAhead();  // a lock is taken to see and change what is in the file now
   return true;
 }
 

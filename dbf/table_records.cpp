@@ -23,35 +23,8 @@ bool TbrTable::GoTo(int32_t recordNo) {
   }
   if (recordNo == 0) return false;
   m_bof = m_eof = false;
-  int32_t target = recordNo;
-  switch (recordNo) {
-    case kGoBottom:
-      target = m_recordCount;
-      break;
-    case kGoTop:
-      target = 1;
-      break;
-    case kGoNext:
-      target = m_recNo + 1;
-      break;
-    case kGoSame:
-      target = m_recNo;
-      break;
-    case kGoPrior:
-      if (m_recNo <= 1) {
-        m_bof = true;
-        return false;
-      }
-      target = m_recNo - 1;
-      break;
-    default:
-      if (recordNo < kGoSame) {
-        m_bof = m_eof = true;
-        Check(code::kRecordRange, subcode::kGoTo);
-        return false;
-      }
-  }
-  if (target < 1) {  // "same" before any record was read
+  const int32_t target = GoToTarget(recordNo);
+  if (target < 1) {  // before the first record, "same" before any was read, or refused
     m_bof = true;
     return false;
   }
@@ -65,7 +38,7 @@ bool TbrTable::GoTo(int32_t recordNo) {
   }
   // Re-reading the record we stand on asks for what is in the file now,
   // whatever another program changed since it was read ahead.
-  if (target == m_recNo) DropCachedImages();
+  if (target == m_recNo) DropReadAhead();
   TableEvent(kEventBeforeRead, recordNo);
   if (!ReadRecordBytes(RecordOffset(target), m_image, m_recordLength)) {
     m_eof = LastCode() == code::kShortRead;
@@ -75,6 +48,28 @@ bool TbrTable::GoTo(int32_t recordNo) {
   TableEvent(kEventAfterRead, target);
   std::memcpy(m_original.data(), m_image, m_recordLength);
   return true;
+}
+
+// The record a go-to asks for; below 1 when it goes nowhere (a refused code is
+// reported and leaves the table at both ends).
+int32_t TbrTable::GoToTarget(int32_t recordNo) {
+  switch (recordNo) {
+    case kGoBottom:
+      return m_recordCount;
+    case kGoTop:
+      return 1;
+    case kGoNext:
+      return m_recNo + 1;
+    case kGoSame:
+      return m_recNo;
+    case kGoPrior:
+      return m_recNo <= 1 ? 0 : m_recNo - 1;
+    default:
+      if (recordNo > kGoSame) return recordNo;
+      m_bof = m_eof = true;
+      Check(code::kRecordRange, subcode::kGoTo);
+      return 0;
+  }
 }
 
 bool TbrTable::ReadRecordBytes(int64_t offset, char* buffer, uint32_t length) {
@@ -106,7 +101,7 @@ void TbrTable::SetReadAhead(bool on) {
   m_readAhead.assign(static_cast<size_t>(records) * m_recordLength, 0);
 }
 
-void TbrTable::DropCachedImages() {
+void TbrTable::DropReadAhead() {
   InvalidateReadAhead();
   if (m_memo) m_memo->DropReadCache();
 }

@@ -276,7 +276,8 @@ bool TbrIndexTable::BuildIndex(const std::string& fileName, const std::string& t
     BuildScope scope(*this);
     // An NDX file has no place for a descending flag: every reader, this engine
     // after reopening included, walks it as ascending, so it is always built so.
-    ok = CreateNdx(work.File(), expression, uniqueOption == 0, orderOption == 7 || orderOption == 8);
+    ok = CreateNdx(work.File(), expression, uniqueOption == kIndexUnique,
+                    orderOption == kIndexAscendingUpper || orderOption == kIndexDescendingUpper);
   }
   if (!ok) return false;
   if (replacing) return CopyIndexInto(work.File(), target);

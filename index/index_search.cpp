@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "dbf/calendar.h"
+#include "dbf/text_helpers.h"
 #include "index/index_table.h"
 
 namespace qm::index {
@@ -12,13 +13,6 @@ namespace {
 
 constexpr int kCaseless = 1, kWhole = 2, kWildcard = 4, kKeepState = 8, kKeepOrder = 16,
               kAtStart = 32;
-
-std::string Upper(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
 
 // Numbers are compared as the 6-byte reals of the original platform hold them.
 double RoundToReal48(double x) {
@@ -41,8 +35,8 @@ bool ReadNumber(const std::string& text, double& value) {
 // Position (from 1) of `value` in a character text under the options, 0 for none.
 int MatchText(std::string text, std::string value, int options) {
   if (options & kCaseless) {
-    text = Upper(text);
-    value = Upper(value);
+    text = dbf::UpperAscii(text);
+    value = dbf::UpperAscii(value);
   }
   bool anywhere = !(options & kAtStart) && !(options & kWhole);
   bool continues = !(options & kWhole);

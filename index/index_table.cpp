@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "dbf/text_helpers.h"
 #include "index/index_errors.h"
 #include "index/ndx_key.h"
 
@@ -10,18 +11,9 @@ namespace qm::index {
 
 namespace {
 
-std::string Trim(const std::string& text) {
-  size_t first = text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return {};
-  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
-}
+using dbf::UpperAscii;
 
-std::string UpperAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
+std::string Trim(const std::string& text) { return std::string(dbf::TrimWhitespace(text)); }
 
 std::string Extension(const std::string& path) {
   size_t slash = path.rfind('/');

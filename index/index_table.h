@@ -23,6 +23,14 @@
 
 namespace qm::index {
 
+// The unique and order options of BuildIndex (and of the dataset's IndexOn).
+inline constexpr int kIndexUnique = 0;            // each key value once (the first record's)
+inline constexpr int kIndexDuplicates = 1;        // any value but 0 keeps every record
+inline constexpr int kIndexAscending = 0;
+inline constexpr int kIndexDescending = 1;        // NDX files are ascending whatever is asked
+inline constexpr int kIndexAscendingUpper = 7;    // character keys upper-cased
+inline constexpr int kIndexDescendingUpper = 8;
+
 class TbrIndexTable : public dbf::TbrTable {
  public:
   static constexpr int kMaxIndexFiles = 63;
@@ -99,9 +107,9 @@ class TbrIndexTable : public dbf::TbrTable {
   // ---- building ----
   // Creates an NDX file over the table (existing contents replaced once the build
   // is complete; a failed build leaves them as they were); unique when uniqueOption
-  // is 0; orderOption 7 and 8 upper-case character keys, kept as UPPER() around the
-  // stored expression. NDX files are always ascending (the format cannot say
-  // otherwise). The new file is not attached.
+  // is kIndexUnique; kIndexAscendingUpper and kIndexDescendingUpper upper-case
+  // character keys, kept as UPPER() around the stored expression. NDX files are
+  // always ascending (the format cannot say otherwise). The new file is not attached.
   bool BuildIndex(const std::string& fileName, const std::string& tagName,
                   const std::string& keyExpression, const std::string& forCondition,
                   int uniqueOption, int orderOption);

@@ -12,6 +12,7 @@
 #include "dbf/calendar.h"
 #include "dbf/char_tables.h"
 #include "dbf/table.h"
+#include "dbf/text_helpers.h"
 #include "index/index_errors.h"
 #include "index/ndx_key.h"
 
@@ -31,10 +32,7 @@ enum Function {
 
 bool IsComparison(char c) { return c == '!' || c == '<' || c == '=' || c == '>'; }
 
-std::string_view TrimRight(std::string_view s) {
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
+using dbf::TrimRight;
 
 bool ParseInt(std::string_view s, int& out) {
   std::string text(s);
@@ -76,6 +74,16 @@ std::string Today() {
   return buffer;
 }
 
+// A date-time field (milliseconds) as a day number with the time as its fraction.
+std::string DateTimeKeyText(std::string_view raw) {
+  double number = 0;
+  ParseNumber(raw, number);
+  const double days = std::floor(number / 86400000.0);
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.15g", days + 1721425 + (number - days * 86400000.0) / 86400000.0);
+  return buffer;
+}
+
 class Evaluator {
  public:
   Evaluator(const TbrExprContext& context, bool& changed) : m_ctx(context), m_changed(changed) {}
@@ -87,7 +95,15 @@ class Evaluator {
   enum class TermKind { Literal, Function, Field };
   bool Term(std::string_view& rest, std::string& value, char& type, TermKind& kind);
   bool Field(std::string_view name, std::string& value, char& type);
+  struct CallArguments {
+    int numbers[2] = {0, 0};
+    std::string arg;
+    char argType = 0;
+  };
   bool Call(std::string_view name, std::string_view args, std::string& value, char& type);
+  bool Arguments(int function, std::string_view args, const std::vector<std::string_view>& parts,
+                 CallArguments& call);
+  bool Logical(int function, const std::string& arg, std::string& value, char& type);
   bool Str(const std::vector<std::string_view>& args, const std::string& arg, bool zero,
            std::string& value);
   bool Fail(std::string_view text);
@@ -194,15 +210,9 @@ bool Evaluator::Field(std::string_view name, std::string& value, char& type) {
                   ? "T" : "F";
       type = 'C';  // a logical term counts as character
       break;
-    case 'T': {
-      ParseNumber(raw, number);
-      double days = std::floor(number / 86400000.0);
-      char buffer[64];
-      std::snprintf(buffer, sizeof buffer, "%.15g",
-                    days + 1721425 + (number - days * 86400000.0) / 86400000.0);
-      value = buffer;
+    case 'T':
+      value = DateTimeKeyText(raw);
       break;
-    }
     default: {
       bool stored = ParseNumber(raw, number);
       if (!stored) number = 0;
@@ -233,90 +243,113 @@ std::vector<std::string_view> SplitArguments(std::string_view args) {
   return parts;
 }
 
+// DTOC() and DTOS() of a date argument: stored "yyyymmdd" text for DTOS (and
+// DTOC(d, 1)), the display form otherwise; any other argument passes unchanged.
+std::string DateFunctionText(bool stored, const std::string& arg, char argType, bool tagDates) {
+  if (argType != 'D') return arg;
+  int day = 0;
+  const std::string_view digits = dbf::TrimLeft(TrimRight(arg));
+  if (!tagDates && digits.size() == 8) day = dbf::ParseDateText(digits);
+  else if (!ParseInt(digits, day)) day = 0;
+  return stored ? dbf::StoredDate(day < 1 ? 0 : day) : dbf::FormatDisplayDate(day);
+}
+
+// SUBSTR(text, start[, length]): a start outside the text gives the text whole.
+std::string Substring(const std::string& arg, int start, int length) {
+  if (start < 1 || start > static_cast<int>(arg.size())) return arg;
+  std::string value = arg.substr(start - 1);
+  if (length >= 1 && length < static_cast<int>(value.size())) value.resize(length);
+  return value;
+}
+
+std::string MapCase437(const std::string& arg, uint8_t (*map)(uint8_t)) {
+  std::string value;
+  for (char c : arg) value += static_cast<char>(map(static_cast<uint8_t>(c)));
+  return value;
+}
+
+// The numeric second and third arguments, and the first one evaluated (for the
+// functions that take an expression); false after a reported failure.
+bool Evaluator::Arguments(int function, std::string_view args, const std::vector<std::string_view>& parts,
+                          CallArguments& call) {
+  for (size_t i = 1; i < parts.size() && i < 3; ++i) {
+    if (!ParseInt(parts[i], call.numbers[i - 1])) return Fail(parts[i]);
+  }
+  const bool evaluated = function != kRecno && function != kDate && function != kNotDeleted &&
+                         function != kDeleted && function != 0;
+  if (!evaluated) return true;
+  const std::string_view first = parts.empty() ? std::string_view() : parts[0];
+  // An empty argument fails every function but EMPTY, which tests for exactly that.
+  if ((first.empty() || !Sequence(first, call.arg, call.argType)) && function != kEmpty) return Fail(args);
+  return true;
+}
+
 bool Evaluator::Call(std::string_view name, std::string_view args, std::string& value,
                      char& type) {
-  size_t found = name.empty() ? std::string_view::npos : kFunctionNames.find(name);
-  int function = found == std::string_view::npos ? 0 : static_cast<int>(found) + 1;
-  std::vector<std::string_view> parts = SplitArguments(args);
-  int numbers[2] = {0, 0};
-  for (size_t i = 1; i < parts.size() && i < 3; ++i) {
-    if (!ParseInt(parts[i], numbers[i - 1])) return Fail(parts[i]);
-  }
-  bool evaluated = function != kRecno && function != kDate && function != kNotDeleted &&
-                   function != kDeleted && function != 0;
-  std::string arg;
-  char argType = 0;
-  if (evaluated) {
-    std::string_view first = parts.empty() ? std::string_view() : parts[0];
-    // An empty argument fails every function but EMPTY, which tests for exactly that.
-    if ((first.empty() || !Sequence(first, arg, argType)) && function != kEmpty) return Fail(args);
-  }
-  type = argType;
-  const bool deleted = Image()[0] == '*';
+  const size_t found = name.empty() ? std::string_view::npos : kFunctionNames.find(name);
+  const int function = found == std::string_view::npos ? 0 : static_cast<int>(found) + 1;
+  const std::vector<std::string_view> parts = SplitArguments(args);
+  CallArguments call;
+  if (!Arguments(function, args, parts, call)) return false;
+  const std::string& arg = call.arg;
+  const int* numbers = call.numbers;
+  type = call.argType;
   switch (function) {
     case kDtoc:
-    case kDtos: {
+    case kDtos:
       type = 'C';
-      if (argType != 'D') { value = arg; break; }
-      int day = 0;
-      std::string_view digits = TrimRight(arg);
-      while (!digits.empty() && digits.front() == ' ') digits.remove_prefix(1);
-      if (!m_ctx.tagDates && digits.size() == 8) day = dbf::ParseDateText(digits);
-      else if (!ParseInt(digits, day)) day = 0;
-      value = function == kDtos || numbers[0] == 1 ? dbf::StoredDate(day < 1 ? 0 : day)
-                                                   : dbf::FormatDisplayDate(day);
-      break;
-    }
-    case kSubstr: {
-      int start = numbers[0];
-      value = arg;
-      if (start >= 1 && start <= static_cast<int>(arg.size())) {
-        value = arg.substr(start - 1);
-        if (numbers[1] >= 1 && numbers[1] < static_cast<int>(value.size())) value.resize(numbers[1]);
-      }
-      break;
-    }
+      value = DateFunctionText(function == kDtos || numbers[0] == 1, arg, call.argType, m_ctx.tagDates);
+      return true;
+    case kSubstr:
+      value = Substring(arg, numbers[0], numbers[1]);
+      return true;
     case kStr:
     case kStrZero:
       type = 'C';
       return Str(parts, arg, function == kStrZero, value);
     case kUpper:
-      for (char c : arg) value += static_cast<char>(dbf::UpperCase437(static_cast<uint8_t>(c)));
-      break;
+      value = MapCase437(arg, dbf::UpperCase437);
+      return true;
     case kLower:
-      for (char c : arg) value += static_cast<char>(dbf::LowerCase437(static_cast<uint8_t>(c)));
-      break;
+      value = MapCase437(arg, dbf::LowerCase437);
+      return true;
     case kLeft:
       if (parts.size() < 2 || numbers[0] < 0 || numbers[0] > 255) return Fail(args);
       value = arg.substr(0, numbers[0]);
-      break;
+      return true;
     case kRight:
-      if (parts.size() < 2 || numbers[0] < 0 || numbers[0] > static_cast<int>(arg.size()))
-        return Fail(args);
+      if (parts.size() < 2 || numbers[0] < 0 || numbers[0] > static_cast<int>(arg.size())) return Fail(args);
       value = arg.substr(arg.size() - numbers[0]);
-      break;
+      return true;
+    default:
+      return Logical(function, arg, value, type) || Fail(args);
+  }
+}
+
+// RECNO(), DATE(), EMPTY(), !DELETED() and DELETED(); false for any other function.
+bool Evaluator::Logical(int function, const std::string& arg, std::string& value, char& type) {
+  switch (function) {
     case kRecno:
       value = std::to_string(m_ctx.table->RecNo());
       type = 'N';
-      break;
+      return true;
     case kDate:
       value = Today();
       type = 'D';
       m_changed = true;
-      break;
+      return true;
     case kEmpty:
       value = TrimRight(arg).empty() ? "T" : "F";
       type = 'L';
-      break;
+      return true;
     case kNotDeleted:
     case kDeleted:
-      value = (function == kDeleted) == deleted ? "T" : "F";
+      value = (function == kDeleted) == (Image()[0] == '*') ? "T" : "F";
       type = 'L';
-      break;
+      return true;
     default:
-      return Fail(args);
+      return false;
   }
-  return true;
 }
 
 bool Evaluator::Str(const std::vector<std::string_view>& args, const std::string& arg, bool zero,
@@ -388,9 +421,7 @@ bool EvaluateExpression(const TbrExprContext& context, std::string_view callerNa
   }
   std::string text(expression);
   NormalizeExpression(text);
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
+  text = dbf::UpperAscii(text);
   Evaluator evaluator(context, changed);
   if (evaluator.Sequence(text, result, type)) return true;
   // A refused expression leaves no partial text behind (it may exceed the cap).

@@ -12,6 +12,7 @@
 
 #include "dbf/disk_io.h"
 #include "dbf/errors.h"
+#include "dbf/text_helpers.h"
 #include "index/cpl_format.h"
 
 namespace qm::index {
@@ -37,10 +38,7 @@ std::string_view RecordSuffix(int32_t recNo, char (&buffer)[12]) {
   return std::string_view(buffer, n + 1);
 }
 
-std::string_view TrimRight(std::string_view s) {
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
+using dbf::TrimRight;
 
 }  // namespace
 

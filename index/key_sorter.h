@@ -85,6 +85,7 @@ class TbrKeySorter {
   void OpenWorkFile();
   void WriteAt(const void* data, size_t size, uint64_t offset);
   void Merge();
+  std::vector<std::unique_ptr<RunReader>> OpenRuns();
 
   TbrKeySink& m_sink;
   std::string m_workDir;

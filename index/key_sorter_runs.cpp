@@ -141,9 +141,9 @@ void TbrKeySorter::Spill() {
   ClearTrie();
 }
 
-// Delivers the smallest current string of all runs until every run is exhausted;
-// among equal strings the earlier run goes first.
-void TbrKeySorter::Merge() {
+// A reader on each run of the work file, standing on its first string (empty
+// runs left out); a run whose link does not lead to the next one is damage.
+std::vector<std::unique_ptr<TbrKeySorter::RunReader>> TbrKeySorter::OpenRuns() {
   std::vector<std::unique_ptr<RunReader>> readers;
   for (size_t r = 0; r < m_runStarts.size(); ++r) {
     auto reader = std::make_unique<RunReader>();
@@ -157,6 +157,13 @@ void TbrKeySorter::Merge() {
       throw Damaged(m_workName, "is damaged");
     if (reader->Next()) readers.push_back(std::move(reader));
   }
+  return readers;
+}
+
+// Delivers the smallest current string of all runs until every run is exhausted;
+// among equal strings the earlier run goes first.
+void TbrKeySorter::Merge() {
+  std::vector<std::unique_ptr<RunReader>> readers = OpenRuns();
   // A unique key may sit in several runs with different record numbers: runs are
   // compared on the key alone, and only the earliest run's pair is delivered.
   auto order = [this](const RunReader& r) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "dbf/text_helpers.h"
 #include "index/index_errors.h"
 #include "index/ndx_format.h"
 
@@ -13,10 +14,7 @@ namespace {
 std::string TagNameOf(const std::string& path) {
   std::string name = path.substr(path.find_last_of('/') + 1);
   name = name.substr(0, name.find('.'));
-  for (char& c : name) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return name;
+  return dbf::UpperAscii(name);
 }
 
 std::optional<dbf::TbrTableFingerprint> DecodeTablePrint(const uint8_t* area) {

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "dbf/calendar.h"
+#include "dbf/text_helpers.h"
 #include "index/ndx_format.h"
 
 namespace qm::index {
@@ -22,10 +23,7 @@ bool ParseDigits(std::string_view s, int& out) {
   return !s.empty();
 }
 
-std::string_view TrimRight(std::string_view s) {
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
+using dbf::TrimRight;
 
 }  // namespace
 
