@@ -7,6 +7,8 @@
 #include <fstream>
 #include <mutex>
 
+#include "dbf/text_helpers.h"
+
 namespace qm::index {
 
 namespace {
@@ -23,11 +25,7 @@ std::vector<std::string>& Table() {
 
 bool g_loaded = false;
 
-std::string Trimmed(const std::string& text) {
-  const size_t start = text.find_first_not_of(" \t\r\n");
-  if (start == std::string::npos) return {};
-  return text.substr(start, text.find_last_not_of(" \t\r\n") - start + 1);
-}
+std::string Trimmed(const std::string& text) { return std::string(dbf::TrimWhitespace(text)); }
 
 // Section "Alias" of an INI-style file: "[Alias]" then "name=value" lines.
 void LoadFrom(const std::string& directory) {
@@ -39,12 +37,12 @@ void LoadFrom(const std::string& directory) {
     line = Trimmed(line);
     if (line.empty() || line[0] == ';') continue;
     if (line.front() == '[') {
-      inAlias = SameTextIgnoringCase(Trimmed(line.substr(1, line.find(']') - 1)), "Alias");
+      inAlias = dbf::SameTextIgnoringCase(Trimmed(line.substr(1, line.find(']') - 1)), "Alias");
       continue;
     }
     const size_t eq = line.find('=');
     if (!inAlias || eq == std::string::npos || eq == 0) continue;
-    table.push_back(UpperAscii(Trimmed(line.substr(0, eq))) + "=" + Trimmed(line.substr(eq + 1)));
+    table.push_back(dbf::UpperAscii(Trimmed(line.substr(0, eq))) + "=" + Trimmed(line.substr(eq + 1)));
   }
   g_loaded = true;
 }
@@ -54,14 +52,6 @@ void EnsureLoaded() {
 }
 
 }  // namespace
-
-bool SameTextIgnoringCase(const std::string& a, const std::string& b) { return UpperAscii(a) == UpperAscii(b); }
-
-std::string UpperAscii(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
-}
 
 const std::vector<std::string>& AliasTable() {
   std::lock_guard<std::mutex> lock(AliasMutex());
@@ -77,7 +67,7 @@ void ReloadAliasTable(const std::string& configDirectory) {
 bool FindAlias(const std::string& name, std::string& value) {
   std::lock_guard<std::mutex> lock(AliasMutex());
   EnsureLoaded();
-  const std::string wanted = UpperAscii(name) + "=";
+  const std::string wanted = dbf::UpperAscii(name) + "=";
   const std::vector<std::string>& table = Table();
   for (size_t i = 1; i < table.size(); ++i) {
     if (table[i].compare(0, wanted.size(), wanted) != 0) continue;
@@ -91,7 +81,7 @@ void AddAlias(const std::string& name, const std::string& value) {
   std::string existing;
   if (FindAlias(name, existing)) return;
   std::lock_guard<std::mutex> lock(AliasMutex());
-  Table().push_back(UpperAscii(name) + "=" + value);
+  Table().push_back(dbf::UpperAscii(name) + "=" + value);
 }
 
 std::string UserConfigDirectory() {
@@ -110,7 +100,7 @@ std::string ExecutableDirectory() {
 }
 
 std::string DatabaseDirectory(const std::string& databaseName) {
-  if (SameTextIgnoringCase(databaseName, kDefaultDirectory)) return ExecutableDirectory();
+  if (dbf::SameTextIgnoringCase(databaseName, kDefaultDirectory)) return ExecutableDirectory();
   std::string directory = databaseName;
   std::string value;
   if (FindAlias(databaseName, value)) directory = value;

@@ -31,7 +31,4 @@ std::string ExecutableDirectory();  // with a trailing '/'
 // gives empty (names relative to the current directory).
 std::string DatabaseDirectory(const std::string& databaseName);
 
-bool SameTextIgnoringCase(const std::string& a, const std::string& b);
-std::string UpperAscii(std::string text);
-
 }  // namespace qm::index

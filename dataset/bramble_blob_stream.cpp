@@ -1,9 +1,9 @@
 #include "dataset/bramble_blob_stream.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "dataset/bramble_dataset.h"
+#include "dbf/scope_exit.h"
 
 namespace qm::index {
 
@@ -17,35 +17,19 @@ TBrambleDataSet& BrambleOf(TField& field) {
 bool Editing(TDataSetState state) { return state == TDataSetState::dsEdit || state == TDataSetState::dsInsert; }
 }  // namespace
 
-std::function<void(const std::exception&)>& TBrBlobStream::ShowException() {
-  static std::function<void(const std::exception&)> show = [](const std::exception& e) {
-    std::fprintf(stderr, "%s\n", e.what());
-  };
-  return show;
-}
-
-TBrBlobStream::TBrBlobStream(TField& field, TBlobStreamMode mode)
+TBrBlobStream::TBrBlobStream(TField& field, TBlobAccess mode)
     : m_field(field), m_fieldNo(field.FieldNo()), m_dataSet(BrambleOf(field)), m_buffer(m_dataSet.BufferForState()) {
-  if (mode != TBlobStreamMode::bmRead) {
+  if (mode != TBlobAccess::baRead) {
     if (field.ReadOnly()) throw EDatabaseError("Field '" + field.DisplayName() + "' cannot be modified");
     if (!Editing(m_dataSet.State())) throw EDatabaseError("Dataset not in edit or insert mode");
   }
   if (m_buffer == nullptr) return;
-  if (mode == TBlobStreamMode::bmWrite) {
+  if (mode == TBlobAccess::baWrite) {
     m_modified = true;
+    StageMemo();
     return;
   }
   LoadMemo();
-}
-
-TBrBlobStream::~TBrBlobStream() {
-  if (m_modified && Editing(m_dataSet.State())) {
-    try {
-      SaveMemo();
-    } catch (const std::exception& e) {
-      if (ShowException()) ShowException()(e);
-    }
-  }
 }
 
 void TBrBlobStream::LoadMemo() {
@@ -56,25 +40,21 @@ void TBrBlobStream::LoadMemo() {
     dbf::TbrTable& engine = *m_dataSet.Engine();
     char* previous = engine.RecordImage();
     engine.PointRecordImage(const_cast<char*>(m_buffer));
-    try {
-      text = engine.MemoText(m_fieldNo);
-    } catch (...) {
-      engine.PointRecordImage(previous);
-      throw;
-    }
-    engine.PointRecordImage(previous);
+    dbf::TbrScopeExit restore([&engine, previous] { engine.PointRecordImage(previous); });
+    text = engine.MemoText(m_fieldNo);
   }
   if (text.empty()) return;
-  if (m_field.Transliterate()) text = m_dataSet.ToWindows(text.c_str());  // up to its first zero byte
+  if (m_field.Transliterate()) text = m_dataSet.FileTextToUtf8(text.c_str());  // up to its first zero byte
   m_data.assign(text.begin(), text.end());
   m_data.push_back(0);
   m_size = static_cast<int32_t>(text.size());
   m_position = 0;
 }
 
-void TBrBlobStream::SaveMemo() {
+void TBrBlobStream::StageMemo() {
+  if (!Editing(m_dataSet.State())) return;
   std::string text = m_data.empty() ? std::string() : std::string(m_data.data(), static_cast<size_t>(m_size));
-  if (m_field.Transliterate()) text = m_dataSet.ToFile(text);
+  if (m_field.Transliterate()) text = m_dataSet.Utf8ToFileText(text);
   m_dataSet.StageMemo(m_field, std::move(text));
 }
 
@@ -99,14 +79,15 @@ int32_t TBrBlobStream::Write(const void* buffer, int32_t count) {
   m_data.swap(data);
   m_position += count;
   m_modified = true;
+  StageMemo();
   return count;
 }
 
-int32_t TBrBlobStream::Seek(int32_t offset, TSeekOrigin origin) {
+int32_t TBrBlobStream::Seek(int32_t offset, TSeekFrom origin) {
   switch (origin) {
-    case TSeekOrigin::soBeginning: m_position = offset; break;
-    case TSeekOrigin::soCurrent: m_position += offset; break;
-    case TSeekOrigin::soEnd: m_position = m_size + offset; break;
+    case TSeekFrom::sfStart: m_position = offset; break;
+    case TSeekFrom::sfPosition: m_position += offset; break;
+    case TSeekFrom::sfEnd: m_position = m_size + offset; break;
   }
   return m_position;
 }
@@ -115,6 +96,7 @@ void TBrBlobStream::Truncate() {
   m_data.clear();
   m_size = m_position = 0;
   m_modified = true;
+  StageMemo();
 }
 
 }  // namespace qm::index

@@ -1,13 +1,13 @@
 #pragma once
 // TBrBlobStream: reads and writes the memo (or blob) field of the dataset's
 // record for the current state. Loading reads the staged text of the edit when
-// there is one, else the memo file; saving (on destruction, when modified in
-// edit or insert state) stages the text in the dataset, which writes it at
-// Post. Text is translated between the file's code page and UTF-8 when the
-// dataset translates.
+// there is one, else the memo file. In edit or insert state every change
+// (opening for write, Write, Truncate) stages the whole text in the dataset at
+// once, which writes it at Post: a text the memo file refuses is refused there,
+// to the caller, and destroying the stream only lets go of its copy. Text is
+// translated between the file's code page and UTF-8 when the dataset translates.
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,23 +20,20 @@ class TBrambleDataSet;
 class TBrBlobStream : public TStream {
  public:
   // Write and read-write modes: "Field 'X' cannot be modified" for a read-only
-  // field, "Dataset not in edit or insert mode" outside edit and insert.
-  TBrBlobStream(TField& field, TBlobStreamMode mode);
-  ~TBrBlobStream() override;  // saves when modified; a failed save is shown, never thrown
+  // field, "Dataset not in edit or insert mode" outside edit and insert. Write
+  // mode starts empty and stages that (an empty memo unless something is written).
+  TBrBlobStream(TField& field, TBlobAccess mode);
 
   int32_t Read(void* buffer, int32_t count) override;
   int32_t Write(const void* buffer, int32_t count) override;
-  int32_t Seek(int32_t offset, TSeekOrigin origin) override;
+  int32_t Seek(int32_t offset, TSeekFrom origin) override;
   void Truncate();
   bool Modified() const { return m_modified; }
 
-  // Where a failed save is shown (the application's exception display);
-  // by default it goes to standard error.
-  static std::function<void(const std::exception&)>& ShowException();
-
  private:
   void LoadMemo();
-  void SaveMemo();
+  // Hands the text to the dataset when it is editing; throws its refusal.
+  void StageMemo();
 
   TField& m_field;
   int m_fieldNo;

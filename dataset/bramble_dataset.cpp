@@ -10,6 +10,8 @@
 
 #include "dataset/bramble_alias.h"
 #include "dataset/bramble_engine.h"
+#include "dbf/scope_exit.h"
+#include "dbf/text_helpers.h"
 
 namespace qm::index {
 
@@ -30,7 +32,7 @@ TBrambleDataSet::~TBrambleDataSet() {
 
 void TBrambleDataSet::SetDatabaseName(const std::string& name) {
   if (name == m_databaseName) return;
-  if (!SameTextIgnoringCase(name, kDefaultDirectory)) {
+  if (!dbf::SameTextIgnoringCase(name, kDefaultDirectory)) {
     std::string alias = name;
     if (!alias.empty() && (alias.back() == '/' || alias.back() == '\\')) alias.pop_back();
     // A directory is no alias name: on a case-sensitive file system an entry
@@ -207,27 +209,27 @@ int TBrambleDataSet::RecordBufferSize() {
 
 // ---- fetching ----
 
-TGetResult TBrambleDataSet::GetRecord(char* buffer, TGetMode mode, bool doCheck) {
+TFetchResult TBrambleDataSet::GetRecord(char* buffer, TFetchStep mode, bool doCheck) {
   TbrImagePointer point(*m_engine, buffer);
   bool moved = false;
-  if (mode == TGetMode::gmNext) {
+  if (mode == TFetchStep::fsNext) {
     moved = m_engine->GoTo(m_firstPending ? dbf::kGoTop : dbf::kGoNext);
     m_firstPending = false;
-  } else if (mode == TGetMode::gmPrior) {
+  } else if (mode == TFetchStep::fsPrior) {
     moved = m_engine->GoTo(m_lastPending ? dbf::kGoBottom : dbf::kGoPrior);
     m_lastPending = false;
   } else if (!m_firstPending && !m_lastPending) {
     moved = m_engine->GoTo(dbf::kGoSame);
   }
-  TGetResult result = TGetResult::grError;
-  if (m_engine->Eof()) result = TGetResult::grEOF;
-  else if (m_engine->Bof()) result = TGetResult::grBOF;
-  if (moved) result = TGetResult::grOK;
-  if (result == TGetResult::grOK) {
+  TFetchResult result = TFetchResult::frNoRecord;
+  if (m_engine->Eof()) result = TFetchResult::frEOF;
+  else if (m_engine->Bof()) result = TFetchResult::frBOF;
+  if (moved) result = TFetchResult::frOK;
+  if (result == TFetchResult::frOK) {
     SetBufferRecNo(buffer, m_engine->RecNo());
     SetBookmarkFlag(buffer, TBookmarkFlag::bfCurrent);
     CalculateFields(buffer);
-  } else if (result == TGetResult::grError && doCheck) {
+  } else if (result == TFetchResult::frNoRecord && doCheck) {
     throw EDatabaseError("Record request beyond range of table");
   }
   return result;
@@ -328,14 +330,9 @@ bool TBrambleDataSet::AcceptRecord() {
   if (!m_filtered || !OnFilterRecord) return true;
   const TDataSetState saved = State();
   SetTempState(TDataSetState::dsFilter);
+  dbf::TbrScopeExit restore([this, saved] { SetTempState(saved); });
   bool accept = true;
-  try {
-    OnFilterRecord(*this, accept);
-  } catch (...) {
-    SetTempState(saved);
-    throw;
-  }
-  SetTempState(saved);
+  OnFilterRecord(*this, accept);
   return accept;
 }
 

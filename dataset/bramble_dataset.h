@@ -126,11 +126,11 @@ class TBrambleDataSet : public TDataSet {
   bool Locate(const std::string& keyField, const std::string& keyValue, TLocateOptions options) override;
   TFieldValue Lookup(const std::string& keyField, const std::string& keyValue,
                      const std::string& resultField) override;
-  std::unique_ptr<TStream> CreateBlobStream(TField& field, TBlobStreamMode mode) override;
+  std::unique_ptr<TStream> CreateBlobStream(TField& field, TBlobAccess mode) override;
 
-  // Builds an index file over the open table (unique option 0: unique; order
-  // option 0 ascending, 1 descending, 7/8 with upper-cased character keys),
-  // then goes to the first record, also when the build failed.
+  // Builds an index file over the open table (the options are index_table.h's
+  // kIndexUnique ... kIndexDescendingUpper), then goes to the first record, also
+  // when the build failed.
   bool IndexOn(const std::string& fileName, const std::string& tagName, const std::string& keyExpression,
                const std::string& forCondition, int uniqueOption, int orderOption);
   // Closes every index file, opens those named in `files` (blank-separated,
@@ -158,8 +158,8 @@ class TBrambleDataSet : public TDataSet {
   bool HasStagedMemo(int fieldNo) const { return m_stagedMemos.count(fieldNo) != 0; }
   const std::string& StagedMemo(int fieldNo) const { return m_stagedMemos.at(fieldNo); }
   void StageMemo(TField& field, std::string fileBytes);
-  std::string ToWindows(const std::string& fileText) const;  // OEM -> ANSI when translating
-  std::string ToFile(const std::string& windowsText) const;  // ANSI -> OEM when translating
+  std::string FileTextToUtf8(const std::string& fileText) const;  // OEM -> ANSI when translating
+  std::string Utf8ToFileText(const std::string& windowsText) const;  // ANSI -> OEM when translating
 
   // The engine's error path ends here (public for the engine object).
   void BrambleError(int32_t code, int32_t subCode, const char* text);
@@ -169,7 +169,7 @@ class TBrambleDataSet : public TDataSet {
   void InternalOpen() override;
   void InternalClose() override;
   bool IsCursorOpen() const override { return m_engine != nullptr; }
-  TGetResult GetRecord(char* buffer, TGetMode mode, bool doCheck) override;
+  TFetchResult GetRecord(char* buffer, TFetchStep mode, bool doCheck) override;
   void InternalFirst() override;
   void InternalLast() override;
   void InternalInitRecord(char* buffer) override;

@@ -7,6 +7,7 @@
 #include "dataset/bramble_dataset.h"
 #include "dataset/bramble_engine.h"
 #include "dbf/memo_file.h"
+#include "dbf/scope_exit.h"
 
 namespace qm::index {
 
@@ -17,7 +18,7 @@ constexpr const char* kRecordLocked = "Record is locked by another user";
 // Goes to record `recNo`, locks it and reads it again under the lock (the read
 // cache is dropped so that the bytes come from the file). On failure no lock stays.
 void TBrambleDataSet::LockCurrentForWrite(int32_t recNo) {
-  m_engine->SetReadAhead(m_engine->ReadAhead());  // drops what the cache holds
+  m_engine->DropReadAhead();
   if (!m_engine->GoTo(recNo)) throw EDatabaseError("Record request beyond range of table");
   bool locked;
   {
@@ -26,7 +27,7 @@ void TBrambleDataSet::LockCurrentForWrite(int32_t recNo) {
   }
   if (!locked) throw EDatabaseError(kRecordLocked);
   TbrUnlockScope unlock(*m_engine);
-  m_engine->SetReadAhead(m_engine->ReadAhead());
+  m_engine->DropReadAhead();
   if (!m_engine->GoTo(recNo)) throw EDatabaseError("Record request beyond range of table");
   unlock.Dismiss();
 }
@@ -167,15 +168,12 @@ void TBrambleDataSet::InternalDelete() {
   LockCurrentForWrite(recNo);
   CheckRecordLocked(ActiveBuffer(), m_engine->RecordImage());
   TbrUnlockScope unlock(*m_engine);
-  m_engine->SetUseDeleted(true);
   bool marked = false;
-  try {
+  {
+    m_engine->SetUseDeleted(true);
+    dbf::TbrScopeExit restore([this] { m_engine->SetUseDeleted(m_useDeleted); });
     marked = m_engine->MarkDeleted();
-  } catch (...) {
-    m_engine->SetUseDeleted(m_useDeleted);
-    throw;
   }
-  m_engine->SetUseDeleted(m_useDeleted);
   if (!marked) throw EDatabaseError("Cannot delete the record");
 }
 

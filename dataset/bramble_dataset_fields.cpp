@@ -11,23 +11,17 @@
 
 namespace qm::index {
 
-std::string TBrambleDataSet::ToWindows(const std::string& fileText) const {
+std::string TBrambleDataSet::FileTextToUtf8(const std::string& fileText) const {
   return m_translate ? dbf::Cp437ToUtf8(fileText) : fileText;
 }
 
-std::string TBrambleDataSet::ToFile(const std::string& windowsText) const {
+std::string TBrambleDataSet::Utf8ToFileText(const std::string& windowsText) const {
   return m_translate ? dbf::Utf8ToCp437(windowsText) : windowsText;
 }
 
 char* TBrambleDataSet::GetActiveRecBuf() {
-  switch (State()) {
-    case TDataSetState::dsFilter:
-      return m_engine ? m_engine->RecordImage() : nullptr;
-    case TDataSetState::dsOldValue:
-      return m_editLockHeld ? m_editOriginal.data() : ActiveBuffer();
-    default:
-      return TDataSet::GetActiveRecBuf();
-  }
+  if (State() == TDataSetState::dsFilter) return m_engine ? m_engine->RecordImage() : nullptr;
+  return TDataSet::GetActiveRecBuf();
 }
 
 TFieldValue TBrambleDataSet::GetFieldData(const TField& field, const char* buffer) {
@@ -37,7 +31,7 @@ TFieldValue TBrambleDataSet::GetFieldData(const TField& field, const char* buffe
     case TFieldType::ftString: {
       std::string text = m_engine->Text(n);
       if (text.empty()) return {};
-      return ToWindows(text);
+      return FileTextToUtf8(text);
     }
     case TFieldType::ftSmallint:
     case TFieldType::ftInteger:
@@ -63,32 +57,24 @@ TFieldValue TBrambleDataSet::GetFieldData(const TField& field, const char* buffe
 
 void TBrambleDataSet::SetFieldData(TField& field, const TFieldValue& value) {
   const TDataSetState state = State();
-  if (state != TDataSetState::dsEdit && state != TDataSetState::dsInsert && state != TDataSetState::dsSetKey &&
-      state != TDataSetState::dsCalcFields && state != TDataSetState::dsFilter && state != TDataSetState::dsNewValue)
+  if (state != TDataSetState::dsEdit && state != TDataSetState::dsInsert && state != TDataSetState::dsCalcFields &&
+      state != TDataSetState::dsFilter)
     throw EDatabaseError("Dataset not in edit or insert mode");
-  if (state == TDataSetState::dsSetKey &&
-      (field.Calculated() || (FieldCount() > 0 && !SameTextIgnoringCase(CurrentTagName().empty() ? "" : TagKey(1),
-                                                                         field.FieldName()))))
-    throw EDatabaseError("Field '" + field.DisplayName() + "' is not indexed and cannot be modified");
   char* buffer = GetActiveRecBuf();
   if (field.Calculated()) {
     if (buffer != nullptr) PutCalcValue(field, buffer, value);
     return;
   }
   if (state == TDataSetState::dsCalcFields) throw EDatabaseError("Dataset not in edit or insert mode");
-  if (field.ReadOnly() && state != TDataSetState::dsSetKey && state != TDataSetState::dsFilter)
+  if (field.ReadOnly() && state != TDataSetState::dsFilter)
     throw EDatabaseError("Field '" + field.DisplayName() + "' cannot be modified");
   if (IsBlobType(field.DataType())) {
+    // What a stream opened for write and given the text would stage, in one step,
+    // so that a refused text leaves the staged memo as it was.
     const std::string* text = std::get_if<std::string>(&value);
-    // Refused here, where the caller sees it: the stream stages on destruction.
-    if (text != nullptr && m_engine) {
-      const std::string refusal =
-          m_engine->MemoTextRefusal(field.FieldNo(), field.Transliterate() ? ToFile(*text) : *text);
-      if (!refusal.empty()) throw EDatabaseError(refusal);
-    }
-    auto stream = CreateBlobStream(field, TBlobStreamMode::bmWrite);
-    if (text != nullptr) stream->Write(text->data(), static_cast<int32_t>(text->size()));
-    return;  // destroying the stream stages the memo
+    const std::string utf8 = text != nullptr ? *text : std::string();
+    StageMemo(field, field.Transliterate() ? Utf8ToFileText(utf8) : utf8);
+    return;
   }
   PutDataField(field, buffer, value);
 }
@@ -109,7 +95,7 @@ void TBrambleDataSet::PutDataField(TField& field, char* buffer, const TFieldValu
   switch (field.DataType()) {
     case TFieldType::ftString: {
       const std::string* text = std::get_if<std::string>(&value);
-      m_engine->FieldPut(n, text != nullptr ? ToFile(*text) : std::string());
+      m_engine->FieldPut(n, text != nullptr ? Utf8ToFileText(*text) : std::string());
       break;
     }
     case TFieldType::ftBoolean: {
@@ -130,7 +116,7 @@ void TBrambleDataSet::PutDataField(TField& field, char* buffer, const TFieldValu
   }
 }
 
-std::unique_ptr<TStream> TBrambleDataSet::CreateBlobStream(TField& field, TBlobStreamMode mode) {
+std::unique_ptr<TStream> TBrambleDataSet::CreateBlobStream(TField& field, TBlobAccess mode) {
   return std::make_unique<TBrBlobStream>(field, mode);
 }
 

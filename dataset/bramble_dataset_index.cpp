@@ -4,27 +4,10 @@
 #include "dataset/bramble_alias.h"
 #include "dataset/bramble_dataset.h"
 #include "dataset/bramble_engine.h"
+#include "dbf/scope_exit.h"
+#include "dbf/text_helpers.h"
 
 namespace qm::index {
-
-namespace {
-// Runs a restoring step however the scope ends; its own failure is not passed
-// on (the failure that ended the scope is the one to report).
-template <typename F>
-class Finally {
- public:
-  explicit Finally(F f) : m_f(f) {}
-  ~Finally() {
-    try {
-      m_f();
-    } catch (...) {
-    }
-  }
-
- private:
-  F m_f;
-};
-}  // namespace
 
 // On a closed dataset the files are tried on the table opened for the moment
 // (a table that does not open is no reason to refuse the list).
@@ -37,7 +20,7 @@ void TBrambleDataSet::SetIndexFiles(const std::vector<std::string>& files) {
     } catch (const EDatabaseError&) {
       return;
     }
-    Finally close([this] { m_engine.reset(); });
+    dbf::TbrScopeExit close([this] { m_engine.reset(); });
     AttachIndexFiles();
     return;
   }
@@ -95,7 +78,7 @@ bool TBrambleDataSet::IndexOn(const std::string& fileName, const std::string& ta
   DisableControls();
   bool built = false;
   {
-    Finally done([this] {
+    dbf::TbrScopeExit done([this] {
       m_busy = Busy::Idle;
       EnableControls();
     });
@@ -146,11 +129,11 @@ bool TBrambleDataSet::SearchRecords(const std::string& value, int32_t& fieldNo, 
   CheckOpenTable();
   CheckBrowseMode();
   DisableControls();
-  Finally enable([this] { EnableControls(); });
+  dbf::TbrScopeExit enable([this] { EnableControls(); });
   DoBeforeScroll();
   UpdateCursorPos();
   m_engine->SetSearchOptions(options);
-  const bool found = m_engine->SequentialSearch(ToFile(value), fieldNo, 0, recNo) > 0;
+  const bool found = m_engine->SequentialSearch(Utf8ToFileText(value), fieldNo, 0, recNo) > 0;
   if (found) {
     m_firstPending = m_lastPending = false;
     Resync();
@@ -164,7 +147,7 @@ bool TBrambleDataSet::SearchRecords(const std::string& value, int32_t& fieldNo, 
 // The first tag, in tag number order, without a for-condition whose key is the field.
 int TBrambleDataSet::FindTagFor(const std::string& keyField) {
   for (int n = 1; n <= m_engine->TagCount(); ++n)
-    if (TagFor(n).empty() && SameTextIgnoringCase(TagKey(n), keyField)) return n;
+    if (TagFor(n).empty() && dbf::SameTextIgnoringCase(TagKey(n), keyField)) return n;
   return 0;
 }
 
@@ -181,12 +164,12 @@ bool TBrambleDataSet::Locate(const std::string& keyField, const std::string& key
   }
   const int32_t remembered = BufferRecNo(ActiveBuffer());
   m_engine->SelectTag(TagName(tag), true);
-  Finally reselect([this, &savedTag] { m_engine->SelectTag(savedTag, true); });
+  dbf::TbrScopeExit reselect([this, &savedTag] { m_engine->SelectTag(savedTag, true); });
   DoBeforeScroll();
   UpdateCursorPos();
   m_engine->SetExactMatch(!options.partialKey);
   m_engine->SetStayNear(false);
-  const bool found = m_engine->FindKey(ToFile(keyValue));
+  const bool found = m_engine->FindKey(Utf8ToFileText(keyValue));
   if (found) {
     m_firstPending = m_lastPending = false;
     Resync();
@@ -204,7 +187,7 @@ TFieldValue TBrambleDataSet::Lookup(const std::string& keyField, const std::stri
   TField& result = FieldByName(resultField);
   const std::string savedTag = m_engine->CurrentTagName();
   const int32_t remembered = BufferRecNo(ActiveBuffer());
-  Finally back([this, &savedTag, remembered] {
+  dbf::TbrScopeExit back([this, &savedTag, remembered] {
     m_engine->SelectTag(savedTag, true);
     if (remembered > 0) m_engine->GoTo(remembered);
     CursorPosChanged();
@@ -214,15 +197,15 @@ TFieldValue TBrambleDataSet::Lookup(const std::string& keyField, const std::stri
     m_engine->SelectTag(TagName(tag), false);
     m_engine->SetExactMatch(false);
     m_engine->SetStayNear(false);
-    found = m_engine->FindKey(ToFile(keyValue));
+    found = m_engine->FindKey(Utf8ToFileText(keyValue));
   } else {
     int32_t fieldNo = m_engine->FieldNumber(keyField);
     int32_t recNo = 0;
     m_engine->SetSearchOptions(36);
-    found = m_engine->SequentialSearch(ToFile(keyValue), fieldNo, 0, recNo) > 0;
+    found = m_engine->SequentialSearch(Utf8ToFileText(keyValue), fieldNo, 0, recNo) > 0;
   }
   if (!found) return {};
-  if (IsBlobType(result.DataType())) return ToWindows(m_engine->MemoText(result.FieldNo()));
+  if (IsBlobType(result.DataType())) return FileTextToUtf8(m_engine->MemoText(result.FieldNo()));
   return GetFieldData(result, m_engine->RecordImage());
 }
 

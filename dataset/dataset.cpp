@@ -8,8 +8,7 @@
 namespace qm::index {
 
 namespace {
-constexpr const char* kStateNames[] = {"inactive", "browse",      "edit",      "insert",   "set-key",
-                                       "calc-fields", "filter", "new-value", "old-value"};
+constexpr const char* kStateNames[] = {"inactive", "browse", "edit", "insert", "calc-fields", "filter"};
 }  // namespace
 
 const char* StateName(TDataSetState state) { return kStateNames[static_cast<int>(state)]; }
@@ -31,7 +30,7 @@ void TDataSet::Open() {
   m_modified = false;
   m_cursorStale = false;
   SetState(TDataSetState::dsBrowse);
-  FetchFirst(TGetMode::gmNext);
+  FetchFirst(TFetchStep::fsNext);
   Notify(LinkEvent::Active);
   CallEvent(AfterOpen);
 }
@@ -69,11 +68,11 @@ void TDataSet::UpdateCursorPos() {
 }
 
 // First (mode next after InternalFirst) or last (mode prior after InternalLast).
-void TDataSet::FetchFirst(TGetMode mode) {
-  const TGetResult result = GetRecord(ActiveBuffer(), mode, false);
-  m_empty = result != TGetResult::grOK;
-  m_bof = mode == TGetMode::gmNext || m_empty;
-  m_eof = mode == TGetMode::gmPrior || m_empty;
+void TDataSet::FetchFirst(TFetchStep mode) {
+  const TFetchResult result = GetRecord(ActiveBuffer(), mode, false);
+  m_empty = result != TFetchResult::frOK;
+  m_bof = mode == TFetchStep::fsNext || m_empty;
+  m_eof = mode == TFetchStep::fsPrior || m_empty;
   m_cursorStale = false;
   NotifyDataSetChanged();
 }
@@ -82,7 +81,7 @@ void TDataSet::First() {
   CheckBrowseMode();
   DoBeforeScroll();
   InternalFirst();
-  FetchFirst(TGetMode::gmNext);
+  FetchFirst(TFetchStep::fsNext);
   DoAfterScroll();
 }
 
@@ -90,21 +89,21 @@ void TDataSet::Last() {
   CheckBrowseMode();
   DoBeforeScroll();
   InternalLast();
-  FetchFirst(TGetMode::gmPrior);
+  FetchFirst(TFetchStep::fsPrior);
   DoAfterScroll();
 }
 
 // One step; the current record stays when there is none in that direction.
-bool TDataSet::MoveOne(TGetMode mode) {
+bool TDataSet::MoveOne(TFetchStep mode) {
   if (m_empty) return false;
   UpdateCursorPos();
   std::vector<char> next(m_active.size());
-  if (GetRecord(next.data(), mode, false) == TGetResult::grOK) {
+  if (GetRecord(next.data(), mode, false) == TFetchResult::frOK) {
     m_active.swap(next);
     m_bof = m_eof = false;
     return true;
   }
-  (mode == TGetMode::gmNext ? m_eof : m_bof) = true;
+  (mode == TFetchStep::fsNext ? m_eof : m_bof) = true;
   m_cursorStale = true;  // the store stands past the end now
   return false;
 }
@@ -113,7 +112,7 @@ void TDataSet::Next() {
   CheckBrowseMode();
   if (m_eof) return;
   DoBeforeScroll();
-  MoveOne(TGetMode::gmNext);
+  MoveOne(TFetchStep::fsNext);
   Notify(LinkEvent::Scroll);
   DoAfterScroll();
 }
@@ -122,7 +121,7 @@ void TDataSet::Prior() {
   CheckBrowseMode();
   if (m_bof) return;
   DoBeforeScroll();
-  MoveOne(TGetMode::gmPrior);
+  MoveOne(TFetchStep::fsPrior);
   Notify(LinkEvent::Scroll);
   DoAfterScroll();
 }
@@ -131,7 +130,7 @@ int TDataSet::MoveBy(int distance) {
   CheckBrowseMode();
   DoBeforeScroll();
   int moved = 0;
-  const TGetMode mode = distance > 0 ? TGetMode::gmNext : TGetMode::gmPrior;
+  const TFetchStep mode = distance > 0 ? TFetchStep::fsNext : TFetchStep::fsPrior;
   while (moved != distance && MoveOne(mode)) moved += distance > 0 ? 1 : -1;
   Notify(LinkEvent::Scroll);
   DoAfterScroll();
@@ -142,10 +141,10 @@ int TDataSet::MoveBy(int distance) {
 // its nearest neighbour, where a second current fetch finds it.
 void TDataSet::Resync() {
   m_cursorStale = false;
-  if (GetRecord(ActiveBuffer(), TGetMode::gmCurrent, false) != TGetResult::grOK &&
-      GetRecord(ActiveBuffer(), TGetMode::gmCurrent, false) != TGetResult::grOK &&
-      GetRecord(ActiveBuffer(), TGetMode::gmNext, false) != TGetResult::grOK &&
-      GetRecord(ActiveBuffer(), TGetMode::gmPrior, false) != TGetResult::grOK) {
+  if (GetRecord(ActiveBuffer(), TFetchStep::fsCurrent, false) != TFetchResult::frOK &&
+      GetRecord(ActiveBuffer(), TFetchStep::fsCurrent, false) != TFetchResult::frOK &&
+      GetRecord(ActiveBuffer(), TFetchStep::fsNext, false) != TFetchResult::frOK &&
+      GetRecord(ActiveBuffer(), TFetchStep::fsPrior, false) != TFetchResult::frOK) {
     m_empty = m_bof = m_eof = true;
   } else {
     m_empty = m_bof = m_eof = false;
@@ -153,17 +152,17 @@ void TDataSet::Resync() {
   NotifyDataSetChanged();
 }
 
-void TDataSet::CheckOperation(const std::function<void()>& operation, const TDataSetErrorEvent& handler) {
+void TDataSet::RunOfferingError(const std::function<void()>& operation, const TDataSetErrorEvent& handler) {
   for (;;) {
     try {
       operation();
       return;
     } catch (EDatabaseError& error) {
       if (dynamic_cast<EAbort*>(&error) != nullptr) throw;
-      TDataAction action = TDataAction::daFail;
+      TErrorAnswer action = TErrorAnswer::eaRaise;
       if (handler) handler(*this, error, action);
-      if (action == TDataAction::daFail) throw;
-      if (action == TDataAction::daAbort) throw EAbort();
+      if (action == TErrorAnswer::eaRaise) throw;
+      if (action == TErrorAnswer::eaStopQuietly) throw EAbort();
     }
   }
 }
@@ -175,7 +174,7 @@ void TDataSet::Edit() {
   if (!CanModify()) throw EDatabaseError("Cannot modify a read-only dataset");
   CallEvent(BeforeEdit);
   UpdateCursorPos();
-  CheckOperation([this] { InternalEdit(); }, OnEditError);
+  RunOfferingError([this] { InternalEdit(); }, OnEditError);
   m_modified = false;
   SetState(TDataSetState::dsEdit);
   NotifyRecordChanged(nullptr);
@@ -211,7 +210,7 @@ void TDataSet::Post() {
   }
   Notify(LinkEvent::UpdateData);
   CallEvent(BeforePost);
-  CheckOperation([this] { InternalPost(); }, OnPostError);
+  RunOfferingError([this] { InternalPost(); }, OnPostError);
   m_modified = false;
   m_saved.clear();
   SetState(TDataSetState::dsBrowse);
@@ -251,7 +250,7 @@ void TDataSet::Delete() {
   CallEvent(BeforeDelete);
   DoBeforeScroll();
   UpdateCursorPos();
-  CheckOperation([this] { InternalDelete(); }, OnDeleteError);
+  RunOfferingError([this] { InternalDelete(); }, OnDeleteError);
   SetState(TDataSetState::dsBrowse);
   Resync();
   CallEvent(AfterDelete);

@@ -37,18 +37,20 @@ enum class TDataSetState {
   dsBrowse,
   dsEdit,
   dsInsert,
-  dsSetKey,
-  dsCalcFields,
-  dsFilter,
-  dsNewValue,
-  dsOldValue
+  dsCalcFields,  // while OnCalcFields fills the calculation buffer
+  dsFilter       // while OnFilterRecord judges the engine's current record
 };
-enum class TGetMode { gmCurrent, gmNext, gmPrior };
-enum class TGetResult { grOK, grBOF, grEOF, grError };
+// Which record a fetch reads into a buffer, and what it found.
+enum class TFetchStep { fsCurrent, fsNext, fsPrior };
+enum class TFetchResult { frOK, frBOF, frEOF, frNoRecord };
 enum class TBookmarkFlag : uint8_t { bfCurrent, bfBOF, bfEOF, bfInserted };
-enum class TDataAction { daFail, daAbort, daRetry };
-enum class TBlobStreamMode { bmRead, bmWrite, bmReadWrite };
-enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
+// What an OnEditError/OnPostError/OnDeleteError handler answers: raise the
+// error, stop without a message (EAbort), or run the operation once more.
+enum class TErrorAnswer { eaRaise, eaStopQuietly, eaRunAgain };
+// What a memo or blob stream is opened for (writing needs edit or insert state).
+enum class TBlobAccess { baRead, baWrite, baReadWrite };
+// Where a stream's Seek counts from.
+enum class TSeekFrom { sfStart, sfPosition, sfEnd };
 
 using TBookmark = std::string;  // empty: no bookmark
 
@@ -62,7 +64,7 @@ class EDatabaseError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// Raised when an error handler answers daAbort: the operation stops silently.
+// Raised when an error handler answers eaStopQuietly: the operation stops silently.
 class EAbort : public EDatabaseError {
  public:
   EAbort() : EDatabaseError("Operation aborted") {}
@@ -76,7 +78,7 @@ class TStream {
   virtual ~TStream() = default;
   virtual int32_t Read(void* buffer, int32_t count) = 0;
   virtual int32_t Write(const void* buffer, int32_t count) = 0;
-  virtual int32_t Seek(int32_t offset, TSeekOrigin origin) = 0;
+  virtual int32_t Seek(int32_t offset, TSeekFrom origin) = 0;
   // Size by seeking to the end and back.
   int32_t Size();
   // Everything from the start.
@@ -109,7 +111,7 @@ class TDataLink {
 };
 
 using TDataSetNotify = std::function<void(class TDataSet&)>;
-using TDataSetErrorEvent = std::function<void(TDataSet&, EDatabaseError&, TDataAction&)>;
+using TDataSetErrorEvent = std::function<void(TDataSet&, EDatabaseError&, TErrorAnswer&)>;
 
 class TDataSet {
  public:
@@ -173,7 +175,7 @@ class TDataSet {
   TField& AddCalculatedField(const std::string& name, TFieldType type, int size = 0);
   TFieldValue GetFieldValue(const TField& field);
   void SetFieldValue(TField& field, const TFieldValue& value);
-  virtual std::unique_ptr<TStream> CreateBlobStream(TField& field, TBlobStreamMode mode);
+  virtual std::unique_ptr<TStream> CreateBlobStream(TField& field, TBlobAccess mode);
 
   // A copy of the current record's buffer and the value of a field in such a
   // copy: views keep copies of many rows without moving the cursor.
@@ -203,7 +205,7 @@ class TDataSet {
   virtual void InternalOpen() = 0;  // opens the store; fills FieldDefsMutable()
   virtual void InternalClose() = 0;
   virtual bool IsCursorOpen() const = 0;
-  virtual TGetResult GetRecord(char* buffer, TGetMode mode, bool doCheck) = 0;
+  virtual TFetchResult GetRecord(char* buffer, TFetchStep mode, bool doCheck) = 0;
   virtual void InternalFirst() = 0;
   virtual void InternalLast() = 0;
   virtual void InternalInitRecord(char* buffer) = 0;
@@ -248,8 +250,8 @@ class TDataSet {
   void SetTempState(TDataSetState state) { m_state = state; }
   void MarkModified() { m_modified = true; }
 
-  // Runs `operation`, offering its database error to `handler` (retry on daRetry).
-  void CheckOperation(const std::function<void()>& operation, const TDataSetErrorEvent& handler);
+  // Runs `operation`, offering its database error to `handler` (retry on eaRunAgain).
+  void RunOfferingError(const std::function<void()>& operation, const TDataSetErrorEvent& handler);
 
  private:
   enum class LinkEvent { Active, DataSet, Record, State, Scroll, UpdateData };
@@ -257,8 +259,8 @@ class TDataSet {
   void Notify(LinkEvent event, TField* field = nullptr);
   void CreateFields();
   void DestroyFields();
-  void FetchFirst(TGetMode mode);
-  bool MoveOne(TGetMode mode);
+  void FetchFirst(TFetchStep mode);
+  bool MoveOne(TFetchStep mode);
   void StartInsert(bool append);
   void CallEvent(const TDataSetNotify& event) {
     if (event) event(*this);

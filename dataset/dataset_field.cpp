@@ -38,7 +38,7 @@ TField::TField(TDataSet& dataSet, const TFieldDef& def, TFieldKind kind)
 
 TFieldValue TField::Value() const {
   if (IsBlobType(DataType()) && !Calculated()) {
-    std::string text = m_dataSet.CreateBlobStream(const_cast<TField&>(*this), TBlobStreamMode::bmRead)->ReadAll();
+    std::string text = m_dataSet.CreateBlobStream(const_cast<TField&>(*this), TBlobAccess::baRead)->ReadAll();
     if (text.empty()) return {};
     return text;
   }

@@ -4,27 +4,21 @@
 #include <cstring>
 
 #include "dataset/dataset.h"
+#include "dbf/scope_exit.h"
+#include "dbf/text_helpers.h"
 
 namespace qm::index {
 
-namespace {
-bool SameName(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
-         });
-}
-}  // namespace
-
 int32_t TStream::Size() {
-  const int32_t here = Seek(0, TSeekOrigin::soCurrent);
-  const int32_t size = Seek(0, TSeekOrigin::soEnd);
-  Seek(here, TSeekOrigin::soBeginning);
+  const int32_t here = Seek(0, TSeekFrom::sfPosition);
+  const int32_t size = Seek(0, TSeekFrom::sfEnd);
+  Seek(here, TSeekFrom::sfStart);
   return size;
 }
 
 std::string TStream::ReadAll() {
   std::string text(static_cast<size_t>(std::max<int32_t>(0, Size())), '\0');
-  Seek(0, TSeekOrigin::soBeginning);
+  Seek(0, TSeekFrom::sfStart);
   text.resize(static_cast<size_t>(Read(text.data(), static_cast<int32_t>(text.size()))));
   return text;
 }
@@ -46,9 +40,9 @@ void TDataSet::DestroyFields() { m_fields.clear(); }
 
 TField* TDataSet::FindField(const std::string& name) {
   for (const std::unique_ptr<TField>& f : m_fields)
-    if (SameName(f->FieldName(), name)) return f.get();
+    if (dbf::SameTextIgnoringCase(f->FieldName(), name)) return f.get();
   for (const std::unique_ptr<TField>& f : m_calcFields)
-    if (SameName(f->FieldName(), name)) return f.get();
+    if (dbf::SameTextIgnoringCase(f->FieldName(), name)) return f.get();
   return nullptr;
 }
 
@@ -71,8 +65,6 @@ char* TDataSet::GetActiveRecBuf() {
       return m_empty ? nullptr : ActiveBuffer();
     case TDataSetState::dsEdit:
     case TDataSetState::dsInsert:
-    case TDataSetState::dsNewValue:
-    case TDataSetState::dsOldValue:
       return ActiveBuffer();
     case TDataSetState::dsCalcFields:
       return m_calcBuffer;
@@ -96,15 +88,13 @@ TFieldValue TDataSet::FieldValueIn(const TField& field, const std::vector<char>&
 
 void TDataSet::SetFieldValue(TField& field, const TFieldValue& value) {
   SetFieldData(field, value);
-  if (m_state == TDataSetState::dsCalcFields || m_state == TDataSetState::dsFilter ||
-      m_state == TDataSetState::dsNewValue)
-    return;
+  if (m_state == TDataSetState::dsCalcFields || m_state == TDataSetState::dsFilter) return;
   m_modified = true;
   if (field.OnChange) field.OnChange(field);
   NotifyRecordChanged(&field);
 }
 
-std::unique_ptr<TStream> TDataSet::CreateBlobStream(TField& field, TBlobStreamMode) {
+std::unique_ptr<TStream> TDataSet::CreateBlobStream(TField& field, TBlobAccess) {
   throw EDatabaseError("Field '" + field.DisplayName() + "' is not a blob field");
 }
 
@@ -172,15 +162,11 @@ void TDataSet::CalculateFields(char* buffer) {
   char* savedBuffer = m_calcBuffer;
   m_state = TDataSetState::dsCalcFields;
   m_calcBuffer = buffer;
-  try {
-    OnCalcFields(*this);
-  } catch (...) {
+  dbf::TbrScopeExit restore([this, saved, savedBuffer] {
     m_state = saved;
     m_calcBuffer = savedBuffer;
-    throw;
-  }
-  m_state = saved;
-  m_calcBuffer = savedBuffer;
+  });
+  OnCalcFields(*this);
 }
 
 // ---- links ----

@@ -157,10 +157,10 @@ TEST_F(BrambleDataSetTest, CurrentFetchFailsUntilNextAfterFirst) {
   OpenProducts(ds);
   std::vector<char> buffer = ds.ActiveBufferCopy();
   ds.InternalFirst();
-  EXPECT_NE(ds.GetRecord(buffer.data(), TGetMode::gmCurrent, false), TGetResult::grOK);
-  EXPECT_EQ(ds.GetRecord(buffer.data(), TGetMode::gmNext, false), TGetResult::grOK);
-  EXPECT_EQ(ds.GetRecord(buffer.data(), TGetMode::gmCurrent, false), TGetResult::grOK);
-  EXPECT_EQ(ds.GetRecord(buffer.data(), TGetMode::gmNext, false), TGetResult::grEOF);
+  EXPECT_NE(ds.GetRecord(buffer.data(), TFetchStep::fsCurrent, false), TFetchResult::frOK);
+  EXPECT_EQ(ds.GetRecord(buffer.data(), TFetchStep::fsNext, false), TFetchResult::frOK);
+  EXPECT_EQ(ds.GetRecord(buffer.data(), TFetchStep::fsCurrent, false), TFetchResult::frOK);
+  EXPECT_EQ(ds.GetRecord(buffer.data(), TFetchStep::fsNext, false), TFetchResult::frEOF);
 }
 
 TEST_F(BrambleDataSetTest, ReadOnlyOpenModes) {
@@ -271,7 +271,7 @@ TEST_F(BrambleDataSetTest, MemoWritesAreStagedUntilPost) {
   EXPECT_EQ(ds.FieldByName("SNOTES").AsString(), "stored memo");
   ds.Edit();
   {
-    auto stream = ds.CreateBlobStream(ds.FieldByName("SNOTES"), TBlobStreamMode::bmWrite);
+    auto stream = ds.CreateBlobStream(ds.FieldByName("SNOTES"), TBlobAccess::baWrite);
   }  // opened for write, nothing written: an empty memo
   ds.Post();
   EXPECT_TRUE(ds.FieldByName("SNOTES").IsNull());
@@ -283,12 +283,12 @@ TEST_F(BrambleDataSetTest, MemoWritesAreStagedUntilPost) {
   EXPECT_EQ(ds.FieldByName("SNOTES").AsString(), "caf\xC3\xA9 au lait");
   EXPECT_NE(test::ReadFile(m_dir.File("CATALOG.DBT")).find("caf\x82 au lait"), std::string::npos);
 
-  auto stream = ds.CreateBlobStream(ds.FieldByName("SNOTES"), TBlobStreamMode::bmRead);
+  auto stream = ds.CreateBlobStream(ds.FieldByName("SNOTES"), TBlobAccess::baRead);
   char buffer[64];
-  stream->Seek(-4, TSeekOrigin::soEnd);
+  stream->Seek(-4, TSeekFrom::sfEnd);
   EXPECT_EQ(stream->Read(buffer, 60), 4);
   EXPECT_EQ(stream->Read(buffer, 60), 0);
-  EXPECT_EQ(Message([&] { ds.CreateBlobStream(ds.FieldByName("SNOTES"), TBlobStreamMode::bmWrite); }),
+  EXPECT_EQ(Message([&] { ds.CreateBlobStream(ds.FieldByName("SNOTES"), TBlobAccess::baWrite); }),
             "Dataset not in edit or insert mode");
 }
 
@@ -300,7 +300,7 @@ TEST_F(BrambleDataSetTest, UniqueIndexOrderLocateAndLookup) {
   ds.OnIndexProgress = [&](int, int, int32_t) {
     if (!busySeen) busySeen = Message([&] { ds.RecordCount(); }) == "Table is busy building an index";
   };
-  ASSERT_TRUE(ds.IndexOn("CATALOG.NDX", "", "CODE", "", 0, 0));
+  ASSERT_TRUE(ds.IndexOn("CATALOG.NDX", "", "CODE", "", kIndexUnique, kIndexAscending));
   EXPECT_TRUE(busySeen);
   ds.SetIndexFiles({"catalog"});  // no extension: CATALOG.NDX
   ds.SetIndexName("CATALOG");
@@ -353,6 +353,79 @@ TEST_F(BrambleDataSetTest, CalculatedFieldsAndFilter) {
   for (ds.First(); !ds.Eof(); ds.Next()) seen += label.AsString() + ";";
   EXPECT_EQ(seen, "P1/nP1;P3/nP3;");
   EXPECT_EQ(ds.RecordCount(), 3);  // the count ignores the filter
+}
+
+// The component's events in the order each operation raises them, the error
+// events' answers (raise, stop quietly, run again), and the properties that
+// take effect on an open table.
+TEST_F(BrambleDataSetTest, EventsFireAndPropertiesTakeEffect) {
+  TBrambleDataSet ds;
+  std::string log;
+  auto record = [&log](const char* name) { return [&log, name](TDataSet&) { log += std::string(name) + " "; }; };
+  ds.BeforeOpen = record("BeforeOpen"), ds.AfterOpen = record("AfterOpen");
+  ds.BeforeClose = record("BeforeClose"), ds.AfterClose = record("AfterClose");
+  ds.BeforeInsert = record("BeforeInsert"), ds.AfterInsert = record("AfterInsert");
+  ds.OnNewRecord = record("OnNewRecord");
+  ds.BeforeEdit = record("BeforeEdit"), ds.AfterEdit = record("AfterEdit");
+  ds.BeforePost = record("BeforePost"), ds.AfterPost = record("AfterPost");
+  ds.BeforeCancel = record("BeforeCancel"), ds.AfterCancel = record("AfterCancel");
+  ds.BeforeDelete = record("BeforeDelete"), ds.AfterDelete = record("AfterDelete");
+  ds.BeforeScroll = record("BeforeScroll"), ds.AfterScroll = record("AfterScroll");
+  ds.SetTableName("catalog.dbf");
+  ds.SetActive(true);
+  EXPECT_TRUE(ds.Active());
+  EXPECT_EQ(log, "BeforeOpen AfterOpen ");
+  for (const char* code : {"A", "B", "C"}) AddProduct(ds, code, "caf\xC3\xA9");
+  log.clear();
+  ds.Insert();
+  ds.Cancel();
+  EXPECT_EQ(log, "BeforeInsert BeforeScroll OnNewRecord AfterInsert AfterScroll BeforeCancel AfterCancel ");
+  ds.SetRecNo(2);
+  EXPECT_EQ(ds.RecNo(), 2);
+  EXPECT_EQ(ds.FieldByName("CODE").AsString(), "B");
+  log.clear();
+  ds.Edit();
+  ds.Post();
+  ds.Delete();
+  EXPECT_EQ(log, "BeforeEdit AfterEdit BeforePost AfterPost BeforeDelete BeforeScroll AfterDelete AfterScroll ");
+
+  // Refusals inside Edit, Post and Delete are offered to their error events.
+  int refusals = 0;
+  ds.OnRecordLocked = [&](const char*, const char*) {
+    if (refusals-- > 0) throw EDatabaseError("refused");
+  };
+  std::vector<TErrorAnswer> answers;
+  auto answer = [&](TDataSet&, EDatabaseError& e, TErrorAnswer& a) {
+    EXPECT_STREQ(e.what(), "refused");
+    a = answers.at(0);
+    answers.erase(answers.begin());
+  };
+  ds.OnEditError = ds.OnDeleteError = ds.OnPostError = answer;
+  ds.First();
+  refusals = 1, answers = {TErrorAnswer::eaRunAgain};
+  ds.Edit();  // the second run finds the record
+  EXPECT_EQ(ds.State(), TDataSetState::dsEdit);
+  ds.OnBeforeWrite = [](const char*, const char*, int32_t) { throw EDatabaseError("refused"); };
+  answers = {TErrorAnswer::eaRaise};
+  EXPECT_EQ(Message([&] { ds.Post(); }), "refused");
+  ds.OnBeforeWrite = nullptr;
+  ds.Cancel();
+  refusals = 1, answers = {TErrorAnswer::eaStopQuietly};
+  EXPECT_THROW(ds.Delete(), EAbort);
+  EXPECT_FALSE(ds.CurrentRecordDeleted());
+  EXPECT_TRUE(answers.empty());
+
+  // Locking protocol, user number and translation reach the open table at once.
+  ds.SetLockProtocol(TbrLokProtocol::DB4Lock);
+  ds.SetUserID(7);
+  EXPECT_EQ(ds.Engine()->LockingProtocol(), TbrLokProtocol::DB4Lock);
+  EXPECT_EQ(ds.Engine()->UserNumber(), 7);
+  EXPECT_EQ(ds.FieldByName("NAME").AsString(), "caf\xC3\xA9");
+  ds.SetTranslateASCII(false);
+  EXPECT_EQ(ds.FieldByName("NAME").AsString(), "caf\x82");  // code page 437 as stored
+  log.clear();
+  ds.SetActive(false);
+  EXPECT_EQ(log, "BeforeClose AfterClose ");
 }
 
 TEST_F(BrambleDataSetTest, EngineErrorsAreComposedOrSuppressed) {

@@ -40,7 +40,7 @@ class DataSetModel : public ::testing::Test {
     m_ds.SetTableName("catalog.dbf");
     m_ds.Open();
     if (!m_indexBuilt) {
-      ASSERT_TRUE(m_ds.IndexOn("CATALOG.NDX", "", "CODE", "", 0, 0));
+      ASSERT_TRUE(m_ds.IndexOn("CATALOG.NDX", "", "CODE", "", kIndexUnique, kIndexAscending));
       m_indexBuilt = true;
     }
     m_ds.IndexFileOpen("CATALOG.NDX", "CATALOG");
