@@ -26,7 +26,7 @@ int RunReindex(const Args& args) {
     else if (code == 0) bar.End();
   };
   table.Open(catalog::ProductOrder::Entry);
-  table.EnsureIndex(true);
+  table.EnsureIndex(catalog::IndexRebuild::Always);
   int keys = 0;
   index::TbrNdxTag* current = table.DataSet().Engine()->CurrentTag();
   if (current == nullptr) throw CliError(catalog::kProductIndexFile + std::string(" was not built over ") + path.string());

@@ -61,7 +61,8 @@ int WriteCatalogPage(const CatalogSettings& settings, RecordSource& source, cons
                      const DateText& dateText, std::unique_ptr<TextFileWriter>* unplaced) {
   const QString name = QLatin1String(kCatalogPageName);
   // A key refused as a page name stops the build before any file is written.
-  // (A source that cannot open fails below, after the page head, as before.)
+  // A source that cannot open is left to fail at its Open below, with its own
+  // message; the page's work file goes with the failure.
   if (settings.useStackedPages) {
     bool opened = true;
     try {

@@ -9,6 +9,7 @@
 #include "dbf/char_tables.h"
 #include "dbf/disk_file.h"
 #include "dbf/table_creator.h"
+#include "dbf/text_helpers.h"
 #include "index/ndx_file.h"
 
 namespace qm::catalog {
@@ -42,10 +43,10 @@ void CheckProductFields(const std::vector<ProductField>& fields) {
     const ProductField& f = fields[i];
     if (!ValidFieldName(f.name))
       throw invalid("field name \"" + f.name + "\" is not usable: 1 to 10 letters, digits or _, starting with a letter");
-    if (index::SameTextIgnoringCase(f.name, kProductMemoField))
+    if (dbf::SameTextIgnoringCase(f.name, kProductMemoField))
       throw invalid("SNOTES is the name of the notes field; choose another name");
     for (size_t j = 0; j < i; ++j)
-      if (index::SameTextIgnoringCase(f.name, fields[j].name))
+      if (dbf::SameTextIgnoringCase(f.name, fields[j].name))
         throw invalid("field name " + f.name + " is given twice");
     if (f.width < 1 || f.width > kMaxFieldWidth)
       throw invalid("field " + f.name + " must be 1 to " + std::to_string(kMaxFieldWidth) +
@@ -143,20 +144,21 @@ bool ProductTable::IndexIsCurrent() const {
   return !file.ChangeMarked() && print.Known() && file.TablePrint() == print;
 }
 
-void ProductTable::EnsureIndex(bool force) {
-  if (force || !IndexIsCurrent()) {
+void ProductTable::EnsureIndex(IndexRebuild when) {
+  if (when == IndexRebuild::Always || !IndexIsCurrent()) {
     index::TbrIndexTable& engine = *m_dataSet.Engine();
     engine.CloseIndexFiles();
     // Another program's record lock means a write is under way: the lock waits for it.
     if (!engine.LockWholeFile()) throw index::EDatabaseError("Record is locked by another user");
     index::TbrUnlockScope unlock(engine);
-    if (force || !IndexIsCurrent()) {
+    if (when == IndexRebuild::Always || !IndexIsCurrent()) {
       // The whole-file lock keeps record writers out, not an appender that holds only the
       // header lock (another program's): the print read before the build must still be the
       // table's after it, else the index may lack that product and stays unstamped, so the
       // next open in key order builds it again.
       const dbf::TbrTableFingerprint before = engine.Fingerprint();
-      m_dataSet.IndexOn(kProductIndexFile, "", KeyField().FieldName(), "", 0, 0);
+      m_dataSet.IndexOn(kProductIndexFile, "", KeyField().FieldName(), "", index::kIndexUnique,
+                        index::kIndexAscending);
       m_dataSet.IndexFileOpen(kProductIndexFile, kProductIndexTag);
       index::TbrNdxTag* tag = engine.CurrentTag();
       if (tag != nullptr && before.Known() && engine.Fingerprint() == before) engine.StampTablePrint(tag->File());

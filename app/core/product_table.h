@@ -57,6 +57,11 @@ enum class ProductOrder {
   Key     // CATALOG.NDX order: each key once, from the first product that has it
 };
 
+enum class IndexRebuild {
+  WhenStale,  // only when CATALOG.NDX is missing or does not describe the table
+  Always      // reindex: whatever its state
+};
+
 struct ProductField {
   std::string name;
   int width = 0;
@@ -110,10 +115,10 @@ class ProductTable {
   // no program wrote the table since the index was last brought up to date
   // without keeping it so.
   bool IndexIsCurrent() const;
-  // Rebuilds CATALOG.NDX over the key field when it is not current (always
-  // with `force`), holding the whole table locked so that no other program
-  // writes meanwhile, then selects it. Needs an open read-write table.
-  void EnsureIndex(bool force = false);
+  // Rebuilds CATALOG.NDX over the key field when it is not current (or always),
+  // holding the whole table locked so that no other program writes meanwhile,
+  // then selects it. Needs an open read-write table.
+  void EnsureIndex(IndexRebuild when = IndexRebuild::WhenStale);
 
   // The product fields (the character fields) and the memo field.
   int ProductFieldCount();

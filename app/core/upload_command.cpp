@@ -365,7 +365,7 @@ UploadResult RunSession(const std::vector<QString>& names, const SiteSettings& s
   return result;
 }
 
-SiteSettings ReadSite(UploadOptions& options) {
+SiteSettings ReadSiteAndStoreTrust(UploadOptions& options) {
   SettingsStore store;
   if (options.connectionMode.isEmpty())
     options.connectionMode = store.ReadString(kSiteSection, kConnectionModeIdent, QStringLiteral("automatic"));
@@ -396,7 +396,7 @@ UploadResult UploadCatalog(UploadObserver& observer, const UploadOptions& option
   // The list first: without one nothing else happens, the store is not even read.
   const std::vector<QString> names = ReadUploadList(options.workDir.filePath(kUploadListName));
   UploadOptions withSite = options;
-  const SiteSettings site = ReadSite(withSite);
+  const SiteSettings site = ReadSiteAndStoreTrust(withSite);
   const UploadResult result = RunSession(names, site, observer, withSite);
   StoreWorkingMode(withSite, result.workingMode);
   return result;
@@ -454,7 +454,7 @@ SiteCheck CheckSite(const UploadOptions& options) {
 
 SiteCheck CheckTypedSite(const SiteSettings& typed, const UploadOptions& options) {
   UploadOptions withStore = options;
-  ReadSite(withStore);  // the stored site itself gives way to the typed one
+  ReadSiteAndStoreTrust(withStore);  // the stored site itself gives way to the typed one
   const SiteCheck check = CheckSite(typed, withStore);
   if (check.ok) StoreWorkingMode(withStore, check.workingMode);
   return check;

@@ -197,9 +197,7 @@ void TCatMainForm::CreateMenus() {
 
   QMenu* product = menuBar()->addMenu(tr("&Product"));
   m_catalogAction = product->addAction(tr("&Catalog"));
-  // TEMPORARY: InstallCatalogWindow replaces this notice with the product database window.
-  m_catalogNotice = connect(m_catalogAction, &QAction::triggered, this,
-                            [this] { ShowNotice(this, tr("The product database window is not yet available.")); });
+  m_catalogAction->setEnabled(false);  // enabled and connected by InstallCatalogWindow
 
   m_setupAction = menuBar()->addAction(tr("&Setup"));
   connect(m_setupAction, &QAction::triggered, m_setup, &QDialog::exec);
@@ -220,7 +218,7 @@ void TCatMainForm::CreateMenus() {
 }
 
 void TCatMainForm::InstallCatalogWindow(QWidget* window) {
-  disconnect(m_catalogNotice);
+  m_catalogAction->setEnabled(true);
   connect(m_catalogAction, &QAction::triggered, window, [window] { ShowWindowInFront(window); });
 }
 

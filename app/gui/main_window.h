@@ -46,7 +46,7 @@ class TCatMainForm : public QMainWindow {
 
   QAction* CatalogAction() const { return m_catalogAction; }
   // Product > Catalog shows `window` (not modal; an open one comes to the
-  // front) instead of the temporary "not yet available" notice.
+  // front); until then the item is disabled.
   void InstallCatalogWindow(QWidget* window);
   QAction* SetupAction() const { return m_setupAction; }
   QAction* UploadCatalogAction() const { return m_uploadAction; }
@@ -83,7 +83,6 @@ class TCatMainForm : public QMainWindow {
   RecordSourceFactory m_sourceFactory;
   std::vector<std::function<bool()>> m_exitGuards;
   QAction* m_catalogAction = nullptr;
-  QMetaObject::Connection m_catalogNotice;  // TEMPORARY, until the product window is installed
   QAction* m_setupAction = nullptr;
   QAction* m_uploadAction = nullptr;
   QAction* m_aboutAction = nullptr;

@@ -50,15 +50,7 @@ TcatdatForm::TcatdatForm(QWidget* parent) : QWidget(parent, Qt::Window) {
   setWindowTitle(QStringLiteral("Quillmart - Product Database"));
   index::TBrambleDataSet& ds = m_products.DataSet();
   m_model = new DataSetTableModel(ds, this);
-  // Rows the model adds, removes or fetches again move the grid's current
-  // cell on their own; only the model's currentRowChanged says where the
-  // product is. Connected before the grid's own selection model hears of them.
-  for (auto about : {&QAbstractItemModel::rowsAboutToBeRemoved, &QAbstractItemModel::rowsAboutToBeInserted})
-    connect(m_model, about, this, [this] { m_modelChanging = true; });
-  for (auto done : {&QAbstractItemModel::rowsRemoved, &QAbstractItemModel::rowsInserted})
-    connect(m_model, done, this, [this] { m_modelChanging = false; });
-  connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this, [this] { m_modelChanging = true; });
-  connect(m_model, &QAbstractItemModel::modelReset, this, [this] { m_modelChanging = false; });
+  TrackModelChanges();  // before the grid's own selection model hears of them
   m_grid = new QTableView(this);
   m_grid->setModel(m_model);
   m_grid->setEnabled(false);  // until the table is open in key order
@@ -82,17 +74,7 @@ TcatdatForm::TcatdatForm(QWidget* parent) : QWidget(parent, Qt::Window) {
   layout->addWidget(m_status);
 
   connect(m_model, &DataSetTableModel::currentRowChanged, this, &TcatdatForm::ShowCurrentRow);
-  connect(m_grid->selectionModel(), &QItemSelectionModel::currentChanged, this, [this](const QModelIndex& current) {
-    if (!current.isValid() || m_following || m_modelChanging) return;
-    m_column = current.column();
-    if (current.row() == m_model->CurrentRow()) return;
-    if (!m_model->SetCurrentRow(current.row())) {
-      // Refused (a post that failed, a product gone): the grid goes back to
-      // the dataset's product, also after the click that asked has ended.
-      ShowCurrentRow(m_model->CurrentRow());
-      QTimer::singleShot(0, this, [this] { ShowCurrentRow(m_model->CurrentRow()); });
-    }
-  });
+  connect(m_grid->selectionModel(), &QItemSelectionModel::currentChanged, this, &TcatdatForm::FollowGridCurrent);
   connect(m_model, &DataSetTableModel::errorOccurred, this, &TcatdatForm::ShowError);
   connect(m_navigator, &DataSetNavigator::errorOccurred, this, &TcatdatForm::ShowError);
   connect(m_memo, &DataSetMemoEdit::errorOccurred, this, &TcatdatForm::ShowError);
@@ -103,6 +85,30 @@ TcatdatForm::TcatdatForm(QWidget* parent) : QWidget(parent, Qt::Window) {
 
   m_grid->setMinimumHeight(kMiddleHeight / 2);
   resize(QSize(kStartWidth, kStartHeight).expandedTo(minimumSizeHint()));  // centred by its first show
+}
+
+// Rows the model adds, removes or fetches again move the grid's current cell on
+// their own; only the model's currentRowChanged says where the product is.
+void TcatdatForm::TrackModelChanges() {
+  for (auto about : {&QAbstractItemModel::rowsAboutToBeRemoved, &QAbstractItemModel::rowsAboutToBeInserted})
+    connect(m_model, about, this, [this] { m_modelChanging = true; });
+  for (auto done : {&QAbstractItemModel::rowsRemoved, &QAbstractItemModel::rowsInserted})
+    connect(m_model, done, this, [this] { m_modelChanging = false; });
+  connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this, [this] { m_modelChanging = true; });
+  connect(m_model, &QAbstractItemModel::modelReset, this, [this] { m_modelChanging = false; });
+}
+
+// The user moved the grid's current cell: the dataset follows to that row.
+void TcatdatForm::FollowGridCurrent(const QModelIndex& current) {
+  if (!current.isValid() || m_following || m_modelChanging) return;
+  m_column = current.column();
+  if (current.row() == m_model->CurrentRow()) return;
+  if (!m_model->SetCurrentRow(current.row())) {
+    // Refused (a post that failed, a product gone): the grid goes back to
+    // the dataset's product, also after the click that asked has ended.
+    ShowCurrentRow(m_model->CurrentRow());
+    QTimer::singleShot(0, this, [this] { ShowCurrentRow(m_model->CurrentRow()); });
+  }
 }
 
 // The data-aware widgets go before the product table they are linked to.
@@ -206,7 +212,7 @@ void TcatdatForm::OpenProducts() {
   }
   try {
     // Rebuilt on every show: the table may have changed in any way since.
-    m_products.EnsureIndex(true);
+    m_products.EnsureIndex(catalog::IndexRebuild::Always);
   } catch (const std::exception& e) {
     ShowError(QString::fromUtf8(e.what()));  // the table stays open in order of entry
     m_products.DataSet().First();

@@ -27,6 +27,7 @@
 // The window owns its product table; its data-aware widgets are destroyed
 // before the table is.
 
+#include <QModelIndex>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -101,6 +102,8 @@ class TcatdatForm : public QWidget {
   void OpenProducts();
   void SizeColumns();
   void ShowCurrentRow(int row);
+  void TrackModelChanges();
+  void FollowGridCurrent(const QModelIndex& current);
   void ShowError(const QString& text);
   void WireDataSetEvents();
   bool GridKey(int key, Qt::KeyboardModifiers modifiers);

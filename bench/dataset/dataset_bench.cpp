@@ -41,7 +41,7 @@ int Make(const std::string& dir, long count) {
     ds.Post();
   }
   Report("append and post (no index)", count, Seconds(start));
-  table.EnsureIndex(true);
+  table.EnsureIndex(catalog::IndexRebuild::Always);
   return 0;
 }
 

@@ -29,7 +29,7 @@ class DataSetWidgetsTest : public QObject {
       ds.Fields(1).SetAsString("name " + std::to_string(i));
       ds.Post();
     }
-    m_table->EnsureIndex(true);
+    m_table->EnsureIndex(catalog::IndexRebuild::Always);
   }
 
   void cleanup() { m_table.reset(); }

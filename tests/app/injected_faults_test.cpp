@@ -103,7 +103,7 @@ class InjectedFaults : public ::testing::Test {
     try {
       ProductTable table(dir);
       table.Open(ProductOrder::Entry);
-      table.EnsureIndex(true);
+      table.EnsureIndex(IndexRebuild::Always);
       return {};
     } catch (const std::exception& e) {
       return e.what();
