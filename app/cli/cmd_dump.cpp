@@ -22,7 +22,7 @@
 #include "dbf/char_tables.h"
 #include "dbf/disk_file.h"
 #include "dbf/table.h"
-#include "index/catalog_index.h"
+#include "index/index_walk.h"
 
 namespace qm::cli {
 namespace {

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "dataset/bramble_alias.h"
+#include "dataset/bramble_create.h"
+#include "dataset/bramble_engine.h"
 #include "dbf/char_tables.h"
 #include "dbf/disk_file.h"
 #include "dbf/table_creator.h"
-#include "index/bramble_alias.h"
-#include "index/bramble_create.h"
-#include "index/bramble_engine.h"
 #include "index/ndx_file.h"
 
 namespace qm::catalog {

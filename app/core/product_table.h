@@ -21,7 +21,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "index/bramble_dataset.h"
+#include "dataset/bramble_dataset.h"
 
 namespace qm::catalog {
 

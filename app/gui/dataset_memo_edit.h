@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "index/dataset.h"
+#include "dataset/dataset.h"
 
 namespace qm::gui {
 

@@ -10,7 +10,7 @@
 #include <array>
 #include <functional>
 
-#include "index/dataset.h"
+#include "dataset/dataset.h"
 
 class QToolButton;
 

@@ -29,7 +29,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "index/dataset.h"
+#include "dataset/dataset.h"
 
 namespace qm::gui {
 

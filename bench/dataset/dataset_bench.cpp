@@ -9,7 +9,7 @@
 
 #include "app/core/product_table.h"
 #include "app/gui/dataset_table_model.h"
-#include "index/catalog_index.h"
+#include "index/index_walk.h"
 
 using namespace qm;
 using Clock = std::chrono::steady_clock;

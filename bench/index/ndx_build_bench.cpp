@@ -13,7 +13,6 @@
 #include <fstream>
 #include <string>
 
-#include "index/catalog_index.h"
 #include "index/cpl_format.h"
 #include "index/index_table.h"
 

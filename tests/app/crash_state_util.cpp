@@ -17,7 +17,7 @@
 
 #include "app/core/product_table.h"
 #include "dbf/table.h"
-#include "index/catalog_index.h"
+#include "index/index_walk.h"
 #include "index/ndx_file.h"
 
 namespace qm::catalog::test {
@@ -86,7 +86,7 @@ TableState ReadTableState(const std::string& dir) {
 IndexState ReadIndexState(const std::string& dir) {
   IndexState state;
   try {
-    index::WalkInIndexOrder(dir + "/CATALOG.DBF", index::kCatalogIndexFile, [&](dbf::TbrTable& t) {
+    index::WalkInIndexOrder(dir + "/CATALOG.DBF", catalog::kProductIndexFile, [&](dbf::TbrTable& t) {
       state.entries.push_back({TrimRight(t.Text(1)), t.RecNo()});
     }, true);
   } catch (const std::exception& e) {

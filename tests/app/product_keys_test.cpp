@@ -15,8 +15,8 @@
 
 #include "app/core/product_table.h"
 #include "cli_run_util.h"
+#include "dataset/dataset.h"
 #include "dbf/table.h"
-#include "index/dataset.h"
 
 namespace qm::catalog {
 namespace {

@@ -19,8 +19,8 @@
 #include "app/core/plain_messages.h"
 #include "dbf/errors.h"
 #include "app/core/product_table.h"
+#include "dataset/bramble_engine.h"
 #include "dbf/lock_regions.h"
-#include "index/bramble_engine.h"
 #include "record_source_util.h"
 
 namespace qm::catalog {

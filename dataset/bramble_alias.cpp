@@ -1,4 +1,4 @@
-#include "index/bramble_alias.h"
+#include "dataset/bramble_alias.h"
 
 #include <unistd.h>
 

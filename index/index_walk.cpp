@@ -1,14 +1,6 @@
-#include "index/catalog_index.h"
+#include "index/index_walk.h"
 
 namespace qm::index {
-
-bool RebuildCatalogIndex(TbrIndexTable& table) {
-  if (table.FieldCount() < 1) return false;
-  if (!table.BuildIndex(kCatalogIndexFile, "", table.FieldName(1), "", 0, 0)) return false;
-  if (table.OpenIndexList(kCatalogIndexFile, kCatalogTag) != 0) return false;
-  table.GoTo(dbf::kGoTop);
-  return table.CurrentTag() != nullptr;
-}
 
 // The walk reads under a shared lock of the index files: writers keep them
 // locked while they change records and keys and while a rebuild copies a new

@@ -9,12 +9,12 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "dataset/bramble_alias.h"
+#include "dataset/bramble_blob_stream.h"
+#include "dataset/bramble_create.h"
+#include "dataset/bramble_dataset.h"
 #include "dbf/calendar.h"
 #include "dbf/table_creator.h"
-#include "index/bramble_alias.h"
-#include "index/bramble_blob_stream.h"
-#include "index/bramble_create.h"
-#include "index/bramble_dataset.h"
 #include "index_test_util.h"
 
 namespace qm::index {

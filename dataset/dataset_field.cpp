@@ -1,11 +1,11 @@
-#include "index/dataset_field.h"
+#include "dataset/dataset_field.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
+#include "dataset/dataset.h"
 #include "dbf/calendar.h"
-#include "index/dataset.h"
 
 namespace qm::index {
 

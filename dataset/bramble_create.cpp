@@ -1,9 +1,9 @@
-#include "index/bramble_create.h"
+#include "dataset/bramble_create.h"
 
 #include <filesystem>
 
+#include "dataset/bramble_dataset.h"
 #include "dbf/disk_file.h"
-#include "index/bramble_dataset.h"
 
 namespace qm::index {
 

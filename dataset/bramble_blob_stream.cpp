@@ -1,9 +1,9 @@
-#include "index/bramble_blob_stream.h"
+#include "dataset/bramble_blob_stream.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "index/bramble_dataset.h"
+#include "dataset/bramble_dataset.h"
 
 namespace qm::index {
 

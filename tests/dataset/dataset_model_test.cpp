@@ -10,8 +10,8 @@
 #include <random>
 #include <sstream>
 
+#include "dataset/bramble_dataset.h"
 #include "dbf/table_creator.h"
-#include "index/bramble_dataset.h"
 #include "index_test_util.h"
 
 namespace qm::index {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "index/dataset.h"
+#include "dataset/dataset.h"
 
 namespace qm::index {
 

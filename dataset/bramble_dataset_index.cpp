@@ -1,9 +1,9 @@
 // TBrambleDataSet: index files, the current order, and searching.
 #include <filesystem>
 
-#include "index/bramble_alias.h"
-#include "index/bramble_dataset.h"
-#include "index/bramble_engine.h"
+#include "dataset/bramble_alias.h"
+#include "dataset/bramble_dataset.h"
+#include "dataset/bramble_engine.h"
 
 namespace qm::index {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "index/bramble_dataset.h"
+#include "dataset/bramble_dataset.h"
 
 namespace qm::index {
 

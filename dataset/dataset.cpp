@@ -1,6 +1,6 @@
 // The generic dataset's life cycle, navigation and editing; fields and links
 // are in dataset_fields.cpp.
-#include "index/dataset.h"
+#include "dataset/dataset.h"
 
 #include <algorithm>
 #include <cstring>

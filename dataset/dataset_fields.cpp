@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "index/dataset.h"
+#include "dataset/dataset.h"
 
 namespace qm::index {
 

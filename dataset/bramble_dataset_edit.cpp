@@ -4,9 +4,9 @@
 #include <cstring>
 #include <optional>
 
+#include "dataset/bramble_dataset.h"
+#include "dataset/bramble_engine.h"
 #include "dbf/memo_file.h"
-#include "index/bramble_dataset.h"
-#include "index/bramble_engine.h"
 
 namespace qm::index {
 

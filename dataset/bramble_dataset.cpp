@@ -2,14 +2,14 @@
 // the engine's error path. Field values are in bramble_dataset_fields.cpp,
 // editing in bramble_dataset_edit.cpp, indexes and searching in
 // bramble_dataset_index.cpp.
-#include "index/bramble_dataset.h"
+#include "dataset/bramble_dataset.h"
 
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 
-#include "index/bramble_alias.h"
-#include "index/bramble_engine.h"
+#include "dataset/bramble_alias.h"
+#include "dataset/bramble_engine.h"
 
 namespace qm::index {
 

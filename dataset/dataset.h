@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "index/dataset_field.h"
+#include "dataset/dataset_field.h"
 
 namespace qm::index {
 

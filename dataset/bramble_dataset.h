@@ -33,8 +33,8 @@
 #include <string>
 #include <vector>
 
+#include "dataset/dataset.h"
 #include "dbf/disk_file.h"
-#include "index/dataset.h"
 #include "index/index_table.h"
 
 namespace qm::index {

@@ -1,8 +1,7 @@
 #pragma once
-// The program's own index: CATALOG.NDX over the first field of the product table,
-// unique and ascending, tag "CATALOG". The product window rebuilds it each time it
-// is shown; the command-line companion does the same for reindex, dump --index and
-// build --key-order.
+// Reading a table in the order of one of its index files while other programs
+// may be writing it: the command-line companion's dump --index and the tools
+// that check what a stopped writer left behind.
 
 #include <functional>
 #include <stdexcept>
@@ -11,15 +10,6 @@
 #include "index/index_table.h"
 
 namespace qm::index {
-
-inline constexpr char kCatalogIndexFile[] = "CATALOG.NDX";
-inline constexpr char kCatalogTag[] = "CATALOG";
-
-// Rebuilds CATALOG.NDX beside the table over its first field (each key value once,
-// from the first record that carries it), makes it the table's only open index and
-// moves to the first record in key order. Failures were reported through the
-// table's error operation; the result tells whether the index is in use.
-bool RebuildCatalogIndex(TbrIndexTable& table);
 
 // A table or index that the walk could not open, when the engine's error
 // operation did not raise already.

@@ -2,12 +2,12 @@
 // through the engine's field accessors.
 #include <cmath>
 
+#include "dataset/bramble_alias.h"
+#include "dataset/bramble_blob_stream.h"
+#include "dataset/bramble_dataset.h"
+#include "dataset/bramble_engine.h"
 #include "dbf/calendar.h"
 #include "dbf/char_tables.h"
-#include "index/bramble_alias.h"
-#include "index/bramble_blob_stream.h"
-#include "index/bramble_dataset.h"
-#include "index/bramble_engine.h"
 
 namespace qm::index {
 
