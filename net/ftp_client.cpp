@@ -15,6 +15,8 @@ Q_LOGGING_CATEGORY(lcFtp, "qm.net.ftp", QtWarningMsg)
 namespace qm::net {
 
 namespace {
+constexpr char kAbortedReply[] = "426 Operation aborted.";
+
 void TraceChange(const char* what, const char* from, const char* to, TFtpStep step) {
   qCDebug(lcFtp, "%s %s -> %s (step %s)", what, from, to, FtpStepName(step));
 }
@@ -319,7 +321,7 @@ void TCustomFtpClient::RunNextStep() {
   if (m_state == fcsAborting) {
     m_steps = 0;
     m_finalCode = 426;
-    m_errorMessage = "426 Operation aborted.";
+    m_errorMessage = kAbortedReply;
   }
   m_sequencer = true;
   if (FailureCode != 0) {
@@ -401,7 +403,7 @@ void TCustomFtpClient::Abort() {
   // A request still waiting for its reply ends here with 426.
   if (!m_completed && m_currentStep != ftpNoStep) {
     if (FailureCode == 0) FailureCode = 426;
-    m_errorMessage = "426 Operation aborted.";
+    m_errorMessage = kAbortedReply;
     CompleteRequest(FailureCode);
   }
   m_sequencer = false;
@@ -409,6 +411,12 @@ void TCustomFtpClient::Abort() {
   m_steps = 0;
   SetPhase(frpIdle);
   SetState(fcsReady);
+}
+
+void TCustomFtpClient::AbortWith(const std::string& reply) {
+  Abort();
+  m_errorMessage = reply;
+  ReplyCode = 426;
 }
 
 void TCustomFtpClient::TriggerProgress(int count, bool& abort) {

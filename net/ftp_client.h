@@ -1,6 +1,6 @@
 #pragma once
 // TCustomFtpClient: the client side of an FTP session over two TAsyncSockets,
-// the control connection and an active-mode data connection.
+// the control connection and a data connection, active or passive.
 //
 // Every operation is asynchronous: it sends one command (a step) or a chain of
 // steps (a request) and reports the end through OnRequestDone, posted to the
@@ -11,8 +11,9 @@
 //   RunNextStep                        the sequencer of multi-step requests
 // The protocol state is State() with the reply phase and the data link
 // (ftp_types.h); each changes through its one setter, which traces it on the
-// "qm.net.ftp" logging category. A failure is recorded in one place: Fail, or
-// NoteFailure for a server's reply.
+// "qm.net.ftp" logging category. A failure is recorded by NoteFailure (told
+// by the server's reply) or NoteComposedReply (found here, a line composed in
+// the reply's place); Fail records one of ours and ends the step at once.
 // The password is never shown: the PASS line is displayed as "PASS ****".
 
 #include <QObject>
@@ -123,6 +124,9 @@ class TCustomFtpClient : public QObject {
   // a slow server is progress, a server that reads nothing is not.
   bool DataMovedSinceLastAsked();
   void SetErrorMessage(const std::string& text) { m_errorMessage = text; }
+  // Abort, the request's failure then told by `reply` (a 426 line) in
+  // ErrorMessage and ReplyCode.
+  void AbortWith(const std::string& reply);
   bool event(QEvent* e) override;
 
  private:
