@@ -345,8 +345,9 @@ void TCustomFtpClient::RunNextStep() {
 }
 
 // Steps of a request that the session makes needless: PASS after a USER
-// that logged in, CWD without a directory, the TLS steps where TLS is not wanted or already on.
-bool TCustomFtpClient::SkipStep(TFtpStep step) {
+// that logged in, CWD without a directory, the TLS steps where TLS is not
+// wanted or already on.
+bool TCustomFtpClient::SkipStep(TFtpStep step) const {
   switch (step) {
     case ftpPass: return m_currentStep == ftpUser && ReplyCode != 331;
     case ftpCwd: return HostDirName.empty();

@@ -152,7 +152,7 @@ class TCustomFtpClient : public QObject {
   void HandleStepReply();
   void RunNextStep();
   void CompleteRequest(int code);
-  bool SkipStep(TFtpStep step);
+  bool SkipStep(TFtpStep step) const;
   void StartSequencedStep(TFtpStep step);
   void IgnoreLine();
   std::string SocketFailureLine(int error) const;
