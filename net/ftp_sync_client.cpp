@@ -59,10 +59,9 @@ bool TFtpClient::WaitUntilReady() {
       AbortWith("426 Timeout");
       return false;
     }
-    // Blocks until an event or the deadline instead of spinning: same outcome,
-    // no processor burnt while the server thinks.
-    // A stalled server sends no events: the data connection is looked at
-    // a few times a second meanwhile.
+    // Blocks until an event or the deadline, so no processor is burnt while
+    // the server thinks. A stalled server sends no events: the data
+    // connection is looked at a few times a second meanwhile.
     PumpMessagesOnce(Timeout > 0 ? std::min(m_deadline + 1, now + kProgressLookMs) : -1);
   }
 }
