@@ -14,6 +14,14 @@ Q_LOGGING_CATEGORY(lcFtp, "qm.net.ftp", QtWarningMsg)
 
 namespace qm::net {
 
+namespace {
+constexpr char kAbortedReply[] = "426 Operation aborted.";
+
+void TraceChange(const char* what, const char* from, const char* to, TFtpStep step) {
+  qCDebug(lcFtp, "%s %s -> %s (step %s)", what, from, to, FtpStepName(step));
+}
+}  // namespace
+
 TCustomFtpClient::TCustomFtpClient(QObject* parent)
     : QObject(parent), m_control(new TAsyncSocket(this)), m_data(new TAsyncSocket(this)) {
   m_control->OnDnsLookupDone = [this](TAsyncSocket&, int error) { ControlLookupDone(error); };
@@ -48,10 +56,21 @@ void TCustomFtpClient::SetShareMode(TFtpShareMode mode) {
 
 void TCustomFtpClient::SetState(TFtpClientState state) {
   if (state == m_state) return;
-  qCDebug(lcFtp, "state %s -> %s (step %s)", FtpStateName(m_state), FtpStateName(state),
-          FtpStepName(m_currentStep));
+  TraceChange("state", FtpStateName(m_state), FtpStateName(state), m_currentStep);
   m_state = state;
   if (OnStateChange) OnStateChange(*this);
+}
+
+void TCustomFtpClient::SetPhase(TFtpReplyPhase phase) {
+  if (phase == m_phase) return;
+  TraceChange("phase", FtpReplyPhaseName(m_phase), FtpReplyPhaseName(phase), m_currentStep);
+  m_phase = phase;
+}
+
+void TCustomFtpClient::SetDataLink(TFtpDataLink link) {
+  if (link == m_dataLink) return;
+  TraceChange("data link", FtpDataLinkName(m_dataLink), FtpDataLinkName(link), m_currentStep);
+  m_dataLink = link;
 }
 
 void TCustomFtpClient::Display(const std::string& text) {
@@ -96,9 +115,29 @@ void TCustomFtpClient::CheckReady() const {
   if (m_state != fcsReady && m_state != fcsBetweenSteps) throw FtpException("FTP component not ready");
 }
 
+// A step's outcome as the server's reply gave it (0: success).
 void TCustomFtpClient::NoteFailure(int code) {
   FailureCode = code;
   if (code != 0 && m_errorMessage.empty()) m_errorMessage = LastReply;  // keep the first failure
+}
+
+// A failure found here, not told by the server: `line` stands in LastReply
+// for the reply that did not come, ReplyCode is the code it starts with (else
+// `code`), FailureCode is `code`. The caller ends the step (or the session).
+void TCustomFtpClient::NoteComposedReply(int code, const std::string& line) {
+  LastReply = line;
+  const int lineCode = ParseReplyLine(line).Code;
+  ReplyCode = lineCode != 0 ? lineCode : code;
+  NoteFailure(code);
+}
+
+// The one way a step fails on our side: recorded as above, shown as "! " +
+// line, and the step ends now with `code`.
+void TCustomFtpClient::Fail(int code, const std::string& line) {
+  NoteComposedReply(code, line);
+  Display("! " + line);
+  m_completed = false;
+  CompleteRequest(code);
 }
 
 std::string TCustomFtpClient::SocketFailureLine(int error) const {
@@ -107,9 +146,7 @@ std::string TCustomFtpClient::SocketFailureLine(int error) const {
 
 void TCustomFtpClient::ControlLookupDone(int error) {
   if (error != 0) {
-    LastReply = SocketFailureLine(error);
-    ReplyCode = 500;
-    NoteFailure(error);
+    NoteComposedReply(error, SocketFailureLine(error));
     CompleteRequest(error);
     return;
   }
@@ -128,9 +165,7 @@ void TCustomFtpClient::ControlLookupDone(int error) {
 
 void TCustomFtpClient::ControlSessionConnected(int error) {
   if (error != 0) {
-    LastReply = SocketFailureLine(error);
-    ReplyCode = 500;
-    NoteFailure(error);
+    NoteComposedReply(error, SocketFailureLine(error));
     m_sequencer = false;  // no further step may run
     CompleteRequest(error);
     m_control->Close();
@@ -159,8 +194,9 @@ void TCustomFtpClient::ControlDataAvailable() {
   // A full buffer without a line end can never make a reply: end the session
   // now rather than when (or if) the server sends more, saying that we did.
   if (m_replyBuffer.FreeSize() == 0) {
-    LastReply = "a line of " + std::to_string(TFtpReplyBuffer::kSize) + " bytes without an end, which is no FTP reply";
-    NoteFailure(421);  // the session is over, as when a server closes it
+    // The session is over, as when a server closes it (421).
+    NoteComposedReply(421, "a line of " + std::to_string(TFtpReplyBuffer::kSize) +
+                               " bytes without an end, which is no FTP reply");
     m_control->Close();
   }
 }
@@ -171,12 +207,27 @@ void TCustomFtpClient::Dispatch() {
       HandleWelcome();
       break;
     case fcsAwaitingReply:
-      if (!m_next) throw FtpException("Program error: FNext is nil");
-      (this->*m_next)();
+      DispatchReply();
       break;
     default:
       Display("< " + LastReply);
   }
+}
+
+void TCustomFtpClient::DispatchReply() {
+  switch (m_phase) {
+    case frpStepReply:
+    case frpQuitReply:
+    case frpAuthReply:
+    case frpPassiveReply: return HandleStepReply();
+    case frpTlsHandshake:
+    case frpPassiveConnecting: return IgnoreLine();  // nothing is due from the server meanwhile
+    case frpTransferStart: return HandleTransferFirstReply();
+    case frpTransferEnd:
+    case frpTransferConfirmed: return HandleTransferSecondReply();
+    case frpIdle: break;
+  }
+  throw FtpException("Program error: FNext is nil");
 }
 
 bool TCustomFtpClient::DisplayAndParse() {
@@ -219,11 +270,12 @@ void TCustomFtpClient::HandleStepReply() {
   }
   NoteFailure(failure);
   if (failure == 0) ExtractStepResult();
-  if (m_afterReply) {
-    (this->*m_afterReply)();
-    return;
+  switch (m_phase) {
+    case frpQuitReply: return QuitAfterReply();
+    case frpAuthReply: return SecureControlAfterAuth();
+    case frpPassiveReply: return ConnectPassiveData();
+    default: return CompleteRequest(FailureCode);
   }
-  CompleteRequest(FailureCode);
 }
 
 void TCustomFtpClient::ControlSessionClosed(int error) {
@@ -237,11 +289,7 @@ void TCustomFtpClient::ControlSessionClosed(int error) {
     if (OnSessionClosed) OnSessionClosed(*this, error);
   }
   if (m_state == fcsAborting) return;
-  if (lostMidRequest) {
-    LastReply = "421 Connection closed by server";
-    ReplyCode = 421;
-    NoteFailure(421);
-  }
+  if (lostMidRequest) NoteComposedReply(421, "421 Connection closed by server");
   SetState(fcsBetweenSteps);
   CompleteRequest(FailureCode);
 }
@@ -273,7 +321,7 @@ void TCustomFtpClient::RunNextStep() {
   if (m_state == fcsAborting) {
     m_steps = 0;
     m_finalCode = 426;
-    m_errorMessage = "426 Operation aborted.";
+    m_errorMessage = kAbortedReply;
   }
   m_sequencer = true;
   if (FailureCode != 0) {
@@ -285,24 +333,7 @@ void TCustomFtpClient::RunNextStep() {
   for (const TFtpStep step : kOrder) {
     if (!(m_steps & StepBit(step))) continue;
     m_steps &= ~StepBit(step);
-    if (step == ftpPass && m_currentStep == ftpUser && ReplyCode != 331) continue;
-    if (step == ftpCwd && HostDirName.empty()) continue;
-    if (step == ftpAuth && (TlsMode == ftpTlsPlain || TlsActive())) continue;
-    if ((step == ftpPbsz || step == ftpProt) && !TlsActive()) continue;
-    if (step == ftpRetr && !(m_currentStep == ftpRest && ReplyCode == 350 && ResumeAt >= 0)) ResumeAt = 0;
-    if (step == ftpQuit) {
-      m_savedReply = LastReply;
-      m_savedCode = ReplyCode;
-    }
-    // A step that cannot start fails the request now: raised from inside the
-    // reply handling it would be lost, and the caller would wait for its time-out.
-    if (step == ftpPass && PassWord.empty()) return FailStepLocally(530, "no password set");
-    try {
-      StartStep(step);
-    } catch (const FtpException& e) {
-      FailStepLocally(501, e.what());
-    }
-    return;
+    if (!SkipStep(step)) return StartSequencedStep(step);
   }
   m_steps = 0;
   m_sequencer = false;
@@ -313,18 +344,40 @@ void TCustomFtpClient::RunNextStep() {
   CompleteRequest(m_finalCode);
 }
 
-void TCustomFtpClient::FailStepLocally(int code, const std::string& text) {
-  ReplyCode = code;
-  FailureCode = code;
-  if (m_errorMessage.empty()) m_errorMessage = text;
-  m_next = nullptr;
-  m_completed = false;
-  CompleteRequest(code);
+// Steps of a request that the session makes needless: PASS after a USER
+// that logged in, CWD without a directory, the TLS steps where TLS is not
+// wanted or already on.
+bool TCustomFtpClient::SkipStep(TFtpStep step) const {
+  switch (step) {
+    case ftpPass: return m_currentStep == ftpUser && ReplyCode != 331;
+    case ftpCwd: return HostDirName.empty();
+    case ftpAuth: return TlsMode == ftpTlsPlain || TlsActive();
+    case ftpPbsz:
+    case ftpProt: return !TlsActive();
+    default: return false;
+  }
+}
+
+void TCustomFtpClient::StartSequencedStep(TFtpStep step) {
+  if (step == ftpRetr && !(m_currentStep == ftpRest && ReplyCode == 350 && ResumeAt >= 0)) ResumeAt = 0;
+  if (step == ftpQuit) {
+    m_savedReply = LastReply;
+    m_savedCode = ReplyCode;
+  }
+  // A step that cannot start fails the request now: raised from inside the
+  // reply handling it would be lost, and the caller would wait for its time-out.
+  if (step == ftpPass && PassWord.empty()) return Fail(530, "no password set");
+  try {
+    StartStep(step);
+  } catch (const FtpException& e) {
+    Fail(501, e.what());
+  }
 }
 
 void TCustomFtpClient::CompleteRequest(int code) {
   if (m_completed) return;
   m_completed = true;
+  SetPhase(frpIdle);
   if (m_sequencer) {
     if (m_state != fcsAborting) SetState(fcsBetweenSteps);
     RunNextStep();
@@ -351,13 +404,20 @@ void TCustomFtpClient::Abort() {
   // A request still waiting for its reply ends here with 426.
   if (!m_completed && m_currentStep != ftpNoStep) {
     if (FailureCode == 0) FailureCode = 426;
-    m_errorMessage = "426 Operation aborted.";
+    m_errorMessage = kAbortedReply;
     CompleteRequest(FailureCode);
   }
   m_sequencer = false;
   m_multiStep = false;
   m_steps = 0;
+  SetPhase(frpIdle);
   SetState(fcsReady);
+}
+
+void TCustomFtpClient::AbortWith(const std::string& reply) {
+  Abort();
+  m_errorMessage = reply;
+  ReplyCode = 426;
 }
 
 void TCustomFtpClient::TriggerProgress(int count, bool& abort) {

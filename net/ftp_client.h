@@ -1,14 +1,19 @@
 #pragma once
 // TCustomFtpClient: the client side of an FTP session over two TAsyncSockets,
-// the control connection and an active-mode data connection.
+// the control connection and a data connection, active or passive.
 //
 // Every operation is asynchronous: it sends one command (a step) or a chain of
 // steps (a request) and reports the end through OnRequestDone, posted to the
 // event loop. Layers, from the wire up:
 //   TFtpReplyBuffer / ParseReplyLine   lines and reply codes (ftp_reply.h)
-//   ControlDataAvailable -> Dispatch   one complete line to the handler of the state
+//   ControlDataAvailable -> Dispatch   one complete line to the handler of the reply phase
 //   HandleStepReply / transfer handlers   the step's outcome -> CompleteRequest
 //   RunNextStep                        the sequencer of multi-step requests
+// The protocol state is State() with the reply phase and the data link
+// (ftp_types.h); each changes through its one setter, which traces it on the
+// "qm.net.ftp" logging category. A failure is recorded by NoteFailure (told
+// by the server's reply) or NoteComposedReply (found here, a line composed in
+// the reply's place); Fail records one of ours and ends the step at once.
 // The password is never shown: the PASS line is displayed as "PASS ****".
 
 #include <QObject>
@@ -21,6 +26,7 @@
 #include "net/ftp_reply.h"
 #include "net/ftp_types.h"
 #include "net/local_file.h"
+#include "net/tls_session.h"
 
 namespace qm::net {
 
@@ -41,7 +47,7 @@ class TCustomFtpClient : public QObject {
   // The data-port step of every transfer sends PORT, PASV or EPSV by this mode.
   TFtpDataMode DataMode = ftpDataActive;
   // A PASV reply's address is followed only with this set (a server behind
-  // NAT naming its outside address); otherwise, as by default, the data
+  // NAT naming its outside address); otherwise (the default) the data
   // connection goes to the host of the control connection, never elsewhere.
   bool PassiveAddressFromServer = false;
   // TLS: explicit (AUTH TLS) by TlsMode, or implicit from the first byte
@@ -84,6 +90,9 @@ class TCustomFtpClient : public QObject {
   bool DataTlsNotResumed() const { return m_dataTlsFresh; }
   // SHA-256 fingerprint of the server's certificate, once TLS was tried.
   std::string ServerFingerprint;
+  // Why the control connection's TLS failed in the last connection attempt
+  // (tlsNoFailure when it did not, or was not tried).
+  TTlsFailure TlsFailure() const { return m_tlsFailure; }
   TAsyncSocket& DataSocket() { return *m_data; }
 
   std::function<void(TCustomFtpClient& sender, std::string& msg)> OnDisplay;
@@ -115,35 +124,43 @@ class TCustomFtpClient : public QObject {
   // a slow server is progress, a server that reads nothing is not.
   bool DataMovedSinceLastAsked();
   void SetErrorMessage(const std::string& text) { m_errorMessage = text; }
+  // Abort, the request's failure then told by `reply` (a 426 line) in
+  // ErrorMessage and ReplyCode.
+  void AbortWith(const std::string& reply);
   bool event(QEvent* e) override;
 
  private:
-  using THandler = void (TCustomFtpClient::*)();
-
   // Session and reply dispatch (ftp_client.cpp).
   void SetState(TFtpClientState state);
+  void SetPhase(TFtpReplyPhase phase);
+  void SetDataLink(TFtpDataLink link);
   void SendCommand(const std::string& line);
   void CheckReady() const;
   static void CheckCommandLine(const std::string& line);
   void CheckOperands(TFtpStepSet steps) const;
   void NoteFailure(int code);
+  void NoteComposedReply(int code, const std::string& line);
+  void Fail(int code, const std::string& text);
   void ControlLookupDone(int error);
   void ControlSessionConnected(int error);
   void ControlDataAvailable();
   void ControlSessionClosed(int error);
   void Dispatch();
+  void DispatchReply();
   bool DisplayAndParse();
   void HandleWelcome();
   void HandleStepReply();
   void RunNextStep();
   void CompleteRequest(int code);
-  void FailStepLocally(int code, const std::string& text);
+  bool SkipStep(TFtpStep step) const;
+  void StartSequencedStep(TFtpStep step);
   void IgnoreLine();
   std::string SocketFailureLine(int error) const;
 
   // Steps (ftp_steps.cpp).
+  // `phase` says what follows the reply: a plain step, QUIT, AUTH or PASV/EPSV.
   void SendStep(TFtpStep step, const std::string& line, std::vector<int> codes,
-                THandler afterReply = nullptr);
+                TFtpReplyPhase phase = frpStepReply);
   void DoOpen();
   void DoRest();
   void QuitAfterReply();
@@ -163,10 +180,14 @@ class TCustomFtpClient : public QObject {
   void WireReceive();
   void DoSend(TFtpStep step);
   void DoReceive(TFtpStep step);
+  void StartTransfer();
+  void SendTransferCommand(const std::string& line);
   int AcceptFromServer();  // accepted handle, or -1
   void SendAccept();
   void ReceiveAccept();
-  void EndTlsSend();
+  void EndOfFile();
+  void EndSend();
+  bool WholeFileQueued() const { return m_dataLink == fdlFileSent || m_dataLink == fdlShutDown; }
   bool AbortRequestedByProgress();
   void SendNextBlock();
   void ReceiveBlock();
@@ -181,6 +202,9 @@ class TCustomFtpClient : public QObject {
   TAsyncSocket* m_data;
   TFtpReplyBuffer m_replyBuffer;
   TFtpClientState m_state = fcsReady;
+  TFtpReplyPhase m_phase = frpIdle;
+  TFtpDataLink m_dataLink = fdlNone;
+  TTlsFailure m_tlsFailure = tlsNoFailure;
   TFtpRequest m_requestType = frqNone;
   char m_typeLetter = 'I';
   int m_shareFlag = TLocalFile::kShareExclusive;
@@ -202,15 +226,9 @@ class TCustomFtpClient : public QObject {
   std::string m_savedReply;
   int m_savedCode = -1;
   std::vector<int> m_okCodes;  // empty: any code below 500 succeeds
-  THandler m_next = nullptr;
-  THandler m_afterReply = nullptr;
 
   TLocalFile m_localFile;
-  bool m_sending = false;
-  bool m_transferReply = false;
-  bool m_sendingClosed = false;
-  bool m_wholeFileSent = false;  // the file's end was reached and the connection shut down after it
-  bool m_receivingClosed = false;
+  bool m_sending = false;  // the transfer running is a store (else a RETR, LIST or NLST)
   int m_dataCloseError = 0;
   std::string m_dataCommand;
   qint64 m_startTime = 0;
@@ -218,8 +236,6 @@ class TCustomFtpClient : public QObject {
   int m_unsentBlocks = 0;         // the data socket's queue when last looked at
   int m_systemHeld = 0;           // and the bytes the system held for it then
   int m_transferId = 0;  // a deferred close belongs to one transfer only
-  bool m_sendEnded = false;    // the whole file is queued; over TLS the close alert may wait for a ticket
-  bool m_tlsSendShut = false;  // our TLS close alert went
 };
 
 }  // namespace qm::net

@@ -82,7 +82,7 @@ std::string TFtpPublisher::ConnectProblem() const {
                       : "Could not connect to " + where + ": no answer within " +
                             std::to_string(m_site.TimeoutSeconds) + " seconds";
   const std::string reply = Reply();
-  if (reply.rfind("The TLS handshake", 0) == 0 || reply.rfind("the certificate of", 0) == 0)
+  if (m_client.TlsFailure() != tlsNoFailure)
     return "Could not connect securely to " + where + ": " + reply;
   // Only a reply with a refusing code is the server's refusal; a first line
   // without one (another protocol's banner, a line too long to be a reply)

@@ -47,7 +47,7 @@ void TCustomFtpClient::StartStep(TFtpStep step) {
     case ftpRmd: return SendStep(step, "RMD " + HostFileName, {250, 257});
     case ftpRnfr: return SendStep(step, "RNFR " + HostFileName, {350});
     case ftpRnto: return SendStep(step, "RNTO " + LocalFileName, {250, 257});
-    case ftpQuit: return SendStep(step, "QUIT", {221}, &TCustomFtpClient::QuitAfterReply);
+    case ftpQuit: return SendStep(step, "QUIT", {221}, frpQuitReply);
     case ftpSyst: return SendStep(step, "SYST", {215});
     case ftpDele: return SendStep(step, "DELE " + HostFileName, {250, 257});
     case ftpPwd: return SendStep(step, "PWD", {250, 257});
@@ -56,7 +56,7 @@ void TCustomFtpClient::StartStep(TFtpStep step) {
     case ftpRest: return DoRest();
     case ftpCdup: return SendStep(step, "CDUP", {250});
     case ftpPort: return DoPort();
-    case ftpAuth: return SendStep(step, "AUTH TLS", {234}, &TCustomFtpClient::SecureControlAfterAuth);
+    case ftpAuth: return SendStep(step, "AUTH TLS", {234}, frpAuthReply);
     case ftpPbsz: return SendStep(step, "PBSZ 0", {200});
     case ftpProt: return SendStep(step, "PROT P", {200});
     case ftpStor:
@@ -69,15 +69,14 @@ void TCustomFtpClient::StartStep(TFtpStep step) {
 }
 
 void TCustomFtpClient::SendStep(TFtpStep step, const std::string& line, std::vector<int> codes,
-                                THandler afterReply) {
+                                TFtpReplyPhase phase) {
   CheckReady();
   if (!m_connected) throw FtpException("FTP component not connected");
   CheckCommandLine(line);
   if (!m_multiStep) m_requestType = KindOfStep(step);
   m_okCodes = std::move(codes);
   m_completed = false;
-  m_next = &TCustomFtpClient::HandleStepReply;
-  m_afterReply = afterReply;
+  SetPhase(phase);
   SetState(fcsAwaitingReply);
   SendCommand(line);
 }
@@ -91,6 +90,7 @@ void TCustomFtpClient::DoOpen() {
   m_multiLineCode = 0;
   m_protectData = false;
   m_passwordInClear = false;
+  m_tlsFailure = tlsNoFailure;
   FailureCode = 0;
   SetState(fcsLookingUp);
   m_control->DnsLookup(HostName);
@@ -124,7 +124,7 @@ void TCustomFtpClient::SecureControlAfterAuth() {
 }
 
 void TCustomFtpClient::StartControlTls() {
-  m_next = &TCustomFtpClient::IgnoreLine;  // nothing is due from the server meanwhile
+  SetPhase(frpTlsHandshake);
   m_control->StartTls(HostName, nullptr, [this](int error) { ControlTlsDone(error); }, TlsUpTo12);
 }
 
@@ -132,17 +132,19 @@ void TCustomFtpClient::ControlTlsDone(int error) {
   const TTlsSession* tls = m_control->Tls();
   ServerFingerprint = tls ? tls->Fingerprint() : std::string();
   std::string problem;
-  if (error != 0) problem = "The TLS handshake with " + HostName + " failed: " + (tls ? tls->ErrorText() : "");
-  else if (tls) problem = tls->VerificationProblem(TrustedFingerprint);
-  if (problem.empty()) {
+  if (error != 0) {
+    m_tlsFailure = tlsHandshakeFailed;
+    problem = "The TLS handshake with " + HostName + " failed: " + (tls ? tls->ErrorText() : "");
+  } else if (tls) {
+    m_tlsFailure = tls->VerifyServer(TrustedFingerprint, problem);
+  }
+  if (m_tlsFailure == tlsNoFailure) {
     Display("! TLS session established");
     if (m_state != fcsAwaitingReply) return;  // implicit TLS: the welcome comes next
     m_completed = false;
     return CompleteRequest(0);
   }
-  LastReply = problem;
-  ReplyCode = 530;
-  NoteFailure(530);
+  NoteComposedReply(530, problem);
   m_control->Close();  // the session-closed handler completes the request
 }
 

@@ -48,9 +48,7 @@ bool TFtpClient::WaitUntilReady() {
   for (;;) {
     if (State() == fcsReady) return FailureCode == 0;
     if (CancelRequested && CancelRequested()) {
-      Abort();
-      SetErrorMessage(kCancelledReply);
-      ReplyCode = 426;
+      AbortWith(kCancelledReply);
       return false;
     }
     const qint64 now = TickCountMs();
@@ -58,15 +56,12 @@ bool TFtpClient::WaitUntilReady() {
     if (Timeout > 0 && DataMovedSinceLastAsked()) m_deadline = now + qint64(Timeout) * 1000;
     if (Timeout > 0 && now > m_deadline) {
       m_timedOut = true;
-      Abort();
-      SetErrorMessage("426 Timeout");
-      ReplyCode = 426;
+      AbortWith("426 Timeout");
       return false;
     }
-    // Blocks until an event or the deadline instead of spinning: same outcome,
-    // no processor burnt while the server thinks.
-    // A stalled server sends no events: the data connection is looked at
-    // a few times a second meanwhile.
+    // Blocks until an event or the deadline, so no processor is burnt while
+    // the server thinks. A stalled server sends no events: the data
+    // connection is looked at a few times a second meanwhile.
     PumpMessagesOnce(Timeout > 0 ? std::min(m_deadline + 1, now + kProgressLookMs) : -1);
   }
 }

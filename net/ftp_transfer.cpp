@@ -1,7 +1,10 @@
-// TCustomFtpClient: the active-mode data connection. PORT opens a listening
-// socket and announces it; STOR/APPE send the local file in 1024-byte blocks,
-// RETR/LIST/NLST receive into it. A transfer is complete when both the server's
-// 226/250 reply has arrived and the data connection has closed.
+// TCustomFtpClient: the data connection. The data-port step either listens
+// and announces it (PORT, or EPRT on IPv6) or connects where the server's
+// PASV/EPSV reply says; STOR/APPE send the local file in blocks of
+// kSendBlockSize, RETR/LIST/NLST receive into it in reads of
+// kReceiveBlockSize. A transfer is complete when both the server's 226/250
+// reply has arrived and the data connection has closed (frpTransferConfirmed
+// and fdlClosed).
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -60,10 +63,10 @@ void TCustomFtpClient::DoPort() {
   switch (DataMode) {
     case ftpDataPassive:
       // PASV can name only an IPv4 address: on IPv6 passive mode is EPSV.
-      if (PassiveIsExtended()) return SendStep(ftpPort, "EPSV", {229}, &TCustomFtpClient::ConnectPassiveData);
-      return SendStep(ftpPort, "PASV", {227}, &TCustomFtpClient::ConnectPassiveData);
+      if (PassiveIsExtended()) return SendStep(ftpPort, "EPSV", {229}, frpPassiveReply);
+      return SendStep(ftpPort, "PASV", {227}, frpPassiveReply);
     case ftpDataExtendedPassive:
-      return SendStep(ftpPort, "EPSV", {229}, &TCustomFtpClient::ConnectPassiveData);
+      return SendStep(ftpPort, "EPSV", {229}, frpPassiveReply);
     default:
       return DoActivePort();
   }
@@ -100,7 +103,7 @@ void TCustomFtpClient::ConnectPassiveData() {
   const bool readable = PassiveIsExtended()
                             ? ReplyExtendedPassivePort(LastReply, port)
                             : ReplyPassiveAddress(LastReply, host, port);
-  if (!readable) return FailStepLocally(425, "425 Unreadable passive reply: " + LastReply);
+  if (!readable) return Fail(425, "425 Unreadable passive reply: " + LastReply);
   // The data connection goes to the host of the control connection: a PASV
   // reply naming another host would send the user's pages there (a server
   // behind NAT names its private address; a hostile one, anyone's). Only with
@@ -111,7 +114,7 @@ void TCustomFtpClient::ConnectPassiveData() {
     Display("! Passive address " + host + " ignored, using " + m_serverAddr);
     host = m_serverAddr;
   }
-  m_next = &TCustomFtpClient::IgnoreLine;  // nothing is due from the server meanwhile
+  SetPhase(frpPassiveConnecting);
   m_data->OnSessionConnected = [this](TAsyncSocket&, int error) { PassiveDataConnected(error); };
   try {
     m_data->SetProto("tcp");
@@ -132,7 +135,7 @@ void TCustomFtpClient::PassiveDataConnected(int error) {
   }
   const std::string target = m_data->Addr() + " port " + m_data->Port();
   m_data->Close();
-  FailStepLocally(425, "425 Could not open the data connection to " + target + ": " + SocketErrorText(error));
+  Fail(425, "425 Could not open the data connection to " + target + ": " + SocketErrorText(error));
 }
 
 void TCustomFtpClient::DoSend(TFtpStep step) {
@@ -141,36 +144,19 @@ void TCustomFtpClient::DoSend(TFtpStep step) {
   CheckCommandLine(HostFileName);
   m_requestType = step == ftpAppe ? frqAppe : frqStor;  // also inside a multi-step request
   m_sending = true;
-  m_transferReply = m_sendingClosed = m_completed = m_wholeFileSent = false;
-  TransferCount = 0;
-  m_dataCloseError = 0;
-  ++m_transferId;
+  StartTransfer();
   bool cancel = false;
   if (OnReadyToTransmit) OnReadyToTransmit(*this, cancel);
-  if (cancel) {
-    m_errorMessage = "426 Transmit cancelled by application";
-    ReplyCode = 426;
-    Display("! " + m_errorMessage);
-    FailureCode = 426;
-    return CompleteRequest(426);
-  }
+  if (cancel) return Fail(426, "426 Transmit cancelled by application");
   if (!m_passiveData) {
     m_data->OnSessionAvailable = [this](TAsyncSocket&, int) { SendAccept(); };
     m_data->Rearm();  // the server may have connected already, right after PORT
   }
   if (!m_localFile.OpenForRead(LocalFileName, m_shareFlag, ResumeAt)) {
-    m_errorMessage = "426 Unable to open local file " + LocalFileName;
-    ReplyCode = 426;
-    Display("! " + m_errorMessage);
     m_data->Close();
-    FailureCode = 426;
-    return CompleteRequest(426);
+    return Fail(426, "426 Unable to open local file " + LocalFileName);
   }
-  m_okCodes.clear();
-  m_afterReply = nullptr;
-  SetState(fcsAwaitingReply);
-  m_next = &TCustomFtpClient::HandleTransferFirstReply;
-  SendCommand((step == ftpAppe ? "APPE " : "STOR ") + HostFileName);
+  SendTransferCommand((step == ftpAppe ? "APPE " : "STOR ") + HostFileName);
 }
 
 void TCustomFtpClient::DoReceive(TFtpStep step) {
@@ -181,10 +167,7 @@ void TCustomFtpClient::DoReceive(TFtpStep step) {
   if (!m_multiStep) m_requestType = step == ftpRetr ? frqRetr : step == ftpList ? frqList : frqNlst;
   m_dataCommand = name;
   m_sending = false;
-  m_transferReply = m_receivingClosed = m_completed = false;
-  TransferCount = 0;
-  m_dataCloseError = 0;
-  ++m_transferId;
+  StartTransfer();
   if (m_passiveData) {
     WireReceive();
   } else {
@@ -192,17 +175,25 @@ void TCustomFtpClient::DoReceive(TFtpStep step) {
     m_data->Rearm();
   }
   if (!m_localFile.OpenForWrite(LocalFileName, m_shareFlag, ResumeAt <= 0, ResumeAt)) {
-    LastReply = "Unable to open local file " + LocalFileName;
-    ReplyCode = 550;
-    NoteFailure(550);
     m_data->Close();
-    return CompleteRequest(550);
+    return Fail(550, "Unable to open local file " + LocalFileName);
   }
+  SendTransferCommand(HostFileName.empty() ? name : name + " " + HostFileName);
+}
+
+void TCustomFtpClient::StartTransfer() {
+  m_completed = false;
+  SetDataLink(fdlNone);
+  TransferCount = 0;
+  m_dataCloseError = 0;
+  ++m_transferId;
+}
+
+void TCustomFtpClient::SendTransferCommand(const std::string& line) {
   m_okCodes.clear();
-  m_afterReply = nullptr;
+  SetPhase(frpTransferStart);
   SetState(fcsAwaitingReply);
-  m_next = &TCustomFtpClient::HandleTransferFirstReply;
-  SendCommand(HostFileName.empty() ? name : name + " " + HostFileName);
+  SendCommand(line);
 }
 
 int TCustomFtpClient::AcceptFromServer() {
@@ -247,32 +238,47 @@ void TCustomFtpClient::StartDataTls(bool sending) {
 // The data connection is up and the server has agreed to the transfer: send.
 void TCustomFtpClient::StartPassiveSend() {
   m_startTime = TickCountMs();
-  m_tlsSendShut = false;
+  SetDataLink(fdlFlowing);
   m_data->OnSessionClosed = [this](TAsyncSocket&, int error) { DataClosed(true, error); };
-  m_sendEnded = false;
   m_data->OnDataAvailable = [this](TAsyncSocket& socket, int) {
     char discard[2048];
     // The server's TLS close alert: answered with ours, which ends the connection.
     if (socket.Receive(discard, sizeof discard) == 0 && socket.Tls()) return socket.Close();
-    if (m_sendEnded && socket.Tls() && !socket.Tls()->TicketExpected()) EndTlsSend();
+    if (m_dataLink == fdlFileSent && socket.Tls() && !socket.Tls()->TicketExpected()) EndSend();
   };
   m_data->OnDataSent = [this](TAsyncSocket&, int) { SendNextBlock(); };
   // What the server sent before (a TLS session ticket right after the
   // handshake, which the next data connection needs) is read now.
   m_data->Rearm();
-  // The file goes out in 1024-byte blocks; the system joins them into full
-  // segments, and the shut-down at the end of the file sends the rest.
+  // Blocks that do not fill a segment wait for the next: the system sends
+  // full segments, and the shut-down at the end of the file sends the rest.
   m_data->SetHoldSmallSegments(true);
   SendNextBlock();
 }
 
-// Over TLS the server may still send (its close alert): closing with that
-// unread would reset the connection and lose the file's tail in the server's
-// buffers. Only our side is shut; the server's close ends the transfer.
-void TCustomFtpClient::EndTlsSend() {
-  if (m_tlsSendShut) return;
-  m_tlsSendShut = true;
+// After the file's end only our side is shut (the FIN, over TLS our close
+// alert, after the last byte): the server's close ends the transfer once it
+// has read everything. Closing instead, with the server's own close alert
+// unread, would reset the connection and lose the file's tail in the
+// server's buffers. Till the server closes, the bytes the system still holds
+// can be seen leaving (a slow server is not a stalled one), and a server that
+// resets the connection instead has not stored the file.
+void TCustomFtpClient::EndSend() {
+  if (m_dataLink != fdlFileSent) return;
+  SetDataLink(fdlShutDown);
   m_data->ShutDown(1);
+}
+
+void TCustomFtpClient::EndOfFile() {
+  if (m_dataLink != fdlFlowing) return;
+  SetDataLink(fdlFileSent);
+  // The next data connection resumes with this one's TLS ticket (servers
+  // that want every data connection resumed take each ticket once): it is
+  // awaited a moment before our close alert.
+  if (!m_data->Tls() || !m_data->Tls()->TicketExpected()) return EndSend();
+  QTimer::singleShot(kTicketWaitMs, this, [this, id = m_transferId] {
+    if (id == m_transferId && m_data->Tls()) EndSend();
+  });
 }
 
 void TCustomFtpClient::ReceiveAccept() {
@@ -285,6 +291,7 @@ void TCustomFtpClient::ReceiveAccept() {
 
 void TCustomFtpClient::WireReceive() {
   m_startTime = TickCountMs();
+  SetDataLink(fdlFlowing);
   m_data->OnSessionClosed = [this](TAsyncSocket&, int error) { DataClosed(false, error); };
   m_data->OnDataAvailable = [this](TAsyncSocket&, int) { ReceiveBlock(); };
   m_data->OnDataSent = nullptr;
@@ -314,28 +321,7 @@ void TCustomFtpClient::SendNextBlock() {
     m_data->Close();
     return;
   }
-  if (n == 0) {
-    m_wholeFileSent = true;
-    if (m_data->Tls()) {
-      if (m_sendEnded) return;
-      m_sendEnded = true;
-      // The next data connection resumes with this one's ticket (servers
-      // that want every data connection resumed take each ticket once):
-      // it is awaited a moment before our close alert.
-      if (!m_data->Tls()->TicketExpected()) return EndTlsSend();
-      QTimer::singleShot(kTicketWaitMs, this, [this, id = m_transferId] {
-        if (id == m_transferId && m_data->Tls()) EndTlsSend();
-      });
-      return;
-    }
-    // End of file: only our side is shut, the FIN after the last byte; the
-    // server's close ends the transfer once it has read everything. Till
-    // then the bytes the system still holds can be seen leaving (a slow
-    // server is not a stalled one), and a server that resets the connection
-    // instead has not stored the file.
-    m_data->ShutDown(1);
-    return;
-  }
+  if (n == 0) return EndOfFile();
   TransferCount += n;
   m_data->Send(block, n);
   m_unsentBlocks = m_data->UnsentBlocks();
@@ -390,12 +376,13 @@ void TCustomFtpClient::PostDeferredClose(int count) {
 
 void TCustomFtpClient::DataClosed(bool sending, int error) {
   m_localFile.Close();
-  (sending ? m_sendingClosed : m_receivingClosed) = true;
+  const bool wholeFileSent = WholeFileQueued();
+  SetDataLink(fdlClosed);
   m_dataCloseError = error;
   // A store whose data connection ended before the file's end, or broke,
   // has failed whatever the server answers (226 included, before or after
   // the close): only part of the file may be on the server.
-  if (sending && (error != 0 || !m_wholeFileSent)) {
+  if (sending && (error != 0 || !wholeFileSent)) {
     m_dataCloseError = error != 0 ? error : kCutShort;
     if (m_errorMessage.empty())
       m_errorMessage = error != 0 ? "426 The data connection failed: " + SocketErrorText(error)
@@ -407,13 +394,13 @@ void TCustomFtpClient::DataClosed(bool sending, int error) {
 void TCustomFtpClient::HandleTransferFirstReply() {
   if (!DisplayAndParse()) return;
   if (ReplyCode == 125 || ReplyCode == 150) {
-    m_next = &TCustomFtpClient::HandleTransferSecondReply;
+    SetPhase(frpTransferEnd);
     if (m_passiveData && m_protectData) StartDataTls(m_sending);
     else if (m_passiveData && m_sending) StartPassiveSend();
     return;
   }
   NoteFailure(ReplyCode);
-  m_next = nullptr;
+  SetPhase(frpIdle);
   m_data->Close();
   m_localFile.Close();
   ResumeAt = 0;
@@ -423,10 +410,10 @@ void TCustomFtpClient::HandleTransferFirstReply() {
 void TCustomFtpClient::HandleTransferSecondReply() {
   if (!DisplayAndParse()) return;
   if (ReplyCode == 226 || ReplyCode == 250) {
-    m_transferReply = true;
+    SetPhase(frpTransferConfirmed);
     // A server that confirmed a store and holds every byte, yet keeps the
     // data connection open, is not waited for: the close is ours.
-    if (m_sending && m_wholeFileSent && !m_sendingClosed && SystemHeldBytes(m_data->Handle()) == 0)
+    if (m_sending && WholeFileQueued() && SystemHeldBytes(m_data->Handle()) == 0)
       PostDeferredClose(0);
     TransferCompletionCheck();
     return;
@@ -439,7 +426,7 @@ void TCustomFtpClient::HandleTransferSecondReply() {
 }
 
 void TCustomFtpClient::TransferCompletionCheck() {
-  if (!m_transferReply || !(m_sending ? m_sendingClosed : m_receivingClosed)) return;
+  if (m_phase != frpTransferConfirmed || m_dataLink != fdlClosed) return;
   Display("! " + StatisticsLine());
   ResumeAt = 0;
   FailureCode = m_dataCloseError;

@@ -11,6 +11,18 @@ const char* FtpStateName(TFtpClientState state) {
   return kNames[state];
 }
 
+const char* FtpReplyPhaseName(TFtpReplyPhase phase) {
+  static const char* const kNames[] = {
+      "frpIdle",         "frpStepReply",         "frpQuitReply",     "frpAuthReply",   "frpPassiveReply",
+      "frpTlsHandshake", "frpPassiveConnecting", "frpTransferStart", "frpTransferEnd", "frpTransferConfirmed"};
+  return phase >= frpIdle && phase <= frpTransferConfirmed ? kNames[phase] : "?";
+}
+
+const char* FtpDataLinkName(TFtpDataLink link) {
+  static const char* const kNames[] = {"fdlNone", "fdlFlowing", "fdlFileSent", "fdlShutDown", "fdlClosed"};
+  return link >= fdlNone && link <= fdlClosed ? kNames[link] : "?";
+}
+
 const char* FtpStepName(TFtpStep step) {
   static const char* const kNames[] = {
       "none", "Open", "USER", "PASS", "CWD",  "SIZE", "MKD", "RMD",  "RNFR", "RNTO", "RETR", "LIST",

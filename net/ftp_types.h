@@ -12,6 +12,32 @@ enum TFtpClientState {
   fcsConnected, fcsAwaitingWelcome, fcsAwaitingReply, fcsAborting
 };
 
+// What the client waits for on the control connection. With TFtpClientState
+// (the coarse state its users see) and TFtpDataLink this is the whole protocol
+// state of a session; the client changes it in one place and traces each change.
+enum TFtpReplyPhase {
+  frpIdle,              // no reply is due
+  frpStepReply,         // a step's reply; then the request goes on
+  frpQuitReply,         // QUIT's reply; then the control connection is closed
+  frpAuthReply,         // AUTH TLS's reply; then the TLS handshake
+  frpPassiveReply,      // PASV or EPSV's reply; then the data connection is made
+  frpTlsHandshake,      // the control connection's handshake: lines are only shown
+  frpPassiveConnecting, // the data connection is being made: lines are only shown
+  frpTransferStart,     // the first reply to a transfer command (125 or 150)
+  frpTransferEnd,       // the transfer's final reply (226 or 250)
+  frpTransferConfirmed  // 226 or 250 came; the data connection's close completes the transfer
+};
+
+// The data connection of the transfer running. A transfer is complete when
+// the reply phase is frpTransferConfirmed and the link fdlClosed.
+enum TFtpDataLink {
+  fdlNone,      // no transfer data connection yet (a listening socket may wait)
+  fdlFlowing,   // connected; bytes flow
+  fdlFileSent,  // a store's whole file is queued; over TLS our close alert may wait for a ticket
+  fdlShutDown,  // a store's sending side is shut: the server's close ends the transfer
+  fdlClosed     // the data connection is gone
+};
+
 // Request kinds, with the ordinals reported by OnRequestDone (19 and 20 unused).
 enum TFtpRequest {
   frqNone = 0, frqOpen, frqUser, frqPass, frqCwd, frqConnect, frqSessionRetr, frqList,
@@ -47,6 +73,8 @@ enum TFtpShareMode {
 };
 
 const char* FtpStateName(TFtpClientState state);
+const char* FtpReplyPhaseName(TFtpReplyPhase phase);
+const char* FtpDataLinkName(TFtpDataLink link);
 const char* FtpRequestName(TFtpRequest request);
 const char* FtpStepName(TFtpStep step);
 

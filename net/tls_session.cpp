@@ -183,13 +183,14 @@ std::string TTlsSession::Fingerprint() const {
   return text;
 }
 
-std::string TTlsSession::VerificationProblem(const std::string& trustedFingerprint) const {
+TTlsFailure TTlsSession::VerifyServer(const std::string& trustedFingerprint, std::string& problem) const {
   const std::string fingerprint = Fingerprint();
-  if (!trustedFingerprint.empty() && SameFingerprint(fingerprint, trustedFingerprint)) return {};
+  if (!trustedFingerprint.empty() && SameFingerprint(fingerprint, trustedFingerprint)) return tlsNoFailure;
   const long result = SSL_get_verify_result(m_ssl);
-  if (result == X509_V_OK && !fingerprint.empty()) return {};
-  return "the certificate of " + m_serverName + " could not be verified (" +
-         X509_verify_cert_error_string(result) + "); its SHA-256 fingerprint is " + fingerprint;
+  if (result == X509_V_OK && !fingerprint.empty()) return tlsNoFailure;
+  problem = "the certificate of " + m_serverName + " could not be verified (" +
+            X509_verify_cert_error_string(result) + "); its SHA-256 fingerprint is " + fingerprint;
+  return tlsCertificateUntrusted;
 }
 
 }  // namespace qm::net

@@ -17,6 +17,14 @@ typedef struct ssl_session_st SSL_SESSION;
 
 namespace qm::net {
 
+// Why a TLS session cannot be used, for callers that act on the reason (a
+// certificate the user may choose to trust) rather than on the message.
+enum TTlsFailure {
+  tlsNoFailure,
+  tlsHandshakeFailed,       // no session came about
+  tlsCertificateUntrusted   // neither the CA store nor the trusted fingerprint vouches for the server
+};
+
 class TTlsSession {
  public:
   enum TStep { kDone, kWantRead, kWantWrite, kFailed };
@@ -40,9 +48,10 @@ class TTlsSession {
   // Sends the close alert (without waiting for the peer's).
   void ShutDownTls();
 
-  // Empty when the certificate chain and host name check out, or when the
-  // certificate's fingerprint is `trustedFingerprint`; else why not.
-  std::string VerificationProblem(const std::string& trustedFingerprint) const;
+  // tlsNoFailure when the certificate chain and host name check out, or when
+  // the certificate's fingerprint is `trustedFingerprint`; else
+  // tlsCertificateUntrusted with `problem` saying why in plain words.
+  TTlsFailure VerifyServer(const std::string& trustedFingerprint, std::string& problem) const;
   // SHA-256 of the server certificate as AA:BB:...; empty before the handshake.
   std::string Fingerprint() const;
   std::string ErrorText() const { return m_error; }

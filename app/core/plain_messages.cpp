@@ -85,6 +85,9 @@ bool ParseEngineReport(const std::string& message, int32_t& code, int32_t& subCo
   p = end + subMark;
   subCode = static_cast<int32_t>(std::strtol(p, &end, 10));
   if (end == p) return false;
+  // A report that ends at a bracket was put in plain words already (a message
+  // that quotes another's plain words, as a refused rebuild does): left as it is.
+  if (at > 0 && *end == ')') return false;
   text = std::string(end);
   text.erase(0, text.find_first_not_of(' ') == std::string::npos ? text.size()
                                                                   : text.find_first_not_of(' '));

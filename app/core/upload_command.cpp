@@ -410,7 +410,7 @@ SiteCheck CheckSite(const SiteSettings& site, const UploadOptions& options) {
   check.fingerprint = Text(publisher.Client().ServerFingerprint);
   if (!opened) {
     check.lines << Text(publisher.Problem());
-    check.untrustedCertificate = publisher.Problem().find("could not be verified") != std::string::npos;
+    check.untrustedCertificate = publisher.Client().TlsFailure() == net::tlsCertificateUntrusted;
     if (check.untrustedCertificate)
       check.lines << QStringLiteral("If this is your server's own certificate, trust it with: "
                                     "quillmart-cli upload --check --trust-fingerprint %1").arg(check.fingerprint);

@@ -4,6 +4,10 @@
 // seconds down in its caption while the application keeps processing messages,
 // swallows the user's key and mouse presses meanwhile, and is stopped early by
 // the socket when the awaited condition is met.
+//
+// No program links it: the FTP client never calls those blocking operations
+// and no window places a TWait. It is kept as the socket's wait control, part
+// of the socket component's interface, and is built and tested with the windows.
 
 #include <QWidget>
 #include <functional>

@@ -25,6 +25,7 @@ import io
 import os
 import random
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -144,7 +145,11 @@ class Appender(threading.Thread):
             key = f"P{len(self.keys):03d}"
             fd = os.open(path, os.O_RDWR)
             try:
-                fcntl.lockf(fd, fcntl.LOCK_EX, HEADER_LOCK[1], HEADER_LOCK[0])
+                # A lock of the open file description: python3-dbf opens and closes the
+                # table file itself, and closing any descriptor would drop a plain
+                # fcntl lock of this process, letting the append run unlocked.
+                fcntl.fcntl(fd, fcntl.F_OFD_SETLKW,
+                            struct.pack("hh4xqqi4x", fcntl.F_WRLCK, os.SEEK_SET, HEADER_LOCK[0], HEADER_LOCK[1], 0))
                 table = dbf.Table(path)
                 table.open(dbf.READ_WRITE)
                 table.append({"code": key, "name": "appended"})

@@ -16,6 +16,8 @@
 #include <thread>
 
 #include "app/core/engine_record_source.h"
+#include "app/core/plain_messages.h"
+#include "dbf/errors.h"
 #include "app/core/product_table.h"
 #include "dataset/bramble_engine.h"
 #include "dbf/lock_regions.h"
@@ -222,6 +224,12 @@ TEST_F(ProductTableTest, ALockHeldByAnotherProgramIsRefusedInPlainWordsAndChange
   ExpectRefused({"set", "B2", "NAME=Bee", "SNOTES=@notes.txt", "--new"}, "CATALOG.DBF is locked by another program");
   ::close(held);
   EXPECT_EQ(KeyOrder(), "A1=Ant|;");
+  // Such plain words quoted inside a longer message (a reader's refused rebuild)
+  // stay as they are when the message is reported.
+  const std::string quoted = "CATALOG.NDX could not be rebuilt (" +
+                             PlainEngineMessage(dbf::code::kLockViolation, 1112, "CATALOG.NDX") +
+                             "); quillmart-cli reindex rebuilds it";
+  EXPECT_EQ(PlainMessage(std::runtime_error(quoted)), quoted);
 }
 
 // Another program rebuilds CATALOG.NDX when it finds it does not describe the table

@@ -2,7 +2,10 @@
 // checked against the exact command transcript the client sent.
 #include <gtest/gtest.h>
 
+#include <QLoggingCategory>
+#include <QScopeGuard>
 #include <QTemporaryDir>
+#include <cstring>
 #include <fstream>
 
 #include "ftp_servers_util.h"
@@ -232,6 +235,48 @@ TEST(FtpSession, TransferReplyBeforeOrAfterDataCloseCompletesOnce) {
     return l.rfind("! 5000 bytes received/sent in 0 seconds", 0) == 0;
   });
   EXPECT_EQ(stats, 2);
+}
+
+// Every change of the protocol state is traced on "qm.net.ftp": a store's
+// reply phase and its data link, each in its order, back to idle and closed.
+TEST(FtpSession, StateChangesOfATransferAreTraced) {
+  static Lines* trace = nullptr;
+  Lines lines;
+  trace = &lines;
+  QLoggingCategory::setFilterRules("qm.net.ftp.debug=true");
+  const QtMessageHandler previous =
+      qInstallMessageHandler([](QtMsgType, const QMessageLogContext& context, const QString& text) {
+        if (trace && context.category && std::strcmp(context.category, "qm.net.ftp") == 0)
+          trace->push_back(text.toStdString());
+      });
+  const auto restore = qScopeGuard([previous] {
+    qInstallMessageHandler(previous);
+    QLoggingCategory::setFilterRules({});
+    trace = nullptr;
+  });
+  QTemporaryDir dir;
+  FakeFtpServer server(Concat(Login(), {F::Expect(), F::Send("200 ok\r\n"), F::Expect(),
+                                        F::Send("150 opening\r\n"), F::ReceiveData(), F::Send("226 done\r\n")}));
+  Session s(server.Port());
+  s.client.LocalFileName = WriteFile(dir, "page.htm", std::string(3000, 'p'));
+  s.client.HostFileName = "page.htm";
+  ASSERT_TRUE(s.client.Connect());
+  EXPECT_TRUE(s.client.Put());
+  const auto inOrder = [&lines](const Lines& expected) {
+    size_t at = 0;
+    for (const auto& line : lines) at += at < expected.size() && line == expected[at];
+    return at == expected.size();
+  };
+  EXPECT_TRUE(inOrder({"phase frpIdle -> frpTransferStart (step STOR)",
+                       "state fcsBetweenSteps -> fcsAwaitingReply (step STOR)",
+                       "phase frpTransferStart -> frpTransferEnd (step STOR)",
+                       "phase frpTransferEnd -> frpTransferConfirmed (step STOR)",
+                       "phase frpTransferConfirmed -> frpIdle (step STOR)",
+                       "state fcsBetweenSteps -> fcsReady (step STOR)"}))
+      << ::testing::PrintToString(lines);
+  EXPECT_TRUE(inOrder({"data link fdlNone -> fdlFlowing (step STOR)", "data link fdlFlowing -> fdlFileSent (step STOR)",
+                       "data link fdlFileSent -> fdlShutDown (step STOR)", "data link fdlShutDown -> fdlClosed (step STOR)"}))
+      << ::testing::PrintToString(lines);
 }
 
 TEST(FtpSession, CwdAndPwdReportTheQuotedDirectory) {

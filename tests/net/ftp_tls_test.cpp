@@ -41,6 +41,7 @@ TEST(FtpTls, SelfSignedCertificateIsRefusedUntilItsFingerprintIsTrusted) {
   EXPECT_EQ(unverified.Problem(), "Could not connect securely to 127.0.0.1 port " + std::to_string(server.Port()) +
                                       ": the certificate of 127.0.0.1 could not be verified (self-signed "
                                       "certificate); its SHA-256 fingerprint is " + certificate.fingerprint);
+  EXPECT_EQ(unverified.Client().TlsFailure(), tlsCertificateUntrusted);  // what the site check acts on
 
   TFtpPublishSite site = Site(server.Port(), ftpTlsRequired);
   site.TrustedFingerprint = certificate.fingerprint;
@@ -52,6 +53,7 @@ TEST(FtpTls, SelfSignedCertificateIsRefusedUntilItsFingerprintIsTrusted) {
     TFtpPublisher trusted(site);
     ASSERT_TRUE(trusted.Open()) << trusted.Problem();
     EXPECT_TRUE(trusted.Encrypted());
+    EXPECT_EQ(trusted.Client().TlsFailure(), tlsNoFailure);
     EXPECT_TRUE(trusted.Store(page, "catalog.htm")) << trusted.Problem();
     trusted.Close();
     QFile remote(QString::fromStdString(server.Root()) + "/catalog.htm");
@@ -62,6 +64,21 @@ TEST(FtpTls, SelfSignedCertificateIsRefusedUntilItsFingerprintIsTrusted) {
   TFtpPublisher plain(Site(server.Port(), ftpTlsPlain));
   EXPECT_FALSE(plain.Open());
   EXPECT_EQ(plain.Problem(), "Could not log in to 127.0.0.1 as user: 550 SSL/TLS required on the control channel.");
+}
+
+// A server that agrees to AUTH TLS and then speaks no TLS: the handshake
+// fails, which is no certificate to trust (the site check offers none).
+TEST(FtpTls, HandshakeFailureIsNotAnUntrustedCertificate) {
+  using F = test::FakeFtpServer;
+  F server({F::Send("220 ready\r\n"), F::Expect(), F::Send("234 go ahead\r\n"), F::Pause(50),
+            F::Send("this is not a TLS record\r\n"), F::Hold()});
+  TFtpPublisher publisher(Site(server.Port(), ftpTlsRequired));
+  EXPECT_FALSE(publisher.Open());
+  EXPECT_EQ(publisher.Client().TlsFailure(), tlsHandshakeFailed);
+  EXPECT_EQ(publisher.Problem().rfind("Could not connect securely to 127.0.0.1 port " + std::to_string(server.Port()) +
+                                          ": The TLS handshake with 127.0.0.1 failed: ", 0), 0u)
+      << publisher.Problem();
+  EXPECT_EQ(server.Transcript(), (std::vector<std::string>{"AUTH TLS"}));
 }
 
 // "Test connection" from the command line: the unknown certificate is named
