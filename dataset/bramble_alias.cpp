@@ -25,7 +25,6 @@ std::vector<std::string>& Table() {
 
 bool g_loaded = false;
 
-std::string Trimmed(const std::string& text) { return std::string(dbf::TrimWhitespace(text)); }
 
 // Section "Alias" of an INI-style file: "[Alias]" then "name=value" lines.
 void LoadFrom(const std::string& directory) {
@@ -34,15 +33,17 @@ void LoadFrom(const std::string& directory) {
   std::ifstream in(directory + "/bramble.cfg");
   bool inAlias = false;
   for (std::string line; std::getline(in, line);) {
-    line = Trimmed(line);
+    line = std::string(dbf::TrimWhitespace(line));
     if (line.empty() || line[0] == ';') continue;
     if (line.front() == '[') {
-      inAlias = dbf::SameTextIgnoringCase(Trimmed(line.substr(1, line.find(']') - 1)), "Alias");
+      inAlias = dbf::SameTextIgnoringCase(dbf::TrimWhitespace(line.substr(1, line.find(']') - 1)), "Alias");
       continue;
     }
     const size_t eq = line.find('=');
     if (!inAlias || eq == std::string::npos || eq == 0) continue;
-    table.push_back(dbf::UpperAscii(Trimmed(line.substr(0, eq))) + "=" + Trimmed(line.substr(eq + 1)));
+    const std::string_view text = line;
+    table.push_back(dbf::UpperAscii(dbf::TrimWhitespace(text.substr(0, eq))) + "=" +
+                    std::string(dbf::TrimWhitespace(text.substr(eq + 1))));
   }
   g_loaded = true;
 }

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <ctime>
 
+#include "dbf/text_helpers.h"
+
 namespace qm::dbf {
 namespace {
 
@@ -180,8 +182,7 @@ bool CenturyOn() { return g_centuryOn; }
 
 int DateFormatTypeFor(std::string_view shortDateFormat, char separator) {
   if (separator == 0) separator = '/';
-  char first = shortDateFormat.empty() ? 'M' : shortDateFormat.front();
-  if (first >= 'a' && first <= 'z') first = static_cast<char>(first - 32);
+  const char first = UpperAscii(shortDateFormat.empty() ? 'M' : shortDateFormat.front());
   if (first == 'D') return separator == '-' ? 5 : separator == '.' ? 4 : separator == '/' ? 9 : 8;
   if (first == 'M') return separator == '-' ? 7 : 8;
   if (first == 'Y') return separator == '.' ? 1 : separator == '/' ? 10 : 8;

@@ -13,7 +13,6 @@ namespace {
 
 using dbf::UpperAscii;
 
-std::string Trim(const std::string& text) { return std::string(dbf::TrimWhitespace(text)); }
 
 std::string Extension(const std::string& path) {
   size_t slash = path.rfind('/');
@@ -37,7 +36,7 @@ void TbrIndexTable::Report(int32_t code, int32_t subCode, const std::string& tex
 }
 
 std::string TbrIndexTable::IndexPath(const std::string& name) const {
-  std::string path = Trim(name);
+  std::string path(dbf::TrimWhitespace(name));
   size_t slash = path.rfind('/');
   size_t start = slash == std::string::npos ? 0 : slash + 1;
   path = path.substr(0, start) + UpperAscii(path.substr(start));
@@ -124,7 +123,7 @@ std::string TbrIndexTable::CurrentTagName() const {
 }
 
 int TbrIndexTable::SelectTag(const std::string& name, bool keepPosition) {
-  std::string wanted = UpperAscii(Trim(name));
+  std::string wanted = UpperAscii(dbf::TrimWhitespace(name));
   for (size_t i = 0; i < m_files.size() && !wanted.empty(); ++i) {
     if (m_files[i].file->TagName() != wanted) continue;
     SetReadAhead(false);
