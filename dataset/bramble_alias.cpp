@@ -9,7 +9,7 @@
 
 #include "dbf/text_helpers.h"
 
-namespace qm::index {
+namespace qm::dataset {
 
 namespace {
 
@@ -109,4 +109,4 @@ std::string DatabaseDirectory(const std::string& databaseName) {
   return directory;
 }
 
-}  // namespace qm::index
+}  // namespace qm::dataset

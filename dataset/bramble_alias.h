@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace qm::index {
+namespace qm::dataset {
 
 inline constexpr char kDefaultDirectory[] = "Default Directory";
 
@@ -31,4 +31,4 @@ std::string ExecutableDirectory();  // with a trailing '/'
 // gives empty (names relative to the current directory).
 std::string DatabaseDirectory(const std::string& databaseName);
 
-}  // namespace qm::index
+}  // namespace qm::dataset

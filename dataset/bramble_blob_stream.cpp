@@ -5,7 +5,7 @@
 #include "dataset/bramble_dataset.h"
 #include "dbf/scope_exit.h"
 
-namespace qm::index {
+namespace qm::dataset {
 
 namespace {
 TBrambleDataSet& BrambleOf(TField& field) {
@@ -99,4 +99,4 @@ void TBrBlobStream::Truncate() {
   StageMemo();
 }
 
-}  // namespace qm::index
+}  // namespace qm::dataset

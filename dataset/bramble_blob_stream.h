@@ -13,7 +13,7 @@
 
 #include "dataset/dataset.h"
 
-namespace qm::index {
+namespace qm::dataset {
 
 class TBrambleDataSet;
 
@@ -45,4 +45,4 @@ class TBrBlobStream : public TStream {
   bool m_modified = false;
 };
 
-}  // namespace qm::index
+}  // namespace qm::dataset

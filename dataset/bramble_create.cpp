@@ -5,7 +5,7 @@
 #include "dataset/bramble_dataset.h"
 #include "dbf/disk_file.h"
 
-namespace qm::index {
+namespace qm::dataset {
 
 bool TCreateBrambleDataSet::CreateTable() {
   if (DBFTable == nullptr) throw EDatabaseError("A table is not assigned");
@@ -32,4 +32,4 @@ bool TCreateBrambleDataSet::CreateTable() {
   return created;
 }
 
-}  // namespace qm::index
+}  // namespace qm::dataset

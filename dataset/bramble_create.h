@@ -9,7 +9,7 @@
 
 #include "dbf/table_creator.h"
 
-namespace qm::index {
+namespace qm::dataset {
 
 class TBrambleDataSet;
 
@@ -30,4 +30,4 @@ class TCreateBrambleDataSet {
   bool CreateTable();
 };
 
-}  // namespace qm::index
+}  // namespace qm::dataset

@@ -13,11 +13,11 @@
 #include "dbf/scope_exit.h"
 #include "dbf/text_helpers.h"
 
-namespace qm::index {
+namespace qm::dataset {
 
 TBrambleDataSet::TBrambleDataSet() = default;
 
-TbrIndexTable* TBrambleDataSet::Engine() { return m_engine.get(); }
+index::TbrIndexTable* TBrambleDataSet::Engine() { return m_engine.get(); }
 
 TBrambleDataSet::~TBrambleDataSet() {
   try {
@@ -85,7 +85,7 @@ void TBrambleDataSet::SetFiltered(bool on) {
   if (Active()) First();
 }
 
-std::string TBrambleDataSet::DatabaseDirectory() const { return index::DatabaseDirectory(m_databaseName); }
+std::string TBrambleDataSet::DatabaseDirectory() const { return dataset::DatabaseDirectory(m_databaseName); }
 
 std::string TBrambleDataSet::TablePath() const {
   return std::filesystem::absolute(DatabaseDirectory() + m_tableName).lexically_normal().string();
@@ -147,7 +147,7 @@ void TBrambleDataSet::InternalOpen() {
   m_engine->SetTableLockingProtocol(static_cast<int>(m_lockProtocol));
   m_engine->SetLockBeforeWrite(true);
   m_engine->SetUserNumber(m_userId);
-  m_engine->OnAcceptRecord = [this](TbrIndexTable&) { return AcceptRecord(); };
+  m_engine->OnAcceptRecord = [this](index::TbrIndexTable&) { return AcceptRecord(); };
   m_engine->OnFormula = OnFormula;
   m_engine->OnStatus = [this](int code, int phase, int32_t value) {
     if (OnIndexProgress) OnIndexProgress(code, phase, value);
@@ -336,4 +336,4 @@ bool TBrambleDataSet::AcceptRecord() {
   return accept;
 }
 
-}  // namespace qm::index
+}  // namespace qm::dataset

@@ -37,7 +37,7 @@
 #include "dbf/disk_file.h"
 #include "index/index_table.h"
 
-namespace qm::index {
+namespace qm::dataset {
 
 using dbf::TbrLokProtocol;
 
@@ -83,7 +83,7 @@ class TBrambleDataSet : public TDataSet {
   void SetUserID(int32_t id);
 
   TbrBrambleError OnBrambleError;
-  TbrFormulaHandler OnFormula;
+  index::TbrFormulaHandler OnFormula;
   // Called once Edit, Delete or Undelete has locked the current record and
   // read it again: `found` is the record as the dataset had it, `locked` as
   // the file holds it under the lock. Throwing refuses the operation (the lock
@@ -151,7 +151,7 @@ class TBrambleDataSet : public TDataSet {
   bool GetCurrentRecord(char* buffer);
 
   // The engine table object while open (null when closed).
-  TbrIndexTable* Engine();
+  index::TbrIndexTable* Engine();
 
   // ---- used by TBrBlobStream ----
   char* BufferForState() { return GetActiveRecBuf(); }
@@ -232,4 +232,4 @@ class TBrambleDataSet : public TDataSet {
   std::string m_lastError;
 };
 
-}  // namespace qm::index
+}  // namespace qm::dataset

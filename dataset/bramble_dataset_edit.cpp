@@ -9,7 +9,7 @@
 #include "dbf/memo_file.h"
 #include "dbf/scope_exit.h"
 
-namespace qm::index {
+namespace qm::dataset {
 
 namespace {
 constexpr const char* kRecordLocked = "Record is locked by another user";
@@ -117,7 +117,7 @@ void TBrambleDataSet::InternalPost() {
     std::vector<char> staged(buffer, buffer + m_recordSize);  // the buffer as it was, if the write fails
     // The write's first locks, taken before the memos: a refused one leaves no memo behind.
     if (!m_engine->LockIndexes()) RaiseWriteFailure("its index is locked by another program", false);
-    TbrIndexTable::IndexLockScope unlockIndexes(*m_engine);
+    index::TbrIndexTable::IndexLockScope unlockIndexes(*m_engine);
     // The header lock from before the owner's check to the end of the write: what
     // the check saw (a key free) still holds when the record goes in.
     dbf::TbrTable::HeaderLockScope header(*m_engine);
@@ -191,4 +191,4 @@ void TBrambleDataSet::Undelete() {
   Resync();
 }
 
-}  // namespace qm::index
+}  // namespace qm::dataset

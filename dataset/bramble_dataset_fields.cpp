@@ -9,7 +9,7 @@
 #include "dbf/calendar.h"
 #include "dbf/char_tables.h"
 
-namespace qm::index {
+namespace qm::dataset {
 
 std::string TBrambleDataSet::FileTextToUtf8(const std::string& fileText) const {
   return m_translate ? dbf::Cp437ToUtf8(fileText) : fileText;
@@ -132,4 +132,4 @@ void TBrambleDataSet::StageMemo(TField& field, std::string fileBytes) {
   NotifyRecordChanged(&field);
 }
 
-}  // namespace qm::index
+}  // namespace qm::dataset

@@ -7,7 +7,7 @@
 #include "dbf/scope_exit.h"
 #include "dbf/text_helpers.h"
 
-namespace qm::index {
+namespace qm::dataset {
 
 // On a closed dataset the files are tried on the table opened for the moment
 // (a table that does not open is no reason to refuse the list).
@@ -105,13 +105,13 @@ int TBrambleDataSet::TagCount() {
 
 std::string TBrambleDataSet::TagName(int n) {
   CheckOpenTable();
-  TbrNdxTag* tag = m_engine->TagByNumber(n);
+  index::TbrNdxTag* tag = m_engine->TagByNumber(n);
   return tag != nullptr ? tag->File().TagName() : std::string();
 }
 
 std::string TBrambleDataSet::TagKey(int n) {
   CheckOpenTable();
-  TbrNdxTag* tag = m_engine->TagByNumber(n);
+  index::TbrNdxTag* tag = m_engine->TagByNumber(n);
   return tag != nullptr ? tag->File().Expression() : std::string();
 }
 
@@ -209,4 +209,4 @@ TFieldValue TBrambleDataSet::Lookup(const std::string& keyField, const std::stri
   return GetFieldData(result, m_engine->RecordImage());
 }
 
-}  // namespace qm::index
+}  // namespace qm::dataset

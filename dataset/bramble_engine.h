@@ -6,13 +6,13 @@
 
 #include "dataset/bramble_dataset.h"
 
-namespace qm::index {
+namespace qm::dataset {
 
 // The ordered table whose reports travel to the dataset's error path.
-class TBrambleDataSet::EngineTable : public TbrIndexTable {
+class TBrambleDataSet::EngineTable : public index::TbrIndexTable {
  public:
   EngineTable(TBrambleDataSet& owner, const std::string& path, uint8_t openMode)
-      : TbrIndexTable(path, openMode), m_owner(owner) {}
+      : index::TbrIndexTable(path, openMode), m_owner(owner) {}
 
   void Error(int32_t code, int32_t subCode, const char* text) override {
     m_owner.BrambleError(code, subCode, text);
@@ -55,4 +55,4 @@ class TbrUnlockScope {
   dbf::TbrTable* m_table;
 };
 
-}  // namespace qm::index
+}  // namespace qm::dataset

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace qm::index {
+namespace qm::dataset {
 
 namespace {
 constexpr const char* kStateNames[] = {"inactive", "browse", "edit", "insert", "calc-fields", "filter"};
@@ -296,4 +296,4 @@ void TDataSet::SetState(TDataSetState state) {
   Notify(LinkEvent::State);
 }
 
-}  // namespace qm::index
+}  // namespace qm::dataset

@@ -30,7 +30,7 @@
 
 #include "dataset/dataset_field.h"
 
-namespace qm::index {
+namespace qm::dataset {
 
 enum class TDataSetState {
   dsInactive,
@@ -285,4 +285,4 @@ class TDataSet {
   std::vector<TDataLink*> m_links;
 };
 
-}  // namespace qm::index
+}  // namespace qm::dataset

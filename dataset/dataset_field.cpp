@@ -7,7 +7,7 @@
 #include "dataset/dataset.h"
 #include "dbf/calendar.h"
 
-namespace qm::index {
+namespace qm::dataset {
 
 int FieldDataSize(TFieldType type, int size) {
   switch (type) {
@@ -137,4 +137,4 @@ void TField::SetAsDate(int32_t dayNumber) {
   SetValue(dayNumber);
 }
 
-}  // namespace qm::index
+}  // namespace qm::dataset

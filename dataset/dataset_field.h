@@ -14,7 +14,7 @@
 #include <string>
 #include <variant>
 
-namespace qm::index {
+namespace qm::dataset {
 
 class TDataSet;
 
@@ -111,4 +111,4 @@ class TField {
   int m_calcOffset = 0;
 };
 
-}  // namespace qm::index
+}  // namespace qm::dataset

@@ -7,7 +7,7 @@
 #include "dbf/scope_exit.h"
 #include "dbf/text_helpers.h"
 
-namespace qm::index {
+namespace qm::dataset {
 
 int32_t TStream::Size() {
   const int32_t here = Seek(0, TSeekFrom::sfPosition);
@@ -220,4 +220,4 @@ void TDataSet::Notify(LinkEvent event, TField* field) {
   }
 }
 
-}  // namespace qm::index
+}  // namespace qm::dataset

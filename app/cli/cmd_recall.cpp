@@ -13,7 +13,7 @@ int RunRecall(const Args& input) {
   const std::string key = catalog::ProductKey(args[0]);
   catalog::ProductTable table;
   table.Open(catalog::ProductOrder::Key);
-  index::TBrambleDataSet& ds = table.DataSet();
+  dataset::TBrambleDataSet& ds = table.DataSet();
   // A product renamed or recalled between finding and locking it is looked for again.
   for (int attempt = 1;; ++attempt) {
     if (!table.FindAnyProduct(key)) throw CliError("No product has the key " + key);

@@ -20,11 +20,11 @@ namespace qm::cli {
 namespace {
 
 struct Assignment {
-  index::TField* field;
+  dataset::TField* field;
   std::string value;
 };
 
-std::string FieldList(index::TBrambleDataSet& ds) {
+std::string FieldList(dataset::TBrambleDataSet& ds) {
   std::string names;
   for (int i = 0; i < ds.FieldCount(); ++i) names += (i ? ", " : "") + ds.Fields(i).FieldName();
   return names;
@@ -39,12 +39,12 @@ std::string MemoFromFile(const std::string& path) {
 }
 
 std::vector<Assignment> ParseAssignments(const Args& words, catalog::ProductTable& table) {
-  index::TBrambleDataSet& ds = table.DataSet();
+  dataset::TBrambleDataSet& ds = table.DataSet();
   std::vector<Assignment> result;
   for (const std::string& word : words) {
     const size_t eq = word.find('=');
     if (eq == std::string::npos || eq == 0) throw CliError("set: expected FIELD=VALUE, not \"" + word + "\"");
-    index::TField* field = ds.FindField(word.substr(0, eq));
+    dataset::TField* field = ds.FindField(word.substr(0, eq));
     if (field == nullptr)
       throw CliError("Unknown field " + word.substr(0, eq) + "; the product table has " + FieldList(ds));
     std::string value = word.substr(eq + 1);
@@ -68,7 +68,7 @@ void FindForEdit(catalog::ProductTable& table, const std::string& key) {
 // deleted or recalled between finding and locking it is looked for again, so
 // the change lands on the product the key names now, or on none.
 void Apply(catalog::ProductTable& table, const std::string& key, bool append, const std::vector<Assignment>& assignments) {
-  index::TBrambleDataSet& ds = table.DataSet();
+  dataset::TBrambleDataSet& ds = table.DataSet();
   constexpr int kFinds = 3;
   for (int attempt = 1;; ++attempt) {
     try {
@@ -83,10 +83,10 @@ void Apply(catalog::ProductTable& table, const std::string& key, bool append, co
       ds.Post();
       return;
     } catch (const catalog::ProductChangedError&) {
-      if (ds.State() != index::TDataSetState::dsBrowse) ds.Cancel();
+      if (ds.State() != dataset::TDataSetState::dsBrowse) ds.Cancel();
       if (attempt == kFinds) throw;
     } catch (...) {
-      if (ds.State() != index::TDataSetState::dsBrowse) ds.Cancel();
+      if (ds.State() != dataset::TDataSetState::dsBrowse) ds.Cancel();
       throw;
     }
   }

@@ -7,7 +7,7 @@ namespace qm::catalog {
 EngineRecordSource::EngineRecordSource(const QString& tablePath, ProductOrder order)
     : m_path(tablePath), m_order(order) {}
 
-EngineRecordSource::EngineRecordSource(index::TBrambleDataSet& shared) : m_shared(&shared) {}
+EngineRecordSource::EngineRecordSource(dataset::TBrambleDataSet& shared) : m_shared(&shared) {}
 
 EngineRecordSource::~EngineRecordSource() {
   if (m_shared == nullptr || !m_walking) return;
@@ -24,14 +24,14 @@ template <typename F>
 auto EngineRecordSource::Guarded(F f) const -> decltype(f()) {
   try {
     return f();
-  } catch (const index::EDatabaseError& e) {
+  } catch (const dataset::EDatabaseError& e) {
     throw RecordSourceError(e.what());
   } catch (const ProductTableError& e) {
     throw RecordSourceError(e.what());
   }
 }
 
-index::TBrambleDataSet& EngineRecordSource::DataSet() const {
+dataset::TBrambleDataSet& EngineRecordSource::DataSet() const {
   return m_shared != nullptr ? *m_shared : m_table->DataSet();
 }
 
@@ -73,7 +73,7 @@ QString EngineRecordSource::FieldText(int position) const {
 }
 
 QString EngineRecordSource::MemoText() const {
-  index::TField* memo = FieldCount() > 0 ? DataSet().FindField(kProductMemoField) : nullptr;
+  dataset::TField* memo = FieldCount() > 0 ? DataSet().FindField(kProductMemoField) : nullptr;
   if (memo == nullptr) {
     // The table's name as the engine names it in its texts: no directory, no extension.
     const QString name = FieldCount() > 0 ? QFileInfo(QString::fromStdString(DataSet().TableName())).completeBaseName()

@@ -25,7 +25,7 @@ class EngineRecordSource : public RecordSource {
   explicit EngineRecordSource(const QString& tablePath = QString::fromLatin1(kProductTableName),
                               ProductOrder order = ProductOrder::Entry);
   // Walks a dataset that someone else holds open (the product window's).
-  explicit EngineRecordSource(index::TBrambleDataSet& shared);
+  explicit EngineRecordSource(dataset::TBrambleDataSet& shared);
   ~EngineRecordSource() override;
 
   void Open() override;
@@ -39,15 +39,15 @@ class EngineRecordSource : public RecordSource {
   int FieldCount() const;
 
  private:
-  index::TBrambleDataSet& DataSet() const;
+  dataset::TBrambleDataSet& DataSet() const;
   template <typename F>
   auto Guarded(F f) const -> decltype(f());
 
   QString m_path;
   ProductOrder m_order = ProductOrder::Entry;
   std::unique_ptr<ProductTable> m_table;      // the table this source opened
-  index::TBrambleDataSet* m_shared = nullptr;  // or the window's dataset
-  index::TBookmark m_sharedPosition;
+  dataset::TBrambleDataSet* m_shared = nullptr;  // or the window's dataset
+  dataset::TBookmark m_sharedPosition;
   bool m_walking = false;
 };
 

@@ -62,7 +62,7 @@ std::string ProductKey(std::string_view text) {
   return std::string(text.substr(0, end == std::string_view::npos ? 0 : end + 1));
 }
 
-void CheckProductValue(const index::TField& field, const std::string& text) {
+void CheckProductValue(const dataset::TField& field, const std::string& text) {
   const std::string stored = dbf::Utf8ToCp437(text);
   if (dbf::Cp437ToUtf8(stored) != text) {
     // The first character that does not come back: the one the code page lacks.
@@ -73,7 +73,7 @@ void CheckProductValue(const index::TField& field, const std::string& text) {
     throw ProductTableError(field.FieldName() + ": the character \"" + text.substr(at, end - at) +
                             "\" cannot be stored in the product table");
   }
-  if (field.DataType() == index::TFieldType::ftString && stored.size() > static_cast<size_t>(field.Size()))
+  if (field.DataType() == dataset::TFieldType::ftString && stored.size() > static_cast<size_t>(field.Size()))
     throw ProductTableError(field.FieldName() + " holds at most " + std::to_string(field.Size()) +
                             " characters; the value has " + std::to_string(stored.size()));
 }
@@ -89,10 +89,10 @@ std::string ProductTable::IndexPath() const { return dbf::NormalizePath(InDirect
 
 void ProductTable::Create(const std::vector<ProductField>& fields, bool overwrite, const std::string& directory) {
   CheckProductFields(fields);
-  index::TBrambleDataSet table;
+  dataset::TBrambleDataSet table;
   table.SetDatabaseName(directory);
   table.SetTableName(kProductTableName);
-  index::TCreateBrambleDataSet create;
+  dataset::TCreateBrambleDataSet create;
   create.DBFTable = &table;
   create.AutoOverwrite = overwrite;
   for (const ProductField& f : fields) create.CreateFields.push_back(FieldLine(f));
@@ -115,7 +115,7 @@ void ProductTable::Open(ProductOrder order, bool readOnly) {
   m_order = order;
   // Whatever edits the table (grid, memo editor, companion) meets the same checks.
   for (int i = 0; i < m_dataSet.FieldCount(); ++i) {
-    m_dataSet.Fields(i).OnValidate = [](index::TField& field, const index::TFieldValue& value) {
+    m_dataSet.Fields(i).OnValidate = [](dataset::TField& field, const dataset::TFieldValue& value) {
       if (const auto* text = std::get_if<std::string>(&value)) CheckProductValue(field, *text);
     };
   }
@@ -149,8 +149,8 @@ void ProductTable::EnsureIndex(IndexRebuild when) {
     index::TbrIndexTable& engine = *m_dataSet.Engine();
     engine.CloseIndexFiles();
     // Another program's record lock means a write is under way: the lock waits for it.
-    if (!engine.LockWholeFile()) throw index::EDatabaseError("Record is locked by another user");
-    index::TbrUnlockScope unlock(engine);
+    if (!engine.LockWholeFile()) throw dataset::EDatabaseError("Record is locked by another user");
+    dataset::TbrUnlockScope unlock(engine);
     if (when == IndexRebuild::Always || !IndexIsCurrent()) {
       // The whole-file lock keeps record writers out, not an appender that holds only the
       // header lock (another program's): the print read before the build must still be the
@@ -224,7 +224,7 @@ void ProductTable::ReadKeys() {
     fresh.holders[fresh.keys.back()].push_back(recNo);
     return true;
   });
-  if (!read) throw index::EDatabaseError(m_dataSet.LastErrorMessage());
+  if (!read) throw dataset::EDatabaseError(m_dataSet.LastErrorMessage());
   fresh.valid = fresh.print.Known();
   m_keyCache = std::move(fresh);
 }
@@ -252,16 +252,16 @@ void ProductTable::CheckKeyFree(const std::string& stored, int32_t except) {
 int ProductTable::ProductFieldCount() {
   int count = 0;
   for (int i = 0; i < m_dataSet.FieldCount(); ++i)
-    if (m_dataSet.Fields(i).DataType() == index::TFieldType::ftString) ++count;
+    if (m_dataSet.Fields(i).DataType() == dataset::TFieldType::ftString) ++count;
   return count;
 }
 
-index::TField& ProductTable::KeyField() {
+dataset::TField& ProductTable::KeyField() {
   if (m_dataSet.FieldCount() == 0) throw ProductTableError(std::string(kProductTableName) + " has no fields");
   return m_dataSet.Fields(0);
 }
 
-index::TField* ProductTable::MemoField() { return m_dataSet.FindField(kProductMemoField); }
+dataset::TField* ProductTable::MemoField() { return m_dataSet.FindField(kProductMemoField); }
 
 bool ProductTable::FindProduct(const std::string& text) {
   const std::string key = ProductKey(text);

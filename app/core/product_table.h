@@ -75,7 +75,7 @@ void CheckProductFields(const std::vector<ProductField>& fields);
 // Throws ProductTableError when `text` (UTF-8) cannot be stored in the field
 // unchanged: a character the table's code page lacks, or, for a character
 // field, more characters than its width. Names the field and the problem.
-void CheckProductValue(const index::TField& field, const std::string& text);
+void CheckProductValue(const dataset::TField& field, const std::string& text);
 
 class ProductTable {
  public:
@@ -106,7 +106,7 @@ class ProductTable {
   void Close();
   bool IsOpen() const { return m_dataSet.Active(); }
   ProductOrder Order() const { return m_order; }
-  index::TBrambleDataSet& DataSet() { return m_dataSet; }
+  dataset::TBrambleDataSet& DataSet() { return m_dataSet; }
 
   std::string TablePath() const;
   std::string IndexPath() const;
@@ -122,8 +122,8 @@ class ProductTable {
 
   // The product fields (the character fields) and the memo field.
   int ProductFieldCount();
-  index::TField& KeyField();
-  index::TField* MemoField();
+  dataset::TField& KeyField();
+  dataset::TField* MemoField();
   // The record (deleted ones included) other than `except` whose key is `key`
   // (as stored: code page 437, no trailing blanks), read from the file itself;
   // 0 when there is none. `deleted` tells its state.
@@ -156,7 +156,7 @@ class ProductTable {
 
   std::string m_directory;
   std::string m_tableName;
-  index::TBrambleDataSet m_dataSet;
+  dataset::TBrambleDataSet m_dataSet;
   ProductOrder m_order = ProductOrder::Entry;
   KeyCache m_keyCache;
 };

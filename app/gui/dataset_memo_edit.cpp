@@ -2,9 +2,9 @@
 
 namespace qm::gui {
 
-using index::TDataSetState;
+using dataset::TDataSetState;
 
-DataSetMemoEdit::DataSetMemoEdit(index::TDataSet& dataSet, std::string fieldName, QWidget* parent)
+DataSetMemoEdit::DataSetMemoEdit(dataset::TDataSet& dataSet, std::string fieldName, QWidget* parent)
     : QPlainTextEdit(parent), m_dataSet(dataSet), m_fieldName(std::move(fieldName)) {
   m_dataSet.AddDataLink(this);
   connect(this, &QPlainTextEdit::textChanged, this, &DataSetMemoEdit::OnTextChanged);
@@ -13,12 +13,12 @@ DataSetMemoEdit::DataSetMemoEdit(index::TDataSet& dataSet, std::string fieldName
 
 DataSetMemoEdit::~DataSetMemoEdit() = default;  // the link detaches itself
 
-index::TField* DataSetMemoEdit::Field() const {
+dataset::TField* DataSetMemoEdit::Field() const {
   return m_dataSet.Active() ? m_dataSet.FindField(m_fieldName) : nullptr;
 }
 
 void DataSetMemoEdit::Reload() {
-  index::TField* field = Field();
+  dataset::TField* field = Field();
   QString text;
   try {
     if (field != nullptr && !m_dataSet.IsEmpty()) text = QString::fromStdString(field->AsString());
@@ -33,7 +33,7 @@ void DataSetMemoEdit::Reload() {
   setReadOnly(field == nullptr || !m_dataSet.CanModify() || field->ReadOnly());
 }
 
-void DataSetMemoEdit::RecordChanged(index::TField* field) {
+void DataSetMemoEdit::RecordChanged(dataset::TField* field) {
   if (!m_dirty && (field == nullptr || field == Field())) Reload();
 }
 
@@ -55,7 +55,7 @@ void DataSetMemoEdit::OnTextChanged() {
 }
 
 void DataSetMemoEdit::UpdateData() {
-  index::TField* field = Field();
+  dataset::TField* field = Field();
   if (!m_dirty || field == nullptr) return;
   QString text = toPlainText();
   text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));

@@ -12,11 +12,11 @@
 
 namespace qm::gui {
 
-class DataSetMemoEdit : public QPlainTextEdit, private index::TDataLink {
+class DataSetMemoEdit : public QPlainTextEdit, private dataset::TDataLink {
   Q_OBJECT
 
  public:
-  DataSetMemoEdit(index::TDataSet& dataSet, std::string fieldName, QWidget* parent = nullptr);
+  DataSetMemoEdit(dataset::TDataSet& dataSet, std::string fieldName, QWidget* parent = nullptr);
   ~DataSetMemoEdit() override;
 
   const std::string& FieldName() const { return m_fieldName; }
@@ -30,13 +30,13 @@ class DataSetMemoEdit : public QPlainTextEdit, private index::TDataLink {
   void ActiveChanged() override { Reload(); }
   void DataSetChanged() override { Reload(); }
   void Scrolled() override { Reload(); }
-  void RecordChanged(index::TField* field) override;
+  void RecordChanged(dataset::TField* field) override;
   void StateChanged() override;
   void UpdateData() override;
   void OnTextChanged();
-  index::TField* Field() const;
+  dataset::TField* Field() const;
 
-  index::TDataSet& m_dataSet;
+  dataset::TDataSet& m_dataSet;
   std::string m_fieldName;
   bool m_loading = false;
   bool m_dirty = false;

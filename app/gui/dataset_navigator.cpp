@@ -16,7 +16,7 @@ constexpr ButtonText kTexts[] = {
     {"x", "Cancel edit"},   {"\u21BB", "Refresh data"}};
 }  // namespace
 
-DataSetNavigator::DataSetNavigator(index::TDataSet& dataSet, QWidget* parent)
+DataSetNavigator::DataSetNavigator(dataset::TDataSet& dataSet, QWidget* parent)
     : QWidget(parent), m_dataSet(dataSet) {
   auto* layout = new QHBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -66,8 +66,8 @@ void DataSetNavigator::Run(Button button) {
 
 void DataSetNavigator::UpdateButtons() {
   const bool active = m_dataSet.Active();
-  const bool editing = active && (m_dataSet.State() == index::TDataSetState::dsEdit ||
-                                  m_dataSet.State() == index::TDataSetState::dsInsert);
+  const bool editing = active && (m_dataSet.State() == dataset::TDataSetState::dsEdit ||
+                                  m_dataSet.State() == dataset::TDataSetState::dsInsert);
   const bool browsing = active && !editing;
   const bool canModify = active && m_dataSet.CanModify();
   const bool empty = m_dataSet.IsEmpty();

@@ -16,13 +16,13 @@ class QToolButton;
 
 namespace qm::gui {
 
-class DataSetNavigator : public QWidget, private index::TDataLink {
+class DataSetNavigator : public QWidget, private dataset::TDataLink {
   Q_OBJECT
 
  public:
   enum Button { First, Prior, Next, Last, Insert, Delete, Edit, Post, Cancel, Refresh, ButtonCount };
 
-  explicit DataSetNavigator(index::TDataSet& dataSet, QWidget* parent = nullptr);
+  explicit DataSetNavigator(dataset::TDataSet& dataSet, QWidget* parent = nullptr);
   ~DataSetNavigator() override;
 
   QToolButton* ButtonAt(Button button) const { return m_buttons[button]; }
@@ -42,7 +42,7 @@ class DataSetNavigator : public QWidget, private index::TDataLink {
   void UpdateButtons();
   void Run(Button button);
 
-  index::TDataSet& m_dataSet;
+  dataset::TDataSet& m_dataSet;
   std::array<QToolButton*, ButtonCount> m_buttons{};
 };
 

@@ -6,9 +6,9 @@
 
 namespace qm::gui {
 
-using index::TDataSetState;
+using dataset::TDataSetState;
 
-DataSetTableModel::DataSetTableModel(index::TDataSet& dataSet, QObject* parent)
+DataSetTableModel::DataSetTableModel(dataset::TDataSet& dataSet, QObject* parent)
     : QAbstractTableModel(parent), m_dataSet(dataSet) {
   m_dataSet.AddDataLink(this);
 }
@@ -29,13 +29,13 @@ int DataSetTableModel::columnCount(const QModelIndex& parent) const {
 }
 
 QString DataSetTableModel::CellText(int row, int column) const {
-  index::TField& field = m_dataSet.Fields(column);
+  dataset::TField& field = m_dataSet.Fields(column);
   const bool live = (m_insertShown && row == static_cast<int>(m_rows.size())) ||
                     (m_dataSet.State() == TDataSetState::dsEdit && row == CurrentRow());
-  if (index::IsBlobType(field.DataType())) return QStringLiteral("(MEMO)");
+  if (dataset::IsBlobType(field.DataType())) return QStringLiteral("(MEMO)");
   if (live) return QString::fromStdString(field.AsString());
-  auto& dataSet = const_cast<index::TDataSet&>(m_dataSet);
-  return QString::fromStdString(index::ValueText(field.DataType(), dataSet.FieldValueIn(field, m_rows[row])));
+  auto& dataSet = const_cast<dataset::TDataSet&>(m_dataSet);
+  return QString::fromStdString(dataset::ValueText(field.DataType(), dataSet.FieldValueIn(field, m_rows[row])));
 }
 
 QVariant DataSetTableModel::data(const QModelIndex& index, int role) const {
@@ -58,8 +58,8 @@ QVariant DataSetTableModel::headerData(int section, Qt::Orientation orientation,
 Qt::ItemFlags DataSetTableModel::flags(const QModelIndex& index) const {
   Qt::ItemFlags f = QAbstractTableModel::flags(index);
   if (!index.isValid() || index.column() >= columnCount()) return f;
-  index::TField& field = m_dataSet.Fields(index.column());
-  if (!field.ReadOnly() && !index::IsBlobType(field.DataType()) && m_dataSet.CanModify()) f |= Qt::ItemIsEditable;
+  dataset::TField& field = m_dataSet.Fields(index.column());
+  if (!field.ReadOnly() && !dataset::IsBlobType(field.DataType()) && m_dataSet.CanModify()) f |= Qt::ItemIsEditable;
   return f;
 }
 
@@ -76,7 +76,7 @@ bool DataSetTableModel::setData(const QModelIndex& index, const QVariant& value,
     } else {
       if (index.row() >= static_cast<int>(m_rows.size())) return false;
       // The cell's own record, wherever the rows stand by now.
-      const index::TBookmark target = m_bookmarks[index.row()];
+      const dataset::TBookmark target = m_bookmarks[index.row()];
       if ((m_dataSet.GetBookmark() != target || InsertRowShown()) && !GoToRecord(target)) return false;
     }
     if (m_dataSet.State() == TDataSetState::dsBrowse) {
@@ -107,10 +107,10 @@ bool DataSetTableModel::canFetchMore(const QModelIndex& parent) const {
 void DataSetTableModel::fetchMore(const QModelIndex& parent) {
   if (!canFetchMore(parent)) return;
   std::vector<std::vector<char>> rows;
-  std::vector<index::TBookmark> marks;
+  std::vector<dataset::TBookmark> marks;
   m_walking = true;
   m_dataSet.DisableControls();
-  const index::TBookmark saved = m_dataSet.GetBookmark();
+  const dataset::TBookmark saved = m_dataSet.GetBookmark();
   try {
     if (m_bookmarks.empty()) {
       m_dataSet.First();
@@ -148,13 +148,13 @@ void DataSetTableModel::fetchMore(const QModelIndex& parent) {
 
 int DataSetTableModel::CurrentRow() const {
   if (m_insertShown) return static_cast<int>(m_rows.size());
-  const index::TBookmark mark = const_cast<index::TDataSet&>(m_dataSet).GetBookmark();
+  const dataset::TBookmark mark = const_cast<dataset::TDataSet&>(m_dataSet).GetBookmark();
   const auto it = m_rowOf.find(mark);
   return it == m_rowOf.end() ? -1 : it->second;
 }
 
-index::TBookmark DataSetTableModel::RowBookmark(int row) const {
-  return row >= 0 && row < static_cast<int>(m_bookmarks.size()) ? m_bookmarks[row] : index::TBookmark();
+dataset::TBookmark DataSetTableModel::RowBookmark(int row) const {
+  return row >= 0 && row < static_cast<int>(m_bookmarks.size()) ? m_bookmarks[row] : dataset::TBookmark();
 }
 
 bool DataSetTableModel::SetCurrentRow(int row) {
@@ -165,7 +165,7 @@ bool DataSetTableModel::SetCurrentRow(int row) {
 
 // Posting a pending edit on the way may fetch the rows again; the target is
 // the record, so that does not change where the cursor goes.
-bool DataSetTableModel::GoToRecord(index::TBookmark mark) {
+bool DataSetTableModel::GoToRecord(dataset::TBookmark mark) {
   try {
     m_moving = true;
     m_dataSet.GotoBookmark(mark);
@@ -218,7 +218,7 @@ void DataSetTableModel::ReloadThroughCurrent() {
 }
 
 void DataSetTableModel::FetchThroughCurrent() {
-  const index::TBookmark current = m_dataSet.GetBookmark();
+  const dataset::TBookmark current = m_dataSet.GetBookmark();
   while (!current.empty() && m_rowOf.count(current) == 0 && canFetchMore({})) fetchMore({});
 }
 
@@ -246,7 +246,7 @@ void DataSetTableModel::DataSetChanged() {
       endInsertRows();
     }
   } else if (m_insertShown) {
-    const index::TBookmark current = m_dataSet.GetBookmark();
+    const dataset::TBookmark current = m_dataSet.GetBookmark();
     if (current.empty() || m_rowOf.count(current) != 0) {  // cancelled: back to a record shown
       beginRemoveRows({}, static_cast<int>(m_rows.size()), static_cast<int>(m_rows.size()));
       m_insertShown = false;
@@ -260,7 +260,7 @@ void DataSetTableModel::DataSetChanged() {
     const int row = CurrentRow();
     bool reorder = row < 0;
     if (!reorder && m_orderColumn >= 0 && m_orderColumn < columnCount()) {
-      const index::TField& field = m_dataSet.Fields(m_orderColumn);
+      const dataset::TField& field = m_dataSet.Fields(m_orderColumn);
       reorder = m_dataSet.FieldValueIn(field, m_rows[row]) != m_dataSet.FieldValueIn(field, m_dataSet.ActiveBufferCopy());
     }
     if (reorder && m_inSetData && UpdateCurrentRowInPlace()) {
@@ -277,14 +277,14 @@ void DataSetTableModel::DataSetChanged() {
   emit currentRowChanged(CurrentRow());
 }
 
-void DataSetTableModel::RecordChanged(index::TField*) {
+void DataSetTableModel::RecordChanged(dataset::TField*) {
   const int row = CurrentRow();
   if (row >= 0 && row < rowCount()) emit dataChanged(index(row, 0), index(row, columnCount() - 1));
 }
 
 void DataSetTableModel::StateChanged() {
   if (m_walking) return;
-  const index::TDataSetState state = m_dataSet.State();
+  const dataset::TDataSetState state = m_dataSet.State();
   if (state == TDataSetState::dsBrowse &&
       (m_lastState == TDataSetState::dsEdit || m_lastState == TDataSetState::dsInsert))
     m_endedState = m_lastState;

@@ -33,13 +33,13 @@
 
 namespace qm::gui {
 
-class DataSetTableModel : public QAbstractTableModel, private index::TDataLink {
+class DataSetTableModel : public QAbstractTableModel, private dataset::TDataLink {
   Q_OBJECT
 
  public:
   static constexpr int kFetchBatch = 2000;
 
-  explicit DataSetTableModel(index::TDataSet& dataSet, QObject* parent = nullptr);
+  explicit DataSetTableModel(dataset::TDataSet& dataSet, QObject* parent = nullptr);
   ~DataSetTableModel() override;
 
   int rowCount(const QModelIndex& parent = {}) const override;
@@ -57,12 +57,12 @@ class DataSetTableModel : public QAbstractTableModel, private index::TDataLink {
   // edit first); false when refused or when that record is gone.
   bool SetCurrentRow(int row);
   // The bookmark of the record a row shows (empty for the new-record row).
-  index::TBookmark RowBookmark(int row) const;
+  dataset::TBookmark RowBookmark(int row) const;
   // A posted change of this column's value fetches the rows again (-1: none).
   void SetOrderColumn(int column) { m_orderColumn = column; }
   // Forgets the fetched rows and starts again from the first record.
   void Reload();
-  index::TDataSet& DataSet() const { return m_dataSet; }
+  dataset::TDataSet& DataSet() const { return m_dataSet; }
 
  signals:
   void currentRowChanged(int row);
@@ -72,7 +72,7 @@ class DataSetTableModel : public QAbstractTableModel, private index::TDataLink {
   // TDataLink
   void ActiveChanged() override { Reload(); }
   void DataSetChanged() override;
-  void RecordChanged(index::TField* field) override;
+  void RecordChanged(dataset::TField* field) override;
   void StateChanged() override;
   void Scrolled() override;
 
@@ -82,13 +82,13 @@ class DataSetTableModel : public QAbstractTableModel, private index::TDataLink {
   void ReloadThroughCurrent();
   void QueueReload();
   bool UpdateCurrentRowInPlace();
-  bool GoToRecord(index::TBookmark mark);  // a copy: the rows may be fetched again meanwhile
+  bool GoToRecord(dataset::TBookmark mark);  // a copy: the rows may be fetched again meanwhile
   QString CellText(int row, int column) const;
 
-  index::TDataSet& m_dataSet;
+  dataset::TDataSet& m_dataSet;
   std::vector<std::vector<char>> m_rows;  // record buffers in view order
-  std::vector<index::TBookmark> m_bookmarks;
-  std::unordered_map<index::TBookmark, int> m_rowOf;
+  std::vector<dataset::TBookmark> m_bookmarks;
+  std::unordered_map<dataset::TBookmark, int> m_rowOf;
   int m_orderColumn = -1;
   bool m_atEnd = false;
   bool m_walking = false;  // the model's own walk: its notifications are not news
@@ -96,8 +96,8 @@ class DataSetTableModel : public QAbstractTableModel, private index::TDataLink {
   bool m_insertShown = false;
   bool m_inSetData = false;     // a view's editor is handing over its text
   bool m_reloadQueued = false;
-  index::TDataSetState m_endedState = index::TDataSetState::dsBrowse;  // what the last change to browse ended
-  index::TDataSetState m_lastState = index::TDataSetState::dsInactive;
+  dataset::TDataSetState m_endedState = dataset::TDataSetState::dsBrowse;  // what the last change to browse ended
+  dataset::TDataSetState m_lastState = dataset::TDataSetState::dsInactive;
 };
 
 }  // namespace qm::gui

@@ -48,7 +48,7 @@ constexpr int kRefreshMilliseconds = 1000;
 
 TcatdatForm::TcatdatForm(QWidget* parent) : QWidget(parent, Qt::Window) {
   setWindowTitle(QStringLiteral("Quillmart - Product Database"));
-  index::TBrambleDataSet& ds = m_products.DataSet();
+  dataset::TBrambleDataSet& ds = m_products.DataSet();
   m_model = new DataSetTableModel(ds, this);
   TrackModelChanges();  // before the grid's own selection model hears of them
   m_grid = new QTableView(this);
@@ -114,8 +114,8 @@ void TcatdatForm::FollowGridCurrent(const QModelIndex& current) {
 // The data-aware widgets go before the product table they are linked to.
 TcatdatForm::~TcatdatForm() {
   m_refreshTimer.stop();
-  index::TBrambleDataSet& ds = m_products.DataSet();
-  for (index::TDataSetNotify* event : {&ds.AfterEdit, &ds.AfterInsert, &ds.BeforePost, &ds.AfterPost,
+  dataset::TBrambleDataSet& ds = m_products.DataSet();
+  for (dataset::TDataSetNotify* event : {&ds.AfterEdit, &ds.AfterInsert, &ds.BeforePost, &ds.AfterPost,
                                        &ds.BeforeDelete, &ds.AfterDelete})
     *event = nullptr;
   delete m_grid;
@@ -125,11 +125,11 @@ TcatdatForm::~TcatdatForm() {
 }
 
 void TcatdatForm::WireDataSetEvents() {
-  index::TBrambleDataSet& ds = m_products.DataSet();
+  dataset::TBrambleDataSet& ds = m_products.DataSet();
   // A new or changed key may repeat another: the count of hidden products is
   // taken again then (a walk of the whole table), not after every other post.
-  ds.AfterEdit = [this](index::TDataSet&) { m_keyBeforeEdit = m_products.KeyField().AsString(); };
-  ds.AfterInsert = [this](index::TDataSet&) {
+  ds.AfterEdit = [this](dataset::TDataSet&) { m_keyBeforeEdit = m_products.KeyField().AsString(); };
+  ds.AfterInsert = [this](dataset::TDataSet&) {
     m_keyBeforeEdit.reset();
     // The new product's key is typed first, in the grid.
     m_column = 0;
@@ -138,17 +138,17 @@ void TcatdatForm::WireDataSetEvents() {
   };
   // A new key, or a key changed, must be one a product can have; an older
   // product keeps its key while other fields are edited.
-  ds.BeforePost = [this](index::TDataSet&) {
-    index::TField& key = m_products.KeyField();
+  ds.BeforePost = [this](dataset::TDataSet&) {
+    dataset::TField& key = m_products.KeyField();
     if (!m_keyBeforeEdit || *m_keyBeforeEdit != key.AsString()) catalog::CheckProductKey(key.AsString(), key.FieldName());
     m_stampBefore = CurrentTableStamp();
   };
-  ds.AfterPost = [this](index::TDataSet&) {
+  ds.AfterPost = [this](dataset::TDataSet&) {
     if (m_stampBefore == m_seenStamp) m_seenStamp = CurrentTableStamp();
     if (!m_keyBeforeEdit || *m_keyBeforeEdit != m_products.KeyField().AsString()) UpdateStatusLine();
   };
-  ds.BeforeDelete = [this](index::TDataSet&) { m_stampBefore = CurrentTableStamp(); };
-  ds.AfterDelete = [this](index::TDataSet&) {
+  ds.BeforeDelete = [this](dataset::TDataSet&) { m_stampBefore = CurrentTableStamp(); };
+  ds.AfterDelete = [this](dataset::TDataSet&) {
     if (m_stampBefore == m_seenStamp) m_seenStamp = CurrentTableStamp();
     UpdateStatusLine();
   };
@@ -230,12 +230,12 @@ void TcatdatForm::OpenProducts() {
 // Columns as wide as their field (up to a limit) or their title, whichever
 // is wider; a short key column fits its widest letters, so a key is never cut.
 void TcatdatForm::SizeColumns() {
-  index::TBrambleDataSet& ds = m_products.DataSet();
+  dataset::TBrambleDataSet& ds = m_products.DataSet();
   const QFontMetrics metrics = m_grid->fontMetrics();
   const int margins = 2 * (m_grid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, m_grid) + 1) + 8;
   for (int column = 0; column < ds.FieldCount() && column < m_model->columnCount(); ++column) {
-    const index::TField& field = ds.Fields(column);
-    const int chars = field.DataType() == index::TFieldType::ftString ? std::min(field.Size(), kWidestColumnChars) : 6;
+    const dataset::TField& field = ds.Fields(column);
+    const int chars = field.DataType() == dataset::TFieldType::ftString ? std::min(field.Size(), kWidestColumnChars) : 6;
     const int text = column == 0 && chars <= kWideKeyChars
                          ? metrics.horizontalAdvance(QString(chars, QLatin1Char('W')))
                          : std::max(metrics.horizontalAdvance(QString(chars, QLatin1Char('0'))),
@@ -264,8 +264,8 @@ void TcatdatForm::InsertDefaultText() { m_memo->setPlainText(m_defaultText); }
 // What the user typed is posted first, not dropped with the table; a refused
 // post keeps the window open on the product so that it can be corrected.
 void TcatdatForm::CloseAndHide() {
-  index::TBrambleDataSet& ds = m_products.DataSet();
-  if (ds.State() == index::TDataSetState::dsEdit || ds.State() == index::TDataSetState::dsInsert) {
+  dataset::TBrambleDataSet& ds = m_products.DataSet();
+  if (ds.State() == dataset::TDataSetState::dsEdit || ds.State() == dataset::TDataSetState::dsInsert) {
     try {
       ds.Post();
     } catch (const std::exception& e) {
@@ -307,8 +307,8 @@ bool TcatdatForm::RefreshIfChangedOutside() {
   const TableStamp now = CurrentTableStamp();
   if (now == m_seenStamp) return false;
   m_seenStamp = now;
-  index::TBrambleDataSet& ds = m_products.DataSet();
-  const index::TBookmark current = ds.GetBookmark();
+  dataset::TBrambleDataSet& ds = m_products.DataSet();
+  const dataset::TBookmark current = ds.GetBookmark();
   try {
     m_products.Open(m_products.Order());
     if (!current.empty()) ds.GotoBookmark(current);
@@ -330,8 +330,8 @@ QWidget* TcatdatForm::CellEditor() const { return m_grid->indexWidget(m_grid->cu
 
 bool TcatdatForm::HasPendingEdit() const {
   if (CellEditor() != nullptr) return true;
-  const index::TDataSetState state = const_cast<catalog::ProductTable&>(m_products).DataSet().State();
-  return state == index::TDataSetState::dsEdit || state == index::TDataSetState::dsInsert;
+  const dataset::TDataSetState state = const_cast<catalog::ProductTable&>(m_products).DataSet().State();
+  return state == dataset::TDataSetState::dsEdit || state == dataset::TDataSetState::dsInsert;
 }
 
 bool TcatdatForm::SavePendingEdit() {
@@ -340,8 +340,8 @@ bool TcatdatForm::SavePendingEdit() {
     emit delegate->commitData(editor);
     emit delegate->closeEditor(editor);
   }
-  index::TBrambleDataSet& ds = m_products.DataSet();
-  if (ds.State() != index::TDataSetState::dsEdit && ds.State() != index::TDataSetState::dsInsert) return true;
+  dataset::TBrambleDataSet& ds = m_products.DataSet();
+  if (ds.State() != dataset::TDataSetState::dsEdit && ds.State() != dataset::TDataSetState::dsInsert) return true;
   try {
     ds.Post();
     return true;
@@ -393,8 +393,8 @@ bool TcatdatForm::eventFilter(QObject* watched, QEvent* event) {
 // The grid's own keys for what the navigator's buttons do; false: the grid's default.
 bool TcatdatForm::GridKey(int key, Qt::KeyboardModifiers modifiers) {
   const bool ctrl = modifiers & Qt::ControlModifier;
-  const index::TDataSetState state = m_products.DataSet().State();
-  const bool editing = state == index::TDataSetState::dsEdit || state == index::TDataSetState::dsInsert;
+  const dataset::TDataSetState state = m_products.DataSet().State();
+  const bool editing = state == dataset::TDataSetState::dsEdit || state == dataset::TDataSetState::dsInsert;
   if (key == Qt::Key_Insert && !ctrl) m_navigator->Click(DataSetNavigator::Insert);
   else if (key == Qt::Key_Delete && ctrl) m_navigator->Click(DataSetNavigator::Delete);
   else if (key == Qt::Key_End && ctrl) m_navigator->Click(DataSetNavigator::Last);
@@ -427,8 +427,8 @@ void TcatdatForm::ShowError(const QString& text) { ShowApplicationError(this, te
 int ProductsLeftOutOfKeyOrder(const std::string& directory) {
   catalog::ProductTable table(directory);
   table.Open(catalog::ProductOrder::Entry, true);
-  index::TBrambleDataSet& ds = table.DataSet();
-  index::TField& key = table.KeyField();
+  dataset::TBrambleDataSet& ds = table.DataSet();
+  dataset::TField& key = table.KeyField();
   std::unordered_set<std::string> keys;
   int products = 0;
   for (ds.First(); !ds.Eof(); ds.Next()) {

@@ -96,18 +96,18 @@ class DataSetWidgetsTest : public QObject {
     model.fetchMore({});
     QSignalSpy errors(&model, &gui::DataSetTableModel::errorOccurred);
     QVERIFY(model.setData(model.index(4, 1), QStringLiteral("caf\u00e9")));
-    QCOMPARE(ds.State(), index::TDataSetState::dsBrowse);
+    QCOMPARE(ds.State(), dataset::TDataSetState::dsBrowse);
     QCOMPARE(model.rowCount(), gui::DataSetTableModel::kFetchBatch);  // updated in place
     QCOMPARE(model.data(model.index(4, 1)).toString(), QStringLiteral("caf\u00e9"));
     QVERIFY(!model.setData(model.index(5, 0), QStringLiteral("much too long for the key")));
     QCOMPARE(errors.count(), 1);
-    QCOMPARE(ds.State(), index::TDataSetState::dsBrowse);
+    QCOMPARE(ds.State(), dataset::TDataSetState::dsBrowse);
     // A refused cell inside an edit the user began keeps what was typed so far.
     QVERIFY(model.SetCurrentRow(6));
     ds.Edit();
     QVERIFY(model.setData(model.index(6, 1), QStringLiteral("typed")));
     QVERIFY(!model.setData(model.index(6, 0), QStringLiteral("much too long for the key")));
-    QCOMPARE(ds.State(), index::TDataSetState::dsEdit);
+    QCOMPARE(ds.State(), dataset::TDataSetState::dsEdit);
     QCOMPARE(QString::fromStdString(ds.Fields(1).AsString()), QStringLiteral("typed"));
     ds.Cancel();
     errors.clear();
@@ -127,10 +127,10 @@ class DataSetWidgetsTest : public QObject {
     navigator.Click(gui::DataSetNavigator::Next);
     QCOMPARE(QString::fromStdString(ds.Fields(0).AsString()), QStringLiteral("K00002"));
     memo.setPlainText(QStringLiteral("first line\nsecond line"));  // as typing does
-    QCOMPARE(ds.State(), index::TDataSetState::dsEdit);
+    QCOMPARE(ds.State(), dataset::TDataSetState::dsEdit);
     QVERIFY(navigator.ButtonAt(gui::DataSetNavigator::Post)->isEnabled());
     navigator.Click(gui::DataSetNavigator::Post);
-    QCOMPARE(ds.State(), index::TDataSetState::dsBrowse);
+    QCOMPARE(ds.State(), dataset::TDataSetState::dsBrowse);
     QCOMPARE(QString::fromStdString(m_table->MemoField()->AsString()), QStringLiteral("first line\r\nsecond line"));
     navigator.Click(gui::DataSetNavigator::Next);
     QCOMPARE(memo.toPlainText(), QString());

@@ -86,7 +86,7 @@ QStringList GridRows(gui::DataSetTableModel* model) {
 void AddProducts(const QList<QStringList>& products) {
   catalog::ProductTable table;
   table.Open(catalog::ProductOrder::Entry);
-  index::TBrambleDataSet& ds = table.DataSet();
+  dataset::TBrambleDataSet& ds = table.DataSet();
   for (const QStringList& p : products) {
     ds.Append();
     for (int i = 0; i < p.size(); ++i) ds.Fields(i).SetAsString(p[i].toStdString());
@@ -133,7 +133,7 @@ struct ExpectedTable {
   }
 };
 
-int RecNoOf(const index::TBookmark& mark) { return mark.empty() ? 0 : std::stoi(mark); }
+int RecNoOf(const dataset::TBookmark& mark) { return mark.empty() ? 0 : std::stoi(mark); }
 }  // namespace
 
 class ProductGridTest : public QObject {
@@ -260,7 +260,7 @@ class ProductGridTest : public QObject {
       ClickCell(grid, 0, 1);  // leaving the row posts too
       QTRY_COMPARE(answers.texts.size(), 2);
       for (const QString& text : answers.texts) QVERIFY2(text.contains("key field CODE is empty"), qPrintable(text));
-      QCOMPARE(window.Products().DataSet().State(), index::TDataSetState::dsInsert);
+      QCOMPARE(window.Products().DataSet().State(), dataset::TDataSetState::dsInsert);
       QCOMPARE(grid->currentIndex().row(), 4);
       Type("   ");  // blanks are no key either
       Press(Qt::Key_Return);
@@ -268,7 +268,7 @@ class ProductGridTest : public QObject {
       QTRY_COMPARE(answers.texts.size(), 3);
       Press(Qt::Key_Escape);
     }
-    QCOMPARE(window.Products().DataSet().State(), index::TDataSetState::dsBrowse);
+    QCOMPARE(window.Products().DataSet().State(), dataset::TDataSetState::dsBrowse);
     QCOMPARE(Dump(), before);
     QCOMPARE(model->rowCount(), 4);
 
@@ -310,10 +310,10 @@ class ProductGridTest : public QObject {
     QCOMPARE(grid->currentIndex(), model->index(0, 1));
 
     Press(Qt::Key_Insert);
-    QCOMPARE(window.Products().DataSet().State(), index::TDataSetState::dsInsert);
+    QCOMPARE(window.Products().DataSet().State(), dataset::TDataSetState::dsInsert);
     QCOMPARE(grid->currentIndex().column(), 0);
     Press(Qt::Key_Escape);
-    QCOMPARE(window.Products().DataSet().State(), index::TDataSetState::dsBrowse);
+    QCOMPARE(window.Products().DataSet().State(), dataset::TDataSetState::dsBrowse);
     QCOMPARE(QString::fromStdString(window.Products().KeyField().AsString()), QStringLiteral("AAA"));
     {
       BoxAnswerer answers(QMessageBox::No);
@@ -346,14 +346,14 @@ class ProductGridTest : public QObject {
       main.show();
       window->Memo()->setFocus();
       Type(answer == QMessageBox::Save ? "Saved notes" : "Dropped notes");
-      QCOMPARE(window->Products().DataSet().State(), index::TDataSetState::dsEdit);
+      QCOMPARE(window->Products().DataSet().State(), dataset::TDataSetState::dsEdit);
       BoxAnswerer answers(answer);
       exit->trigger();
       QCOMPARE(answers.texts.size(), 1);
       QVERIFY2(answers.texts[0].contains("not saved"), qPrintable(answers.texts[0]));
       QCOMPARE(main.isVisible(), answer == QMessageBox::Cancel);
       QCOMPARE(window->Products().DataSet().State(),
-               answer == QMessageBox::Cancel ? index::TDataSetState::dsEdit : index::TDataSetState::dsBrowse);
+               answer == QMessageBox::Cancel ? dataset::TDataSetState::dsEdit : dataset::TDataSetState::dsBrowse);
     }
     QCOMPARE(Dump(), QStringLiteral("_deleted,CODE,NAME,PRICE,SNOTES\n,AAA,Apple,,Saved notes\n,BBB,Banana,,\n,CCC,Cherry,,\n"));
     BoxAnswerer none;
@@ -381,7 +381,7 @@ class ProductGridTest : public QObject {
     ShowActive(window);
     QTableView* grid = window.Grid();
     gui::DataSetTableModel* model = window.Model();
-    index::TBrambleDataSet& ds = window.Products().DataSet();
+    dataset::TBrambleDataSet& ds = window.Products().DataSet();
     QSignalSpy resets(model, &QAbstractItemModel::modelReset);
     BoxAnswerer answers(QMessageBox::Yes);
     const QStringList words = {"Fig", "Grape", "Kiwi", "Lemon", "Mango", "Olive", "Peach", "Quince", "Rhubarb"};
@@ -524,7 +524,7 @@ class ProductGridTest : public QObject {
       QVERIFY2(answers.texts.size() == errors,
                qPrintable(where + QStringLiteral(": %1 boxes, %2 expected; last: ").arg(answers.texts.size()).arg(errors) +
                           answers.texts.value(answers.texts.size() - 1)));
-      QVERIFY2(inserting == (ds.State() == index::TDataSetState::dsInsert), qPrintable(where));
+      QVERIFY2(inserting == (ds.State() == dataset::TDataSetState::dsInsert), qPrintable(where));
       if (!inserting) {
         const int actual = RecNoOf(ds.GetBookmark());
         if (currentKnown) QVERIFY2(actual == current, qPrintable(where + QStringLiteral(": on %1, not %2").arg(actual).arg(current)));

@@ -78,7 +78,7 @@ class ProductKeys : public ::testing::Test {
 TEST_F(ProductKeys, AnEditAfterTheRecordLockActsOnlyOnTheProductItsKeyStillNames) {
   ProductTable other(Dir());
   other.Open(ProductOrder::Key);
-  index::TBrambleDataSet& ds = other.DataSet();
+  dataset::TBrambleDataSet& ds = other.DataSet();
   auto changeWhileLocked = [&](const QString& key, const QString& command,
                                const std::function<void()>& change) -> CliResult {
     EXPECT_TRUE(other.FindProduct(key.toStdString()));
@@ -86,7 +86,7 @@ TEST_F(ProductKeys, AnEditAfterTheRecordLockActsOnlyOnTheProductItsKeyStillNames
     Start("cmd", command);
     QThread::msleep(900);
     change();
-    if (ds.State() == index::TDataSetState::dsEdit) ds.Post();
+    if (ds.State() == dataset::TDataSetState::dsEdit) ds.Post();
     return Finish("cmd");
   };
   CliResult r = changeWhileLocked("K0003", "set K0003 NAME=meant-for-K0003", [&] {
@@ -119,7 +119,7 @@ TEST_F(ProductKeys, AnEditAfterTheRecordLockActsOnlyOnTheProductItsKeyStillNames
   ASSERT_TRUE(window.FindProduct("K0004"));
   ASSERT_EQ(cli.Run({"set", "K0004", "CODE=MOVED"}).status, 0);
   EXPECT_THROW(window.DataSet().Edit(), ProductChangedError);
-  EXPECT_EQ(window.DataSet().State(), index::TDataSetState::dsBrowse);
+  EXPECT_EQ(window.DataSet().State(), dataset::TDataSetState::dsBrowse);
   ASSERT_TRUE(window.FindProduct("K0005"));
   ASSERT_EQ(cli.Run({"set", "K0005", "CODE=GONE"}).status, 0);
   EXPECT_THROW(window.DataSet().Delete(), ProductChangedError);

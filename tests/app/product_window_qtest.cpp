@@ -165,7 +165,7 @@ class ProductWindowTest : public QObject {
     QCOMPARE(window.DefaultStackedText(), QStringLiteral("Hand made in our workshop"));
     Button(&window, "Insert Default Text")->click();
     QCOMPARE(window.Memo()->toPlainText(), QStringLiteral("Hand made in our workshop"));
-    QCOMPARE(window.Products().DataSet().State(), index::TDataSetState::dsEdit);
+    QCOMPARE(window.Products().DataSet().State(), dataset::TDataSetState::dsEdit);
     window.Navigator()->Click(gui::DataSetNavigator::Post);
     QCOMPARE(DbfreadRecords(), QStringLiteral("B200=Bottle|;A100=Anvil|Hand made in our workshop;B200=Bucket|;"));
 
@@ -197,7 +197,7 @@ class ProductWindowTest : public QObject {
     QVERIFY2(answers.texts[0].contains("ITEM") && answers.texts[0].contains("20"), qPrintable(answers.texts[0]));
     QVERIFY2(answers.texts[1].contains("ITEM") && answers.texts[1].contains("\u20AC"), qPrintable(answers.texts[1]));
     QCOMPARE(answers.icons[0], QMessageBox::Critical);
-    QCOMPARE(window.Products().DataSet().State(), index::TDataSetState::dsBrowse);
+    QCOMPARE(window.Products().DataSet().State(), dataset::TDataSetState::dsBrowse);
     QCOMPARE(DbfreadRecords(), QStringLiteral("B200=Blue bottle|;A100=Anvil|;B200=Bucket|;"));
     QCOMPARE(model->data(model->index(0, 1)).toString(), QStringLiteral("Anvil"));
 
@@ -207,7 +207,7 @@ class ProductWindowTest : public QObject {
     window.Navigator()->Click(gui::DataSetNavigator::Post);
     QTRY_COMPARE(answers.texts.size(), 3);
     QVERIFY2(answers.texts[2].contains("A product with the key A100 exists already"), qPrintable(answers.texts[2]));
-    if (window.Products().DataSet().State() != index::TDataSetState::dsBrowse) window.Products().DataSet().Cancel();
+    if (window.Products().DataSet().State() != dataset::TDataSetState::dsBrowse) window.Products().DataSet().Cancel();
     QCOMPARE(DbfreadRecords(), QStringLiteral("B200=Blue bottle|;A100=Anvil|;B200=Bucket|;"));
     window.Products().DataSet().Last();  // the grid's current cell follows the cursor
     QCOMPARE(window.Grid()->currentIndex().row(), model->CurrentRow());

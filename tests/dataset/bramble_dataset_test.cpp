@@ -17,7 +17,7 @@
 #include "dbf/table_creator.h"
 #include "index_test_util.h"
 
-namespace qm::index {
+namespace qm::dataset {
 namespace {
 
 void MakeTable(const std::string& name, const std::vector<std::string>& lines) {
@@ -53,7 +53,7 @@ class BrambleDataSetTest : public ::testing::Test {
     ds.SetTableName("catalog.dbf");
     ds.Open();
   }
-  test::TempDir m_dir;
+  index::test::TempDir m_dir;
 };
 
 TEST_F(BrambleDataSetTest, EmptyTableAndClosedDataSet) {
@@ -261,13 +261,13 @@ TEST_F(BrambleDataSetTest, MemoWritesAreStagedUntilPost) {
   TBrambleDataSet ds;
   OpenProducts(ds);
   AddProduct(ds, "A", "a", "stored memo");
-  const std::string before = test::ReadFile(m_dir.File("CATALOG.DBT"));
+  const std::string before = index::test::ReadFile(m_dir.File("CATALOG.DBT"));
   ds.Edit();
   ds.FieldByName("SNOTES").SetAsString("replacement that is longer than the old one");
   EXPECT_EQ(ds.FieldByName("SNOTES").AsString(), "replacement that is longer than the old one");
-  EXPECT_EQ(test::ReadFile(m_dir.File("CATALOG.DBT")), before);
+  EXPECT_EQ(index::test::ReadFile(m_dir.File("CATALOG.DBT")), before);
   ds.Cancel();
-  EXPECT_EQ(test::ReadFile(m_dir.File("CATALOG.DBT")), before);
+  EXPECT_EQ(index::test::ReadFile(m_dir.File("CATALOG.DBT")), before);
   EXPECT_EQ(ds.FieldByName("SNOTES").AsString(), "stored memo");
   ds.Edit();
   {
@@ -281,7 +281,7 @@ TEST_F(BrambleDataSetTest, MemoWritesAreStagedUntilPost) {
   ds.Close();
   ds.Open();
   EXPECT_EQ(ds.FieldByName("SNOTES").AsString(), "caf\xC3\xA9 au lait");
-  EXPECT_NE(test::ReadFile(m_dir.File("CATALOG.DBT")).find("caf\x82 au lait"), std::string::npos);
+  EXPECT_NE(index::test::ReadFile(m_dir.File("CATALOG.DBT")).find("caf\x82 au lait"), std::string::npos);
 
   auto stream = ds.CreateBlobStream(ds.FieldByName("SNOTES"), TBlobAccess::baRead);
   char buffer[64];
@@ -300,7 +300,7 @@ TEST_F(BrambleDataSetTest, UniqueIndexOrderLocateAndLookup) {
   ds.OnIndexProgress = [&](int, int, int32_t) {
     if (!busySeen) busySeen = Message([&] { ds.RecordCount(); }) == "Table is busy building an index";
   };
-  ASSERT_TRUE(ds.IndexOn("CATALOG.NDX", "", "CODE", "", kIndexUnique, kIndexAscending));
+  ASSERT_TRUE(ds.IndexOn("CATALOG.NDX", "", "CODE", "", index::kIndexUnique, index::kIndexAscending));
   EXPECT_TRUE(busySeen);
   ds.SetIndexFiles({"catalog"});  // no extension: CATALOG.NDX
   ds.SetIndexName("CATALOG");
@@ -483,7 +483,7 @@ TEST_F(BrambleDataSetTest, CreateComponentChecksTheFieldList) {
   ds.FieldByName("CODE").SetAsString("KEEP");
   ds.Post();
   ds.Close();
-  const std::string before = test::ReadFile(m_dir.File("NEW.DBF"));
+  const std::string before = index::test::ReadFile(m_dir.File("NEW.DBF"));
   std::string asked;
   create.OnConfirmOverwrite = [&](const std::string& text, const std::string& caption) {
     asked = caption + ": " + text;
@@ -491,8 +491,8 @@ TEST_F(BrambleDataSetTest, CreateComponentChecksTheFieldList) {
   };
   EXPECT_FALSE(create.CreateTable());
   EXPECT_EQ(asked, "Warning: Table exists.  Do you want to overwrite?");
-  EXPECT_EQ(test::ReadFile(m_dir.File("NEW.DBF")), before);
+  EXPECT_EQ(index::test::ReadFile(m_dir.File("NEW.DBF")), before);
 }
 
 }  // namespace
-}  // namespace qm::index
+}  // namespace qm::dataset

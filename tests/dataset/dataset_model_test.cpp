@@ -14,7 +14,7 @@
 #include "dbf/table_creator.h"
 #include "index_test_util.h"
 
-namespace qm::index {
+namespace qm::dataset {
 namespace {
 
 struct Product {
@@ -40,7 +40,7 @@ class DataSetModel : public ::testing::Test {
     m_ds.SetTableName("catalog.dbf");
     m_ds.Open();
     if (!m_indexBuilt) {
-      ASSERT_TRUE(m_ds.IndexOn("CATALOG.NDX", "", "CODE", "", kIndexUnique, kIndexAscending));
+      ASSERT_TRUE(m_ds.IndexOn("CATALOG.NDX", "", "CODE", "", index::kIndexUnique, index::kIndexAscending));
       m_indexBuilt = true;
     }
     m_ds.IndexFileOpen("CATALOG.NDX", "CATALOG");
@@ -140,7 +140,7 @@ class DataSetModel : public ::testing::Test {
     }
   }
 
-  test::TempDir m_dir;
+  index::test::TempDir m_dir;
   TBrambleDataSet m_ds;
   std::vector<Product> m_model;  // by record number
   std::mt19937 m_rng{20261209};
@@ -168,7 +168,7 @@ TEST_F(DataSetModel, RandomEditsAgreeWithModelAndIndependentReaders) {
   m_ds.Close();
 
   std::ofstream(m_dir.File("dump.py")) << kDumpScript;
-  std::istringstream rows(test::RunCommand("PYTHONIOENCODING=utf-8 /usr/bin/python3 dump.py CATALOG.DBF"));
+  std::istringstream rows(index::test::RunCommand("PYTHONIOENCODING=utf-8 /usr/bin/python3 dump.py CATALOG.DBF"));
   std::vector<std::string> got, want;
   for (std::string line; std::getline(rows, line);) got.push_back(line);
   for (const Product& p : m_model)
@@ -182,8 +182,8 @@ TEST_F(DataSetModel, RandomEditsAgreeWithModelAndIndependentReaders) {
   for (size_t i = 0; i < m_model.size(); ++i) keys[m_model[i].code] = static_cast<int32_t>(i + 1);
   std::string expected;
   for (const auto& [key, recNo] : keys) expected += key + "\t" + std::to_string(recNo) + "\n";
-  EXPECT_EQ(test::RunCommand("/usr/bin/perl " QM_TEST_DATA "/index/walk_ndx.pl CATALOG.NDX"), expected);
+  EXPECT_EQ(index::test::RunCommand("/usr/bin/perl " QM_TEST_DATA "/index/walk_ndx.pl CATALOG.NDX"), expected);
 }
 
 }  // namespace
-}  // namespace qm::index
+}  // namespace qm::dataset
