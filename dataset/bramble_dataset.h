@@ -159,7 +159,7 @@ class TBrambleDataSet : public TDataSet {
   const std::string& StagedMemo(int fieldNo) const { return m_stagedMemos.at(fieldNo); }
   void StageMemo(TField& field, std::string fileBytes);
   std::string FileTextToUtf8(const std::string& fileText) const;  // OEM -> ANSI when translating
-  std::string Utf8ToFileText(const std::string& windowsText) const;  // ANSI -> OEM when translating
+  std::string Utf8ToFileText(const std::string& utf8Text) const;  // ANSI -> OEM when translating
 
   // The engine's error path ends here (public for the engine object).
   void BrambleError(int32_t code, int32_t subCode, const char* text);

@@ -15,8 +15,8 @@ std::string TBrambleDataSet::FileTextToUtf8(const std::string& fileText) const {
   return m_translate ? dbf::Cp437ToUtf8(fileText) : fileText;
 }
 
-std::string TBrambleDataSet::Utf8ToFileText(const std::string& windowsText) const {
-  return m_translate ? dbf::Utf8ToCp437(windowsText) : windowsText;
+std::string TBrambleDataSet::Utf8ToFileText(const std::string& utf8Text) const {
+  return m_translate ? dbf::Utf8ToCp437(utf8Text) : utf8Text;
 }
 
 char* TBrambleDataSet::GetActiveRecBuf() {

@@ -282,6 +282,14 @@ TEST_F(BrambleDataSetTest, MemoWritesAreStagedUntilPost) {
   ds.Open();
   EXPECT_EQ(ds.FieldByName("SNOTES").AsString(), "caf\xC3\xA9 au lait");
   EXPECT_NE(index::test::ReadFile(m_dir.File("CATALOG.DBT")).find("caf\x82 au lait"), std::string::npos);
+  ds.Edit();
+  {
+    auto writer = ds.CreateBlobStream(ds.FieldByName("SNOTES"), TBlobAccess::baReadWrite);
+    writer->Seek(0, TSeekFrom::sfEnd);
+    EXPECT_THROW(writer->Write("\x1A", 1), EDatabaseError);  // a dBASE III memo cannot hold its end mark
+  }
+  EXPECT_EQ(ds.FieldByName("SNOTES").AsString(), "caf\xC3\xA9 au lait");
+  ds.Cancel();
 
   auto stream = ds.CreateBlobStream(ds.FieldByName("SNOTES"), TBlobAccess::baRead);
   char buffer[64];
