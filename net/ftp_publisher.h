@@ -69,6 +69,8 @@ class TFtpPublisher {
   void Close();
 
   bool IsOpen() const { return m_open; }
+  // Logged in and the session not lost: another operation can go over it.
+  bool SessionUsable() const { return m_open && !SessionLost(); }
   bool Encrypted() const { return m_client.TlsActive(); }
   const std::string& Problem() const { return m_problem; }
   std::optional<TFtpDataMode> WorkingMode() const { return m_workingMode; }

@@ -176,6 +176,12 @@ QWidget* TSetupForm::CreateSiteTab() {
                              {{"required", tr("Required")},
                               {"if offered", tr("If the server offers it")},
                               {"plain", tr("None (password sent in clear)")}}));
+  transfer->addRow(Label(tr("Connections"), page),
+                   AddChoice(s, catalog::kConnectionsIdent, "4",
+                             {{"1", tr("1 (one file at a time)")},
+                              {"2", tr("2")},
+                              {"4", tr("4 (files sent at once)")},
+                              {"8", tr("8")}}));
   layout->addLayout(transfer);
   m_siteActions = new QHBoxLayout;
   m_siteActions->addStretch(1);
