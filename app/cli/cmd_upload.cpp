@@ -95,7 +95,6 @@ int Upload(const Args& arguments) {
   }
   if (!result.connected) std::fprintf(stderr, "%s\n", Printable(result.connectReply).c_str());
   for (const QString& line : result.NoticeLines()) std::fprintf(stderr, "%s\n", Printable(line).c_str());
-  if (result.connectionsUsed > 1) std::printf("sent over %d connections\n", result.connectionsUsed);
   if (result.unchangedCount == 1) std::printf("1 unchanged file was not sent again\n");
   if (result.unchangedCount > 1) std::printf("%d unchanged files were not sent again\n", result.unchangedCount);
   if (!result.AllUploaded()) return 1;

@@ -11,6 +11,7 @@
 #include "app/core/upload_manifest.h"
 #include "app/core/upload_sending.h"
 #include "net/ftp_publisher.h"
+#include "net/message_pump.h"
 
 namespace qm::catalog {
 
@@ -50,6 +51,9 @@ QStringList UploadResult::NoticeLines() const {
                             "page it links to is still there.");
   if (cancelled && connected) lines << QStringLiteral("The upload was cancelled; the files after it were not sent.");
   if (!storedInPlace.isEmpty()) lines << StoredInPlaceText();
+  if (connectionsUsed < connectionsAsked)
+    lines << QStringLiteral("The server took %1 of %2 connections at once; the pages went over those.")
+                 .arg(connectionsUsed).arg(connectionsAsked);
   if (!retried.isEmpty()) lines << RetriedText();
   lines << warnings;
   return lines;
@@ -253,10 +257,12 @@ UploadResult RunSession(const std::vector<QString>& names, const SiteSettings& s
   }
   const net::TFtpPublishSite publishSite = PublishSite(site, options, address);
   net::TFtpPublisher publisher(publishSite);
+  const qint64 loginStart = net::TickCountMs();
   if (!OpenSite(publisher, address, site, observer, result)) {
     observer.FilesFinished(result);  // nothing is tried after a failed log-in; the one message says why
     return result;
   }
+  const qint64 loginMs = net::TickCountMs() - loginStart;
   std::map<std::string, long long> remote;
   const bool listed = publisher.ListSizes(Bytes(site.remoteDirectory), remote);
   if (!listed)
@@ -267,8 +273,8 @@ UploadResult RunSession(const std::vector<QString>& names, const SiteSettings& s
   const UploadPlan plan = MakePlan(names, manifest, sendAll, site.remoteDirectory, listed ? &remote : nullptr);
   result.unchangedCount = plan.unchanged;
   try {
-    SendPlan(publisher, ExtraSessionSite(publishSite, publisher), options.connections, plan, manifest, site, options, observer,
-             result);
+    SendPlan(publisher, {options.connections, ExtraSessionSite(publishSite, publisher), loginMs}, plan, manifest, site,
+             options, observer, result);
   } catch (...) {
     manifest.Save();  // what was confirmed stays known, however the run ends
     throw;

@@ -77,7 +77,8 @@ struct UploadResult {
   QStringList storedInPlace;
   bool listingHeldBack = false;     // catalog.htm was not sent: a page before it failed
   bool cancelled = false;           // the user stopped the upload
-  int connectionsUsed = 0;          // sessions that sent pages (fewer than asked where the server refused more)
+  int connectionsUsed = 0;          // sessions that sent pages
+  int connectionsAsked = 0;         // sessions the pages would have taken (fewer used: the server refused more)
 
   // Connected and every file went up (and every deletion was made).
   bool AllUploaded() const;
@@ -90,7 +91,8 @@ struct UploadResult {
   // One line naming the files stored in place (storedInPlace not empty).
   QString StoredInPlaceText() const;
   // Lines on what the user should know beyond the files' outcome: the
-  // listing held back, files stored in place, a cancel, the warnings.
+  // listing held back, files stored in place, a cancel, sessions the
+  // server refused, the warnings.
   QStringList NoticeLines() const;
 };
 

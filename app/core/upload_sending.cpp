@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "net/fiber_group.h"
+#include "net/message_pump.h"
 
 namespace qm::catalog {
 
@@ -75,10 +76,17 @@ class FileSender {
 };
 
 // The pages before catalog.htm and the sessions sending them.
+//
+// An extra session costs a log-in (some servers spend seconds on one); it
+// pays only where the pages left would keep one session busy for longer.
+// So the first session sends a page first, and the extra sessions open only
+// as far as the pages left, at the pace of that page, outlast two log-ins
+// each (the first session's log-in is the measure).
 class PageSessions {
  public:
-  PageSessions(const UploadPlan& plan, FileSender& sender)
-      : m_plan(plan), m_sender(sender), m_queue(plan.pages.begin(), plan.pages.end()) {}
+  PageSessions(const UploadPlan& plan, FileSender& sender, int extrasAllowed, qint64 loginMs)
+      : m_plan(plan), m_sender(sender), m_queue(plan.pages.begin(), plan.pages.end()),
+        m_extrasAllowed(extrasAllowed), m_loginMs(std::max<qint64>(loginMs, 1)) {}
 
   // Takes pages until none is left, or until the session is lost for good
   // while another can go on.
@@ -87,18 +95,29 @@ class PageSessions {
     while (!m_queue.empty()) {
       const QString name = m_queue.front();
       m_queue.pop_front();
-      if (m_sender.Send(publisher, name, m_plan.local.at(name), [this] { return m_working > 1; })) continue;
+      const qint64 start = net::TickCountMs();
+      const bool recorded = m_sender.Send(publisher, name, m_plan.local.at(name), [this] { return m_working > 1; });
+      if (m_extrasWanted < 0) Decide(net::TickCountMs() - start);
+      if (recorded) continue;
       m_queue.push_front(name);  // the next free session sends it
       break;
     }
     --m_working;
+    if (m_extrasWanted < 0) m_extrasWanted = 0;  // no page was sent: nothing is left to share
   }
 
-  // An extra session: opened here, closed when the queue is empty. A server
-  // that refuses it is used with the sessions it took.
-  void WorkExtra(const net::TFtpPublishSite& site, std::vector<std::unique_ptr<net::TFtpPublisher>>& used) {
+  // Extra session number `index` (0-based): waits for the decision, then
+  // opens, sends and closes. A server that refuses it is used with the
+  // sessions it took; one still logging in when the last page was taken
+  // gives up (its log-in would only hold the upload up).
+  void WorkExtra(int index, net::TFtpPublishSite site, std::vector<std::unique_ptr<net::TFtpPublisher>>& used) {
+    while (m_extrasWanted < 0) net::PumpMessagesOnce(-1);
+    if (index >= m_extrasWanted || m_queue.empty()) return;
+    site.CancelRequested = [this, userCancel = site.CancelRequested] {
+      return m_queue.empty() || (userCancel && userCancel());
+    };
     auto publisher = std::make_unique<net::TFtpPublisher>(site);
-    if (m_queue.empty() || !publisher->Open()) return;
+    if (!publisher->Open()) return;
     Work(*publisher);
     publisher->Close();
     used.push_back(std::move(publisher));
@@ -109,31 +128,39 @@ class PageSessions {
     for (const QString& name : m_queue) m_sender.HoldBack(name, QStringLiteral("not sent: no connection was left"));
     m_queue.clear();
   }
+  int ExtrasWanted() const { return std::max(m_extrasWanted, 0); }
 
  private:
+  void Decide(qint64 pageMs) {
+    const qint64 aloneMs = static_cast<qint64>(m_queue.size()) * std::max<qint64>(pageMs, 1);
+    m_extrasWanted = static_cast<int>(std::min<qint64>(m_extrasAllowed, aloneMs / (2 * m_loginMs)));
+  }
+
   const UploadPlan& m_plan;
   FileSender& m_sender;
   std::deque<QString> m_queue;
+  const int m_extrasAllowed;
+  const qint64 m_loginMs;
+  int m_extrasWanted = -1;  // not decided yet
   int m_working = 0;
 };
 
-void SendPages(net::TFtpPublisher& primary, const net::TFtpPublishSite& extraSite, int connections,
-               const UploadPlan& plan, FileSender& sender, UploadResult& result) {
-  const int extras = std::clamp(std::min(connections, static_cast<int>(plan.pages.size())) - 1, 0, 64);
-  PageSessions sessions(plan, sender);
-  if (extras == 0) {
-    sessions.Work(primary);
-    result.connectionsUsed = 1;
-    return;
-  }
+void SendPages(net::TFtpPublisher& primary, const SessionsToUse& sessions, const UploadPlan& plan,
+               FileSender& sender, UploadResult& result) {
+  const int extras = std::clamp(std::min(sessions.connections, static_cast<int>(plan.pages.size())) - 1, 0, 64);
+  PageSessions pages(plan, sender, extras, sessions.loginMs);
+  result.connectionsAsked = 1;
+  result.connectionsUsed = 1;
+  if (extras == 0) return pages.Work(primary);
   // The sessions take turns on this thread's event loop; while one waits for
   // its server the others go on.
   std::vector<std::unique_ptr<net::TFtpPublisher>> used;
   net::TFiberGroup group;
-  group.Add([&] { sessions.Work(primary); });
-  for (int i = 0; i < extras; ++i) group.Add([&] { sessions.WorkExtra(extraSite, used); });
+  group.Add([&] { pages.Work(primary); });
+  for (int i = 0; i < extras; ++i) group.Add([&, i] { pages.WorkExtra(i, sessions.extraSite, used); });
   group.Run();
-  sessions.HoldBackLeft();
+  pages.HoldBackLeft();
+  result.connectionsAsked = 1 + pages.ExtrasWanted();
   result.connectionsUsed = 1 + static_cast<int>(used.size());
   for (const auto& publisher : used) {
     for (const std::string& what : publisher->Retried()) result.retried << Text(what);
@@ -148,12 +175,11 @@ QString LocalPath(const UploadOptions& options, const QString& name) {
   return options.workDir.path() == QLatin1String(".") ? name : options.workDir.filePath(name);
 }
 
-void SendPlan(net::TFtpPublisher& primary, const net::TFtpPublishSite& extraSite, int connections,
-              const UploadPlan& plan, UploadManifest& manifest, const SiteSettings& site,
+void SendPlan(net::TFtpPublisher& primary, const SessionsToUse& sessions, const UploadPlan& plan, UploadManifest& manifest, const SiteSettings& site,
               const UploadOptions& options, UploadObserver& observer, UploadResult& result) {
   observer.FilesStarted(static_cast<int>(plan.pages.size() + (plan.catalog ? 1 : 0) + plan.deletes.size()));
   FileSender sender(manifest, site, options, observer, result);
-  SendPages(primary, extraSite, connections, plan, sender, result);
+  SendPages(primary, sessions, plan, sender, result);
   if (plan.catalog) {
     // The listing goes only over pages that are all there; else the old one
     // stays, and the old one's pages were left in place.

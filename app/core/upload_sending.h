@@ -3,8 +3,9 @@
 // plan over up to N sessions, then catalog.htm, then the deletions.
 //
 // The pages before catalog.htm form one queue; each session (the first one,
-// already logged in, plus the extra ones opened here) takes the next page
-// when its last one is done, so the servers' round trips overlap. The site's
+// already logged in, plus the extra ones opened here where the pages left
+// are worth their log-in) takes the next page when its last one is done, so
+// the servers' round trips overlap. The site's
 // rules hold as with one session: catalog.htm goes only after every page
 // went up, over one session, and the deletions only after it; each file is
 // told once. An extra session the server refuses (421 "too many
@@ -31,11 +32,17 @@ struct UploadPlan {
   int unchanged = 0;
 };
 
+struct SessionsToUse {
+  int connections = 1;              // at most, the first one included
+  net::TFtpPublishSite extraSite;   // what the extra sessions are made from
+  qint64 loginMs = 0;               // what the first session's log-in took
+};
+
 // Sends the plan over `primary` (open) and up to connections - 1 more
-// sessions made from `extraSite`; fills result.files and the manifest.
-void SendPlan(net::TFtpPublisher& primary, const net::TFtpPublishSite& extraSite, int connections,
-              const UploadPlan& plan, UploadManifest& manifest, const SiteSettings& site,
-              const UploadOptions& options, UploadObserver& observer, UploadResult& result);
+// sessions; fills result.files and the manifest.
+void SendPlan(net::TFtpPublisher& primary, const SessionsToUse& sessions, const UploadPlan& plan,
+              UploadManifest& manifest, const SiteSettings& site, const UploadOptions& options,
+              UploadObserver& observer, UploadResult& result);
 
 // Where the listed file is read from: the bare name in the current directory.
 QString LocalPath(const UploadOptions& options, const QString& name);

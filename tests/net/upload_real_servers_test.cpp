@@ -1,5 +1,6 @@
-// Publishing a 20-product catalog to real FTP servers on loopback, then
-// publishing it again with one page changed: pyftpdlib (an account without
+// Publishing a 20-product catalog to real FTP servers on loopback, the pages
+// over up to four sessions at once, then publishing it again with one page
+// changed: pyftpdlib (an account without
 // the rename right, a server refusing one page), pure-ftpd (renames off, TLS
 // for everyone), proftpd with its TLS module (explicit and implicit) and
 // vsftpd with TLS on, each in its default settings otherwise. Afterwards the
@@ -83,7 +84,25 @@ UploadOptions Options(const Catalog& catalog, int port) {
   options.port = QString::number(port);
   options.timeoutSeconds = 15;  // pure-ftpd and proftpd fork per session: slow on a loaded machine
   options.retryWaitsMs = {};
+  options.connections = 4;  // the default of the setup: pages go over several sessions at once
   return options;
+}
+
+// The summary names every file once.
+void ExpectEachFileOnce(const UploadResult& result, size_t count) {
+  QStringList names;
+  for (const UploadedFile& file : result.files) names << file.localName;
+  EXPECT_EQ(static_cast<size_t>(names.size()), count) << names.join(' ').toStdString();
+  names.removeDuplicates();
+  EXPECT_EQ(static_cast<size_t>(names.size()), count) << names.join(' ').toStdString();
+}
+
+// The commands of the server's log that change the site, in the order it took them.
+QStringList SiteChanges(const QString& log) {
+  QStringList changes;
+  for (const QByteArray& line : ReadAll(log).split('\n'))
+    if (line.startsWith("STOR") || line.startsWith("RNTO") || line.startsWith("DELE")) changes << QString::fromLatin1(line);
+  return changes;
 }
 
 // Publishes, changes one page, publishes again: the site is the new catalog,
@@ -121,6 +140,50 @@ TEST(PublishOnRealServers, PyftpdlibAccountWithoutRenameRightStoresInPlaceAndKee
   ExpectSiteIsCatalog(remote, catalog);  // nothing deleted, no temporary file left
 }
 
+// A server that takes two sessions of a client and answers a third with 421:
+// the upload goes over two, and the order the site depends on holds across
+// them: catalog.htm is stored after every page is in place, the page of a
+// gone product deleted after the new listing is in place. (60 pages: enough
+// to be worth extra log-ins on any machine.)
+TEST(PublishOnRealServers, ConnectionLimitIsUsedAsOfferedAndTheListingStillGoesLast) {
+  Catalog catalog;
+  catalog.Build("price 10", 0, {}, 60);
+  QTemporaryDir control;
+  const QString log = control.filePath("log");
+  net::test::PyFtpServer server({"--max-connections", "2", "--log", log});
+  ASSERT_TRUE(server.Started());
+  const QString remote = QString::fromStdString(server.Root()) + "/shop";
+  const SiteSettings site{"127.0.0.1", "user", "shop/", "secret"};
+  const UploadOptions options = Options(catalog, server.Port());
+  UploadObserver quiet;
+  const UploadResult first = UploadCatalog(site, quiet, options);
+  ASSERT_TRUE(first.AllUploaded()) << first.FailureText().toStdString();
+  EXPECT_EQ(first.connectionsUsed, 2);
+  EXPECT_EQ(first.connectionsAsked, 4);
+  EXPECT_TRUE(first.NoticeLines().join('\n').contains("The server took 2 of 4 connections"))
+      << first.NoticeLines().join('\n').toStdString();
+  ExpectEachFileOnce(first, 61);
+  ExpectSiteIsCatalog(remote, catalog);
+
+  QFile::remove(log);
+  catalog.Build("price 11", 0, {}, 59);  // every page changes, product 60 is gone
+  const UploadResult second = UploadCatalog(site, quiet, options);
+  ASSERT_TRUE(second.AllUploaded()) << second.FailureText().toStdString();
+  ExpectEachFileOnce(second, 61);
+  ExpectSiteIsCatalog(remote, catalog);
+  const QStringList changes = SiteChanges(log);
+  const qsizetype listing = changes.indexOf("STOR shop/catalog.htm.qmpart");
+  ASSERT_GE(listing, 0) << changes.join('\n').toStdString();
+  for (int i = 1; i <= 59; ++i) {
+    const qsizetype placed = changes.indexOf(QString::asprintf("RNTO shop/P%02d.htm", i));
+    EXPECT_GE(placed, 0) << i;
+    EXPECT_LT(placed, listing) << i;
+  }
+  EXPECT_EQ(changes.indexOf("RNTO shop/catalog.htm"), listing + 1);
+  EXPECT_EQ(changes.indexOf("DELE shop/P60.htm"), listing + 2);
+  EXPECT_EQ(changes.size(), listing + 3);
+}
+
 TEST(PublishOnRealServers, RefusedPageOrFullDiskKeepsTheOldListingWithAllItsPages) {
   Catalog catalog;
   QTemporaryDir control;
@@ -149,6 +212,7 @@ TEST(PublishOnRealServers, RefusedPageOrFullDiskKeepsTheOldListingWithAllItsPage
     ExpectEveryLinkResolves(remote);
     EXPECT_TRUE(result.FailureText().contains("P07.htm: Could not store shop/P07.htm: " + QString(refusal).mid(8)))
         << result.FailureText().toStdString();
+    ExpectEachFileOnce(result, 21);  // 19 pages, the listing held back, the deletion kept
   }
   QFile::remove(refuse);
   const UploadResult healed = UploadCatalog(site, quiet, options);
