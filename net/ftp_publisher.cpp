@@ -288,6 +288,16 @@ bool TFtpPublisher::Store(const std::string& localPath, const std::string& remot
   return WithRecovery(remoteName, [&] { return StoreOnce(localPath, remoteName); });
 }
 
+bool TFtpPublisher::StoreNew(const std::string& localPath, const std::string& remoteName) {
+  return WithRecovery(remoteName, [&] {
+    if (!Transfer(localPath, remoteName, remoteName)) {
+      DeleteQuietly(remoteName);
+      return false;
+    }
+    return StoredWhole(remoteName, remoteName);
+  });
+}
+
 bool TFtpPublisher::Delete(const std::string& remoteName) {
   return WithRecovery(remoteName, [&] {
     m_client.HostFileName = remoteName;

@@ -58,6 +58,11 @@ class TFtpPublisher {
   // level where it is missing. Empty: nothing to do.
   bool MakeDirectories(const std::string& remoteDir);
   bool Store(const std::string& localPath, const std::string& remoteName);
+  // A file the site does not have yet (by its listing): there is no live copy
+  // to protect, so it goes straight under its name (two round trips less);
+  // the caller sends nothing that links to it before it is confirmed. A
+  // failed or short copy is removed.
+  bool StoreNew(const std::string& localPath, const std::string& remoteName);
   bool Delete(const std::string& remoteName);
   // Name -> size of the files in `remoteDir` ("a/b/" or "": the login
   // directory) by one LIST; false with Problem() set when it cannot be read.

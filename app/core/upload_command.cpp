@@ -104,10 +104,13 @@ QString RemoteBaseName(const QString& remoteName) { return remoteName.mid(remote
 // `remote`: the server's listing of the remote directory (name -> size), when
 // it could be read: a file the manifest calls unchanged goes again when the
 // listing misses it or gives it another size. An unchanged file's line is
-// renewed (its time becomes known once it has settled).
+// renewed (its time becomes known once it has settled). A page missing from
+// the listing is new on the site; an empty listing where Quillmart put files
+// before says only that the listing could not be understood.
 UploadPlan MakePlan(const std::vector<QString>& names, UploadManifest& manifest, const UploadOptions& options,
                     const QString& remoteDirectory, const std::map<std::string, long long>* remote) {
   UploadPlan plan;
+  const bool absenceMeansNew = remote && (!remote->empty() || manifest.Entries().empty());
   for (const QString& name : names) {
     if (plan.local.count(name)) continue;  // listed twice: sent once
     const auto old = manifest.Entries().find(name);
@@ -120,17 +123,20 @@ UploadPlan MakePlan(const std::vector<QString>& names, UploadManifest& manifest,
     }
     plan.local[name] = entry;
     bool unchanged = !options.sendAll && known && old->second.hash == entry.hash;
-    if (unchanged && remote) {
-      const auto there = remote->find(Bytes(RemoteBaseName(remoteDirectory + name)));
-      unchanged = there != remote->end() && there->second == entry.size;
-    }
+    const std::string remoteName = Bytes(RemoteBaseName(remoteDirectory + name));
+    const bool onSite = remote && remote->count(remoteName) > 0;
+    if (unchanged && remote) unchanged = onSite && remote->at(remoteName) == entry.size;
     if (unchanged) {
       ++plan.unchanged;
       manifest.Set(name, entry);
       continue;
     }
-    if (name.compare(QLatin1String(kCatalogPageName), Qt::CaseInsensitive) == 0) plan.catalog = name;
-    else plan.pages.push_back(name);
+    if (name.compare(QLatin1String(kCatalogPageName), Qt::CaseInsensitive) == 0) {
+      plan.catalog = name;
+      continue;
+    }
+    plan.pages.push_back(name);
+    if (absenceMeansNew && !onSite) plan.newOnSite.insert(name);
   }
   for (const auto& [name, entry] : manifest.Entries())
     if (!plan.local.count(name)) plan.deletes.push_back(name);

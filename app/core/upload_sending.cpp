@@ -28,11 +28,12 @@ class FileSender {
   // Sends one file; false (nothing recorded) when it failed only because the
   // session is gone and mayHandBack() says another session takes it.
   bool Send(net::TFtpPublisher& publisher, const QString& name, const ManifestEntry& entry,
-            const std::function<bool()>& mayHandBack = {}) {
+            const std::function<bool()>& mayHandBack = {}, bool newOnSite = false) {
     UploadedFile file{name, m_site.remoteDirectory + name, false, {}, false};
     if (Stopped(file)) return Done(file), true;
     publisher.OnBytesSent = [&](long long sent) { m_observer.FileProgress(name, sent, entry.size); };
-    file.uploaded = publisher.IsOpen() && publisher.Store(Bytes(LocalPath(m_options, name)), Bytes(file.remoteName));
+    const std::string local = Bytes(LocalPath(m_options, name)), remote = Bytes(file.remoteName);
+    file.uploaded = publisher.IsOpen() && (newOnSite ? publisher.StoreNew(local, remote) : publisher.Store(local, remote));
     publisher.OnBytesSent = nullptr;
     if (!file.uploaded && !publisher.SessionUsable() && mayHandBack && mayHandBack()) return false;
     file.reply = file.uploaded ? Text(publisher.Client().LastReply) : Text(publisher.Problem());
@@ -96,7 +97,10 @@ class PageSessions {
       const QString name = m_queue.front();
       m_queue.pop_front();
       const qint64 start = net::TickCountMs();
-      const bool recorded = m_sender.Send(publisher, name, m_plan.local.at(name), [this] { return m_working > 1; });
+      // A page new on the site goes straight under its name: catalog.htm,
+      // which will link to it, goes only after it is confirmed.
+      const bool recorded = m_sender.Send(publisher, name, m_plan.local.at(name), [this] { return m_working > 1; },
+                                          m_plan.newOnSite.count(name) > 0);
       if (m_extrasWanted < 0) Decide(net::TickCountMs() - start);
       if (recorded) continue;
       m_queue.push_front(name);  // the next free session sends it

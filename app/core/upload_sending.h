@@ -16,6 +16,7 @@
 #include <QString>
 #include <map>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "app/core/upload_command.h"
@@ -28,6 +29,7 @@ struct UploadPlan {
   std::vector<QString> pages;      // sends in list order, catalog.htm left out
   std::optional<QString> catalog;  // the listing, when it goes up
   std::vector<QString> deletes;    // pages Quillmart put there that upload.txt no longer lists
+  std::set<QString> newOnSite;     // pages the server's listing does not have (none when it was not read)
   std::map<QString, ManifestEntry> local;
   int unchanged = 0;
 };

@@ -143,8 +143,9 @@ TEST(PublishOnRealServers, PyftpdlibAccountWithoutRenameRightStoresInPlaceAndKee
 // A server that takes two sessions of a client and answers a third with 421:
 // the upload goes over two, and the order the site depends on holds across
 // them: catalog.htm is stored after every page is in place, the page of a
-// gone product deleted after the new listing is in place. (60 pages: enough
-// to be worth extra log-ins on any machine.)
+// gone product deleted after the new listing is in place. Pages new on the
+// site go up without the rename, which only protects a live copy. (60 pages:
+// enough to be worth extra log-ins on any machine.)
 TEST(PublishOnRealServers, ConnectionLimitIsUsedAsOfferedAndTheListingStillGoesLast) {
   Catalog catalog;
   catalog.Build("price 10", 0, {}, 60);
@@ -164,6 +165,11 @@ TEST(PublishOnRealServers, ConnectionLimitIsUsedAsOfferedAndTheListingStillGoesL
       << first.NoticeLines().join('\n').toStdString();
   ExpectEachFileOnce(first, 61);
   ExpectSiteIsCatalog(remote, catalog);
+  // Pages new on the site go straight under their names, the listing never.
+  const QStringList created = SiteChanges(log);
+  EXPECT_TRUE(created.contains("STOR shop/P01.htm")) << created.join('\n').toStdString();
+  EXPECT_EQ(created.filter("RNTO").join('\n'), "RNTO shop/catalog.htm");
+  EXPECT_EQ(created.last(), "RNTO shop/catalog.htm");
 
   QFile::remove(log);
   catalog.Build("price 11", 0, {}, 59);  // every page changes, product 60 is gone
