@@ -38,8 +38,32 @@ class FileSender {
     if (!file.uploaded && !publisher.SessionUsable() && mayHandBack && mayHandBack()) return false;
     file.reply = file.uploaded ? Text(publisher.Client().LastReply) : Text(publisher.Problem());
     if (file.uploaded) m_manifest.Set(name, entry);
+    if (file.uploaded && newOnSite) m_unconfirmed.push_back({m_result.files.size(), publisher.BytesSent()});
     Done(file);
     return true;
+  }
+
+  // The pages stored straight under their names must be whole before
+  // anything links to them: one listing shows all their sizes (where it
+  // cannot be read, each is asked for). A short one fails and is removed.
+  void ConfirmNewPages(net::TFtpPublisher& publisher) {
+    if (m_unconfirmed.empty()) return;
+    std::map<std::string, long long> sizes;
+    const bool listed = publisher.ListSizes(Bytes(m_site.remoteDirectory), sizes);
+    for (const auto& [index, sent] : m_unconfirmed) {
+      UploadedFile& file = m_result.files[index];
+      const std::string remote = Bytes(file.remoteName);
+      const auto there = sizes.find(remote.substr(remote.rfind('/') + 1));
+      if (listed ? there != sizes.end() && there->second == sent : publisher.ConfirmSize(remote, sent)) continue;
+      file.uploaded = false;
+      file.reply = listed ? QStringLiteral("Could not store %1: the server holds %2 of its %3 bytes")
+                                .arg(file.remoteName).arg(there == sizes.end() ? 0 : there->second).arg(sent)
+                          : Text(publisher.Problem());
+      m_manifest.Remove(file.localName);
+      if (listed) publisher.Delete(remote);
+      m_observer.FileDone(static_cast<int>(m_result.files.size()), file);  // told again: it failed after all
+    }
+    m_unconfirmed.clear();
   }
 
   void HoldBack(const QString& name, const QString& why) { Done({name, m_site.remoteDirectory + name, false, why, false}); }
@@ -69,6 +93,7 @@ class FileSender {
     m_observer.FileDone(static_cast<int>(m_result.files.size()), file);
   }
 
+  std::vector<std::pair<size_t, long long>> m_unconfirmed;  // new pages stored: their entry, bytes sent
   UploadManifest& m_manifest;
   const SiteSettings& m_site;
   const UploadOptions& m_options;
@@ -184,6 +209,7 @@ void SendPlan(net::TFtpPublisher& primary, const SessionsToUse& sessions, const 
   observer.FilesStarted(static_cast<int>(plan.pages.size() + (plan.catalog ? 1 : 0) + plan.deletes.size()));
   FileSender sender(manifest, site, options, observer, result);
   SendPages(primary, sessions, plan, sender, result);
+  sender.ConfirmNewPages(primary);
   if (plan.catalog) {
     // The listing goes only over pages that are all there; else the old one
     // stays, and the old one's pages were left in place.

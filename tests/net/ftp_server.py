@@ -15,6 +15,9 @@ logged in by USER alone (230), as some servers do for open accounts.
   --perm          the rights of "user" (default elradfmwMT; without f: no renames)
   --refuse-list   FILE of "NAME CODE" lines, read on every STOR: a STOR of NAME
                   (or of its temporary name NAME.qmpart) is answered CODE
+  --cut-list      FILE of names, read after every STOR: the stored copy of
+                  a file of that name is cut to half, as a server losing the
+                  end of a file while still answering 226
   --max-connections N  a client's connection beyond N is answered "421 Too
                   many connections" and closed
   --delay MS      answers every command MS milliseconds late, one thread per
@@ -60,6 +63,16 @@ def make_handler(base, options):
                     pass
             return base.ftp_STOR(self, file, mode)
 
+        def on_file_received(self, file):
+            if not options.cut_list:
+                return
+            try:
+                with open(options.cut_list) as names:
+                    if os.path.basename(file) in names.read().split():
+                        os.truncate(file, os.path.getsize(file) // 2)
+            except OSError:
+                pass
+
         def ftp_PORT(self, line):
             if options.passive_only:
                 return self.respond("500 Active mode is not allowed here.")
@@ -84,6 +97,7 @@ def main():
     parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--perm", default="elradfmwMT")
     parser.add_argument("--refuse-list")
+    parser.add_argument("--cut-list")
     parser.add_argument("--max-connections", type=int, default=0)
     parser.add_argument("--delay", type=int, default=0)
     options = parser.parse_args()

@@ -190,17 +190,35 @@ TEST(PublishOnRealServers, ConnectionLimitIsUsedAsOfferedAndTheListingStillGoesL
   EXPECT_EQ(changes.size(), listing + 3);
 }
 
-TEST(PublishOnRealServers, RefusedPageOrFullDiskKeepsTheOldListingWithAllItsPages) {
+// A page the server keeps short (new on the site, so checked by one listing
+// after the pages), refused (550) or refused for a full disk (552): the
+// listing is held back, and every page it links to stays.
+TEST(PublishOnRealServers, ShortRefusedOrFullDiskPageKeepsTheOldListingWithAllItsPages) {
   Catalog catalog;
   QTemporaryDir control;
-  const QString refuse = control.filePath("refuse");
-  net::test::PyFtpServer server({"--refuse-list", refuse});
+  const QString refuse = control.filePath("refuse"), cut = control.filePath("cut");
+  net::test::PyFtpServer server({"--refuse-list", refuse, "--cut-list", cut});
   ASSERT_TRUE(server.Started());
   const QString remote = QString::fromStdString(server.Root()) + "/shop";
   const SiteSettings site{"127.0.0.1", "user", "shop/", "secret"};
   const UploadOptions options = Options(catalog, server.Port());
   UploadObserver quiet;
+  {
+    QFile list(cut);
+    ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+    list.write("P05.htm");
+  }
+  const UploadResult shortPage = UploadCatalog(site, quiet, options);
+  EXPECT_TRUE(shortPage.listingHeldBack);
+  EXPECT_EQ(shortPage.FailureText().toStdString(),
+            "P05.htm: Could not store shop/P05.htm: the server holds 23 of its 47 bytes\n"
+            "catalog.htm: held back: a page before it did not go up");
+  ExpectEachFileOnce(shortPage, 21);
+  EXPECT_FALSE(QFile::exists(remote + "/P05.htm"));
+  EXPECT_FALSE(QFile::exists(remote + "/catalog.htm"));
+  QFile::remove(cut);
   ASSERT_TRUE(UploadCatalog(site, quiet, options).AllUploaded());
+  ExpectSiteIsCatalog(remote, catalog);
   const QByteArray oldListing = ReadAll(remote + "/catalog.htm");
   for (const char* refusal : {"P07.htm 550", "P07.htm 552"}) {
     QFile list(refuse);
