@@ -1,5 +1,6 @@
 #include "app/core/upload_sending.h"
 
+#include <QScopeGuard>
 #include <algorithm>
 #include <deque>
 #include <functional>
@@ -118,6 +119,10 @@ class PageSessions {
   // while another can go on.
   void Work(net::TFtpPublisher& publisher) {
     ++m_working;
+    const auto done = qScopeGuard([this] {
+      --m_working;
+      if (m_extrasWanted < 0) m_extrasWanted = 0;  // no page was sent: the extra sessions need not wait
+    });
     while (!m_queue.empty()) {
       const QString name = m_queue.front();
       m_queue.pop_front();
@@ -131,8 +136,6 @@ class PageSessions {
       m_queue.push_front(name);  // the next free session sends it
       break;
     }
-    --m_working;
-    if (m_extrasWanted < 0) m_extrasWanted = 0;  // no page was sent: nothing is left to share
   }
 
   // Extra session number `index` (0-based): waits for the decision, then
