@@ -48,8 +48,9 @@ best() { printf '%s\n' "$@" | sort -g | head -1; }
 mkdir -p "$WORK/root"
 qm() { XDG_CONFIG_HOME="$WORK/config" "$CLI" upload --port "$PORT" "$@" > "$WORK/qm.out" 2>&1 || { cat "$WORK/qm.out"; exit 1; }; }
 mirror() { lftp -u user,secret -p "$PORT" -e "mirror -R --parallel=4 -X upload.txt -X 'upload-manifest-*' --no-perms $1 $2; quit" 127.0.0.1 > /dev/null; }
-curl_list() {  # DIR REMOTE_DIR FILES...
-  curl -s -P 127.0.0.1 -u user:secret --ftp-method nocwd --ftp-create-dirs \
+curl_list() {  # DIR REMOTE_DIR FILES... (the remote folder must exist: nocwd cannot make it)
+  mkdir -p "$WORK/root/$2"
+  curl -s -S -P 127.0.0.1 -u user:secret --ftp-method nocwd \
     -T "{$(cd "$1" && ls "${@:3}" | paste -sd,)}" "ftp://127.0.0.1:$PORT/$2/" > /dev/null
 }
 same() {  # LOCAL_DIR REMOTE_DIR WHAT
@@ -78,6 +79,7 @@ site qm4/; t0=$(now); qm --all --connections 4; t1=$(now); q4=$(elapsed "$t0" "$
 grep -i "connections" "$WORK/qm.out" || true
 t0=$(now); curl_list "$WORK/full" curl P*.htm catalog.htm; t1=$(now); cf=$(elapsed "$t0" "$t1"); same "$WORK/full" curl curl
 t0=$(now); mirror "$WORK/full" lftp; t1=$(now); lf=$(elapsed "$t0" "$t1"); same "$WORK/full" lftp lftp
+echo "full: quillmart 1: $q1 s, quillmart 4: $q4 s, curl: $cf s, lftp: $lf s"
 
 # 2. 10,000 pages, one product changed.
 cd "$WORK/inc"; site qm-inc/

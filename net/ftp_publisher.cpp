@@ -289,6 +289,10 @@ bool TFtpPublisher::Store(const std::string& localPath, const std::string& remot
 
 bool TFtpPublisher::StoreNew(const std::string& localPath, const std::string& remoteName) {
   return WithRecovery(remoteName, [&] {
+    // What a refused transfer leaves under the name is ours to remove (a
+    // server that does not let files be overwritten would refuse the retry).
+    m_temporaryName = remoteName;
+    const auto forget = qScopeGuard([this] { m_temporaryName.clear(); });
     if (Transfer(localPath, remoteName, remoteName)) return true;
     DeleteQuietly(remoteName);
     return false;

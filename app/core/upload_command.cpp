@@ -222,23 +222,41 @@ net::TFtpPublishSite ExtraSessionSite(net::TFtpPublishSite site, const net::TFtp
   return site;
 }
 
-// Opens the session and the remote directory; false with result.connectReply
-// saying why.
-bool OpenSite(net::TFtpPublisher& publisher, const net::TFtpSiteAddress& address, const SiteSettings& site,
-              UploadObserver& observer, UploadResult& result) {
+// Opens the session; false with result.connectReply saying why.
+bool OpenSite(net::TFtpPublisher& publisher, const net::TFtpSiteAddress& address, UploadObserver& observer,
+              UploadResult& result) {
   observer.BeforeConnect();
   result.connected = publisher.Open();
   if (const QString warning = ClearPasswordWarning(address, publisher); !warning.isEmpty()) result.warnings << warning;
   result.connectReply = result.connected ? Text(publisher.Client().LastReply) : Text(publisher.Problem());
-  if (result.connected && !publisher.MakeDirectories(Bytes(site.remoteDirectory)) && !publisher.IsOpen()) {
-    result.connected = false;
-    result.connectReply = Text(publisher.Problem());
-  }
   if (!result.connected && publisher.Client().ErrorMessage() == net::kCancelledReply) {
     result.cancelled = true;
     result.connectReply = QStringLiteral("The upload was cancelled before anything was sent.");
   }
   return result.connected;
+}
+
+// Reads the remote directory's listing (name -> size) before making the
+// directory: where it exists, the usual case, that costs no round trip. A
+// listing refused or empty (a new site, or a server that lists a missing
+// directory as empty) has the directory made level by level and read again.
+// False when it cannot be read (a warning says so); a session lost for good
+// meanwhile ends the upload (result.connected false).
+bool ReadRemoteDirectory(net::TFtpPublisher& publisher, const SiteSettings& site,
+                         std::map<std::string, long long>& remote, UploadResult& result) {
+  const std::string dir = Bytes(site.remoteDirectory);
+  bool listed = publisher.ListSizes(dir, remote);
+  if (listed && !remote.empty()) return true;
+  if (!publisher.MakeDirectories(dir) && !publisher.IsOpen()) {
+    result.connected = false;
+    result.connectReply = Text(publisher.Problem());
+    return false;
+  }
+  if (!listed) listed = publisher.ListSizes(dir, remote);
+  if (!listed)
+    result.warnings << QStringLiteral("The remote directory could not be listed (%1): every file was sent.")
+                           .arg(Text(publisher.Problem()));
+  return listed;
 }
 
 UploadResult RunSession(const std::vector<QString>& names, const SiteSettings& setup, UploadObserver& observer,
@@ -264,16 +282,17 @@ UploadResult RunSession(const std::vector<QString>& names, const SiteSettings& s
   const net::TFtpPublishSite publishSite = PublishSite(site, options, address);
   net::TFtpPublisher publisher(publishSite);
   const qint64 loginStart = net::TickCountMs();
-  if (!OpenSite(publisher, address, site, observer, result)) {
+  if (!OpenSite(publisher, address, observer, result)) {
     observer.FilesFinished(result);  // nothing is tried after a failed log-in; the one message says why
     return result;
   }
   const qint64 loginMs = net::TickCountMs() - loginStart;
   std::map<std::string, long long> remote;
-  const bool listed = publisher.ListSizes(Bytes(site.remoteDirectory), remote);
-  if (!listed)
-    result.warnings << QStringLiteral("The remote directory could not be listed (%1): every file was sent.")
-                           .arg(Text(publisher.Problem()));
+  const bool listed = ReadRemoteDirectory(publisher, site, remote, result);
+  if (!result.connected) {
+    observer.FilesFinished(result);
+    return result;
+  }
   UploadOptions sendAll = options;
   sendAll.sendAll = options.sendAll || !listed;
   const UploadPlan plan = MakePlan(names, manifest, sendAll, site.remoteDirectory, listed ? &remote : nullptr);
