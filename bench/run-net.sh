@@ -2,8 +2,9 @@
 # FTP upload benchmark against a pyftpdlib server on loopback, in one run:
 #  1. the FTP client alone against curl, both in active mode over one control
 #     connection: 1,000 files of 2-8 KB, then one 100 MiB file;
-#  2. Upload Catalog (quillmart-cli upload: temporary name and rename per
-#     file) against curl (plain STOR, active) and lftp mirror -R: 1,000
+#  2. Upload Catalog (quillmart-cli upload with its default of up to 4
+#     connections: new pages stored under their names, changed ones under a
+#     temporary name renamed into place) against curl (plain STOR, active) and lftp mirror -R: 1,000
 #     pages sent in full, then 10,000 pages of which one product changed
 #     (Quillmart compares with its manifest, lftp lists the server; curl is
 #     handed the two changed files).

@@ -7,7 +7,6 @@
 // --connections N sends up to N pages at once.
 #include <cstdio>
 #include <map>
-#include <stdexcept>
 
 #include "app/core/upload_command.h"
 #include "cli_command.h"

@@ -151,20 +151,8 @@ QWidget* TSetupForm::CreateTableTab() {
   return page;
 }
 
-QWidget* TSetupForm::CreateSiteTab() {
-  auto* page = new QWidget;
-  auto* layout = new QVBoxLayout(page);
-  auto* form = new QFormLayout;
+QFormLayout* TSetupForm::CreateTransferChoices(QWidget* page) {
   const char* s = settings::kSiteSetup;
-  form->addRow(Label(tr("Remote Address"), page), AddEdit(s, settings::kRemoteAddress));
-  form->addRow(Label(tr("User Name"), page), AddEdit(s, settings::kUserName));
-  form->addRow(StyledLabel(tr("Remote Directory *"), page, true), AddEdit(s, settings::kRemoteDirectory));
-  // Shown in clear, as the user typed it.
-  form->addRow(Label(tr("Login Password"), page), AddEdit(s, settings::kRemotePassword));
-  layout->addLayout(form);
-  QLabel* note = StyledLabel(tr("* The \"Remote Directory\" must exist on your Web site before uploading."), page, true);
-  note->setWordWrap(true);
-  layout->addWidget(note);
   auto* transfer = new QFormLayout;
   transfer->addRow(Label(tr("Data Connection"), page),
                    AddChoice(s, catalog::kConnectionModeIdent, "automatic",
@@ -182,7 +170,24 @@ QWidget* TSetupForm::CreateSiteTab() {
                               {"2", tr("2")},
                               {"4", tr("4 (files sent at once)")},
                               {"8", tr("8")}}));
-  layout->addLayout(transfer);
+  return transfer;
+}
+
+QWidget* TSetupForm::CreateSiteTab() {
+  auto* page = new QWidget;
+  auto* layout = new QVBoxLayout(page);
+  auto* form = new QFormLayout;
+  const char* s = settings::kSiteSetup;
+  form->addRow(Label(tr("Remote Address"), page), AddEdit(s, settings::kRemoteAddress));
+  form->addRow(Label(tr("User Name"), page), AddEdit(s, settings::kUserName));
+  form->addRow(StyledLabel(tr("Remote Directory *"), page, true), AddEdit(s, settings::kRemoteDirectory));
+  // Shown in clear, as the user typed it.
+  form->addRow(Label(tr("Login Password"), page), AddEdit(s, settings::kRemotePassword));
+  layout->addLayout(form);
+  QLabel* note = StyledLabel(tr("* The \"Remote Directory\" must exist on your Web site before uploading."), page, true);
+  note->setWordWrap(true);
+  layout->addWidget(note);
+  layout->addLayout(CreateTransferChoices(page));
   m_siteActions = new QHBoxLayout;
   m_siteActions->addStretch(1);
   auto* test = new QPushButton(tr("Test connection"), page);
