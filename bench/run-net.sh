@@ -2,8 +2,9 @@
 # FTP upload benchmark against a pyftpdlib server on loopback, in one run:
 #  1. the FTP client alone against curl, both in active mode over one control
 #     connection: 1,000 files of 2-8 KB, then one 100 MiB file;
-#  2. Upload Catalog (quillmart-cli upload: temporary name and rename per
-#     file) against curl (plain STOR, active) and lftp mirror -R: 1,000
+#  2. Upload Catalog (quillmart-cli upload with its default of up to 4
+#     connections: new pages stored under their names, changed ones under a
+#     temporary name renamed into place) against curl (plain STOR, active) and lftp mirror -R: 1,000
 #     pages sent in full, then 10,000 pages of which one product changed
 #     (Quillmart compares with its manifest, lftp lists the server; curl is
 #     handed the two changed files).
@@ -70,26 +71,7 @@ om=$(best "${ours_many[@]}"); cm=$(best "${curl_many[@]}")
 ob=$(best "${ours_big[@]}"); cb=$(best "${curl_big[@]}")
 
 # --- Upload Catalog: full and incremental -----------------------------------
-pages() {  # DIR COUNT: pages with a build-date line, catalog.htm and upload.txt
-  /usr/bin/python3 - "$1" "$2" <<'PY'
-import os, sys
-d, n = sys.argv[1], int(sys.argv[2])
-os.makedirs(d, exist_ok=True)
-body = "<P><B>Price: </B>10\r\n" + "<P>" + "y" * 3000 + "\r\n"
-for i in range(n):
-    with open(os.path.join(d, "P%05d.htm" % i), "w", newline="") as f:
-        f.write("<!-- Built with Quillmart from Lumenfold\r\nfor Shop\r\nLast Update ... 8/12/26  -->\r\n" + body)
-with open(os.path.join(d, "catalog.htm"), "w") as f:
-    f.write("".join('<A HREF="P%05d.htm">P%05d</A>\n' % (i, i) for i in range(n)))
-with open(os.path.join(d, "upload.txt"), "w", newline="") as f:
-    f.write("catalog.htm\r\n" + "".join("P%05d.htm\r\n" % i for i in range(n)))
-PY
-}
-mkdir -p "$WORK/config"
-site() {  # REMOTE_DIR: the store quillmart-cli reads
-  printf '[Site Setup]\nremote address=127.0.0.1\nuser name=user\nremote directory=%s\nremote password=secret\n' "$1" \
-    > "$WORK/config/Quillmart.ini"
-}
+. "$ROOT/bench/net/catalog_pages.sh"
 qm() { XDG_CONFIG_HOME="$WORK/config" "$CLI" upload --port "$PORT" "$@" > /dev/null 2>&1; }
 mirror() { lftp -u user,secret -p "$PORT" -e "mirror -R -X upload.txt -X 'upload-manifest-*' --no-perms $1 $2; quit" 127.0.0.1 > /dev/null; }
 curl_list() { curl -s -P 127.0.0.1 -u user:secret --ftp-create-dirs -T "{$(cd "$1" && ls "${@:3}" | paste -sd,)}" "ftp://127.0.0.1:$PORT/$2/" > /dev/null; }

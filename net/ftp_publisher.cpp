@@ -237,7 +237,7 @@ bool TFtpPublisher::StoreOnce(const std::string& localPath, const std::string& r
     DeleteQuietly(temp);
     return false;
   }
-  if (!StoredWhole(temp, remoteName)) return false;
+  if (!StoredWhole(temp, remoteName, m_client.TransferCount)) return false;
   if (Rename(temp, remoteName)) return true;
   if (SessionLost()) {
     m_problem = "Could not put " + remoteName + " in place: " + Reply();
@@ -269,8 +269,7 @@ bool TFtpPublisher::StoreOnce(const std::string& localPath, const std::string& r
 // A data connection reset by the server after our last byte left can look
 // complete to us; the server's own size of the temporary file tells. A
 // server without SIZE (or one that refuses it) is taken at its word.
-bool TFtpPublisher::StoredWhole(const std::string& temp, const std::string& remoteName) {
-  const long long sent = m_client.TransferCount;
+bool TFtpPublisher::StoredWhole(const std::string& temp, const std::string& remoteName, long long sent) {
   m_client.HostFileName = temp;
   if (!m_client.Size()) {
     if (!SessionLost()) return true;
@@ -286,6 +285,22 @@ bool TFtpPublisher::StoredWhole(const std::string& temp, const std::string& remo
 
 bool TFtpPublisher::Store(const std::string& localPath, const std::string& remoteName) {
   return WithRecovery(remoteName, [&] { return StoreOnce(localPath, remoteName); });
+}
+
+bool TFtpPublisher::StoreNew(const std::string& localPath, const std::string& remoteName) {
+  return WithRecovery(remoteName, [&] {
+    // What a refused transfer leaves under the name is ours to remove (a
+    // server that does not let files be overwritten would refuse the retry).
+    m_temporaryName = remoteName;
+    const auto forget = qScopeGuard([this] { m_temporaryName.clear(); });
+    if (Transfer(localPath, remoteName, remoteName)) return true;
+    DeleteQuietly(remoteName);
+    return false;
+  });
+}
+
+bool TFtpPublisher::ConfirmSize(const std::string& remoteName, long long sent) {
+  return WithRecovery(remoteName, [&] { return StoredWhole(remoteName, remoteName, sent); });
 }
 
 bool TFtpPublisher::Delete(const std::string& remoteName) {

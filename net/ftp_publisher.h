@@ -58,6 +58,17 @@ class TFtpPublisher {
   // level where it is missing. Empty: nothing to do.
   bool MakeDirectories(const std::string& remoteDir);
   bool Store(const std::string& localPath, const std::string& remoteName);
+  // A file the site does not have yet (by its listing): there is no live copy
+  // to protect, so it goes straight under its name (three round trips less).
+  // Its size is not asked here: the caller confirms it (one listing for many
+  // files, or ConfirmSize) before sending anything that links to it. A
+  // failed copy is removed.
+  bool StoreNew(const std::string& localPath, const std::string& remoteName);
+  // Bytes handed to the server by the last store.
+  long long BytesSent() const { return m_client.TransferCount; }
+  // Whether the server holds `sent` bytes under remoteName (a server without
+  // SIZE is taken at its word); otherwise Problem() says what it holds.
+  bool ConfirmSize(const std::string& remoteName, long long sent);
   bool Delete(const std::string& remoteName);
   // Name -> size of the files in `remoteDir` ("a/b/" or "": the login
   // directory) by one LIST; false with Problem() set when it cannot be read.
@@ -69,6 +80,8 @@ class TFtpPublisher {
   void Close();
 
   bool IsOpen() const { return m_open; }
+  // Logged in and the session not lost: another operation can go over it.
+  bool SessionUsable() const { return m_open && !SessionLost(); }
   bool Encrypted() const { return m_client.TlsActive(); }
   const std::string& Problem() const { return m_problem; }
   std::optional<TFtpDataMode> WorkingMode() const { return m_workingMode; }
@@ -91,7 +104,7 @@ class TFtpPublisher {
   bool StoreOnce(const std::string& localPath, const std::string& remoteName);
   bool Transfer(const std::string& localPath, const std::string& storedName, const std::string& remoteName);
   bool StoreInPlace(const std::string& localPath, const std::string& remoteName);
-  bool StoredWhole(const std::string& temp, const std::string& remoteName);
+  bool StoredWhole(const std::string& temp, const std::string& remoteName, long long sent);
   bool Rename(const std::string& from, const std::string& to);
   bool ReadListing(const std::string& remoteDir, const std::string& localPath);
   void DeleteQuietly(const std::string& remoteName);

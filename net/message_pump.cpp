@@ -1,5 +1,7 @@
 #include "net/message_pump.h"
 
+#include "net/fiber_group.h"
+
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QDebug>
@@ -39,6 +41,9 @@ void StashHandlerException(std::exception_ptr failure) {
 }
 
 void PumpMessagesOnce(qint64 wakeAtMs) {
+  // A session running in a fiber waits with the others: the group pumps once
+  // for all of them.
+  if (InFiber()) return YieldFiber(wakeAtMs);
   ++g_pumpDepth;
   // A busy transfer finds work on every pass; only an idle pass needs the
   // wake-up timer and the blocking wait.

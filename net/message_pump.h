@@ -16,6 +16,8 @@ qint64 TickCountMs();  // monotonic milliseconds
 
 // Runs one pass of the event loop, blocking until something arrives or wakeAtMs
 // (a TickCountMs value, -1 for none) is reached; then rethrows a stashed failure.
+// Inside a fiber of a TFiberGroup (fiber_group.h) it hands the turn back to
+// the group instead, which pumps once for all its fibers.
 void PumpMessagesOnce(qint64 wakeAtMs);
 
 // Pumps until done() holds (true) or the deadline passes (false). deadlineMs is

@@ -3,8 +3,10 @@
 // line per file with its outcome; exit status 1 when any file did not go up.
 // --all sends unchanged files too, --dry-run only lists what would be sent
 // and deleted, --check tests the site instead of uploading; --trust-fingerprint
-// stores the SHA-256 fingerprint of a self-signed server certificate to trust.
+// stores the SHA-256 fingerprint of a self-signed server certificate to trust;
+// --connections N sends up to N pages at once.
 #include <cstdio>
+#include <map>
 
 #include "app/core/upload_command.h"
 #include "cli_command.h"
@@ -24,14 +26,15 @@ class PrintingObserver : public catalog::UploadObserver {
   // A large file tells how far it got, about every tenth of it (at most a
   // line a second would flood a log; a tenth is enough to see it moving).
   void FileProgress(const QString& name, qint64 sent, qint64 size) override {
-    if (size < kProgressFrom || sent < m_nextReport) return;
-    m_nextReport = sent + size / 10;
+    qint64& next = m_nextReport[name];  // several files may be on their way at once
+    if (size < kProgressFrom || sent < next) return;
+    next = sent + size / 10;
     std::printf("sending %s: %lld of %lld bytes\n", qPrintable(name), static_cast<long long>(sent),
                 static_cast<long long>(size));
     std::fflush(stdout);
   }
   void FileDone(int, const catalog::UploadedFile& file) override {
-    m_nextReport = 0;
+    m_nextReport.erase(file.localName);
     const char* verb = file.deletion ? "deleted" : "uploaded";
     if (file.uploaded)
       std::printf("%s %s -> %s\n", verb, Printable(file.localName).c_str(), Printable(file.remoteName).c_str());
@@ -43,8 +46,17 @@ class PrintingObserver : public catalog::UploadObserver {
 
  private:
   static constexpr qint64 kProgressFrom = 4 << 20;  // smaller files go up in a moment
-  qint64 m_nextReport = 0;
+  std::map<QString, qint64> m_nextReport;
 };
+
+int Connections(const std::string& value) {
+  bool numeric = false;
+  const int count = QString::fromStdString(value).toInt(&numeric);
+  if (!numeric || count < 1 || count > catalog::kMostConnections)
+    throw UsageError("--connections takes a number from 1 to " + std::to_string(catalog::kMostConnections) +
+                                ", not \"" + value + "\"");
+  return count;
+}
 
 int Check(const catalog::UploadOptions& options) {
   const catalog::SiteCheck check = catalog::CheckSite(options);
@@ -68,6 +80,7 @@ int Upload(const Args& arguments) {
   if (TakeOption(args, "--tls", value)) options.tlsMode = QString::fromStdString(value);
   if (TakeOption(args, "--passive-address", value)) options.passiveAddress = QString::fromStdString(value);
   if (TakeOption(args, "--trust-fingerprint", value)) options.trustedFingerprint = QString::fromStdString(value);
+  if (TakeOption(args, "--connections", value)) options.connections = Connections(value);
   options.sendAll = TakeFlag(args, "--all");
   options.dryRun = TakeFlag(args, "--dry-run");
   const bool check = TakeFlag(args, "--check");
@@ -106,6 +119,8 @@ QM_CLI_HELP("upload",
             "  --passive-address=control|server\n"
             "                               passive data connections go to the control connection's\n"
             "                               host (default) or where the server says (behind NAT)\n"
+            "  --connections=N              send up to N files at once, each over its own\n"
+            "                               connection (1-16; default: the setup's, else 4)\n"
             "  --all                        send every file, changed or not\n"
             "  --dry-run                    list what would be sent and deleted; send nothing\n"
             "  --check                      test the connection, log-in, modes and remote directory\n");

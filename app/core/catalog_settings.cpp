@@ -88,6 +88,8 @@ const std::vector<SettingInfo>& KnownSettings() {
        "where passive data connections go: the control connection's host, or the server's address (NAT)",
        "control|server"},
       {kSiteSetup, "TLS", K::kChoice, 0, "TLS on the connection", "required|if offered|plain"},
+      {kSiteSetup, "connections", K::kChoice, 0, "pages sent at once, each over its own connection (default 4)",
+       "1|2|3|4|5|6|7|8|9|10|11|12|13|14|15|16"},
       {kSiteSetup, "trusted certificate", K::kText, 0, "SHA-256 fingerprint of a server certificate to trust"},
       {kSiteSetup, "mode that worked", K::kText, 0, "data connection that worked last (kept by the upload)"},
       {kStackedPages, kStackedText, K::kMultiLineText, 0, "Default Text of a new product's memo"},

@@ -9,7 +9,9 @@
 #include "app/core/stacked_pages.h"
 #include "app/core/text_file_writer.h"
 #include "app/core/upload_manifest.h"
+#include "app/core/upload_sending.h"
 #include "net/ftp_publisher.h"
+#include "net/message_pump.h"
 
 namespace qm::catalog {
 
@@ -49,6 +51,9 @@ QStringList UploadResult::NoticeLines() const {
                             "page it links to is still there.");
   if (cancelled && connected) lines << QStringLiteral("The upload was cancelled; the files after it were not sent.");
   if (!storedInPlace.isEmpty()) lines << StoredInPlaceText();
+  if (connectionsUsed < connectionsAsked)
+    lines << QStringLiteral("The server took %1 of %2 connections at once; the pages went over those.")
+                 .arg(connectionsUsed).arg(connectionsAsked);
   if (!retried.isEmpty()) lines << RetriedText();
   lines << warnings;
   return lines;
@@ -94,48 +99,44 @@ void CheckUploadName(const QDir& workDir, const QString& name) {
 
 namespace {
 
-struct Plan {
-  std::vector<QString> pages;    // sends in list order, catalog.htm left out
-  std::optional<QString> catalog;  // the listing, when it goes up
-  std::vector<QString> deletes;  // pages Quillmart put there that upload.txt no longer lists
-  std::map<QString, ManifestEntry> local;
-  int unchanged = 0;
-};
-
-QString LocalPath(const UploadOptions& options, const QString& name) {
-  // In the current directory the bare name, as the user knows it from upload.txt.
-  return options.workDir.path() == QLatin1String(".") ? name : options.workDir.filePath(name);
-}
-
 QString RemoteBaseName(const QString& remoteName) { return remoteName.mid(remoteName.lastIndexOf(u'/') + 1); }
 
 // `remote`: the server's listing of the remote directory (name -> size), when
 // it could be read: a file the manifest calls unchanged goes again when the
-// listing misses it or gives it another size.
-Plan MakePlan(const std::vector<QString>& names, const UploadManifest& manifest, const UploadOptions& options,
-              const QString& remoteDirectory, const std::map<std::string, long long>* remote) {
-  Plan plan;
+// listing misses it or gives it another size. An unchanged file's line is
+// renewed (its time becomes known once it has settled). A page missing from
+// the listing is new on the site; an empty listing where Quillmart put files
+// before says only that the listing could not be understood.
+UploadPlan MakePlan(const std::vector<QString>& names, UploadManifest& manifest, const UploadOptions& options,
+                    const QString& remoteDirectory, const std::map<std::string, long long>* remote) {
+  UploadPlan plan;
+  const bool absenceMeansNew = remote && (!remote->empty() || manifest.Entries().empty());
   for (const QString& name : names) {
     if (plan.local.count(name)) continue;  // listed twice: sent once
+    const auto old = manifest.Entries().find(name);
+    const bool known = old != manifest.Entries().end();
     ManifestEntry entry;
     try {
-      entry = UploadManifest::Describe(options.workDir.filePath(name));
+      entry = UploadManifest::Describe(options.workDir.filePath(name), known ? &old->second : nullptr);
     } catch (const FileIoError&) {
       entry.hash = "unreadable";  // goes on the list; its send fails and says why
     }
     plan.local[name] = entry;
-    const auto old = manifest.Entries().find(name);
-    bool unchanged = !options.sendAll && old != manifest.Entries().end() && old->second.hash == entry.hash;
-    if (unchanged && remote) {
-      const auto there = remote->find(Bytes(RemoteBaseName(remoteDirectory + name)));
-      unchanged = there != remote->end() && there->second == entry.size;
-    }
+    bool unchanged = !options.sendAll && known && old->second.hash == entry.hash;
+    const std::string remoteName = Bytes(RemoteBaseName(remoteDirectory + name));
+    const bool onSite = remote && remote->count(remoteName) > 0;
+    if (unchanged && remote) unchanged = onSite && remote->at(remoteName) == entry.size;
     if (unchanged) {
       ++plan.unchanged;
+      manifest.Set(name, entry);
       continue;
     }
-    if (name.compare(QLatin1String(kCatalogPageName), Qt::CaseInsensitive) == 0) plan.catalog = name;
-    else plan.pages.push_back(name);
+    if (name.compare(QLatin1String(kCatalogPageName), Qt::CaseInsensitive) == 0) {
+      plan.catalog = name;
+      continue;
+    }
+    plan.pages.push_back(name);
+    if (absenceMeansNew && !onSite) plan.newOnSite.insert(name);
   }
   for (const auto& [name, entry] : manifest.Entries())
     if (!plan.local.count(name)) plan.deletes.push_back(name);
@@ -212,108 +213,50 @@ QString WorkingModeText(const net::TFtpSiteAddress& address, const net::TFtpPubl
   return Text(address.Describe()) + QStringLiteral(": ") + QLatin1String(net::FtpDataModeName(*publisher.WorkingMode()));
 }
 
-bool Cancelled(const UploadOptions& options) { return options.cancelRequested && options.cancelRequested(); }
-
-class FileSender {
- public:
-  FileSender(net::TFtpPublisher& publisher, UploadManifest& manifest, const SiteSettings& site,
-             const UploadOptions& options, UploadObserver& observer, UploadResult& result)
-      : m_publisher(publisher), m_manifest(manifest), m_site(site), m_options(options), m_observer(observer),
-        m_result(result) {}
-
-  void Send(const QString& name, const ManifestEntry& entry) {
-    UploadedFile file{name, m_site.remoteDirectory + name, false, {}, false};
-    if (Stopped(file)) return Done(file);
-    m_publisher.OnBytesSent = [&](long long sent) { m_observer.FileProgress(name, sent, entry.size); };
-    file.uploaded = m_publisher.IsOpen() && m_publisher.Store(Bytes(LocalPath(m_options, name)), Bytes(file.remoteName));
-    m_publisher.OnBytesSent = nullptr;
-    file.reply = file.uploaded ? Text(m_publisher.Client().LastReply) : Text(m_publisher.Problem());
-    if (file.uploaded) m_manifest.Set(name, entry);
-    Done(file);
-  }
-
-  void HoldBack(const QString& name, const QString& why) {
-    UploadedFile file{name, m_site.remoteDirectory + name, false, why, false};
-    Done(file);
-  }
-
-  void Delete(const QString& name) {
-    UploadedFile file{name, m_site.remoteDirectory + name, false, {}, true};
-    if (Stopped(file)) return Done(file);
-    file.uploaded = m_publisher.IsOpen() && m_publisher.Delete(Bytes(file.remoteName));
-    file.reply = file.uploaded ? Text(m_publisher.Client().LastReply) : Text(m_publisher.Problem());
-    // Already gone from the server: nothing of ours is left there to delete.
-    if (file.uploaded || m_publisher.Client().ReplyCode == 550) m_manifest.Remove(name);
-    Done(file);
-  }
-
-  bool AllWentUp() const {
-    for (const UploadedFile& file : m_result.files)
-      if (!file.uploaded) return false;
-    return true;
-  }
-
- private:
-  bool Stopped(UploadedFile& file) {
-    if (!m_result.cancelled && Cancelled(m_options)) m_result.cancelled = true;
-    if (m_result.cancelled) file.reply = QStringLiteral("not sent: the upload was cancelled");
-    return m_result.cancelled;
-  }
-  void Done(const UploadedFile& file) {
-    m_result.files.push_back(file);
-    m_observer.FileDone(static_cast<int>(m_result.files.size()), file);
-  }
-
-  net::TFtpPublisher& m_publisher;
-  UploadManifest& m_manifest;
-  const SiteSettings& m_site;
-  const UploadOptions& m_options;
-  UploadObserver& m_observer;
-  UploadResult& m_result;
-};
-
-void SendFiles(net::TFtpPublisher& publisher, const Plan& plan, UploadManifest& manifest, const SiteSettings& site,
-               const UploadOptions& options, UploadObserver& observer, UploadResult& result) {
-  observer.FilesStarted(static_cast<int>(plan.pages.size() + (plan.catalog ? 1 : 0) + plan.deletes.size()));
-  FileSender sender(publisher, manifest, site, options, observer, result);
-  for (const QString& name : plan.pages) sender.Send(name, plan.local.at(name));
-  if (plan.catalog) {
-    // The listing goes only over pages that are all there; else the old one
-    // stays, and the old one's pages were left in place.
-    if (sender.AllWentUp()) {
-      sender.Send(*plan.catalog, plan.local.at(*plan.catalog));
-    } else {
-      result.listingHeldBack = true;
-      sender.HoldBack(*plan.catalog, result.cancelled ? QStringLiteral("not sent: the upload was cancelled")
-                                                      : QStringLiteral("held back: a page before it did not go up"));
-    }
-  }
-  // Pages of gone products go only once no listing online links to them.
-  const bool listingCurrent = sender.AllWentUp();
-  for (const QString& name : plan.deletes) {
-    if (listingCurrent) sender.Delete(name);
-    else result.files.push_back({name, site.remoteDirectory + name, false,
-                                 QStringLiteral("kept: the listing online still links to it"), true});
-  }
+// The extra sessions of a parallel upload make no reconnections of their
+// own: one that is lost hands its page to the sessions still there.
+// They start with the data connection mode the first session found.
+net::TFtpPublishSite ExtraSessionSite(net::TFtpPublishSite site, const net::TFtpPublisher& first) {
+  site.RetryWaitsMs.clear();
+  if (first.WorkingMode()) site.RememberedMode = first.WorkingMode();
+  return site;
 }
 
-// Opens the session and the remote directory; false with result.connectReply
-// saying why.
-bool OpenSite(net::TFtpPublisher& publisher, const net::TFtpSiteAddress& address, const SiteSettings& site,
-              UploadObserver& observer, UploadResult& result) {
+// Opens the session; false with result.connectReply saying why.
+bool OpenSite(net::TFtpPublisher& publisher, const net::TFtpSiteAddress& address, UploadObserver& observer,
+              UploadResult& result) {
   observer.BeforeConnect();
   result.connected = publisher.Open();
   if (const QString warning = ClearPasswordWarning(address, publisher); !warning.isEmpty()) result.warnings << warning;
   result.connectReply = result.connected ? Text(publisher.Client().LastReply) : Text(publisher.Problem());
-  if (result.connected && !publisher.MakeDirectories(Bytes(site.remoteDirectory)) && !publisher.IsOpen()) {
-    result.connected = false;
-    result.connectReply = Text(publisher.Problem());
-  }
   if (!result.connected && publisher.Client().ErrorMessage() == net::kCancelledReply) {
     result.cancelled = true;
     result.connectReply = QStringLiteral("The upload was cancelled before anything was sent.");
   }
   return result.connected;
+}
+
+// Reads the remote directory's listing (name -> size) before making the
+// directory: where it exists, the usual case, that costs no round trip. A
+// listing refused or empty (a new site, or a server that lists a missing
+// directory as empty) has the directory made level by level and read again.
+// False when it cannot be read (a warning says so); a session lost for good
+// meanwhile ends the upload (result.connected false).
+bool ReadRemoteDirectory(net::TFtpPublisher& publisher, const SiteSettings& site,
+                         std::map<std::string, long long>& remote, UploadResult& result) {
+  const std::string dir = Bytes(site.remoteDirectory);
+  bool listed = publisher.ListSizes(dir, remote);
+  if (listed && !remote.empty()) return true;
+  if (!publisher.MakeDirectories(dir) && !publisher.IsOpen()) {
+    result.connected = false;
+    result.connectReply = Text(publisher.Problem());
+    return false;
+  }
+  if (!listed) listed = publisher.ListSizes(dir, remote);
+  if (!listed)
+    result.warnings << QStringLiteral("The remote directory could not be listed (%1): every file was sent.")
+                           .arg(Text(publisher.Problem()));
+  return listed;
 }
 
 UploadResult RunSession(const std::vector<QString>& names, const SiteSettings& setup, UploadObserver& observer,
@@ -328,7 +271,7 @@ UploadResult RunSession(const std::vector<QString>& names, const SiteSettings& s
     result.warnings << QStringLiteral("%1 names in %2 were not files of the working folder and were ignored.")
                            .arg(foreign).arg(QFileInfo(manifest.Path()).fileName());
   if (options.dryRun) {
-    const Plan plan = MakePlan(names, manifest, options, site.remoteDirectory, nullptr);
+    const UploadPlan plan = MakePlan(names, manifest, options, site.remoteDirectory, nullptr);
     result.connected = true;
     result.unchangedCount = plan.unchanged;
     for (const QString& name : plan.pages) result.files.push_back({name, site.remoteDirectory + name, true, {}, false});
@@ -336,22 +279,27 @@ UploadResult RunSession(const std::vector<QString>& names, const SiteSettings& s
     for (const QString& name : plan.deletes) result.files.push_back({name, site.remoteDirectory + name, true, {}, true});
     return result;
   }
-  net::TFtpPublisher publisher(PublishSite(site, options, address));
-  if (!OpenSite(publisher, address, site, observer, result)) {
+  const net::TFtpPublishSite publishSite = PublishSite(site, options, address);
+  net::TFtpPublisher publisher(publishSite);
+  const qint64 loginStart = net::TickCountMs();
+  if (!OpenSite(publisher, address, observer, result)) {
     observer.FilesFinished(result);  // nothing is tried after a failed log-in; the one message says why
     return result;
   }
+  const qint64 loginMs = net::TickCountMs() - loginStart;
   std::map<std::string, long long> remote;
-  const bool listed = publisher.ListSizes(Bytes(site.remoteDirectory), remote);
-  if (!listed)
-    result.warnings << QStringLiteral("The remote directory could not be listed (%1): every file was sent.")
-                           .arg(Text(publisher.Problem()));
+  const bool listed = ReadRemoteDirectory(publisher, site, remote, result);
+  if (!result.connected) {
+    observer.FilesFinished(result);
+    return result;
+  }
   UploadOptions sendAll = options;
   sendAll.sendAll = options.sendAll || !listed;
-  const Plan plan = MakePlan(names, manifest, sendAll, site.remoteDirectory, listed ? &remote : nullptr);
+  const UploadPlan plan = MakePlan(names, manifest, sendAll, site.remoteDirectory, listed ? &remote : nullptr);
   result.unchangedCount = plan.unchanged;
   try {
-    SendFiles(publisher, plan, manifest, site, options, observer, result);
+    SendPlan(publisher, {options.connections, ExtraSessionSite(publishSite, publisher), loginMs}, plan, manifest, site,
+             options, observer, result);
   } catch (...) {
     manifest.Save();  // what was confirmed stays known, however the run ends
     throw;
@@ -365,12 +313,18 @@ UploadResult RunSession(const std::vector<QString>& names, const SiteSettings& s
   return result;
 }
 
+int ReadConnections(const SettingsStore& store) {
+  const int stored = store.ReadInteger(kSiteSection, kConnectionsIdent, kDefaultConnections);
+  return stored >= 1 && stored <= kMostConnections ? stored : kDefaultConnections;
+}
+
 SiteSettings ReadSiteAndStoreTrust(UploadOptions& options) {
   SettingsStore store;
   if (options.connectionMode.isEmpty())
     options.connectionMode = store.ReadString(kSiteSection, kConnectionModeIdent, QStringLiteral("automatic"));
   if (options.modeThatWorked.isEmpty()) options.modeThatWorked = store.ReadString(kSiteSection, kModeThatWorkedIdent, {});
   if (options.tlsMode.isEmpty()) options.tlsMode = store.ReadString(kSiteSection, kTlsIdent, QStringLiteral("if offered"));
+  if (options.connections <= 0) options.connections = ReadConnections(store);
   if (options.passiveAddress.isEmpty())
     options.passiveAddress = store.ReadString(kSiteSection, kPassiveAddressIdent, QStringLiteral("control"));
   if (!options.trustedFingerprint.isEmpty())

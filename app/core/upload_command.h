@@ -18,6 +18,8 @@
 //    (stored in place where the server cannot rename: the summary says so); a
 //    missing remote directory is created; a lost session is reconnected and
 //    the files not yet confirmed go again (net/ftp_publisher.h);
+//  - the pages go over up to `connections` sessions at once, catalog.htm and
+//    the deletions over the first one afterwards (upload_sending.h);
 //  - no file is tried after a failed log-in, and one message says why;
 //  - a cancel stops after the file being sent, with the same care for the
 //    listing.
@@ -49,6 +51,11 @@ inline constexpr char kTrustedCertificateIdent[] = "trusted certificate";
 // host of the control connection, default) or "server" (the address a PASV
 // reply names, for a server behind NAT that names its outside address).
 inline constexpr char kPassiveAddressIdent[] = "passive address";
+// "Site Setup" ident of how many sessions send pages at once (1 to
+// kMostConnections; absent or out of range: kDefaultConnections).
+inline constexpr char kConnectionsIdent[] = "connections";
+inline constexpr int kDefaultConnections = 4;
+inline constexpr int kMostConnections = 16;
 
 struct UploadedFile {
   QString localName;   // as listed in upload.txt
@@ -70,6 +77,8 @@ struct UploadResult {
   QStringList storedInPlace;
   bool listingHeldBack = false;     // catalog.htm was not sent: a page before it failed
   bool cancelled = false;           // the user stopped the upload
+  int connectionsUsed = 0;          // sessions that sent pages
+  int connectionsAsked = 0;         // sessions the pages would have taken (fewer used: the server refused more)
 
   // Connected and every file went up (and every deletion was made).
   bool AllUploaded() const;
@@ -82,7 +91,8 @@ struct UploadResult {
   // One line naming the files stored in place (storedInPlace not empty).
   QString StoredInPlaceText() const;
   // Lines on what the user should know beyond the files' outcome: the
-  // listing held back, files stored in place, a cancel, the warnings.
+  // listing held back, files stored in place, a cancel, sessions the
+  // server refused, the warnings.
   QStringList NoticeLines() const;
 };
 
@@ -112,6 +122,9 @@ struct UploadOptions {
   QString tlsMode;             // "required", "if offered" (also when empty) or "plain"
   QString trustedFingerprint;  // stored with the site when given to the store-reading calls
   QString passiveAddress;      // "control" (also when empty) or "server", as kPassiveAddressIdent
+  // Sessions sending pages at once, 1 to kMostConnections; 0: the setup's
+  // kConnectionsIdent (calls that take the site as given: one).
+  int connections = 0;
   // Asked between files (and while connecting): true stops the upload after
   // the file being sent; the listing is then held back like after a failure.
   std::function<bool()> cancelRequested;

@@ -25,6 +25,7 @@
 class QBoxLayout;
 class QCheckBox;
 class QComboBox;
+class QFormLayout;
 class QGridLayout;
 class QGroupBox;
 class QLineEdit;
@@ -91,6 +92,8 @@ class TSetupForm : public QDialog {
   QWidget* CreateWebPageTab();
   QWidget* CreateTableTab();
   QWidget* CreateSiteTab();
+  // The data connection, TLS and connections choices of the Site Setup tab.
+  QFormLayout* CreateTransferChoices(QWidget* page);
   QWidget* CreateDatabaseTab();
   QGridLayout* CreateFieldRows(QWidget* page);
   QWidget* CreateStackedTab();

@@ -151,6 +151,28 @@ QWidget* TSetupForm::CreateTableTab() {
   return page;
 }
 
+QFormLayout* TSetupForm::CreateTransferChoices(QWidget* page) {
+  const char* s = settings::kSiteSetup;
+  auto* transfer = new QFormLayout;
+  transfer->addRow(Label(tr("Data Connection"), page),
+                   AddChoice(s, catalog::kConnectionModeIdent, "automatic",
+                             {{"automatic", tr("Automatic (try passive, then active)")},
+                              {"passive", tr("Passive")},
+                              {"active", tr("Active")}}));
+  transfer->addRow(Label(tr("Encryption (TLS)"), page),
+                   AddChoice(s, catalog::kTlsIdent, "if offered",
+                             {{"required", tr("Required")},
+                              {"if offered", tr("If the server offers it")},
+                              {"plain", tr("None (password sent in clear)")}}));
+  transfer->addRow(Label(tr("Connections"), page),
+                   AddChoice(s, catalog::kConnectionsIdent, "4",
+                             {{"1", tr("1 (one file at a time)")},
+                              {"2", tr("2")},
+                              {"4", tr("4 (files sent at once)")},
+                              {"8", tr("8")}}));
+  return transfer;
+}
+
 QWidget* TSetupForm::CreateSiteTab() {
   auto* page = new QWidget;
   auto* layout = new QVBoxLayout(page);
@@ -165,18 +187,7 @@ QWidget* TSetupForm::CreateSiteTab() {
   QLabel* note = StyledLabel(tr("* The \"Remote Directory\" must exist on your Web site before uploading."), page, true);
   note->setWordWrap(true);
   layout->addWidget(note);
-  auto* transfer = new QFormLayout;
-  transfer->addRow(Label(tr("Data Connection"), page),
-                   AddChoice(s, catalog::kConnectionModeIdent, "automatic",
-                             {{"automatic", tr("Automatic (try passive, then active)")},
-                              {"passive", tr("Passive")},
-                              {"active", tr("Active")}}));
-  transfer->addRow(Label(tr("Encryption (TLS)"), page),
-                   AddChoice(s, catalog::kTlsIdent, "if offered",
-                             {{"required", tr("Required")},
-                              {"if offered", tr("If the server offers it")},
-                              {"plain", tr("None (password sent in clear)")}}));
-  layout->addLayout(transfer);
+  layout->addLayout(CreateTransferChoices(page));
   m_siteActions = new QHBoxLayout;
   m_siteActions->addStretch(1);
   auto* test = new QPushButton(tr("Test connection"), page);

@@ -144,7 +144,7 @@ class SetupFormTest : public QObject {
     QVERIFY(again.findChild<QCheckBox*>("usestackedpages")->isChecked());
   }
 
-  // The data connection and TLS choices: the defaults on an empty store, the
+  // The data connection, TLS and connections choices: the defaults on an empty store, the
   // stored words shown and written back, a value the dialog does not know
   // shown as the default; the original site fields keep their places.
   void ConnectionChoicesRoundTrip() {
@@ -152,26 +152,32 @@ class SetupFormTest : public QObject {
     form.show();
     auto* mode = form.findChild<QComboBox*>("connection mode");
     auto* tls = form.findChild<QComboBox*>("TLS");
-    QVERIFY(mode && tls);
+    auto* connections = form.findChild<QComboBox*>("connections");
+    QVERIFY(mode && tls && connections);
     QCOMPARE(mode->currentData().toString(), QStringLiteral("automatic"));
     QCOMPARE(tls->currentData().toString(), QStringLiteral("if offered"));
+    QCOMPARE(connections->currentData().toString(), QStringLiteral("4"));
     {
       SettingsStore store;
       store.WriteString("Site Setup", "connection mode", "Active");
       store.WriteString("Site Setup", "TLS", "sometimes");
+      store.WriteString("Site Setup", "connections", "8");
     }
     form.hide();
     form.show();
     QCOMPARE(mode->currentData().toString(), QStringLiteral("active"));
     QCOMPARE(tls->currentData().toString(), QStringLiteral("if offered"));
+    QCOMPARE(connections->currentData().toString(), QStringLiteral("8"));
     mode->setCurrentIndex(mode->findData("passive"));
     tls->setCurrentIndex(tls->findData("plain"));
+    connections->setCurrentIndex(connections->findData("1"));
     Edit(&form, "remote address")->setText("ftp.example.com");
     Button(&form, "Save Setup")->click();
     {
       const SettingsStore store;
       QCOMPARE(store.ReadString("Site Setup", "connection mode", "-"), QStringLiteral("passive"));
       QCOMPARE(store.ReadString("Site Setup", "TLS", "-"), QStringLiteral("plain"));
+      QCOMPARE(store.ReadString("Site Setup", "connections", "-"), QStringLiteral("1"));
       QCOMPARE(store.ReadString("Site Setup", "remote address", "-"), QStringLiteral("ftp.example.com"));
     }
     TSetupForm again;

@@ -15,19 +15,29 @@ logged in by USER alone (230), as some servers do for open accounts.
   --perm          the rights of "user" (default elradfmwMT; without f: no renames)
   --refuse-list   FILE of "NAME CODE" lines, read on every STOR: a STOR of NAME
                   (or of its temporary name NAME.qmpart) is answered CODE
+  --cut-list      FILE of names, read after every STOR: the stored copy of
+                  a file of that name is cut to half, as a server losing the
+                  end of a file while still answering 226
+  --max-connections N  a client's connection beyond N is answered "421 Too
+                  many connections" and closed
+  --delay MS      answers every command MS milliseconds late, one thread per
+                  session (a model of a host that far away)
 """
 import argparse
 import logging
 import os
+import time
 
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler, ThrottledDTPHandler
-from pyftpdlib.servers import FTPServer
+from pyftpdlib.servers import FTPServer, ThreadedFTPServer
 
 
 def make_handler(base, options):
     class Handler(base):
         def pre_process_command(self, line, cmd, arg):
+            if options.delay:
+                time.sleep(options.delay / 1000.0)
             if options.log and cmd != "PASS":
                 with open(options.log, "a") as log:
                     log.write(line + "\n")
@@ -53,6 +63,16 @@ def make_handler(base, options):
                     pass
             return base.ftp_STOR(self, file, mode)
 
+        def on_file_received(self, file):
+            if not options.cut_list:
+                return
+            try:
+                with open(options.cut_list) as names:
+                    if os.path.basename(file) in names.read().split():
+                        os.truncate(file, os.path.getsize(file) // 2)
+            except OSError:
+                pass
+
         def ftp_PORT(self, line):
             if options.passive_only:
                 return self.respond("500 Active mode is not allowed here.")
@@ -77,6 +97,9 @@ def main():
     parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--perm", default="elradfmwMT")
     parser.add_argument("--refuse-list")
+    parser.add_argument("--cut-list")
+    parser.add_argument("--max-connections", type=int, default=0)
+    parser.add_argument("--delay", type=int, default=0)
     options = parser.parse_args()
     logging.basicConfig(level=logging.ERROR)
     base = FTPHandler
@@ -99,7 +122,9 @@ def main():
     Handler.banner = "Quillmart test server ready."
     Handler.auth_failed_timeout = 0  # answer a wrong password at once
     Handler.masquerade_address_map = {}
-    server = FTPServer((options.host, options.port), Handler)
+    server = (ThreadedFTPServer if options.delay else FTPServer)((options.host, options.port), Handler)
+    if options.max_connections:
+        server.max_cons_per_ip = options.max_connections
     print("PORT %d" % server.address[1], flush=True)
     server.serve_forever(handle_exit=True)
 

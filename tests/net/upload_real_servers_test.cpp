@@ -1,5 +1,6 @@
-// Publishing a 20-product catalog to real FTP servers on loopback, then
-// publishing it again with one page changed: pyftpdlib (an account without
+// Publishing a 20-product catalog to real FTP servers on loopback, the pages
+// over up to four sessions at once, then publishing it again with one page
+// changed: pyftpdlib (an account without
 // the rename right, a server refusing one page), pure-ftpd (renames off, TLS
 // for everyone), proftpd with its TLS module (explicit and implicit) and
 // vsftpd with TLS on, each in its default settings otherwise. Afterwards the
@@ -83,7 +84,25 @@ UploadOptions Options(const Catalog& catalog, int port) {
   options.port = QString::number(port);
   options.timeoutSeconds = 15;  // pure-ftpd and proftpd fork per session: slow on a loaded machine
   options.retryWaitsMs = {};
+  options.connections = 4;  // the default of the setup: pages go over several sessions at once
   return options;
+}
+
+// The summary names every file once.
+void ExpectEachFileOnce(const UploadResult& result, size_t count) {
+  QStringList names;
+  for (const UploadedFile& file : result.files) names << file.localName;
+  EXPECT_EQ(static_cast<size_t>(names.size()), count) << names.join(' ').toStdString();
+  names.removeDuplicates();
+  EXPECT_EQ(static_cast<size_t>(names.size()), count) << names.join(' ').toStdString();
+}
+
+// The commands of the server's log that change the site, in the order it took them.
+QStringList SiteChanges(const QString& log) {
+  QStringList changes;
+  for (const QByteArray& line : ReadAll(log).split('\n'))
+    if (line.startsWith("STOR") || line.startsWith("RNTO") || line.startsWith("DELE")) changes << QString::fromLatin1(line);
+  return changes;
 }
 
 // Publishes, changes one page, publishes again: the site is the new catalog,
@@ -121,17 +140,85 @@ TEST(PublishOnRealServers, PyftpdlibAccountWithoutRenameRightStoresInPlaceAndKee
   ExpectSiteIsCatalog(remote, catalog);  // nothing deleted, no temporary file left
 }
 
-TEST(PublishOnRealServers, RefusedPageOrFullDiskKeepsTheOldListingWithAllItsPages) {
+// A server that takes two sessions of a client and answers a third with 421:
+// the upload goes over two, and the order the site depends on holds across
+// them: catalog.htm is stored after every page is in place, the page of a
+// gone product deleted after the new listing is in place. Pages new on the
+// site go up without the rename, which only protects a live copy. (60 pages:
+// enough to be worth extra log-ins on any machine.)
+TEST(PublishOnRealServers, ConnectionLimitIsUsedAsOfferedAndTheListingStillGoesLast) {
   Catalog catalog;
+  catalog.Build("price 10", 0, {}, 60);
   QTemporaryDir control;
-  const QString refuse = control.filePath("refuse");
-  net::test::PyFtpServer server({"--refuse-list", refuse});
+  const QString log = control.filePath("log");
+  net::test::PyFtpServer server({"--max-connections", "2", "--log", log});
   ASSERT_TRUE(server.Started());
   const QString remote = QString::fromStdString(server.Root()) + "/shop";
   const SiteSettings site{"127.0.0.1", "user", "shop/", "secret"};
   const UploadOptions options = Options(catalog, server.Port());
   UploadObserver quiet;
+  const UploadResult first = UploadCatalog(site, quiet, options);
+  ASSERT_TRUE(first.AllUploaded()) << first.FailureText().toStdString();
+  EXPECT_EQ(first.connectionsUsed, 2);
+  EXPECT_EQ(first.connectionsAsked, 4);
+  EXPECT_TRUE(first.NoticeLines().join('\n').contains("The server took 2 of 4 connections"))
+      << first.NoticeLines().join('\n').toStdString();
+  ExpectEachFileOnce(first, 61);
+  ExpectSiteIsCatalog(remote, catalog);
+  // Pages new on the site go straight under their names, the listing never.
+  const QStringList created = SiteChanges(log);
+  EXPECT_TRUE(created.contains("STOR shop/P01.htm")) << created.join('\n').toStdString();
+  EXPECT_EQ(created.filter("RNTO").join('\n'), "RNTO shop/catalog.htm");
+  EXPECT_EQ(created.last(), "RNTO shop/catalog.htm");
+
+  QFile::remove(log);
+  catalog.Build("price 11", 0, {}, 59);  // every page changes, product 60 is gone
+  const UploadResult second = UploadCatalog(site, quiet, options);
+  ASSERT_TRUE(second.AllUploaded()) << second.FailureText().toStdString();
+  ExpectEachFileOnce(second, 61);
+  ExpectSiteIsCatalog(remote, catalog);
+  const QStringList changes = SiteChanges(log);
+  const qsizetype listing = changes.indexOf("STOR shop/catalog.htm.qmpart");
+  ASSERT_GE(listing, 0) << changes.join('\n').toStdString();
+  for (int i = 1; i <= 59; ++i) {
+    const qsizetype placed = changes.indexOf(QString::asprintf("RNTO shop/P%02d.htm", i));
+    EXPECT_GE(placed, 0) << i;
+    EXPECT_LT(placed, listing) << i;
+  }
+  EXPECT_EQ(changes.indexOf("RNTO shop/catalog.htm"), listing + 1);
+  EXPECT_EQ(changes.indexOf("DELE shop/P60.htm"), listing + 2);
+  EXPECT_EQ(changes.size(), listing + 3);
+}
+
+// A page the server keeps short (new on the site, so checked by one listing
+// after the pages), refused (550) or refused for a full disk (552): the
+// listing is held back, and every page it links to stays.
+TEST(PublishOnRealServers, ShortRefusedOrFullDiskPageKeepsTheOldListingWithAllItsPages) {
+  Catalog catalog;
+  QTemporaryDir control;
+  const QString refuse = control.filePath("refuse"), cut = control.filePath("cut");
+  net::test::PyFtpServer server({"--refuse-list", refuse, "--cut-list", cut});
+  ASSERT_TRUE(server.Started());
+  const QString remote = QString::fromStdString(server.Root()) + "/shop";
+  const SiteSettings site{"127.0.0.1", "user", "shop/", "secret"};
+  const UploadOptions options = Options(catalog, server.Port());
+  UploadObserver quiet;
+  {
+    QFile list(cut);
+    ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+    list.write("P05.htm");
+  }
+  const UploadResult shortPage = UploadCatalog(site, quiet, options);
+  EXPECT_TRUE(shortPage.listingHeldBack);
+  EXPECT_EQ(shortPage.FailureText().toStdString(),
+            "P05.htm: Could not store shop/P05.htm: the server holds 23 of its 47 bytes\n"
+            "catalog.htm: held back: a page before it did not go up");
+  ExpectEachFileOnce(shortPage, 21);
+  EXPECT_FALSE(QFile::exists(remote + "/P05.htm"));
+  EXPECT_FALSE(QFile::exists(remote + "/catalog.htm"));
+  QFile::remove(cut);
   ASSERT_TRUE(UploadCatalog(site, quiet, options).AllUploaded());
+  ExpectSiteIsCatalog(remote, catalog);
   const QByteArray oldListing = ReadAll(remote + "/catalog.htm");
   for (const char* refusal : {"P07.htm 550", "P07.htm 552"}) {
     QFile list(refuse);
@@ -149,6 +236,7 @@ TEST(PublishOnRealServers, RefusedPageOrFullDiskKeepsTheOldListingWithAllItsPage
     ExpectEveryLinkResolves(remote);
     EXPECT_TRUE(result.FailureText().contains("P07.htm: Could not store shop/P07.htm: " + QString(refusal).mid(8)))
         << result.FailureText().toStdString();
+    ExpectEachFileOnce(result, 21);  // 19 pages, the listing held back, the deletion kept
   }
   QFile::remove(refuse);
   const UploadResult healed = UploadCatalog(site, quiet, options);
