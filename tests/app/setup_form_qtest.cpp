@@ -216,14 +216,14 @@ class SetupFormTest : public QObject {
     {
       BoxAnswerer answers(QMessageBox::No);
       Button(&form, "Test connection")->click();
-      QCOMPARE(answers.texts.size(), 1);
+      QVERIFY2(answers.texts.size() == 1, qPrintable(answers.texts.join(" | ")));
       QVERIFY2(answers.texts[0].contains(fingerprint) && answers.texts[0].contains("could not be verified"),
                qPrintable(answers.texts[0]));
       QVERIFY(!SettingsStore().ValueExists("Site Setup", "trusted certificate"));
     }
     BoxAnswerer answers(QMessageBox::Yes);
     Button(&form, "Test connection")->click();
-    QCOMPARE(answers.texts.size(), 2);
+    QVERIFY2(answers.texts.size() == 2, qPrintable(answers.texts.join(" | ")));
     QVERIFY2(answers.texts[1].contains("logged in as user over TLS.") &&
                  answers.texts[1].contains("Data connections work in") &&
                  answers.texts[1].contains("The remote directory site does not exist yet"),
@@ -261,7 +261,7 @@ class SetupFormTest : public QObject {
     BoxAnswerer answers;
     Button(&form, "Test connection")->click();
     QVERIFY(shown);
-    QCOMPARE(answers.texts.size(), 1);
+    QVERIFY2(answers.texts.size() == 1, qPrintable(answers.texts.join(" | ")));
     QVERIFY2(answers.texts[0].startsWith("Cancelled: the connection to 127.0.0.1 port"), qPrintable(answers.texts[0]));
     QVERIFY(!form.findChild<QProgressDialog*>("checkProgress"));
   }
@@ -360,7 +360,7 @@ class SetupFormTest : public QObject {
     Edit(&form, "dbfname3")->setText("ITEM");
     Edit(&form, "width3")->setText("5");
     Button(&form, "Create New Database")->click();
-    QCOMPARE(answers.texts.size(), 2);
+    QVERIFY2(answers.texts.size() == 2, qPrintable(answers.texts.join(" | ")));
     QVERIFY2(answers.texts[0].startsWith("Field list is invalid") && answers.texts[0].contains("\"item\"") &&
                  answers.texts[0].contains("1 to 255") && answers.texts[0].contains("300"),
              qPrintable(answers.texts[0]));

@@ -73,7 +73,6 @@ class WorkflowTest : public QObject {
     qm::gui::TcatdatForm* products = qm::gui::InstallProductWindow(main);
     qm::catalog::UploadOptions options;
     options.port = QString::number(server.Port());
-    options.timeoutSeconds = 5;
     qm::gui::InstallUploadCatalog(main, options);
     main.show();
     BoxAnswerer answers;

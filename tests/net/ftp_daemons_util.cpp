@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSaveFile>
 #include <QThread>
 
 #include "ftp_servers_util.h"
@@ -48,6 +49,15 @@ void OpenToOthers(const QString& folder) {
 }
 
 }  // namespace
+
+InstalledFile::InstalledFile(const QString& path, const QByteArray& text) : m_path(path) {
+  QSaveFile file(path);  // whole or not at all: PAM reads it on every log-in
+  m_written = file.open(QIODevice::WriteOnly) && file.write(text) == text.size() && file.commit();
+}
+
+InstalledFile::~InstalledFile() {
+  if (m_written) QFile::remove(m_path);
+}
 
 FtpDaemon::~FtpDaemon() {
   m_process.terminate();
@@ -155,10 +165,8 @@ VsFtpDaemon::VsFtpDaemon(const TestCertificate& certificate) : FtpDaemon("daemon
   // A PAM service of its own that lets the account in with any password, so
   // no password of the machine is involved.
   const QString service = QStringLiteral("qm-vsftpd-test");
-  QFile pam("/etc/pam.d/" + service);
-  if (!pam.exists() && pam.open(QIODevice::WriteOnly))
-    pam.write("auth required pam_permit.so\naccount required pam_permit.so\nsession required pam_permit.so\n");
-  pam.close();
+  m_pamService.emplace("/etc/pam.d/" + service,
+                       "auth required pam_permit.so\naccount required pam_permit.so\nsession required pam_permit.so\n");
   QDir(m_dir.path()).mkpath("root/shop");  // vsftpd refuses a writable root inside its confinement
   QDir(m_dir.path()).mkdir("empty");
   OwnBy(Root() + "/shop", 1);

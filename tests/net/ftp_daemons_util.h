@@ -9,6 +9,7 @@
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <optional>
 #include <string>
 
 namespace qm::net::test {
@@ -53,11 +54,29 @@ class ProFtpDaemon : public FtpDaemon {
   ProFtpDaemon(const TestCertificate& certificate, bool implicit);
 };
 
+// A file the daemon needs outside its folder (vsftpd's PAM service, which PAM
+// looks up in /etc/pam.d only), removed again with the object: a test run
+// leaves nothing behind in the machine's configuration, however it ends.
+class InstalledFile {
+ public:
+  InstalledFile(const QString& path, const QByteArray& text);
+  ~InstalledFile();
+  InstalledFile(const InstalledFile&) = delete;
+  InstalledFile& operator=(const InstalledFile&) = delete;
+
+ private:
+  QString m_path;
+  bool m_written = false;
+};
+
 // vsftpd with ssl_enable=YES and its other defaults; local account "daemon"
 // (any password, through a PAM service of its own) confined to Root().
 class VsFtpDaemon : public FtpDaemon {
  public:
   explicit VsFtpDaemon(const TestCertificate& certificate);
+
+ private:
+  std::optional<InstalledFile> m_pamService;
 };
 
 }  // namespace qm::net::test

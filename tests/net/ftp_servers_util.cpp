@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <QDeadlineTimer>
 #include <QFile>
 
 #include <algorithm>
@@ -22,8 +23,12 @@ PyFtpServer::PyFtpServer(const QStringList& extraArgs) {
   // pyftpdlib looks at its own working directory on CWD: never one a test removes.
   m_process.setWorkingDirectory(m_root.path());
   m_process.start();
-  if (!m_process.waitForStarted(5000)) return;
-  for (int i = 0; i < 100 && !m_process.canReadLine(); ++i) m_process.waitForReadyRead(100);
+  if (!m_process.waitForStarted(30000)) return;
+  // Python loading pyftpdlib and OpenSSL takes seconds on a loaded machine:
+  // the port line is awaited as long as the server lives, within a minute.
+  QDeadlineTimer deadline(60000);
+  while (!m_process.canReadLine() && m_process.state() == QProcess::Running && !deadline.hasExpired())
+    m_process.waitForReadyRead(500);
   const QByteArray line = m_process.readLine().trimmed();
   if (line.startsWith("PORT ")) m_port = line.mid(5).toInt();
 }
