@@ -39,10 +39,7 @@ start_server() {  # PORT (0: any) EXTRA_ARGS...
   PORT=$(awk '/PORT/ {print $2}' "$WORK/server.out")
 }
 
-now() { date +%s.%N; }
-elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-best() { printf '%s\n' "$@" | sort -g | head -1; }
+. "$ROOT/bench/net/timing.sh"
 
 . "$ROOT/bench/net/catalog_pages.sh"
 mkdir -p "$WORK/root"

@@ -38,10 +38,7 @@ SERVER_PID=$!
 for _ in $(seq 50); do grep -q PORT "$WORK/server.out" 2>/dev/null && break; sleep 0.1; done
 PORT=$(awk '/PORT/ {print $2}' "$WORK/server.out")
 
-now() { date +%s.%N; }
-elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-best() { printf '%s\n' "$@" | sort -g | head -1; }
+. "$ROOT/bench/net/timing.sh"
 ROUNDS=${BENCH_ROUNDS:-3}
 
 # Each round uploads into fresh folders; ours and curl alternate so that a
