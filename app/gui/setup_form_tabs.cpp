@@ -15,6 +15,7 @@
 
 #include "app/core/product_table.h"
 #include "app/core/settings_store.h"
+#include "app/core/upload_command.h"
 #include "app/gui/database_help.h"
 #include "app/gui/error_box.h"
 #include "app/gui/setup_form.h"
@@ -164,12 +165,15 @@ QFormLayout* TSetupForm::CreateTransferChoices(QWidget* page) {
                              {{"required", tr("Required")},
                               {"if offered", tr("If the server offers it")},
                               {"plain", tr("None (password sent in clear)")}}));
-  transfer->addRow(Label(tr("Connections"), page),
-                   AddChoice(s, catalog::kConnectionsIdent, "4",
-                             {{"1", tr("1 (one file at a time)")},
-                              {"2", tr("2")},
-                              {"4", tr("4 (files sent at once)")},
-                              {"8", tr("8")}}));
+  // Every number the upload takes is offered, so that one set by the command
+  // line is shown as it is and kept when the dialog is saved.
+  std::vector<std::string> numbers;
+  for (int n = 1; n <= catalog::kMostConnections; ++n) numbers.push_back(std::to_string(n));
+  std::vector<std::pair<const char*, QString>> counts;
+  for (const std::string& n : numbers) counts.emplace_back(n.c_str(), QString::fromStdString(n));
+  counts[0].second = tr("1 (one file at a time)");
+  counts[catalog::kDefaultConnections - 1].second = tr("%1 (files sent at once)").arg(catalog::kDefaultConnections);
+  transfer->addRow(Label(tr("Connections"), page), AddChoice(s, catalog::kConnectionsIdent, "4", counts));
   return transfer;
 }
 
