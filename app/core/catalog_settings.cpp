@@ -1,4 +1,5 @@
 // Typed access to the values of the settings store.
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <algorithm>
@@ -115,7 +116,7 @@ QString SettingKindName(SettingKind kind) {
   switch (kind) {
     case SettingKind::kText: return QStringLiteral("text");
     case SettingKind::kMultiLineText: return QStringLiteral("text, several lines");
-    case SettingKind::kColour: return QStringLiteral("colour name");
+    case SettingKind::kColour: return QStringLiteral("colour name or #RRGGBB");
     case SettingKind::kColumnCount: return QStringLiteral("whole number 0 to %1").arg(kMaxColumns);
     case SettingKind::kSwitch: return QStringLiteral("0 (off) or 1 (on)");
     case SettingKind::kPassword: return QStringLiteral("password");
@@ -145,6 +146,11 @@ QString SettingValueProblem(const SettingInfo& info, const QString& value) {
       return {};
     case SettingKind::kMultiLineText:
       break;
+    case SettingKind::kColour:
+      // Empty leaves the colour to the browser.
+      if (!value.isEmpty() && !HasColourShape(value))
+        return takes + QStringLiteral("a colour name (a word such as navy), #RGB or #RRGGBB");
+      return {};
     default:
       // The dialog's edits hold one line; a line break would split the page's markup.
       if (value.contains(u'\n') || value.contains(u'\r')) return takes + QStringLiteral("one line of text");
@@ -152,6 +158,11 @@ QString SettingValueProblem(const SettingInfo& info, const QString& value) {
   if (info.maxLength > 0 && value.size() > info.maxLength)
     return takes + QStringLiteral("at most %1 characters, not %2").arg(info.maxLength).arg(value.size());
   return {};
+}
+
+bool HasColourShape(const QString& text) {
+  static const QRegularExpression shape(QStringLiteral("^(#[0-9A-Fa-f]{3}|#[0-9A-Fa-f]{6}|[A-Za-z]+)$"));
+  return shape.match(text).hasMatch();
 }
 
 }  // namespace qm::catalog

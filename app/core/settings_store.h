@@ -137,6 +137,10 @@ const SettingInfo* FindSetting(const QString& section, const QString& ident);
 QString SettingValueProblem(const SettingInfo& info, const QString& value);
 // "text", "0 or 1", ...: the kind as the listings show it.
 QString SettingKindName(SettingKind kind);
+// Whether `text` has the shape of a page colour: #RGB, #RRGGBB or one word of
+// letters (a colour name). The pages write colours into their markup as they
+// stand, so nothing else (a quote, a space, an angle bracket) may get there.
+bool HasColourShape(const QString& text);
 
 // Catalog columns hold at most this many fields.
 inline constexpr int kMaxColumns = 5;

@@ -9,7 +9,6 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressDialog>
-#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QShowEvent>
 #include <QTabWidget>
@@ -145,11 +144,10 @@ void TSetupForm::PickColor(QLineEdit* edit) {
 }
 
 bool IsPageColour(const QString& text) {
-  static const QRegularExpression hex(QStringLiteral("^#([0-9A-Fa-f]{3}|[0-9A-Fa-f]{6})$"));
-  if (text.startsWith(u'#')) return hex.match(text).hasMatch();
-  static const QRegularExpression word(QStringLiteral("^[A-Za-z]+$"));
-  return word.match(text).hasMatch() && QColor::isValidColorName(text) &&
-         text.compare(QStringLiteral("transparent"), Qt::CaseInsensitive) != 0;
+  if (!catalog::HasColourShape(text)) return false;
+  // A word must also name a colour browsers know.
+  return text.startsWith(u'#') || (QColor::isValidColorName(text) &&
+                                   text.compare(QStringLiteral("transparent"), Qt::CaseInsensitive) != 0);
 }
 
 bool TSetupForm::AskOverwrite() {

@@ -42,10 +42,17 @@ TEST(CliSettings, UnknownNamesAndUnsuitableValuesAreRefusedWithTheValidOnes) {
   EXPECT_FALSE(r.err.contains("cret")) << r.err.toStdString();
   EXPECT_TRUE(cli.Run({"settings", "set", "Web Page Setup", "pageparagraph", QString(256, 'x')})
                   .err.contains("at most 255 characters"));
+  // A colour goes into the pages' markup as it stands: a name or #RGB/#RRGGBB only.
+  for (const char* bad : {"red\" onload=\"x", "light blue", "#12345", "#GGHHII"})
+    EXPECT_TRUE(cli.Run({"settings", "set", "Table Setup", "tablecellbkcolor", bad})
+                    .err.contains("a colour name (a word such as navy), #RGB or #RRGGBB"))
+        << bad;
   EXPECT_TRUE(cli.Run({"settings", "get", "Company Info", "Nmae"}).err.contains("its settings are: Name,"));
   EXPECT_FALSE(QFile::exists(cli.ConfigPath("Quillmart.ini"))) << "nothing refused may be stored";
   EXPECT_EQ(cli.Run({"settings", "set", "Database", "Columns", "5"}).status, 0);
   EXPECT_EQ(cli.Run({"settings", "set", "Web Page Setup", "pageparagraph", "a\r\nb"}).status, 0);
+  for (const char* good : {"navy", "#FFF", "#1a2B3c", ""})
+    EXPECT_EQ(cli.Run({"settings", "set", "Table Setup", "tablecellbkcolor", good}).status, 0) << good;
 }
 
 TEST(CliSettings, ListMasksThePasswordUnlessAsked) {
